@@ -1,0 +1,2 @@
+// Entry of xcorrnet_v3.
+int main() { return 0; }
