@@ -54,11 +54,12 @@ int indexa(const char* text, int w, int c, int forward, int match) {
 }
 
 int indexb(const char* text, int w) {
-  const int last_non_blank = indexa(text, w, ' ', 0, 0);
+  // The terminator is looked for first: a terminated text may be shorter than the width, and
+  // nothing after its terminator may be read. A terminator is itself non-blank, so when one is
+  // present it always caps the last non-blank.
   const int first_terminator = indexa(text, w, '\0', 1, 1);
-  // A terminator is itself non-blank, so when one is present it always caps the length.
   if (first_terminator > 0) return first_terminator - 1;
-  return last_non_blank;
+  return indexa(text, w, ' ', 0, 0);
 }
 
 int nequal(const char* name, const char* table, int entry_width, int count) {

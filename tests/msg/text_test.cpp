@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace xcn {
@@ -33,6 +34,9 @@ TEST(TextMeasure, IndexbStopsAtTerminatorOrLastNonBlank) {
                         {"abcdefghij", 5, 4},
                         {"", 0, 0}};
   for (const Case& c : cases) EXPECT_EQ(indexb(c.field, c.w), c.expected) << c.field;
+  auto tight = std::make_unique<char[]>(5);  // a terminated text shorter than its width
+  std::memcpy(tight.get(), "ab  ", 5);
+  EXPECT_EQ(indexb(tight.get(), 10), 4);
   const char field[] = "a b  ";
   EXPECT_EQ(indexa(field, 6, '\0', 1, 1), 0);  // no terminator in the window
   EXPECT_EQ(indexa(field, 6, ' ', 1, 1), 2);
