@@ -23,4 +23,9 @@ void zopens(std::FILE** stream, const char* name, int name_length, const char* t
             int type_length, int* nerr);
 void zcloses(std::FILE** stream, int* nerr);
 
+namespace detail {
+// Test hook: forgets the cached SACAUX so that the next use reads the environment again.
+void forget_sacaux();
+}  // namespace detail
+
 }  // namespace xcn
