@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <set>
 #include <string>
 
 #include "msg/message.hpp"
