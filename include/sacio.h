@@ -1,0 +1,117 @@
+/* The public C interface of the xcorrnet SAC file library, for C, C++ and Fortran callers.
+ *
+ * Conventions:
+ * - Every argument is passed by reference, except the hidden text lengths, which come last,
+ *   by value, one per text argument, in argument order (as Fortran passes them).
+ * - A text length of 0 or more means the first that many characters of a blank-padded text;
+ *   a negative length means a NUL-terminated text. Trailing blanks of names are ignored.
+ * - nerr is set to 0 on entry; a positive value is a failure, a negative value a success with
+ *   a remark. Failures are also reported as numbered messages on standard output (see the
+ *   switches below to route them elsewhere).
+ * - Samples are 32-bit floats; times in seconds; angles in degrees; distances in km.
+ * - The library holds one current header per process and is not reentrant: serialise every
+ *   sequence from newhdr or rsac1 to the last get, set or wsac0 across threads.
+ * - Each routine is also available under its name followed by _ and by __, with the same
+ *   arguments (Fortran link names).
+ * - The first call of newhdr, rsac1 or rsach loads the message file from the directory named
+ *   by the environment variable SACAUX; a process without SACAUX ends there with status 1.
+ */
+#ifndef XCN_SACIO_H
+#define XCN_SACIO_H
+
+#include "msg/switches.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Error numbers returned in nerr. */
+enum {
+  SACIO_OK = 0,
+  SACIO_ERR_OPEN = 101,          /* the file cannot be opened, created or replaced */
+  SACIO_ERR_NO_FILE = 108,       /* the file does not exist */
+  SACIO_ERR_SHORT_READ = 114,    /* the file holds fewer bytes than its header announces */
+  SACIO_ERR_WRITE = 115,         /* NPTS not positive, or the file could not be written */
+  SACIO_ERR_NOT_EVEN = 801,      /* LEVEN is false: rsac1 reads evenly sampled files only */
+  SACIO_WARN_TRUNCATED = -803,   /* success; samples cut to the caller's capacity */
+  SACIO_ERR_DISTANCE = 904,      /* header distance disagrees with the arc */
+  SACIO_ERR_NO_OVERWRITE = 1303, /* LOVROK is false: the file may not be written */
+  SACIO_ERR_NOT_SAC = 1317,      /* not a SAC header: bad version word or negative NPTS */
+  SACIO_WARN_UNDEFINED = 1336,   /* the field holds its undefined value */
+  SACIO_ERR_NO_FIELD = 1337      /* no header field of that name */
+};
+
+/* Declares a routine under its three link names. */
+#define SACIO_API(name, params) \
+  void name params;             \
+  void name##_ params;          \
+  void name##__ params;
+
+/* Sets the library's constants (undefined values, header version 6). */
+SACIO_API(inihdr, (void))
+
+/* Resets the current header: every field undefined (-12345, "-12345"), NVHDR 6, IFTYPE ITIME,
+   LEVEN, LOVROK and LCALDA true. Initialises the library on first use. */
+SACIO_API(newhdr, (void))
+
+/* Gets a float field by name (e.g. "DELTA"). An undefined field gives -12345.0 and nerr 1336;
+   an unknown name gives -12345.0 and nerr 1337. Both print a warning. */
+SACIO_API(getfhv, (const char *kname, float *fvalue, int *nerr, int kname_len))
+
+/* Sets a float field by name; nerr 1337 (header unchanged) for an unknown name. */
+SACIO_API(setfhv, (const char *kname, const float *fvalue, int *nerr, int kname_len))
+
+/* Sets an integer field by name (e.g. "NPTS"); nerr 1337 for an unknown name. */
+SACIO_API(setnhv, (const char *kname, const int *nvalue, int *nerr, int kname_len))
+
+/* Gets a character field (8 characters; 16 for KEVNM) into kvalue.
+   kname_len >= 0: kvalue is a blank-padded buffer of kvalue_len characters; the field is
+   blank-padded to the buffer (a buffer of 8 or fewer gets kvalue_len - 1 characters and a
+   NUL). kname_len < 0: kvalue holds kvalue_len characters plus a NUL; the result is the field
+   cut to the buffer and terminated; kvalue_len <= 0 returns at once.
+   nerr 1336 for an undefined field, 1337 (and "-12345") for an unknown name. */
+SACIO_API(getkhv, (const char *kname, char *kvalue, int *nerr, int kname_len, int kvalue_len))
+
+/* Sets a character field to the first 8 characters of kvalue (16 for KEVNM), blank-padded;
+   a blank or empty value leaves the field unchanged. nerr 1337 for an unknown name. */
+SACIO_API(setkhv, (const char *kname, const char *kvalue, int *nerr, int kname_len, int kvalue_len))
+
+/* Reads an evenly sampled SAC file of either byte order: its header becomes the current
+   header, at most *max samples go into yarray. nlen: samples stored; beg, del: B and DELTA
+   in seconds. nerr: 0; -803 when the file held more than *max samples (NPTS becomes *max);
+   101, 108, 114, 801 or 1317 on failure (nlen 0 for a negative NPTS). */
+SACIO_API(rsac1, (const char *kname, float *yarray, int *nlen, float *beg, float *del,
+                  const int *max, int *nerr, int kname_len))
+
+/* Reads only the header of a SAC file into the current header. */
+SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
+
+/* Writes the current header and NPTS samples of yarray (then of xarray when LEVEN is false)
+   as a SAC file, after computing DEPMIN, DEPMAX, DEPMEN and, when LCALDA is true and the
+   coordinates are set, those of DIST, AZ, BAZ, GCARC that are not negative. The byte order is
+   chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's);
+   after a byte-reversed write the sample arrays hold the reversed values. An existing file is
+   replaced only when the new one is complete. The file gets permissions 0666.
+   nerr: 0, 101, 115 or 1303. */
+SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
+
+/* The same as wsac0. */
+SACIO_API(wsac3, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
+
+/* Opens (create 0) or creates (create nonzero, permissions 0666) a file. handle: the negated
+   descriptor when open, 1 after a failure. status: 0, 1 access refused, 2 other failure. */
+SACIO_API(zopenc, (int *handle, const char *kname, const int *create, const int *readonly,
+                   int *status, int kname_len))
+
+/* Creates a data file (ktype "DATA"), truncating an existing one. The fourth argument is
+   ignored. nerr: 0 or 101 (message composed, not printed). */
+SACIO_API(znfilef, (int *handle, const char *kname, const char *ktype, int *unused, int *nerr,
+                    int kname_len, int ktype_len))
+
+#undef SACIO_API
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* XCN_SACIO_H */

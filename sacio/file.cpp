@@ -1,0 +1,231 @@
+// Data files of the SAC library: opening by type, creating, word reads, closing, deleting.
+#include "sacio/file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "msg/auxfile.hpp"
+#include "msg/message.hpp"
+#include "msg/text.hpp"
+
+namespace xcn {
+
+namespace {
+
+constexpr std::size_t kMaxPath = 8191;
+
+// The type text as given: its first `length` characters, or up to its terminator.
+std::string_view type_text(const char* type, int length) {
+  if (type == nullptr) return {};
+  if (length < 0) return type;
+  return {type, strnlen(type, static_cast<std::size_t>(length))};
+}
+
+bool has_prefix(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The name an open call uses: at most 8191 characters, trailing blanks and NULs removed,
+// the first character always kept.
+std::string open_name(const char* name, int length) {
+  if (name == nullptr) return {};
+  std::size_t n = length < 0 ? std::strlen(name) : strnlen(name, static_cast<std::size_t>(length));
+  if (n > kMaxPath) n = kMaxPath;
+  while (n > 1 && (name[n - 1] == ' ' || name[n - 1] == '\0')) --n;
+  return std::string(name, n);
+}
+
+int text_width(const char* text) { return static_cast<int>(std::strlen(text)) + 1; }
+
+// Width for apcmsg of a caller's name of the given length (negative: terminated).
+int name_width(const char* name, int length) { return length < 0 ? text_width(name) : length + 1; }
+
+}  // namespace
+
+int lift_descriptor(int fd) {
+  if (fd != 0) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+  return moved;
+}
+
+bool read_fully(int fd, void* buffer, std::size_t bytes, off_t offset) {
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (bytes > 0) {
+    ssize_t got = pread(fd, p, bytes, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    bytes -= static_cast<std::size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+bool write_fully(int fd, const void* buffer, std::size_t bytes) {
+  const auto* p = static_cast<const unsigned char*>(buffer);
+  while (bytes > 0) {
+    ssize_t put = write(fd, p, bytes);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    p += put;
+    bytes -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+const char* open_status_text(int status) { return status == 1 ? kAccessRefused : kSystemError; }
+
+void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,
+            int name_length) {
+  *status = 0;
+  const std::string path = open_name(name, name_length);
+  int fd;
+  if (*create != 0) {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
+  } else {
+    fd = open(path.c_str(), (*readonly != 0 ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  }
+  if (fd >= 0) fd = lift_descriptor(fd);
+  if (fd < 0) {
+    *status = errno == EACCES ? 1 : 2;  // errno of the failed open (or of the lift)
+    *handle = 1;
+    return;
+  }
+  // Result files are shared between users: their permissions do not depend on the umask.
+  if (*create != 0 && fchmod(fd, 0666) != 0) {
+    // The file exists and is usable; only its permissions could not be widened.
+  }
+  *handle = -fd;
+}
+
+void zopen_sac(int* handle, const char* name, int name_length, const char* type, int type_length,
+               int* nerr) {
+  *nerr = 0;
+  HeapText copy(fstrdup(name != nullptr ? name : "", name_length));
+  const char* path = copy ? copy.get() : "";
+  int exists = 0;
+  zinquire(path, &exists);
+  if (exists == 0) {
+    *nerr = kErrNoFile;
+    setmsg("ERROR", kErrNoFile);
+    apcmsg(path, text_width(path));
+    return;
+  }
+
+  const std::string_view kind = type_text(type, type_length);
+  int create = 0;
+  int readonly;
+  if (has_prefix(kind, "DATA")) {
+    readonly = 0;
+  } else if (has_prefix(kind, "RODATA")) {
+    readonly = 1;
+  } else {
+    *nerr = kErrOpen;
+    setmsg("ERROR", kErrOpen);
+    apcmsg(path, text_width(path));
+    if (has_prefix(kind, "ROUNFR") || has_prefix(kind, "RODIR")) {
+      const char* what = has_prefix(kind, "ROUNFR")
+                             ? "ROUNFR files not supported at this time-zopen"
+                             : "RODIR files not supported at this time-zopen";
+      apcmsg(what, text_width(what));
+      apimsg(1);
+    } else {
+      apcmsg("(Bad value for file type =", text_width("(Bad value for file type ="));
+      const std::string shown(kind);
+      apcmsg(shown.c_str(), text_width(shown.c_str()));
+    }
+    apcmsg(")", 2);
+    return;
+  }
+
+  int status = 0;
+  zopenc(handle, path, &create, &readonly, &status, -1);
+  if (status != 0) {
+    *nerr = kErrOpen;
+    setmsg("ERROR", kErrOpen);
+    apcmsg(path, text_width(path));
+    const char* why = open_status_text(status);
+    apcmsg(why, text_width(why));
+  }
+}
+
+void znfile(int* handle, const char* name, int name_length, const char* type, int type_length,
+            int* nerr) {
+  *nerr = 0;
+  const char* shown_name = name != nullptr ? name : "";
+  const std::string_view kind = type_text(type, type_length);
+  if (!has_prefix(kind, "DATA")) {
+    *nerr = kErrOpen;
+    setmsg("ERROR", kErrOpen);
+    apcmsg(shown_name, name_width(shown_name, name_length));
+    aplmsg("Bad value for file type = ", text_width("Bad value for file type = "));
+    const std::string shown(kind);
+    apcmsg(shown.c_str(), text_width(shown.c_str()));
+    return;
+  }
+  const int create = 1;
+  const int readonly = 0;
+  int status = 0;
+  zopenc(handle, shown_name, &create, &readonly, &status, name_length);
+  if (status != 0) {
+    *nerr = kErrOpen;
+    setmsg("ERROR", kErrOpen);
+    apcmsg(shown_name, name_width(shown_name, name_length));
+    const char* why = open_status_text(status);
+    apcmsg(why, text_width(why));
+  }
+}
+
+void zrabs(const int* handle, void* buffer, int count, const int* offset, int* nerr) {
+  *nerr = 0;
+  if (count <= 0) return;
+  const std::size_t bytes = static_cast<std::size_t>(count) * 4;
+  const off_t start = static_cast<off_t>(*offset) * 4;
+  if (*handle >= 0 || *offset < 0 || !read_fully(-*handle, buffer, bytes, start)) {
+    *nerr = kErrShortRead;
+    setmsg("ERROR", kErrShortRead);
+  }
+}
+
+void zclose(const int* handle, int* nerr) {
+  *nerr = 0;
+  zclosec(handle);
+}
+
+void zclosec(const int* handle) {
+  if (*handle < 0) close(-*handle);
+}
+
+void zdest(const char* name, int name_length, int* nerr) {
+  *nerr = 0;
+  // The name is cut on a copy: the caller's text may have no room for a terminator.
+  const char* text = name != nullptr ? name : "";
+  const std::size_t limit =
+      name_length < 0 ? std::strlen(text) : strnlen(text, static_cast<std::size_t>(name_length));
+  std::string path(text, limit);
+  while (!path.empty() && path.back() == ' ') path.pop_back();
+  int exists = 0;
+  zinquire(path.c_str(), &exists);
+  if (exists == 0) {
+    *nerr = kErrNoFile;
+    setmsg("ERROR", kErrNoFile);
+    apcmsg(path.c_str(), text_width(path.c_str()));
+    return;
+  }
+  *nerr = unlink(path.c_str());
+}
+
+void zgetc(const void* source, void* destination, int n) {
+  if (n > 0) std::memcpy(destination, source, static_cast<std::size_t>(n));
+}
+
+}  // namespace xcn

@@ -1,0 +1,22 @@
+// Getting and setting fields of the current header by name.
+//
+// Names are matched without regard to case against the name tables; a negative length means
+// a terminated text. Every failure is reported at once through the message store and returned
+// in nerr (1336 undefined value, 1337 no such field).
+#pragma once
+
+namespace xcn {
+
+inline constexpr int kErrUndefinedField = 1336;
+inline constexpr int kErrNoSuchField = 1337;
+
+// One-based position of a name in a table of 9-byte records, 0 when absent.
+int find_header_name(const char* name, const char (*table)[9], int count);
+
+void getfhv(const char* kname, float* fvalue, int* nerr, int kname_len);
+void setfhv(const char* kname, const float* fvalue, int* nerr, int kname_len);
+void setnhv(const char* kname, const int* nvalue, int* nerr, int kname_len);
+void getkhv(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len);
+void setkhv(const char* kname, const char* kvalue, int* nerr, int kname_len, int kvalue_len);
+
+}  // namespace xcn

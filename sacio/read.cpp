@@ -1,0 +1,195 @@
+// Reading SAC files: header version and byte-order detection, character block, samples.
+#include "sacio/read.hpp"
+
+#include <cstring>
+
+#include "msg/message.hpp"
+#include "sacio/file.hpp"
+#include "sacio/header_model.hpp"
+
+namespace xcn {
+
+namespace {
+
+constexpr int kNvhdrOffset = 304;
+
+std::int32_t load_i32(const unsigned char* p) {
+  std::int32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+bool valid_version(std::int32_t v) { return v >= 1 && v <= kHeaderVersion; }
+
+void swap4(unsigned char* p) {
+  unsigned char t = p[0];
+  p[0] = p[3];
+  p[3] = t;
+  t = p[1];
+  p[1] = p[2];
+  p[2] = t;
+}
+
+int name_width(const char* name, int length) {
+  return length < 0 ? static_cast<int>(std::strlen(name)) + 1 : length + 1;
+}
+
+// Outputs an error about the file at once and clears it.
+void report_file_error(int number, const char* kname, int kname_len) {
+  setmsg("ERROR", number);
+  apcmsg(kname, name_width(kname, kname_len));
+  outmsg();
+  clrmsg();
+}
+
+// Opens the file and reads its header; the handle stays 0 when the file could not be opened.
+int open_and_read_header(const char* kname, int kname_len, int* handle, int* nerr) {
+  zopen_sac(handle, kname, kname_len, "RODATA", 6, nerr);
+  if (*nerr != 0) return 0;
+  return sac_header_read(*handle, nerr);
+}
+
+void close_handle(int handle) {
+  int ignored = 0;
+  zclose(&handle, &ignored);
+}
+
+}  // namespace
+
+int byteswap(void* value, int size) {
+  if (size != 2 && size != 4 && size != 8) return -1;
+  auto* p = static_cast<unsigned char*>(value);
+  for (int i = 0, j = size - 1; i < j; ++i, --j) {
+    const unsigned char t = p[i];
+    p[i] = p[j];
+    p[j] = t;
+  }
+  return 0;
+}
+
+int sac_check_header_version(const unsigned char* numeric_block, int* nerr) {
+  unsigned char word[4];
+  std::memcpy(word, numeric_block + kNvhdrOffset, 4);
+  if (valid_version(load_i32(word))) return 0;
+  swap4(word);
+  if (valid_version(load_i32(word))) return 1;
+  *nerr = kErrNotSac;
+  return -1;
+}
+
+void sac_header_swap(unsigned char* numeric_block) {
+  for (int i = 0; i < kNumericWords; ++i) swap4(numeric_block + 4 * i);
+}
+
+void map_chdr_in(const unsigned char* block) {
+  // KSTNM, then KEVNM's 16 characters across slots 2 and 3, then 21 fields of 8.
+  std::memcpy(Khdr(kKstnm), block, 8);
+  Khdr(kKstnm)[8] = '\0';
+  std::memcpy(Khdr(kKevnm), block + 8, 16);
+  Khdr(kKevnm)[16] = '\0';
+  Khdr(kKevnmc)[8] = '\0';
+  for (int slot = 4; slot <= kCharSlots; ++slot) {
+    std::memcpy(Khdr(slot), block + 24 + 8 * (slot - 4), 8);
+    Khdr(slot)[8] = '\0';
+  }
+}
+
+int sac_header_read(int handle, int* nerr) {
+  *nerr = 0;
+  unsigned char numeric[kNumericBytes];
+  const int at_start = 0;
+  zrabs(&handle, numeric, kNumericWords, &at_start, nerr);
+  if (*nerr != 0) return 0;
+  std::memcpy(header_numeric_bytes(), numeric, sizeof numeric);
+
+  const int swap = sac_check_header_version(header_numeric_bytes(), nerr);
+  if (swap < 0) {
+    setmsg("ERROR", kErrNotSac);
+    const char* why = "not in sac format, nor byteswapped sac format.";
+    aplmsg(why, static_cast<int>(std::strlen(why)) + 1);
+    outmsg();
+    clrmsg();
+    return 0;
+  }
+  if (swap == 1) sac_header_swap(header_numeric_bytes());
+
+  unsigned char chars[kCharBlockBytes];
+  const int char_word = kNumericWords;
+  zrabs(&handle, chars, kCharBlockWords, &char_word, nerr);
+  if (*nerr != 0) return swap;
+  map_chdr_in(chars);
+  return swap;
+}
+
+void sac_data_swap(float* array, int count) {
+  for (int i = 0; i < count; ++i) byteswap(&array[i], 4);
+}
+
+void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr) {
+  *nerr = 0;
+  if (count <= 0) return;
+  const long long word = kDataWord + static_cast<long long>(component - 1) * count;
+  if (handle >= 0 || word < 0 ||
+      !read_fully(-handle, array, static_cast<std::size_t>(count) * 4,
+                  static_cast<off_t>(word) * 4)) {
+    *nerr = kErrShortRead;
+    setmsg("ERROR", kErrShortRead);
+    return;
+  }
+  if (swap != 0) sac_data_swap(array, count);
+}
+
+void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
+           int* nerr, int kname_len) {
+  *nerr = 0;
+  int handle = 0;
+  bool truncated = false;
+  sacio_initialize_common();
+  if (kname == nullptr) kname = "";
+
+  const int swap = open_and_read_header(kname, kname_len, &handle, nerr);
+  if (*nerr == 0) {
+    const int capacity = *max > 0 ? *max : 0;
+    const std::int32_t npts = Nhdr(kNpts);
+    if (Lhdr(kLeven) == 0) {
+      *nerr = kErrNotEven;
+      report_file_error(kErrNotEven, kname, kname_len);
+    } else if (npts < 0) {
+      // A damaged header: nothing is stored and nothing is derived from it.
+      *nlen = 0;
+      *nerr = kErrNotSac;
+      setmsg("ERROR", kErrNotSac);
+      apcmsg(kname, name_width(kname, kname_len));
+      aplmsg("NPTS is negative:", 18);
+      apimsg(npts);
+      outmsg();
+      clrmsg();
+    } else {
+      int count = npts;
+      if (npts > capacity) {
+        count = capacity;
+        truncated = true;
+      }
+      *nlen = count;
+      *beg = Fhdr(kB);
+      *del = Fhdr(kDelta);
+      sac_data_read(handle, yarray, count, 1, swap, nerr);
+      if (*nerr == 0) {
+        Nhdr(kNpts) = count;
+        Fhdr(kE) = Fhdr(kB) + static_cast<float>(count - 1) * Fhdr(kDelta);
+      }
+    }
+  }
+  if (*nerr == 0 && truncated) *nerr = kWarnTruncated;
+  close_handle(handle);
+}
+
+void rsach(const char* kname, int* nerr, int kname_len) {
+  *nerr = 0;
+  int handle = 0;
+  sacio_initialize_common();
+  open_and_read_header(kname != nullptr ? kname : "", kname_len, &handle, nerr);
+  close_handle(handle);
+}
+
+}  // namespace xcn

@@ -1,0 +1,286 @@
+// Writing SAC files: extrema, distance refresh, byte order, and a replace that never loses an
+// existing file to a failed write.
+#include "sacio/write.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "geodesy/distaz.hpp"
+#include "msg/message.hpp"
+#include "msg/text.hpp"
+#include "sacio/file.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
+
+namespace xcn {
+
+namespace {
+
+int g_swap = -1;        // write-swap decision, -1 until decided
+int g_byte_order = -1;  // host byte order, -1 until asked
+
+constexpr double kFloatLimit = 3.40282e38;
+
+int text_width(const char* text) { return static_cast<int>(std::strlen(text)) + 1; }
+
+// True when value and word agree, ignoring case, over the shorter of the two.
+bool prefix_match(std::string_view value, std::string_view word) {
+  const std::size_t n = value.size() < word.size() ? value.size() : word.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char a = static_cast<unsigned char>(value[i]);
+    const unsigned char b = static_cast<unsigned char>(word[i]);
+    const unsigned char la = a >= 'A' && a <= 'Z' ? static_cast<unsigned char>(a + 32) : a;
+    if (la != b) return false;
+  }
+  return true;
+}
+
+void compose_file_error(int number, const char* name, const char* detail) {
+  setmsg("ERROR", number);
+  apcmsg(name, text_width(name));
+  if (detail != nullptr) apcmsg(detail, text_width(detail));
+}
+
+// The file being written: a temporary in the target's directory that replaces the target only
+// once it is complete.
+class PendingFile {
+ public:
+  explicit PendingFile(std::string target) : target_(std::move(target)) {}
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() { discard(); }
+
+  // Creates the file; on failure returns the open status (1 access refused, 2 other).
+  int create() {
+    static unsigned counter = 0;
+    const std::size_t slash = target_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name =
+          dir + ".wsac0." + std::to_string(getpid()) + "." + std::to_string(counter++);
+      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd >= 0) fd = lift_descriptor(fd);
+      if (fd < 0) {
+        err = errno;
+        break;
+      }
+      fd_ = fd;
+      temp_ = std::move(name);
+      widen_permissions();
+      return 0;
+    }
+    // No temporary can be made (e.g. a read-only directory): write in place as a last resort,
+    // which works when the file itself is writable.
+    if (err != ENOENT && access(target_.c_str(), F_OK) == 0) {
+      int fd = open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
+      if (fd >= 0) fd = lift_descriptor(fd);
+      if (fd >= 0) {
+        fd_ = fd;
+        widen_permissions();
+        return 0;
+      }
+      err = errno;
+    }
+    return err == EACCES ? 1 : 2;
+  }
+
+  int handle() const { return -fd_; }
+
+  enum class Commit { kDone, kCloseFailed, kRenameFailed };
+
+  // Closes and moves the file into place; on failure errno tells why.
+  Commit commit() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) return Commit::kCloseFailed;  // data may not have reached the disk
+    if (temp_.empty()) return Commit::kDone;
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) return Commit::kRenameFailed;
+    temp_.clear();
+    return Commit::kDone;
+  }
+
+  void discard() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) unlink(temp_.c_str());
+    temp_.clear();
+  }
+
+ private:
+  // Result files are shared between users: their permissions do not depend on the umask.
+  void widen_permissions() {
+    if (fchmod(fd_, 0666) != 0) {
+      // The file is usable; only its permissions stay narrower.
+    }
+  }
+
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
+}  // namespace
+
+int CheckByteOrder() {
+  if (g_byte_order < 0) {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    g_byte_order = first == 0 ? 1 : 0;
+  }
+  return g_byte_order;
+}
+
+int sac_byte_order(int request) {
+  if (request < 0 && g_swap < 0) {
+    request = CheckByteOrder();
+    if (const char* env = std::getenv("SAC_WRITE_BYTE_ORDER"); env != nullptr) {
+      const std::string_view value = env;
+      for (std::string_view word : {"big", "solaris", "powerpc", "ppc"}) {
+        if (prefix_match(value, word)) request = 1;
+      }
+      for (std::string_view word : {"little", "x86", "intel"}) {
+        if (prefix_match(value, word)) request = 0;
+      }
+    }
+  }
+  if (request == 0 || request == 1) g_swap = request != CheckByteOrder() ? 1 : 0;
+  return g_swap;
+}
+
+void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean) {
+  if (n < 1) return;
+  float lo = array[0];
+  float hi = array[0];
+  float sum = array[0];
+  const std::size_t step = static_cast<std::size_t>(increment);
+  for (int i = 1; i < n; ++i) {
+    const float v = array[static_cast<std::size_t>(i) * step];
+    sum += v;
+    if (v - lo < 0.0f) {
+      lo = v;
+    } else if (v - hi > 0.0f) {
+      hi = v;
+    }
+  }
+  *minimum = lo;
+  *maximum = hi;
+  *mean = sum / static_cast<float>(n > 1 ? n : 1);
+  if (static_cast<double>(lo) < -kFloatLimit || static_cast<double>(hi) > kFloatLimit) {
+    setmsg("WARNING", 0);
+    const char* what = "Data value outside system storage bounds";
+    apcmsg(what, text_width(what));
+    aplmsg("Maxvalue = ", text_width("Maxvalue = "));
+    apfmsg(hi);
+    apcmsg(" Minvalue = ", text_width(" Minvalue = "));
+    apfmsg(lo);
+    outmsg();
+    clrmsg();
+  }
+}
+
+void map_chdr_out(unsigned char* block) {
+  std::memcpy(block, Khdr(kKstnm), 8);
+  std::memcpy(block + 8, Khdr(kKevnm), 16);
+  for (int slot = 4; slot <= kCharSlots; ++slot) {
+    std::memcpy(block + 24 + 8 * (slot - 4), Khdr(slot), 8);
+  }
+}
+
+void sac_header_write(int handle, int swap, int* nerr) {
+  *nerr = 0;
+  // A reversed copy is written, so the current header stays in host order.
+  unsigned char numeric[kNumericBytes];
+  std::memcpy(numeric, header_numeric_bytes(), sizeof numeric);
+  if (swap == 1) sac_header_swap(numeric);
+  unsigned char chars[kCharBlockBytes];
+  map_chdr_out(chars);
+  if (handle >= 0 || !write_fully(-handle, numeric, sizeof numeric) ||
+      !write_fully(-handle, chars, sizeof chars)) {
+    *nerr = kErrWrite;
+  }
+}
+
+void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr) {
+  *nerr = 0;
+  if (n <= 0) return;
+  const std::size_t bytes = static_cast<std::size_t>(n) * 4;
+  auto put = [&](float* samples) {
+    if (samples == nullptr || handle >= 0) return false;
+    if (swap == 1) sac_data_swap(samples, n);  // in place: the arrays keep file byte order
+    return write_fully(-handle, samples, bytes);
+  };
+  if (!put(y) || (Lhdr(kLeven) == 0 && !put(x))) *nerr = kErrWrite;
+}
+
+void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
+  *nerr = 0;
+  HeapText copy(fstrdup(kname != nullptr ? kname : "", kname_len));
+  const char* name = copy ? copy.get() : "";
+  const int npts = Nhdr(kNpts);
+
+  if (npts <= 0) {
+    *nerr = kErrWrite;
+    compose_file_error(kErrWrite, name, nullptr);
+    outmsg();
+    clrmsg();
+    return;
+  }
+  if (Lhdr(kLovrok) == 0) {
+    *nerr = kErrNoOverwrite;
+    setmsg("ERROR", kErrNoOverwrite);
+    apcmsg2(name, static_cast<int>(std::strlen(name)));
+    outmsg();
+    clrmsg();
+    return;
+  }
+
+  PendingFile file(name);
+  if (const int status = file.create(); status != 0) {
+    *nerr = kErrOpen;
+    compose_file_error(kErrOpen, name, open_status_text(status));
+    outmsg();
+    clrmsg();
+    return;
+  }
+
+  extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
+  update_distaz();
+  const int swap = sac_byte_order(-1);
+  sac_header_write(file.handle(), swap, nerr);
+  if (*nerr == 0) sac_data_write(file.handle(), yarray, xarray, npts, swap, nerr);
+
+  if (*nerr != 0) {
+    compose_file_error(*nerr, name, nullptr);
+  } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
+    *nerr = kErrWrite;
+    compose_file_error(*nerr, name, nullptr);
+  } else if (done == PendingFile::Commit::kRenameFailed) {
+    // The name cannot take the new file (e.g. it is a directory): the old one stays.
+    *nerr = kErrOpen;
+    compose_file_error(*nerr, name, open_status_text(errno == EACCES ? 1 : 2));
+  }
+  if (*nerr != 0) {
+    file.discard();
+    outmsg();
+    clrmsg();
+  }
+}
+
+void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
+  wsac0(kname, xarray, yarray, nerr, kname_len);
+}
+
+}  // namespace xcn

@@ -1,0 +1,30 @@
+// Writing the current header and a caller's samples as a SAC file.
+#pragma once
+
+namespace xcn {
+
+inline constexpr int kErrWrite = 115;
+inline constexpr int kErrNoOverwrite = 1303;
+
+// Completes the header (DEPMIN, DEPMAX, DEPMEN, the distance fields) and writes it with the
+// samples of yarray (and xarray when LEVEN is false), in the byte order chosen once per process
+// by SAC_WRITE_BYTE_ORDER. The file is written under a temporary name in the same directory
+// and renamed over kname only when complete, so a failed write leaves an old file untouched.
+// After a byte-reversed write the sample arrays hold file byte order.
+// nerr: 0, 101 cannot create or replace, 115 NPTS not positive or a failed write, 1303 LOVROK
+// false.
+void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
+void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
+
+// Extremes and mean of n samples taken every increment-th element, in single precision.
+void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean);
+// The write-swap decision: 1 when written words must be byte-reversed. A negative request
+// asks for the default, decided on first use from SAC_WRITE_BYTE_ORDER and then kept.
+int sac_byte_order(int request);
+// Host byte order: 0 little-endian, 1 big-endian.
+int CheckByteOrder();
+void sac_header_write(int handle, int swap, int* nerr);
+void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr);
+void map_chdr_out(unsigned char* block);
+
+}  // namespace xcn

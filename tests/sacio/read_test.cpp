@@ -1,0 +1,247 @@
+// Reading SAC files: both byte orders, version and evenness checks, capacity, damaged files.
+#include "sacio/read.hpp"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sacio/header_access.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio_test_util.hpp"
+
+namespace xcn {
+namespace {
+
+using namespace testing_util;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+constexpr int kNvhdrWord = 76;
+constexpr int kNptsWord = 79;
+constexpr int kLevenWord = 105;
+
+SacImage sample_image() {
+  SacImage img;
+  img.set_float(0, 0.05f);   // DELTA
+  img.set_float(5, 12.5f);   // B
+  img.set_float(31, 45.5f);  // STLA
+  img.set_int(70, 2024);     // NZYEAR
+  std::memcpy(img.chars, "STA01   ", 8);
+  std::memcpy(img.chars + 8, "EVENT-NAME-16CHR", 16);
+  std::memcpy(img.chars + 160, "BHZ     ", 8);  // KCMPNM
+  img.set_samples({1.5f, -2.25f, 3.0e-7f, 1.0e30f, -0.0f});
+  return img;
+}
+
+struct ReadResult {
+  int nerr = 0;
+  int nlen = -1;
+  float beg = 0.0f;
+  float del = 0.0f;
+  std::vector<float> y;
+};
+
+ReadResult read(const std::string& path, int capacity = 16, int name_length = -1) {
+  ReadResult r;
+  r.y.assign(static_cast<std::size_t>(capacity) + 4, 777.0f);
+  rsac1(path.c_str(), r.y.data(), &r.nlen, &r.beg, &r.del, &capacity, &r.nerr, name_length);
+  return r;
+}
+
+TEST(ReadSac, BothByteOrdersReadIdentically) {
+  TempDir dir;
+  const SacImage img = sample_image();
+  write_file(dir.file("le.sac"), img.bytes(false));
+  write_file(dir.file("be.sac"), img.bytes(true));
+
+  newhdr();
+  const ReadResult little = read(dir.file("le.sac"));
+  const CmHdr little_header = cmhdr();
+  const KmHdr little_chars = kmhdr();
+  newhdr();
+  const ReadResult big = read(dir.file("be.sac"));
+
+  ASSERT_EQ(little.nerr, 0);
+  ASSERT_EQ(big.nerr, 0);
+  EXPECT_EQ(big.nlen, 5);
+  EXPECT_EQ(big.beg, 12.5f);
+  EXPECT_EQ(big.del, 0.05f);
+  EXPECT_EQ(big.y, little.y);
+  EXPECT_EQ(std::vector<float>(big.y.begin(), big.y.begin() + 5), img.samples);
+  EXPECT_EQ(big.y[5], 777.0f);  // nothing beyond NPTS
+  EXPECT_EQ(std::memcmp(&little_header.words, &cmhdr().words, sizeof little_header.words), 0);
+  EXPECT_EQ(std::memcmp(&little_chars, &kmhdr(), sizeof little_chars), 0);
+  EXPECT_EQ(Nhdr(kNvhdr), 6);
+  EXPECT_EQ(Fhdr(kStla), 45.5f);
+  EXPECT_EQ(Fhdr(kE), 12.5f + 4.0f * 0.05f);
+  // The character block is taken as it is, never reversed.
+  EXPECT_EQ(std::string(Khdr(kKstnm)), "STA01   ");
+  EXPECT_EQ(std::string(Khdr(kKevnm)), "EVENT-NAME-16CHR");
+  EXPECT_EQ(std::string(Khdr(21)), "BHZ     ");
+}
+
+TEST(ReadSac, VersionValidInNeitherOrderIsRefusedOnce) {
+  TempDir dir;
+  for (int version : {0, 7}) {
+    for (bool big : {false, true}) {
+      SacImage img = sample_image();
+      img.set_int(kNvhdrWord, version);
+      write_file(dir.file("v.sac"), img.bytes(big));
+      newhdr();
+      CaptureStdout();
+      const ReadResult r = read(dir.file("v.sac"));
+      const std::string out = GetCapturedStdout();
+      EXPECT_EQ(r.nerr, 1317);
+      EXPECT_EQ(out, "\a ERROR 1317: " + message_text(1317) +
+                         "\n not in sac format, nor byteswapped sac format.\n");
+      EXPECT_EQ(r.y[0], 777.0f);
+    }
+  }
+}
+
+TEST(ReadSac, MoreSamplesThanCapacityAreCut) {
+  TempDir dir;
+  SacImage img;
+  const float b = 0.1f;
+  const float delta = 0.05f;
+  img.set_float(0, delta);
+  img.set_float(5, b);
+  std::vector<float> y(172801);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(i);
+  img.set_samples(y);
+  write_file(dir.file("long.sac"), img.bytes(true));
+
+  newhdr();
+  const ReadResult r = read(dir.file("long.sac"), 172800);
+  EXPECT_EQ(r.nerr, -803);
+  EXPECT_EQ(r.nlen, 172800);
+  EXPECT_EQ(r.y[172799], 172799.0f);
+  EXPECT_EQ(r.y[172800], 777.0f);
+  EXPECT_EQ(Nhdr(kNpts), 172800);
+  const float cap_minus_one = 172799.0f;
+  EXPECT_EQ(Fhdr(kE), b + cap_minus_one * delta);
+
+  SacImage short_one;
+  short_one.set_float(0, delta);
+  short_one.set_float(5, b);
+  short_one.set_float(6, 99.0f);  // a stale E is recomputed
+  short_one.set_samples(std::vector<float>(1000, 1.0f));
+  write_file(dir.file("short.sac"), short_one.bytes(false));
+  const ReadResult s = read(dir.file("short.sac"), 172800);
+  EXPECT_EQ(s.nerr, 0);
+  EXPECT_EQ(s.nlen, 1000);
+  EXPECT_EQ(Fhdr(kE), b + 999.0f * delta);
+}
+
+TEST(ReadSac, UnevenFileIsRefusedNamingIt) {
+  TempDir dir;
+  SacImage img = sample_image();
+  img.set_int(kLevenWord, 0);
+  const std::string path = dir.file("uneven.sac");
+  write_file(path, img.bytes(false));
+  newhdr();
+  CaptureStdout();
+  const ReadResult r = read(path);
+  EXPECT_EQ(GetCapturedStdout(), error_line(801, path));
+  EXPECT_EQ(r.nerr, 801);
+  EXPECT_EQ(r.y[0], 777.0f);
+  EXPECT_EQ(Fhdr(kB), 12.5f);  // the header is loaded
+}
+
+TEST(ReadSac, DamagedFilesReportAFailure) {
+  TempDir dir;
+  const Bytes good = sample_image().bytes(false);
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    int nerr;
+  };
+  SacImage overlong = sample_image();
+  overlong.set_int(kNptsWord, 6);  // one sample more than the file holds
+  SacImage huge = sample_image();
+  huge.set_int(kNptsWord, 0x7fffffff);
+  const Case cases[] = {
+      {"cut to 600 bytes", Bytes(good.begin(), good.begin() + 600), 114},
+      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 100), 114},
+      {"empty", Bytes(), 114},
+      {"NPTS beyond the samples", overlong.bytes(false), 114},
+      {"NPTS huge", huge.bytes(true), 114},
+  };
+  for (const Case& c : cases) {
+    write_file(dir.file("bad.sac"), c.bytes);
+    newhdr();
+    CaptureStdout();
+    const ReadResult r = read(dir.file("bad.sac"), 16);
+    EXPECT_EQ(GetCapturedStdout(), "") << c.what;  // composed, left to the caller
+    EXPECT_EQ(r.nerr, c.nerr) << c.what;
+    EXPECT_EQ(message_store().current_number, c.nerr) << c.what;
+  }
+}
+
+TEST(ReadSac, NegativeNptsStoresNothing) {
+  TempDir dir;
+  SacImage img = sample_image();
+  img.set_int(kNptsWord, -5);
+  const std::string path = dir.file("neg.sac");
+  write_file(path, img.bytes(false));
+  newhdr();
+  CaptureStdout();
+  const ReadResult r = read(path, 4);
+  EXPECT_EQ(GetCapturedStdout(), error_line(1317, path) + " NPTS is negative: -5\n");
+  EXPECT_EQ(r.nerr, 1317);
+  EXPECT_EQ(r.nlen, 0);
+  for (float v : r.y) EXPECT_EQ(v, 777.0f);
+}
+
+TEST(ReadSac, MissingFileLeavesHeaderAndConsoleAlone) {
+  TempDir dir;
+  newhdr();
+  const float b = 3.0f;
+  int nerr = 0;
+  setfhv("B", &b, &nerr, -1);
+  const CmHdr before = cmhdr();
+  CaptureStdout();
+  const ReadResult r = read(dir.file("absent.sac"));
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(r.nerr, 108);
+  EXPECT_EQ(std::memcmp(&before, &cmhdr(), sizeof before), 0);
+}
+
+TEST(ReadSac, BlankPaddedNameAndHeaderOnlyRead) {
+  TempDir dir;
+  const std::string path = dir.file("pad.sac");
+  write_file(path, sample_image().bytes(true));
+  std::string padded = path + std::string(20, ' ');
+  newhdr();
+  const ReadResult r = read(padded, 16, static_cast<int>(padded.size()));
+  EXPECT_EQ(r.nerr, 0);
+  EXPECT_EQ(r.nlen, 5);
+
+  newhdr();
+  int nerr = -1;
+  rsach(padded.c_str(), &nerr, static_cast<int>(padded.size()));
+  EXPECT_EQ(nerr, 0);
+  EXPECT_EQ(Nhdr(kNpts), 5);
+  EXPECT_EQ(Fhdr(kStla), 45.5f);
+}
+
+TEST(ByteSwap, ReversesTwoFourAndEightBytesOnly) {
+  unsigned char v[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_EQ(byteswap(v, 2), 0);
+  EXPECT_EQ(v[0], 2);
+  EXPECT_EQ(v[1], 1);
+  EXPECT_EQ(byteswap(v, 8), 0);
+  EXPECT_EQ(v[0], 8);
+  EXPECT_EQ(v[6], 1);
+  EXPECT_EQ(v[7], 2);
+  EXPECT_EQ(byteswap(v, 4), 0);
+  EXPECT_EQ(v[0], 5);
+  EXPECT_EQ(v[3], 8);
+  EXPECT_EQ(byteswap(v, 3), -1);
+  EXPECT_EQ(v[0], 5);
+}
+
+}  // namespace
+}  // namespace xcn

@@ -1,0 +1,364 @@
+// Writing SAC files: byte order, extrema, distance update, refusals, and safe replacement.
+#include "sacio/write.hpp"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sacio/header_access.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
+#include "sacio_test_util.hpp"
+
+namespace xcn {
+namespace {
+
+using namespace testing_util;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+void set_f(const char* name, float v) {
+  int nerr = 0;
+  setfhv(name, &v, &nerr, -1);
+  ASSERT_EQ(nerr, 0) << name;
+}
+
+void set_n(const char* name, int v) {
+  int nerr = 0;
+  setnhv(name, &v, &nerr, -1);
+  ASSERT_EQ(nerr, 0) << name;
+}
+
+// The byte-order decision is made once per process: these tests need a process of their own,
+// as CTest gives each test.
+#define REQUIRE_UNDECIDED_BYTE_ORDER() \
+  if (sac_byte_order(2) >= 0) GTEST_SKIP() << "byte order already decided in this process"
+
+// A fresh header for n samples, written to path; returns nerr.
+int write_fresh(const std::string& path, std::vector<float> y) {
+  newhdr();
+  set_n("NPTS", static_cast<int>(y.size()));
+  set_f("DELTA", 0.5f);
+  int nerr = -1;
+  wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
+  return nerr;
+}
+
+TEST(WriteByteOrder, EnvironmentPrefixesChooseTheOrder) {
+  REQUIRE_UNDECIDED_BYTE_ORDER();
+  const bool host_big = CheckByteOrder() == 1;
+  struct Case {
+    std::optional<std::string> value;
+    bool big;
+  };
+  const Case cases[] = {
+      {std::nullopt, host_big},
+      {"big", true},
+      {"BIG", true},
+      {"b", true},
+      {"s", true},
+      {"PowerPC", true},
+      {"bigendian", true},
+      {"ppc", true},
+      {"little", false},
+      {"LITTLE", false},
+      {"x", false},
+      {"i", false},
+      {"littleendian", false},
+      {"intel", false},
+      {"", false},
+      {"sun", host_big},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    // The decision is made once per process, so every value gets its own.
+    const ChildResult r = run_in_child([&] {
+      if (c.value) {
+        setenv("SAC_WRITE_BYTE_ORDER", c.value->c_str(), 1);
+      } else {
+        unsetenv("SAC_WRITE_BYTE_ORDER");
+      }
+      return write_fresh(dir.file("o.sac"), {1.0f, 2.0f});
+    });
+    const std::string label = c.value ? "'" + *c.value + "'" : "unset";
+    ASSERT_EQ(r.status, 0) << label;
+    const Bytes b = read_file(dir.file("o.sac"));
+    const Bytes nvhdr(b.begin() + 304, b.begin() + 308);
+    EXPECT_EQ(nvhdr, c.big ? Bytes({0, 0, 0, 6}) : Bytes({6, 0, 0, 0})) << label;
+    EXPECT_EQ(float_at(b, 632, c.big), 1.0f) << label;
+  }
+}
+
+TEST(WriteByteOrder, DecisionHoldsForTheProcess) {
+  REQUIRE_UNDECIDED_BYTE_ORDER();
+  TempDir dir;
+  const ChildResult r = run_in_child([&] {
+    setenv("SAC_WRITE_BYTE_ORDER", "big", 1);
+    write_fresh(dir.file("1.sac"), {1.0f});
+    setenv("SAC_WRITE_BYTE_ORDER", "little", 1);
+    return write_fresh(dir.file("2.sac"), {1.0f});
+  });
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(int_at(read_file(dir.file("2.sac")), 304, true), 6);
+}
+
+TEST(WriteByteOrder, ReversedWriteKeepsHeaderButNotSamples) {
+  REQUIRE_UNDECIDED_BYTE_ORDER();
+  TempDir dir;
+  setenv("SAC_WRITE_BYTE_ORDER", CheckByteOrder() == 1 ? "little" : "big", 1);
+  newhdr();
+  set_n("NPTS", 3);
+  set_f("B", 1.25f);
+  set_f("DELTA", 0.5f);
+  set_f("E", 2.25f);  // as a read recomputes it
+  int nerr = 0;
+  setkhv("KSTNM", "ABCD", &nerr, -1, -1);
+  std::vector<float> y = {1.0f, -2.0f, 3.5f};
+  const std::vector<float> original = y;
+  wsac0(dir.file("r.sac").c_str(), y.data(), y.data(), &nerr, -1);
+  ASSERT_EQ(nerr, 0);
+  const CmHdr after = cmhdr();
+
+  const bool big = CheckByteOrder() == 0;
+  const Bytes b = read_file(dir.file("r.sac"));
+  EXPECT_EQ(int_at(b, 304, big), 6);
+  EXPECT_EQ(int_at(b, 316, big), 3);
+  EXPECT_EQ(float_at(b, 20, big), 1.25f);
+  EXPECT_EQ(text_at(b, 440, 8), "ABCD    ");
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(float_at(b, 632 + 4 * i, big), original[i]);
+  EXPECT_EQ(Nhdr(kNpts), 3);
+  EXPECT_EQ(Fhdr(kB), 1.25f);
+  for (std::size_t i = 0; i < 3; ++i) {
+    float back = y[i];
+    byteswap(&back, 4);
+    EXPECT_EQ(back, original[i]);
+  }
+  // Reading it back gives the host-order header again.
+  newhdr();
+  std::vector<float> z(3);
+  int nlen = 0, cap = 3;
+  float beg = 0.0f, del = 0.0f;
+  rsac1(dir.file("r.sac").c_str(), z.data(), &nlen, &beg, &del, &cap, &nerr, -1);
+  EXPECT_EQ(nerr, 0);
+  EXPECT_EQ(z, original);
+  EXPECT_EQ(std::memcmp(&after.words, &cmhdr().words, sizeof after.words), 0);
+}
+
+TEST(Extrema, MinimumMaximumMeanInSinglePrecision) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    std::vector<float> y;
+    int increment;
+    float lo, hi, mean;  // NaN means NaN
+  };
+  const Case cases[] = {
+      {{1, 2, 3, 4}, 1, 1, 4, 2.5f},         {{5}, 1, 5, 5, 5},
+      {{3, -1, 7, 100, 2, -50}, 2, 2, 7, 4}, {{nan, 1, 2}, 1, nan, nan, nan},
+      {{1, nan, 3}, 1, 1, 3, nan},
+  };
+  for (const Case& c : cases) {
+    float lo = 0, hi = 0, mean = 0;
+    const int n = (static_cast<int>(c.y.size()) + c.increment - 1) / c.increment;
+    extrma(c.y.data(), c.increment, n, &lo, &hi, &mean);
+    auto same = [](float a, float b) { return std::isnan(b) ? std::isnan(a) : a == b; };
+    EXPECT_TRUE(same(lo, c.lo)) << lo;
+    EXPECT_TRUE(same(hi, c.hi)) << hi;
+    EXPECT_TRUE(same(mean, c.mean)) << mean;
+  }
+}
+
+TEST(Extrema, InfiniteSampleWarnsAndStillWrites) {
+  TempDir dir;
+  CaptureStdout();
+  const int nerr = write_fresh(dir.file("inf.sac"), {1.0f, std::numeric_limits<float>::infinity()});
+  EXPECT_EQ(GetCapturedStdout(),
+            " WARNING: Data value outside system storage bounds\n"
+            " Maxvalue = inf  Minvalue = 1\n");
+  EXPECT_EQ(nerr, 0);
+  EXPECT_EQ(read_file(dir.file("inf.sac")).size(), 632u + 8u);
+}
+
+struct DistanceCase {
+  const char* what;
+  bool lcalda;
+  float evla, evlo, stla, stlo;
+  float dist, az, baz, gcarc;  // before the write
+  // After: NaN means "recomputed, checked against the reference values".
+  float want_dist, want_az, want_baz, want_gcarc;
+};
+
+TEST(DistanceUpdate, OnlyFieldsAlreadyNonNegativeAreRecomputed) {
+  const float u = -12345.0f;
+  const float calc = std::numeric_limits<float>::quiet_NaN();
+  const DistanceCase cases[] = {
+      {"three requested", true, 35, 139, 40, -120, 0, 5, 0, u, calc, calc, calc, u},
+      {"none requested", true, 35, 139, 40, -120, u, u, u, u, u, u, u, u},
+      {"only dist", true, 35, 139, 40, -120, 0, u, u, u, calc, u, u, u},
+      {"coincident", true, 10, 20, 10, 20, u, 77, u, u, u, 0, 0, u},
+      {"event undefined", true, u, 20, 10, 20, 7, 8, 9, 10, 7, 8, 9, 10},
+      {"lcalda false", false, 35, 139, 40, -120, 7, 8, 9, 10, 7, 8, 9, 10},
+      {"negative kept", true, 35, 139, 40, -120, -1, 0, -2, 0, -1, calc, -2, calc},
+  };
+  // Reference values for event (35, 139), station (40, -120).
+  const float ref_dist = 8423.95f, ref_az = 51.0601f, ref_baz = 303.7717f, ref_gcarc = 75.8035f;
+  TempDir dir;
+  for (const DistanceCase& c : cases) {
+    newhdr();
+    set_n("NPTS", 1);
+    set_f("EVLA", c.evla);
+    set_f("EVLO", c.evlo);
+    set_f("STLA", c.stla);
+    set_f("STLO", c.stlo);
+    set_f("DIST", c.dist);
+    set_f("AZ", c.az);
+    set_f("BAZ", c.baz);
+    set_f("GCARC", c.gcarc);
+    Lhdr(kLcalda) = c.lcalda ? 1 : 0;
+    float y = 0.0f;
+    int nerr = -1;
+    wsac0(dir.file("d.sac").c_str(), &y, &y, &nerr, -1);
+    ASSERT_EQ(nerr, 0) << c.what;
+    const Bytes b = read_file(dir.file("d.sac"));
+    auto check = [&](std::size_t off, float want, float ref, double tol, const char* field) {
+      if (std::isnan(want)) {
+        EXPECT_NEAR(float_at(b, off), ref, tol) << c.what << " " << field;
+      } else {
+        EXPECT_EQ(float_at(b, off), want) << c.what << " " << field;
+      }
+    };
+    check(200, c.want_dist, ref_dist, 0.01, "DIST");
+    check(204, c.want_az, ref_az, 1e-4, "AZ");
+    check(208, c.want_baz, ref_baz, 1e-4, "BAZ");
+    check(212, c.want_gcarc, ref_gcarc, 1e-4, "GCARC");
+  }
+}
+
+TEST(WriteRefusals, NoSamplesOrNoOverwriteCreateNothing) {
+  TempDir dir;
+  const std::string fresh = dir.file("fresh.sac");
+  const std::string old = dir.file("old.sac");
+  const Bytes old_bytes = {'o', 'l', 'd'};
+  write_file(old, old_bytes);
+  float y = 1.0f;
+  for (const std::string& path : {fresh, old}) {
+    newhdr();  // NPTS undefined
+    int nerr = 0;
+    CaptureStdout();
+    wsac0(path.c_str(), &y, &y, &nerr, -1);
+    EXPECT_EQ(GetCapturedStdout(), error_line(115, path));
+    EXPECT_EQ(nerr, 115);
+
+    newhdr();
+    set_n("NPTS", 1);
+    Lhdr(kLovrok) = 0;
+    CaptureStdout();
+    wsac0(path.c_str(), &y, &y, &nerr, -1);
+    EXPECT_EQ(GetCapturedStdout(), error_line(1303, path));
+    EXPECT_EQ(nerr, 1303);
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"old.sac"});
+  EXPECT_EQ(read_file(old), old_bytes);
+}
+
+TEST(WriteReplace, OldFileIsReplacedNotAppended) {
+  TempDir dir;
+  const std::string path = dir.file("x.sac");
+  ASSERT_EQ(write_fresh(path, std::vector<float>(100, 1.0f)), 0);
+  std::string padded = path + "    ";
+  newhdr();
+  set_n("NPTS", 2);
+  std::vector<float> y = {4.0f, 5.0f};
+  int nerr = -1;
+  wsac0(padded.c_str(), y.data(), y.data(), &nerr, static_cast<int>(padded.size()));
+  ASSERT_EQ(nerr, 0);
+  const Bytes b = read_file(path);
+  EXPECT_EQ(b.size(), 632u + 8u);
+  EXPECT_EQ(float_at(b, 636), 5.0f);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"x.sac"});
+}
+
+TEST(WriteReplace, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.file("keep.sac");
+  ASSERT_EQ(write_fresh(path, std::vector<float>(50, 2.0f)), 0);
+  const Bytes old_bytes = read_file(path);
+  const ChildResult r = run_in_child([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {2000, 2000};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 250;
+    return write_fresh(path, std::vector<float>(1000, 3.0f));
+  });
+  EXPECT_EQ(r.status, 115);
+  EXPECT_EQ(r.out, error_line(115, path));
+  EXPECT_EQ(read_file(path), old_bytes);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.sac"});
+}
+
+TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
+  TempDir dir;
+  const std::string path = dir.file("sub");
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  CaptureStdout();
+  const int nerr = write_fresh(path, {1.0f});
+  EXPECT_EQ(GetCapturedStdout(), error_line(101, path + " (System error occurred.)"));
+  EXPECT_EQ(nerr, 101);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
+}
+
+TEST(WritePermissions, NewFilesAre0666WhateverTheUmask) {
+  TempDir dir;
+  const std::string path = dir.file("p.sac");
+  write_file(path, {'x'});
+  chmod(path.c_str(), 0600);
+  const mode_t old_mask = umask(077);
+  const int nerr = write_fresh(path, {1.0f});
+  umask(old_mask);
+  ASSERT_EQ(nerr, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
+  TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  const std::string ro = dir.file("ro");
+  ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
+  const std::string path = ro + "/x.sac";
+  newhdr();  // load the message table before dropping privileges
+  const ChildResult r = run_in_child([&] {
+    drop_privileges();
+    return write_fresh(path, {1.0f});
+  });
+  EXPECT_EQ(r.status, 101);
+  EXPECT_EQ(r.out, error_line(101, path + " (Insufficient access rights.)"));
+  EXPECT_TRUE(std::filesystem::is_empty(ro));
+}
+
+TEST(WriteUneven, SecondComponentFollowsTheFirst) {
+  TempDir dir;
+  newhdr();
+  set_n("NPTS", 2);
+  Lhdr(kLeven) = 0;
+  std::vector<float> x = {10.0f, 20.0f};
+  std::vector<float> y = {1.0f, 2.0f};
+  int nerr = -1;
+  wsac0(dir.file("xy.sac").c_str(), x.data(), y.data(), &nerr, -1);
+  ASSERT_EQ(nerr, 0);
+  const Bytes b = read_file(dir.file("xy.sac"));
+  ASSERT_EQ(b.size(), 632u + 16u);
+  EXPECT_EQ(float_at(b, 632), 1.0f);
+  EXPECT_EQ(float_at(b, 640), 10.0f);
+  EXPECT_EQ(float_at(b, 644), 20.0f);
+}
+
+}  // namespace
+}  // namespace xcn
