@@ -19,7 +19,9 @@ void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname
 // Extremes and mean of n samples taken every increment-th element, in single precision.
 void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean);
 // The write-swap decision: 1 when written words must be byte-reversed. A negative request
-// asks for the default, decided on first use from SAC_WRITE_BYTE_ORDER and then kept.
+// asks for the default, decided on first use from SAC_WRITE_BYTE_ORDER and then kept; 0 or 1
+// sets host or reversed order; any other request returns the decision as it stands (-1 while
+// undecided).
 int sac_byte_order(int request);
 // Host byte order: 0 little-endian, 1 big-endian.
 int CheckByteOrder();
