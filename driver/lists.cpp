@@ -17,6 +17,17 @@
 
 namespace xcn {
 
+std::string read_failure(int nerr) {
+  switch (nerr) {
+    case 101: return "the file cannot be opened";
+    case 108: return "the file does not exist";
+    case 114: return "the file is shorter than its header says";
+    case 801: return "the record is not evenly sampled (LEVEN is false)";
+    case 1317: return "it is not a SAC file";
+    default: return "read error " + std::to_string(nerr);
+  }
+}
+
 std::vector<std::string> read_list_file(const std::string& path, const char* what) {
   auto fail = [&](const char* reason) {
     return Fatal{2, std::string("xcorrnet_v3: error: cannot open the ") + what + " \"" + path +
@@ -102,13 +113,6 @@ std::string entry_path(const Station& s) {
   return trimmed(std::string_view(s.entry.data(), kEntryWidth));
 }
 
-// The library's sentence for an error number, or the number itself.
-std::string reason_of(int nerr) {
-  HeapText text(getsmsg2(nerr));
-  if (text && *text.get()) return text.get();
-  return "error " + std::to_string(nerr);
-}
-
 }  // namespace
 
 LastRead load_stations(const std::vector<std::string>& lines, StationTable& table,
@@ -133,7 +137,7 @@ LastRead load_stations(const std::vector<std::string>& lines, StationTable& tabl
           static_cast<int>(kEntryWidth));
     if (nerr > 0) {
       std::fprintf(err, "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs are skipped\n",
-                   i, entry_path(s).c_str(), reason_of(nerr).c_str());
+                   i, entry_path(s).c_str(), read_failure(nerr).c_str());
       clrmsg();
       // Nothing of a failed read may reach a result: the row goes back to zeros.
       std::fill_n(table.row(i), kCapacity, 0.0f);

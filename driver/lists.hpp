@@ -26,6 +26,9 @@ struct Fatal {
   std::string message;
 };
 
+// Why a SAC file could not be read, from the library's error number.
+std::string read_failure(int nerr);
+
 // Lines of a text file; LF and CR LF end a line, and a last line without an end counts too.
 // A file that does not exist is created empty. Throws Fatal when it cannot be opened.
 std::vector<std::string> read_list_file(const std::string& path, const char* what);

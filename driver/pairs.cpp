@@ -267,8 +267,9 @@ void header_pass(const Run& run, std::FILE* err) {
           static_cast<int>(kNameWidth));
     if (nerr != 0) {
       // Rewriting would store other samples, or fewer, under this name: leave the file alone.
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" cannot be read back (error %d); left as it is\n",
-                   path.c_str(), nerr);
+      std::fprintf(err, "xcorrnet_v3: result \"%s\" cannot be read back: %s; left as it is\n",
+                   path.c_str(),
+                   nerr == -803 ? "it holds more than 172800 samples" : read_failure(nerr).c_str());
       clrmsg();
       continue;
     }

@@ -74,6 +74,10 @@ class Network {
     env.push_back("OMP_NUM_THREADS=" + std::to_string(workers));
     return run_program(tool(), {"stations", "names", mode, replace}, dir(), env);
   }
+  Started start(const std::string& mode, const std::string& replace, int workers = 1) const {
+    return start_program(tool(), {"stations", "names", mode, replace}, dir(),
+                         {"OMP_NUM_THREADS=" + std::to_string(workers)});
+  }
 
  private:
   ScratchDir scratch_;

@@ -26,22 +26,30 @@ inline std::string read_fd(int fd) {
   return s;
 }
 
-// Runs `program` with `args` in `dir`; `env` entries (NAME=value) are added to the environment,
-// and names given as NAME alone are removed from it.
-inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+// A program started in the background, its output going to temporary files.
+struct Started {
+  pid_t pid = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+};
+
+// Starts `program` with `args` in `dir`; `env` entries (NAME=value) are added to the
+// environment, and names given as NAME alone are removed from it.
+inline Started start_program(const std::string& program, const std::vector<std::string>& args,
                              const std::filesystem::path& dir,
                              const std::vector<std::string>& env = {}) {
   char out_name[] = "/tmp/xcn-out-XXXXXX";
   char err_name[] = "/tmp/xcn-err-XXXXXX";
-  const int out_fd = mkstemp(out_name);
-  const int err_fd = mkstemp(err_name);
+  Started s;
+  s.out_fd = mkstemp(out_name);
+  s.err_fd = mkstemp(err_name);
   unlink(out_name);
   unlink(err_name);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  s.pid = fork();
+  if (s.pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
-    dup2(out_fd, 1);
-    dup2(err_fd, 2);
+    dup2(s.out_fd, 1);
+    dup2(s.err_fd, 2);
     for (const auto& e : env) {
       const auto eq = e.find('=');
       if (eq == std::string::npos) {
@@ -57,17 +65,42 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return s;
+}
+
+// What a started program has written to standard output so far.
+inline std::string output_so_far(const Started& s) {
+  std::string text;
+  char buf[65536];
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(s.out_fd, buf, sizeof buf, at);
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+    at += n;
+  }
+  return text;
+}
+
+// Waits for a started program and collects what it printed.
+inline RunResult finish_program(Started& s) {
   RunResult r;
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  waitpid(s.pid, &wstatus, 0);
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  lseek(out_fd, 0, SEEK_SET);
-  lseek(err_fd, 0, SEEK_SET);
-  r.out = read_fd(out_fd);
-  r.err = read_fd(err_fd);
-  close(out_fd);
-  close(err_fd);
+  lseek(s.out_fd, 0, SEEK_SET);
+  lseek(s.err_fd, 0, SEEK_SET);
+  r.out = read_fd(s.out_fd);
+  r.err = read_fd(s.err_fd);
+  close(s.out_fd);
+  close(s.err_fd);
   return r;
+}
+
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& dir,
+                             const std::vector<std::string>& env = {}) {
+  Started s = start_program(program, args, dir, env);
+  return finish_program(s);
 }
 
 // The tool under test, from the XCN_BIN environment variable set by CTest.

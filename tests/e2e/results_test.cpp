@@ -1,0 +1,200 @@
+// End-to-end results: values against an independent double-precision correlation, the same
+// bytes for any number of workers, and a killed run completed by a rerun.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/network.hpp"
+
+namespace xcn::test {
+namespace {
+
+namespace fs = std::filesystem;
+using cd = std::complex<double>;
+
+// Sample standard deviation by the one-pass formula in single precision, which decides what
+// windows are accepted.
+float window_std(const float* y, int n) {
+  float s = 0.0f, q = 0.0f;
+  for (int k = 0; k < n; ++k) {
+    s += y[k];
+    q += y[k] * y[k];
+  }
+  const float avg = s / static_cast<float>(n);
+  return std::sqrt((q - (avg * avg) * static_cast<float>(n)) / static_cast<float>(n - 1));
+}
+
+// Discrete Fourier transform with exponent sign `sign`, in double precision (plain recursion).
+void dft(std::vector<cd>& a, int sign) {
+  const std::size_t n = a.size();
+  if (n == 1) return;
+  std::vector<cd> even(n / 2), odd(n / 2);
+  for (std::size_t k = 0; k < n / 2; ++k) {
+    even[k] = a[2 * k];
+    odd[k] = a[2 * k + 1];
+  }
+  dft(even, sign);
+  dft(odd, sign);
+  for (std::size_t k = 0; k < n / 2; ++k) {
+    const cd t = std::polar(1.0, sign * 2.0 * M_PI * static_cast<double>(k) /
+                                     static_cast<double>(n)) * odd[k];
+    a[k] = even[k] + t;
+    a[k + n / 2] = even[k] - t;
+  }
+}
+
+// The expected stack of a pair of 2000-sample windows (1 s sampling): tapered windows, zero
+// filled to 2048, correlated (phase only unless `auto_pair`), lag 0 at index 1000.
+std::vector<double> expected_stack(const std::vector<float>& first,
+                                   const std::vector<float>& second, bool auto_pair) {
+  const int nptlen = 2000, npt = 2048, nhead = 24, ntpr = 100;
+  const int np = static_cast<int>(first.size());
+  const float bound1 = 1.1f * window_std(first.data(), np);
+  const float bound2 = 1.1f * window_std(second.data(), np);
+  std::vector<double> sum(nptlen, 0.0);
+  int count = 0;
+  for (int start = 0; start + nptlen <= np; start += 200) {
+    if (!(window_std(first.data() + start, nptlen) < bound1 &&
+          window_std(second.data() + start, nptlen) < bound2)) {
+      continue;
+    }
+    // u1: the second station's window, u2: the first's.
+    std::vector<cd> u1(npt), u2(npt);
+    for (int k = 0; k < nptlen; ++k) {
+      double w = 1.0;
+      if (k < ntpr) w = 0.5 - 0.5 * std::cos(k * M_PI / ntpr);
+      if (k >= nptlen - ntpr) w = 0.5 - 0.5 * std::cos((nptlen - k) * M_PI / ntpr);
+      u1[static_cast<std::size_t>(nhead + k)] = w * second[static_cast<std::size_t>(start + k)];
+      u2[static_cast<std::size_t>(nhead + k)] = w * first[static_cast<std::size_t>(start + k)];
+    }
+    dft(u1, +1);
+    dft(u2, +1);
+    std::vector<cd> p(npt);
+    for (int k = 0; k < npt; ++k) {
+      p[k] = u1[k] * std::conj(u2[k]);
+      if (!auto_pair && std::abs(p[k]) > 0) p[k] /= std::abs(p[k]);
+    }
+    dft(p, -1);
+    // Lag L = k - 1000 of the result is the circular correlation at L.
+    for (int k = 0; k < nptlen; ++k) {
+      const int lag = k - nptlen / 2;
+      sum[static_cast<std::size_t>(k)] += p[static_cast<std::size_t>((lag + npt) % npt)].real() / npt;
+    }
+    ++count;
+  }
+  for (auto& v : sum) v /= count;
+  return sum;
+}
+
+TEST(Results, AgreeWithAnIndependentDoublePrecisionCorrelation) {
+  Network net;
+  Noise noise(21);
+  // The second station sees the first's noise 7 s later, plus its own.
+  const std::vector<float> a = noise.series(2600);
+  std::vector<float> b = noise.series(2600);
+  for (std::size_t k = 7; k < b.size(); ++k) b[k] = 0.5f * b[k] + a[k - 7];
+  net.add({"A", "BHZ", 10.0f, 10.0f, 1.0f, a});
+  net.add({"B", "BHZ", 10.0f, 10.5f, 1.0f, b});
+  net.write_lists();
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+
+  const auto cross = SacBytes(net.file("p1_2.sac").string()).samples();
+  const auto want = expected_stack(a, b, false);
+  ASSERT_EQ(cross.size(), want.size());
+  double worst = 0;
+  for (std::size_t k = 0; k < want.size(); ++k) worst = std::max(worst, std::abs(cross[k] - want[k]));
+  EXPECT_LT(worst, 2e-5);
+  // The peak stands 7 s after lag 0: a later arrival at the second station is a positive lag.
+  const auto peak = std::max_element(cross.begin(), cross.end()) - cross.begin();
+  EXPECT_EQ(peak, 1000 + 7);
+
+  const auto self = SacBytes(net.file("p1_1.sac").string()).samples();
+  const auto want_self = expected_stack(a, a, true);
+  for (std::size_t k = 0; k < want_self.size(); ++k) {
+    EXPECT_NEAR(self[k], want_self[k], 2e-5 * want_self[1000]) << k;
+  }
+}
+
+std::map<std::string, std::vector<unsigned char>> results_of(const Network& net) {
+  std::map<std::string, std::vector<unsigned char>> files;
+  for (const auto& e : fs::directory_iterator(net.dir())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("p", 0) == 0) files[name] = SacBytes(e.path().string()).bytes;
+  }
+  return files;
+}
+
+void noisy_network(Network& net, int stations, int samples) {
+  Noise noise(31);
+  for (int k = 0; k < stations; ++k) {
+    net.add({"N" + std::to_string(k), "BHZ", 30.0f + 0.25f * static_cast<float>(k),
+             100.0f - 0.5f * static_cast<float>(k % 3), 1.0f,
+             noise.series(static_cast<std::size_t>(samples))});
+  }
+  net.write_lists();
+}
+
+TEST(Results, AreTheSameBytesForAnyNumberOfWorkers) {
+  Network one, two;
+  noisy_network(one, 5, 3000);
+  noisy_network(two, 5, 3000);
+  ASSERT_EQ(one.run("B", "Y", 1).status, 0);
+  ASSERT_EQ(two.run("B", "Y", 2).status, 0);
+  const auto a = results_of(one), b = results_of(two);
+  EXPECT_EQ(a.size(), 15u);
+  EXPECT_EQ(a, b);
+  Network three;
+  noisy_network(three, 5, 3000);
+  ASSERT_EQ(three.run("B", "Y", 3).status, 0);
+  EXPECT_EQ(results_of(three), a);
+}
+
+int progress_lines(const std::string& out) {
+  int n = 0;
+  for (const auto& l : split_lines(out)) n += l.find("# of stacking:") != std::string::npos;
+  return n;
+}
+
+TEST(Results, AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest) {
+  Network killed;
+  noisy_network(killed, 16, 20000);
+  Started s = killed.start("B", "Y", 2);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (progress_lines(output_so_far(s)) < 4 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  kill(s.pid, SIGKILL);
+  const RunResult first = finish_program(s);
+  ASSERT_EQ(first.status, 128 + SIGKILL) << "the run ended before it could be killed";
+
+  int complete = 0;
+  for (const auto& [name, bytes] : results_of(killed)) {
+    if (name.size() < 4 || name.substr(name.size() - 4) != ".sac") continue;
+    const SacBytes f(killed.file(name).string());
+    EXPECT_EQ(f.bytes.size(), 632u + 4u * 2000u) << name << " is not complete";
+    ++complete;
+  }
+  ASSERT_LT(complete, 136) << "every pair was done before the kill";
+
+  const RunResult rerun = killed.run("B", "N", 2);
+  ASSERT_EQ(rerun.status, 0);
+  EXPECT_EQ(progress_lines(rerun.out), 136 - complete);
+
+  Network clean;
+  noisy_network(clean, 16, 20000);
+  ASSERT_EQ(clean.run("B", "Y", 2).status, 0);
+  auto finished = results_of(killed);
+  std::erase_if(finished, [](const auto& kv) {
+    return kv.first.size() < 4 || kv.first.substr(kv.first.size() - 4) != ".sac";
+  });
+  EXPECT_EQ(finished, results_of(clean));
+}
+
+}  // namespace
+}  // namespace xcn::test
