@@ -1,0 +1,29 @@
+// The tools' command lines: synthetic network, name list, demo report.
+//
+// Each takes its arguments without the program name, prints its own failures as one line per
+// problem on `err`, and returns the exit status. They use our SAC library, so SACAUX must name
+// the folder of the message file.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+namespace xcn::tools {
+
+// xcn_synth [--stations N] [--samples N] [--delta S] [--seed N] [--out DIR]
+// Writes DIR/STnn.BHZ.sac for every station, DIR/stations.txt and DIR/names.txt, both relative
+// to DIR (run xcorrnet_v3 there).
+int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
+// xcn_names STATION_LIST NAME_LIST [FOLDER]
+// Writes NAME_LIST in pair order from the station and component names of the listed files,
+// each name placed in FOLDER when one is given. Nothing is written unless every name serves.
+int run_names(std::span<const std::string> args, std::FILE* err);
+
+// xcn_demo_report STATION_LIST NAME_LIST
+// Tables, for each cross-correlation result, the distance, the travel time at 3 km/s and the
+// lag of the largest peak on each side; fails unless every peak lies within 2 s of it.
+int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
+}  // namespace xcn::tools

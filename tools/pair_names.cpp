@@ -1,0 +1,157 @@
+// Output names of station pairs, the lists the tool reads, and their safe writing.
+#include "tools/pair_names.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <unordered_map>
+
+namespace xcn::tools {
+namespace {
+
+std::string line_numbers(Pair p) {
+  if (p.first == p.second) return "line " + std::to_string(p.first);
+  return "lines " + std::to_string(p.first) + " and " + std::to_string(p.second);
+}
+
+}  // namespace
+
+std::string pair_file_name(std::string_view folder, const StationId& first,
+                           const StationId& second) {
+  std::string name(folder);
+  if (!name.empty() && name.back() != '/') name += '/';
+  name += first.station;
+  name += '.';
+  name += first.component;
+  name += '_';
+  name += second.station;
+  name += '.';
+  name += second.component;
+  name += ".sac";
+  return name;
+}
+
+std::vector<Pair> pair_order(int stations) {
+  std::vector<Pair> pairs;
+  if (stations <= 0) return pairs;
+  pairs.reserve(static_cast<std::size_t>(stations) * static_cast<std::size_t>(stations + 1) / 2);
+  for (int i = 1; i <= stations; ++i) {
+    for (int j = i; j <= stations; ++j) pairs.push_back({i, j});
+  }
+  return pairs;
+}
+
+NameList make_name_list(std::string_view folder, std::span<const StationId> stations,
+                        std::string_view station_list) {
+  NameList list;
+  std::unordered_map<std::string, Pair> owner;
+  for (const Pair p : pair_order(static_cast<int>(stations.size()))) {
+    const auto& first = stations[static_cast<std::size_t>(p.first - 1)];
+    const auto& second = stations[static_cast<std::size_t>(p.second - 1)];
+    std::string name = pair_file_name(folder, first, second);
+    if (name.size() > kMaxNameLength) {
+      list.problems.push_back(
+          std::string(station_list) + " " + line_numbers(p) + ": the output name \"" + name +
+          "\" has " + std::to_string(name.size()) + " characters; xcorrnet_v3 reads at most " +
+          std::to_string(kMaxNameLength));
+    }
+    // Two pairs under one name would overwrite each other's result.
+    const auto [it, fresh] = owner.emplace(name, p);
+    if (!fresh) {
+      list.problems.push_back(std::string(station_list) + " " + line_numbers(p) +
+                              ": the output name \"" + name + "\" is already that of " +
+                              line_numbers(it->second));
+    }
+    list.names.push_back(std::move(name));
+  }
+  if (!list.problems.empty()) list.names.clear();
+  return list;
+}
+
+std::string unusable_id_reason(std::string_view what, std::string_view name) {
+  if (name.empty()) return "the header has no " + std::string(what);
+  if (name == "-12345") return "the header's " + std::string(what) + " is undefined";
+  for (const char c : name) {
+    // A slash would move the result into another folder, a blank would end its name.
+    if (c == '/' || c == ' ' || static_cast<unsigned char>(c) < 0x20) {
+      return "the " + std::string(what) + " \"" + std::string(name) +
+             "\" holds a character that cannot be part of a file name";
+    }
+  }
+  return {};
+}
+
+bool read_station_list(const std::filesystem::path& path, std::vector<std::string>& entries,
+                       std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open the station list " + path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read the station list " + path.string();
+    return false;
+  }
+  entries.clear();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    line.erase(line.find_last_not_of(' ') + 1);
+    entries.push_back(std::move(line));
+    start = end + 1;
+  }
+  return true;
+}
+
+bool write_lines_atomically(const std::filesystem::path& path, std::span<const std::string> lines,
+                            std::string& error) {
+  std::string text;
+  for (const auto& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  std::string temp = path.string() + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    error = "cannot create a file beside " + path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int failure = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // Lists are plain text for the user: the usual permissions, not mkstemp's 0600.
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (failure == 0 && fchmod(fd, 0666 & ~mask) != 0) failure = errno;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure != 0) {
+    error = "cannot write " + path.string() + ": " + std::strerror(failure);
+    unlink(temp.c_str());
+    return false;
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot replace " + path.string() + ": " + std::strerror(errno);
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace xcn::tools

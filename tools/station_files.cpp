@@ -1,0 +1,98 @@
+// Station records through our SAC library: writing a synthetic record, reading its names back.
+#include "tools/station_files.hpp"
+
+#include <vector>
+
+#include "sacio.h"
+
+namespace xcn::tools {
+namespace {
+
+constexpr int kCapacity = 172800;  // the tool's samples per record
+
+int length(std::string_view text) { return static_cast<int>(text.size()); }
+
+std::string trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+void set_float(std::string_view field, float value, int& nerr) {
+  int e = 0;
+  setfhv(field.data(), &value, &e, length(field));
+  if (nerr == 0) nerr = e;
+}
+
+void set_text(std::string_view field, std::string_view value, int& nerr) {
+  int e = 0;
+  setkhv(field.data(), value.data(), &e, length(field), length(value));
+  if (nerr == 0) nerr = e;
+}
+
+// The field without blanks, or its reason for not serving in a file name.
+bool fetch_name(std::string_view field, std::string_view what, std::string& value,
+                std::string& error) {
+  char buffer[17] = {};
+  int nerr = 0;
+  getkhv(field.data(), buffer, &nerr, length(field), 16);
+  value = trimmed({buffer, 16});
+  const std::string label = std::string(what) + " (" + std::string(field) + ")";
+  if (nerr != 0 && nerr != SACIO_WARN_UNDEFINED) {
+    error = "cannot get the " + label + " (error " + std::to_string(nerr) + ")";
+    return false;
+  }
+  error = unusable_id_reason(label, value);
+  return error.empty();
+}
+
+}  // namespace
+
+bool write_station_record(const std::string& path, const StationHeader& header,
+                          std::span<float> samples, std::string& error) {
+  int nerr = 0;
+  newhdr();
+  int npts = static_cast<int>(samples.size());
+  setnhv("NPTS", &npts, &nerr, 4);
+  set_float("DELTA", header.delta, nerr);
+  set_float("B", 0.0f, nerr);
+  set_float("E", static_cast<float>(npts - 1) * header.delta, nerr);
+  set_text("KSTNM", header.station, nerr);
+  set_text("KCMPNM", header.component, nerr);
+  set_float("STLA", header.latitude, nerr);
+  set_float("STLO", header.longitude, nerr);
+  if (nerr != 0) {
+    error = "cannot set the header of " + path + " (error " + std::to_string(nerr) + ")";
+    return false;
+  }
+  float xdummy = 0;
+  wsac0(path.c_str(), &xdummy, samples.data(), &nerr, length(path));
+  if (nerr != 0) {
+    error = "cannot write " + path + " (error " + std::to_string(nerr) + ")";
+    return false;
+  }
+  return true;
+}
+
+bool read_station_id(const std::string& path, StationId& id, std::string& error) {
+  std::vector<float> samples(kCapacity);
+  int nlen = 0;
+  float beg = 0;
+  float delta = 0;
+  int nerr = 0;
+  rsac1(path.c_str(), samples.data(), &nlen, &beg, &delta, &kCapacity, &nerr, length(path));
+  // -803 only says the record is longer than the tool reads; its header is complete.
+  if (nerr > 0) {
+    error = "cannot read the SAC file \"" + path + "\" (error " + std::to_string(nerr) + ")";
+    return false;
+  }
+  std::string reason;
+  if (!fetch_name("KSTNM", "station name", id.station, reason) ||
+      !fetch_name("KCMPNM", "component name", id.component, reason)) {
+    error = "\"" + path + "\": " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace xcn::tools

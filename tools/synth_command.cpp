@@ -1,0 +1,129 @@
+// The synthetic-network generator's command line: options, records, station and name lists.
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "tools/commands.hpp"
+#include "tools/pair_names.hpp"
+#include "tools/station_files.hpp"
+#include "tools/synth.hpp"
+
+namespace xcn::tools {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: xcn_synth [--stations N] [--samples N] [--delta S] [--seed N] [--out DIR]\n"
+    "  N stations (1 to 587, default 6) recording plane-wave and local noise, each N samples\n"
+    "  (default 86400) at S seconds (default 1), drawn from the seed (default 20240611), written\n"
+    "  to DIR (default .) with DIR/stations.txt and DIR/names.txt; run xcorrnet_v3 in DIR.\n";
+
+template <typename T>
+bool parse_number(const std::string& text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end;
+}
+
+// Fills `options`; false with `error` on a bad or unknown option.
+bool parse_options(std::span<const std::string> args, synth::Options& options, std::string& error) {
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& flag = args[k];
+    if (k + 1 == args.size()) {
+      error = "option " + flag + " needs a value";
+      return false;
+    }
+    const std::string& value = args[++k];
+    bool ok = false;
+    if (flag == "--stations") {
+      ok = parse_number(value, options.stations) && options.stations >= 1 &&
+           options.stations <= synth::kMaxStations;
+    } else if (flag == "--samples") {
+      ok = parse_number(value, options.samples) && options.samples >= 1;
+    } else if (flag == "--delta") {
+      ok = parse_number(value, options.delta_s) && std::isfinite(options.delta_s) &&
+           options.delta_s > 0.0;
+    } else if (flag == "--seed") {
+      ok = parse_number(value, options.seed);
+    } else if (flag == "--out") {
+      options.folder = value;
+      ok = !value.empty();
+    } else {
+      error = "unknown option " + flag;
+      return false;
+    }
+    if (!ok) {
+      error = "bad value for " + flag + ": \"" + value + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
+  double radius = 0;
+  for (const auto& p : layout) radius = std::max(radius, std::hypot(p.east_km, p.north_km));
+  return radius;
+}
+
+}  // namespace
+
+int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, out);
+    return 0;
+  }
+  synth::Options options;
+  std::string error;
+  if (!parse_options(args, options, error)) {
+    std::fprintf(err, "xcn_synth: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  const std::filesystem::path folder(options.folder);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    std::fprintf(err, "xcn_synth: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
+    return 1;
+  }
+
+  const auto layout = synth::station_layout(options.stations);
+  const synth::NoiseModel model;
+  synth::Random rng(options.seed);
+  const double duration = options.samples * options.delta_s;
+  const auto waves = synth::draw_waves(rng, model, duration, network_radius_km(layout));
+
+  std::vector<std::string> entries;
+  std::vector<StationId> ids;
+  for (int i = 1; i <= options.stations; ++i) {
+    const synth::PlanePoint where = layout[static_cast<std::size_t>(i - 1)];
+    const synth::GeoPoint geo = synth::to_geographic(where);
+    StationHeader header{synth::station_name(i), options.component, static_cast<float>(geo.lat_deg),
+                         static_cast<float>(geo.lon_deg), static_cast<float>(options.delta_s)};
+    // Each station's own noise comes from the main stream, after the waves.
+    auto record = synth::station_record(waves, model, where, options.samples, options.delta_s,
+                                        synth::Random(rng.next()));
+    const std::string file = header.station + "." + header.component + ".sac";
+    if (!write_station_record((folder / file).string(), header, record, error)) {
+      std::fprintf(err, "xcn_synth: %s\n", error.c_str());
+      return 1;
+    }
+    entries.push_back(file);
+    ids.push_back({header.station, header.component});
+  }
+
+  const NameList names = make_name_list("", ids, "stations.txt");
+  for (const auto& problem : names.problems) std::fprintf(err, "xcn_synth: %s\n", problem.c_str());
+  if (!names.problems.empty()) return 1;
+  if (!write_lines_atomically(folder / "stations.txt", entries, error) ||
+      !write_lines_atomically(folder / "names.txt", names.names, error)) {
+    std::fprintf(err, "xcn_synth: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(out, "xcn_synth: %d stations, %d samples at %g s, seed %llu, in %s\n",
+               options.stations, options.samples, options.delta_s,
+               static_cast<unsigned long long>(options.seed), folder.c_str());
+  return 0;
+}
+
+}  // namespace xcn::tools
