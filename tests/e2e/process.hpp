@@ -103,10 +103,10 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   return finish_program(s);
 }
 
-// The tool under test, from the XCN_BIN environment variable set by CTest.
+// The tool under test: XCN_BIN when set, else the one built beside the tests.
 inline std::string tool() {
   const char* bin = std::getenv("XCN_BIN");
-  return bin ? bin : "xcorrnet_v3";
+  return bin ? bin : XCN_TOOL;
 }
 
 // A fresh scratch directory, removed with its contents when the object goes.
