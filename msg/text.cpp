@@ -363,7 +363,7 @@ int sscanff(const char* input, const char* format, ...) {
       }
       continue;
     }
-    const char* spec_start = f++;
+    const char* directive_start = f++;
     int width = 0;
     while (*f >= '0' && *f <= '9' && width < 100000) width = width * 10 + (*f++ - '0');
     if (width == 0) {
@@ -380,7 +380,7 @@ int sscanff(const char* input, const char* format, ...) {
     ++f;
     if (!read_chars(input, pos, width, field)) break;
 
-    const std::string spec(spec_start, f);
+    const std::string directive(directive_start, f);
     const char* text = field.c_str();
     char* rest = nullptr;
     errno = 0;
@@ -392,7 +392,7 @@ int sscanff(const char* input, const char* format, ...) {
       const long value = std::strtol(text, &rest, 10);
       if (rest == text || errno != 0 || !only_blanks(rest) ||
           (!is_long && (value < INT32_MIN || value > INT32_MAX))) {
-        std::fprintf(stderr, "Error reading: %s [%s]\n", text, spec.c_str());
+        std::fprintf(stderr, "Error reading: %s [%s]\n", text, directive.c_str());
         break;
       }
       if (is_long)
@@ -402,7 +402,7 @@ int sscanff(const char* input, const char* format, ...) {
     } else {
       const double value = std::strtod(text, &rest);
       if (rest == text || !only_blanks(rest)) {
-        std::fprintf(stderr, "Error reading: %s [%s]\n", text, spec.c_str());
+        std::fprintf(stderr, "Error reading: %s [%s]\n", text, directive.c_str());
         break;
       }
       if (is_long)
