@@ -1,4 +1,5 @@
 // The name-list maker's command line: station list in, name list out, all or nothing.
+#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
@@ -25,6 +26,10 @@ int run_names(std::span<const std::string> args, std::FILE* err) {
   const std::string& name_list = args[1];
   const std::string folder = args.size() == 3 ? args[2] : std::string();
 
+  // Our own lines say what is wrong with which station; the library's errors add their detail
+  // beside them, its warnings about undefined names would only repeat ours.
+  sac_error_stderr();
+  sac_warning_off();
   std::vector<std::string> entries;
   std::string error;
   if (!read_station_list(station_list, entries, error)) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
@@ -87,6 +88,7 @@ int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     return 1;
   }
 
+  sac_error_stderr();  // standard output is the summary's
   const auto layout = synth::station_layout(options.stations);
   const synth::NoiseModel model;
   synth::Random rng(options.seed);

@@ -1,0 +1,188 @@
+// Tests of the name list: pair order, the 50-character limit, header names, safe writing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/tools/tools_test_util.hpp"
+#include "tools/commands.hpp"
+#include "tools/pair_names.hpp"
+#include "tools/station_files.hpp"
+
+namespace xcn::tools {
+namespace {
+
+using test::Capture;
+using test::file_bytes;
+using test::ScratchDir;
+using test::write_text;
+
+TEST(PairNames, FollowThePairOrderOfTheTool) {
+  const std::vector<StationId> ids{{"A", "BHZ"}, {"B", "BHN"}, {"C", "BHE"}};
+  const NameList list = make_name_list("", ids, "list");
+  EXPECT_TRUE(list.problems.empty());
+  EXPECT_EQ(list.names,
+            (std::vector<std::string>{"A.BHZ_A.BHZ.sac", "A.BHZ_B.BHN.sac", "A.BHZ_C.BHE.sac",
+                                      "B.BHN_B.BHN.sac", "B.BHN_C.BHE.sac", "C.BHE_C.BHE.sac"}));
+  EXPECT_EQ(make_name_list("ccf", ids, "list").names[1], "ccf/A.BHZ_B.BHN.sac");
+  EXPECT_EQ(make_name_list("ccf/", ids, "list").names[1], "ccf/A.BHZ_B.BHN.sac");
+  EXPECT_TRUE(make_name_list("", {}, "list").names.empty());
+}
+
+TEST(PairNames, RefuseNamesOverFiftyCharactersAndNamesSharedByTwoPairs) {
+  const std::vector<StationId> ids{{"AB", "Z"}, {"ABCDEFGH", "HHZ"}};
+  // The longest name, of the second station with itself, has 29 characters plus the folder.
+  const std::string fits(20, 'f');
+  const std::string too_long(21, 'f');
+  EXPECT_TRUE(make_name_list(fits, ids, "s.txt").problems.empty());
+  const NameList refused = make_name_list(too_long, ids, "s.txt");
+  EXPECT_TRUE(refused.names.empty());
+  ASSERT_EQ(refused.problems.size(), 1u);
+  EXPECT_EQ(refused.problems[0], "s.txt line 2: the output name \"" + too_long +
+                                     "/ABCDEFGH.HHZ_ABCDEFGH.HHZ.sac\" has 51 characters; "
+                                     "xcorrnet_v3 reads at most 50");
+
+  const std::vector<StationId> twice{{"A", "Z"}, {"B", "Z"}, {"A", "Z"}};
+  const NameList shared = make_name_list("", twice, "s.txt");
+  EXPECT_TRUE(shared.names.empty());
+  ASSERT_FALSE(shared.problems.empty());
+  EXPECT_EQ(shared.problems[0],
+            "s.txt lines 1 and 3: the output name \"A.Z_A.Z.sac\" is already that of line 1");
+}
+
+TEST(StationList, ReadsEntriesAsTheToolDoes) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> entries;
+  };
+  const std::vector<Case> cases = {
+      {"a.sac\nb.sac\n", {"a.sac", "b.sac"}},
+      {"a.sac\nb.sac", {"a.sac", "b.sac"}},  // a last line without its end counts
+      {"a.sac\n\nb.sac\n", {"a.sac", "", "b.sac"}},
+      {"a.sac   \n  b.sac\n", {"a.sac", "  b.sac"}},
+      {"", {}},
+  };
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    write_text(dir / "list", c.text);
+    std::vector<std::string> entries{"stale"};
+    std::string error;
+    ASSERT_TRUE(read_station_list(dir / "list", entries, error));
+    EXPECT_EQ(entries, c.entries) << c.text;
+  }
+  std::vector<std::string> entries;
+  std::string error;
+  EXPECT_FALSE(read_station_list(dir / "missing", entries, error));
+  EXPECT_NE(error.find("missing"), std::string::npos);
+}
+
+TEST(AtomicWrite, ReplacesWholeOrLeavesNothing) {
+  ScratchDir dir;
+  const std::vector<std::string> lines{"one", "two"};
+  std::string error;
+  write_text(dir / "list", "old\n");
+  ASSERT_TRUE(write_lines_atomically(dir / "list", lines, error)) << error;
+  EXPECT_EQ(file_bytes(dir / "list"), "one\ntwo\n");
+  EXPECT_FALSE(write_lines_atomically(dir / "no" / "list", lines, error));
+  EXPECT_NE(error.find("no/list"), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// A folder of station records, their list, and runs of the name maker on them.
+class NameMaker : public ::testing::Test {
+ protected:
+  void add_station(const std::string& station, const std::string& component) {
+    const auto path = dir_ / ("st" + std::to_string(++count_) + ".sac");
+    std::vector<float> samples(100, 1.0f);
+    std::string error;
+    ASSERT_TRUE(
+        write_station_record(path, {station, component, 10.0f, 20.0f, 1.0f}, samples, error))
+        << error;
+    list_ += path.string() + "\n";
+  }
+  int run(const std::vector<std::string>& extra = {}) {
+    write_text(dir_ / "stations.txt", list_);
+    std::vector<std::string> args{(dir_ / "stations.txt").string(), names_path()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_names(args, err_.stream());
+  }
+  std::string names_path() const { return (dir_ / "names.txt").string(); }
+  std::string names() const { return file_bytes(dir_ / "names.txt"); }
+  bool names_exist() const { return std::filesystem::exists(dir_ / "names.txt"); }
+  // Nothing but the records and the two lists: no temporary file left behind.
+  std::size_t files() const {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator(dir_.path()), {}));
+  }
+
+  ScratchDir dir_;
+  std::string list_;
+  int count_ = 0;
+  Capture err_;
+};
+
+TEST_F(NameMaker, WritesNamesFromTheHeadersInPairOrder) {
+  add_station("KOB", "BHZ");
+  add_station("ABC", "HHN");
+  ASSERT_EQ(run({"ccf"}), 0) << err_.text();
+  EXPECT_EQ(names(), "ccf/KOB.BHZ_KOB.BHZ.sac\nccf/KOB.BHZ_ABC.HHN.sac\nccf/ABC.HHN_ABC.HHN.sac\n");
+  EXPECT_EQ(err_.text(), "");
+}
+
+TEST_F(NameMaker, RefusesAFiftyOneCharacterNameAndLeavesNoFile) {
+  add_station("AB", "Z");
+  add_station("ABCDEFGH", "HHZ");
+  const std::string folder(21, 'f');
+  EXPECT_EQ(run({folder}), 1);
+  EXPECT_FALSE(names_exist());
+  EXPECT_EQ(files(), 3u);
+  const std::string err = err_.text();
+  EXPECT_NE(err.find("stations.txt line 2: the output name \"" + folder +
+                     "/ABCDEFGH.HHZ_ABCDEFGH.HHZ.sac\" has 51 characters"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("names.txt not written"), std::string::npos) << err;
+
+  // An earlier list stays as it was.
+  write_text(names_path(), "earlier\n");
+  EXPECT_EQ(run({folder}), 1);
+  EXPECT_EQ(names(), "earlier\n");
+}
+
+TEST_F(NameMaker, RefusesUnreadableFilesAndHeadersWithoutNames) {
+  add_station("GOOD", "BHZ");
+  add_station("", "BHZ");
+  list_ += (dir_ / "missing.sac").string() + "\n";
+  list_ += std::string(101, 'x') + "\n";
+  EXPECT_EQ(run(), 1);
+  EXPECT_FALSE(names_exist());
+  const std::string err = err_.text();
+  EXPECT_EQ(err.find("line 1"), std::string::npos) << err;
+  EXPECT_NE(err.find("stations.txt line 2: \"" + (dir_ / "st2.sac").string() +
+                     "\": the header's station name (KSTNM) is undefined"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("stations.txt line 3: cannot read the SAC file \"" +
+                     (dir_ / "missing.sac").string() + "\""),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("stations.txt line 4: the path has 101 characters"), std::string::npos) << err;
+}
+
+TEST_F(NameMaker, RefusesAStationNameThatWouldMoveTheResult) {
+  add_station("A/B", "BHZ");
+  EXPECT_EQ(run(), 1);
+  EXPECT_FALSE(names_exist());
+  EXPECT_NE(err_.text().find("\"A/B\" holds a character that cannot be part of a file name"),
+            std::string::npos)
+      << err_.text();
+}
+
+TEST(NameMakerCommand, WrongArgumentCountPrintsUsage) {
+  Capture err;
+  EXPECT_EQ(run_names(std::vector<std::string>{"only-one"}, err.stream()), 2);
+  EXPECT_NE(err.text().find("usage: xcn_names"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace xcn::tools
