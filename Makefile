@@ -28,8 +28,14 @@ bench:
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
+# Its own Release tree without the tests; the run and its files are in build-release/demo.
+demo:
+	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
+	$(CMAKE) --build build-release -j $(JOBS) --target xcorrnet_v3 xcn_synth xcn_demo_report
+	tools/demo.sh build-release
+
 install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-bench
+	rm -rf build build-asan build-bench build-release
