@@ -11,7 +11,7 @@
 
 namespace xcn::tools {
 
-// xcn_synth [--stations N] [--samples N] [--delta S] [--seed N] [--out DIR]
+// xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]
 // Writes DIR/STnn.BHZ.sac for every station, DIR/stations.txt and DIR/names.txt, both relative
 // to DIR (run xcorrnet_v3 there).
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);

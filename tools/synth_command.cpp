@@ -14,10 +14,11 @@ namespace xcn::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: xcn_synth [--stations N] [--samples N] [--delta S] [--seed N] [--out DIR]\n"
-    "  N stations (1 to 587, default 6) recording plane-wave and local noise, each N samples\n"
-    "  (default 86400) at S seconds (default 1), drawn from the seed (default 20240611), written\n"
-    "  to DIR (default .) with DIR/stations.txt and DIR/names.txt; run xcorrnet_v3 in DIR.\n";
+    "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]\n"
+    "  N stations (1 to 587, default 6) recording plane-wave and local noise, M samples each\n"
+    "  (default 86400) at S seconds (default 1), drawn from the seed K (default 20240611),\n"
+    "  written to DIR (default .) with DIR/stations.txt and DIR/names.txt; run xcorrnet_v3 in "
+    "DIR.\n";
 
 template <typename T>
 bool parse_number(const std::string& text, T& value) {
