@@ -81,18 +81,8 @@ class PendingFile {
       widen_permissions();
       return 0;
     }
-    // No temporary can be made (e.g. a read-only directory): write in place as a last resort,
-    // which works when the file itself is writable.
-    if (err != ENOENT && access(target_.c_str(), F_OK) == 0) {
-      int fd = open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
-      if (fd >= 0) fd = lift_descriptor(fd);
-      if (fd >= 0) {
-        fd_ = fd;
-        widen_permissions();
-        return 0;
-      }
-      err = errno;
-    }
+    // No temporary can be made (e.g. a read-only directory): the old file, if any, stays as
+    // it is rather than being truncated and rewritten in place.
     return err == EACCES ? 1 : 2;
   }
 

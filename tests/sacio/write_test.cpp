@@ -331,16 +331,25 @@ TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
   TempDir dir;
   chmod(dir.path().c_str(), 0755);
   const std::string ro = dir.file("ro");
-  ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
+  ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
+  // A writable old file in the read-only folder is not truncated and rewritten in place.
+  const std::string old_file = ro + "/old.sac";
+  std::ofstream(old_file) << "old result";
+  chmod(old_file.c_str(), 0666);
+  chmod(ro.c_str(), 0555);
   const std::string path = ro + "/x.sac";
   newhdr();  // load the message table before dropping privileges
-  const ChildResult r = run_in_child([&] {
-    drop_privileges();
-    return write_fresh(path, {1.0f});
-  });
-  EXPECT_EQ(r.status, 101);
-  EXPECT_EQ(r.out, error_line(101, path + " (Insufficient access rights.)"));
-  EXPECT_TRUE(std::filesystem::is_empty(ro));
+  for (const std::string& target : {path, old_file}) {
+    const ChildResult r = run_in_child([&] {
+      drop_privileges();
+      return write_fresh(target, {1.0f});
+    });
+    EXPECT_EQ(r.status, 101);
+    EXPECT_EQ(r.out, error_line(101, target + " (Insufficient access rights.)"));
+  }
+  const Bytes kept = read_file(old_file);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "old result");
+  EXPECT_EQ(std::filesystem::directory_iterator(ro)->path().filename(), "old.sac");
 }
 
 TEST(WriteUneven, SecondComponentFollowsTheFirst) {
