@@ -69,7 +69,9 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
     std::fputs("usage: xcn_demo_report STATION_LIST NAME_LIST\n", err);
     return 2;
   }
-  sac_error_stderr();  // standard output is the table's
+  // Standard output is the table's.
+  sac_error_stderr();
+  sac_warning_stderr();
   std::string error;
   std::vector<std::string> stations;
   if (!read_station_list(args[0], stations, error)) {

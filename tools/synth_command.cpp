@@ -15,10 +15,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]\n"
-    "  N stations (1 to 587, default 6) recording plane-wave and local noise, M samples each\n"
-    "  (default 86400) at S seconds (default 1), drawn from the seed K (default 20240611),\n"
-    "  written to DIR (default .) with DIR/stations.txt and DIR/names.txt; run xcorrnet_v3 in "
-    "DIR.\n";
+    "  N stations (1 to 587, default 6) recording plane-wave and local noise, M samples\n"
+    "  each (default 86400, at most 1728000) at S seconds (default 1), drawn from the seed K\n"
+    "  (default 20240611), written to DIR (default .) with DIR/stations.txt and DIR/names.txt;\n"
+    "  run xcorrnet_v3 in DIR.\n";
+
+// Ten times what xcorrnet_v3 reads of a record: enough to try its cut, never a runaway buffer.
+constexpr int kMaxSamples = 1728000;
 
 template <typename T>
 bool parse_number(const std::string& text, T& value) {
@@ -41,7 +44,8 @@ bool parse_options(std::span<const std::string> args, synth::Options& options, s
       ok = parse_number(value, options.stations) && options.stations >= 1 &&
            options.stations <= synth::kMaxStations;
     } else if (flag == "--samples") {
-      ok = parse_number(value, options.samples) && options.samples >= 1;
+      ok = parse_number(value, options.samples) && options.samples >= 1 &&
+           options.samples <= kMaxSamples;
     } else if (flag == "--delta") {
       ok = parse_number(value, options.delta_s) && std::isfinite(options.delta_s) &&
            options.delta_s > 0.0;

@@ -178,11 +178,5 @@ TEST_F(NameMaker, RefusesAStationNameThatWouldMoveTheResult) {
       << err_.text();
 }
 
-TEST(NameMakerCommand, WrongArgumentCountPrintsUsage) {
-  Capture err;
-  EXPECT_EQ(run_names(std::vector<std::string>{"only-one"}, err.stream()), 2);
-  EXPECT_NE(err.text().find("usage: xcn_names"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace xcn::tools

@@ -161,8 +161,6 @@ TEST(SynthWaves, DrawnWavesCoverAllDirectionsPeriodsAndTheWholeRecord) {
   const double duration = 20000;
   const auto waves = draw_waves(rng, model, duration, 150.0);
   const double margin = 150.0 / 3.0 + 1.5 * model.max_period_s;
-  EXPECT_EQ(waves.size(),
-            static_cast<std::size_t>(std::ceil((duration + 2 * margin) * model.waves_per_second)));
   std::vector<int> sectors(8, 0);
   int early = 0;
   for (const auto& w : waves) {
@@ -272,9 +270,9 @@ TEST(SynthCommand, WritesListsInPairOrderAndRecordsWithTheirHeaders) {
 
 TEST(SynthCommand, RefusesBadOptionsAndWritesNothing) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--stations", "0"}, {"--stations", "588"}, {"--stations", "6x"},
-      {"--samples", "0"},  {"--delta", "-1"},     {"--delta", "nan"},
-      {"--seed", "-3"},    {"--colour", "red"},   {"--stations"},
+      {"--stations", "0"},      {"--stations", "588"}, {"--stations", "6x"}, {"--samples", "0"},
+      {"--samples", "1728001"}, {"--delta", "-1"},     {"--delta", "nan"},   {"--seed", "-3"},
+      {"--colour", "red"},      {"--stations"},
   };
   for (const auto& bad : cases) {
     ScratchDir dir;
