@@ -1,11 +1,12 @@
-# Thin wrapper over CMake: make, make test, make test-asan, make demo, make bench, make install.
+# Thin wrapper over CMake: make, make test, make test-asan, make test-tsan, make fuzz, make demo,
+# make bench, make install.
 JOBS    ?= $(shell nproc)
 WERROR  ?= OFF
 CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test test-asan bench demo install clean
+.PHONY: all build test test-asan test-tsan fuzz bench demo install clean
 
 all: build
 
@@ -23,6 +24,27 @@ test-asan:
 	cd build-asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# The end-to-end tests under ThreadSanitizer, with clang and its own OpenMP runtime (libomp), whose
+# Archer tool tells the sanitizer about OpenMP's barriers and locks (libgomp would give false
+# alarms). The pair loop runs with four workers unless a test asks for another count.
+ARCHER ?= $(dir $(realpath $(shell command -v clang++)))../lib/libarcher.so
+test-tsan:
+	$(CMAKE) -S . -B build-tsan $(CONFIG) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DXCN_SANITIZE=thread
+	$(CMAKE) --build build-tsan -j $(JOBS) --target xcorrnet_v3 test_e2e
+	rm -f build-tsan/tsan.*
+	cd build-tsan && OMP_NUM_THREADS=4 OMP_TOOL_LIBRARIES=$(ARCHER) \
+	  TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$(CURDIR)/build-tsan/tsan" \
+	  ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
+	@if ls build-tsan/tsan.* >/dev/null 2>&1; then cat build-tsan/tsan.*; exit 1; fi
+
+# Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), in build-fuzz/; fails on a crash.
+FUZZ_SECONDS ?= 60
+fuzz:
+	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
+	$(CMAKE) --build build-fuzz -j $(JOBS)
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 bench:
 	$(CMAKE) -S . -B build-bench $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
@@ -38,4 +60,4 @@ install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-bench build-release
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-release

@@ -1,0 +1,85 @@
+// What every fuzz target shares: a private scratch folder, files written from fuzz input,
+// silenced standard output, and a reader of structured input.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace xcn::fuzz {
+
+// A folder of this process under $TMPDIR (or /tmp); left behind so that the files of a crash
+// can be looked at.
+inline const std::string& scratch() {
+  static const std::string dir = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/xcn-fuzz-XXXXXX";
+    if (mkdtemp(name.data()) == nullptr) std::abort();
+    return name;
+  }();
+  return dir;
+}
+
+inline std::string scratch_file(const char* name) { return scratch() + "/" + name; }
+
+inline void write_file(const std::string& path, const void* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+  std::fclose(f);
+}
+
+// The library reports on standard output; millions of runs should not reach the terminal,
+// but the reports are still composed and written (to /dev/null).
+inline void silence_stdout() {
+  const int null = open("/dev/null", O_WRONLY);
+  if (null < 0) std::abort();
+  std::fflush(stdout);
+  dup2(null, 1);
+  close(null);
+}
+
+// A stream that swallows the driver's warnings.
+inline std::FILE* null_stream() {
+  static std::FILE* f = std::fopen("/dev/null", "w");
+  return f;
+}
+
+// The message file the library loads at its first use, unless a target brings its own.
+inline void use_shipped_messages() { setenv("SACAUX", XCN_SHARE, 1); }
+
+// Consumes fuzz input from the front: small integers, then byte strings.
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool empty() const { return size_ == 0; }
+  std::size_t left() const { return size_; }
+  std::uint8_t byte() {
+    if (size_ == 0) return 0;
+    --size_;
+    return *data_++;
+  }
+  std::uint16_t u16() { return static_cast<std::uint16_t>(byte() | byte() << 8); }
+  std::int8_t i8() { return static_cast<std::int8_t>(byte()); }
+  std::string_view bytes(std::size_t n) {
+    if (n > size_) n = size_;
+    const std::string_view s(reinterpret_cast<const char*>(data_), n);
+    data_ += n;
+    size_ -= n;
+    return s;
+  }
+  std::string_view rest() { return bytes(size_); }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+}  // namespace xcn::fuzz

@@ -1,0 +1,222 @@
+// Writes the seed corpora of the fuzz targets: valid SAC files in both byte orders and a few
+// damaged ones, message files, station and name lists, argument sets and by-name calls.
+// Usage: make_seeds OUTPUT_DIR MESSAGE_FILE
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path g_out;
+
+void seed(const std::string& target, const std::string& name, const std::string& bytes) {
+  fs::create_directories(g_out / target);
+  std::ofstream(g_out / target / name, std::ios::binary) << bytes;
+}
+
+// Byte offsets of the header words the seeds set.
+constexpr std::size_t kDelta = 0, kB = 20, kE = 24, kStla = 124, kStlo = 128, kEvla = 140,
+                      kEvlo = 144, kDist = 200, kAz = 204, kBaz = 208, kGcarc = 212, kNvhdr = 304,
+                      kNpts = 316, kIftype = 340, kLeven = 420, kLovrok = 428, kLcalda = 432,
+                      kChars = 440, kKcmpnm = 600;
+
+struct Sac {
+  std::vector<std::uint32_t> words = std::vector<std::uint32_t>(110);
+  std::string chars;
+  std::vector<float> y, x;
+
+  Sac() {
+    for (std::size_t k = 0; k < 70; ++k) set_f(4 * k, -12345.0f);
+    for (std::size_t k = 70; k < 105; ++k) set_i(4 * k, -12345);
+    for (std::size_t k = 0; k < 24; ++k) chars += k == 1 ? "-12345          " : "-12345  ";
+    chars.resize(192);
+    set_i(kNvhdr, 6);
+    set_i(kIftype, 1);
+    for (std::size_t at : {kLeven, kLovrok, kLcalda}) set_i(at, 1);
+  }
+  void set_f(std::size_t offset, float v) { words[offset / 4] = std::bit_cast<std::uint32_t>(v); }
+  void set_i(std::size_t offset, std::int32_t v) {
+    words[offset / 4] = static_cast<std::uint32_t>(v);
+  }
+  void set_k(std::size_t offset, const std::string& text, std::size_t width = 8) {
+    std::string field = text;
+    field.resize(width, ' ');
+    chars.replace(offset - kChars, width, field);
+  }
+  // The file's bytes in little-endian (big = false) or big-endian order.
+  std::string bytes(bool big) const {
+    std::string out;
+    auto put = [&](std::uint32_t w) {
+      for (int b = 0; b < 4; ++b) {
+        const int shift = big ? 24 - 8 * b : 8 * b;
+        out += static_cast<char>((w >> shift) & 0xff);
+      }
+    };
+    for (std::uint32_t w : words) put(w);
+    out += chars;
+    for (float v : y) put(std::bit_cast<std::uint32_t>(v));
+    for (float v : x) put(std::bit_cast<std::uint32_t>(v));
+    return out;
+  }
+};
+
+Sac station(std::size_t npts) {
+  Sac s;
+  for (std::size_t k = 0; k < npts; ++k) s.y.push_back(std::sin(0.3f * static_cast<float>(k)));
+  s.set_i(kNpts, static_cast<std::int32_t>(npts));
+  s.set_f(kDelta, 0.5f);
+  s.set_f(kB, -2.0f);
+  s.set_f(kE, -2.0f + 0.5f * static_cast<float>(npts - 1));
+  s.set_f(kStla, 35.5f);
+  s.set_f(kStlo, 139.25f);
+  s.set_f(kEvla, -12.0f);
+  s.set_f(kEvlo, 170.0f);
+  for (std::size_t at : {kDist, kAz, kBaz, kGcarc}) s.set_f(at, 0.0f);
+  s.set_k(kChars, "STA01");
+  s.set_k(kChars + 8, "STA01-STA02", 16);
+  s.set_k(kKcmpnm, "BHZ");
+  return s;
+}
+
+// Read-target input: flags, capacity selector (little-endian), then the file.
+void read_seed(const std::string& name, std::uint8_t flags, std::uint16_t capacity,
+               const std::string& file) {
+  std::string input;
+  input += static_cast<char>(flags);
+  input += static_cast<char>(capacity & 0xff);
+  input += static_cast<char>(capacity >> 8);
+  seed("read", name, input + file);
+}
+
+void read_seeds() {
+  const Sac ok = station(24);
+  read_seed("native", 0, 2000, ok.bytes(false));
+  read_seed("big_endian", 0, 2000, ok.bytes(true));
+  read_seed("swapped_back", 1 | 8, 2000, ok.bytes(true));
+  read_seed("header_only_padded", 2 | 16, 2000, ok.bytes(false));
+  read_seed("cut_to_capacity", 0, 5, ok.bytes(false));
+  read_seed("capacity_zero", 0, 0, ok.bytes(true));
+  read_seed("capacity_negative", 4, 1030, ok.bytes(false));
+
+  Sac odd = station(8);
+  const float f_max = std::numeric_limits<float>::max();
+  odd.y = {
+      std::nanf(""), std::numeric_limits<float>::infinity(), -0.0f, 1e-45f, f_max, -f_max, 0.0f,
+      1.0f};
+  odd.set_f(kStla, odd.y[0]);
+  read_seed("odd_samples", 0, 2000, odd.bytes(false));
+
+  Sac uneven = station(6);
+  uneven.set_i(kLeven, 0);
+  uneven.x = {1, 2, 3, 4, 5, 6};
+  read_seed("uneven", 0, 2000, uneven.bytes(true));
+
+  Sac negative = station(4);
+  negative.set_i(kNpts, -4);
+  read_seed("npts_negative", 0, 2000, negative.bytes(false));
+  Sac huge = station(4);
+  huge.set_i(kNpts, 2147483647);
+  read_seed("npts_huge", 0, 65535, huge.bytes(true));
+  read_seed("truncated", 0, 2000, ok.bytes(false).substr(0, 600));
+  read_seed("short_samples", 0, 2000, ok.bytes(false).substr(0, 700));
+  Sac version = station(4);
+  version.set_i(kNvhdr, 7);
+  read_seed("version_7", 0, 2000, version.bytes(false));
+  Sac no_overwrite = station(4);
+  no_overwrite.set_i(kLovrok, 0);
+  read_seed("no_overwrite", 0, 2000, no_overwrite.bytes(false));
+}
+
+void message_seeds(const fs::path& shipped) {
+  std::ifstream in(shipped, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  seed("msgfile", "shipped", text);
+  std::string crlf, cr;
+  for (char c : text) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    cr += c == '\n' ? '\r' : c;
+  }
+  seed("msgfile", "crlf", crlf);
+  seed("msgfile", "cr", cr);
+  seed("msgfile", "short_and_blank", " 101\n  7 x\n1336 ok\n\n 999 after\n");
+  seed("msgfile", "letter", "1336 ok\nabc\n");
+  seed("msgfile", "long_line", "1317 " + std::string(1200, 'w') + "\n 108 next\n");
+  std::string many;
+  for (int k = 0; k < 502; ++k)
+    many += std::to_string(1000 + k) + " text " + std::to_string(k) + "\n";
+  seed("msgfile", "over_500", many);
+  seed("msgfile", "signs", "  -5 minus\n+123 plus\n99999 wide\n");
+}
+
+void list_seeds() {
+  seed("lists", "stations", "st1.sac\nst2.sac\nsub/st3.sac\n");
+  seed("lists", "crlf_and_blank", "st1.sac\r\n\r\nst2.sac\r\nlast.sac");
+  seed("lists", "cr_only", "a.sac\rb.sac\r\r");
+  seed("lists", "nul_bytes", std::string("st\0one.sac\n\0\nst2.sac\n", 22));
+  seed("lists", "long_lines",
+       std::string(150, 'p') + ".sac\n" + std::string(60, 'n') + "\n" + std::string(99, 'q') +
+           "\n" + std::string(101, 'r') + "\n");
+  seed("lists", "names", "p1_1.sac\np1_2.sac\np2_2.sac\n   \ntrailing.sac   \n");
+}
+
+void arg_seeds() {
+  auto args = [](const std::string& a, const std::string& b, const std::string& c,
+                 const std::string& d) { return a + '\0' + b + '\0' + c + '\0' + d; };
+  seed("args", "plain", args("stations", "names", "B", "Y"));
+  seed("args", "words", args("sta.txt", "ccf.txt", "Both", "Yes"));
+  seed("args", "quoted", args("s", "n", "  'CCF'", "\"N\""));
+  seed("args", "separators", args("s", "n", "A,x", "y/z"));
+  seed("args", "no_value", args("s", "n", ",", "   "));
+  seed("args", "empty_quote", args("s", "n", "''", "Y"));
+  seed("args", "long_paths", args(std::string(120, 'a'), std::string(100, 'b'), "C", "N"));
+}
+
+// One by-name call: operation, name length, value length, the name, then the value.
+std::string call(int op, int name_length, int value_length, const std::string& name,
+                 const std::string& value = "") {
+  std::string s;
+  s += static_cast<char>(op);
+  s += static_cast<char>(static_cast<std::int8_t>(name_length));
+  s += static_cast<char>(static_cast<std::int8_t>(value_length));
+  return s + name + value;
+}
+
+void access_seeds() {
+  const std::string one_float("\x00\x00\x80\x3f", 4);  // 1.0f little-endian
+  seed("access", "floats",
+       call(1, 5, 0, "DELTA", one_float) + call(0, 5, 0, "delta") + call(0, 3, 0, "XYZ") +
+           call(0, -5, 0, std::string("B\0\0\0\0", 5)));
+  seed("access", "integers", call(2, 4, 0, "npts", "\x05") + call(2, 8, 0, "NPTS    ", "\x01"));
+  seed("access", "characters",
+       call(4, 5, 10, "KSTNM", "ABCDEFGHIJ") + call(3, 5, 10, "KSTNM") +
+           call(4, 5, 5, "KEVNM", "AB-CD") + call(3, -5, 20, "KEVNM") + call(3, 6, 1, "KCMPNM") +
+           call(3, -6, 0, "KCMPNM") + call(4, 6, -4, "KEVNMC", "XYZ") + call(3, 6, 8, "KEVNMC"));
+  seed("access", "blanks_and_empty",
+       call(4, 5, 3, "KSTNM", "   ") + call(4, 0, 0, "") + call(3, 0, 0, "") + call(5, 0, 0, ""));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR MESSAGE_FILE\n");
+    return 2;
+  }
+  g_out = argv[1];
+  read_seeds();
+  message_seeds(argv[2]);
+  list_seeds();
+  arg_seeds();
+  access_seeds();
+  return 0;
+}
