@@ -86,12 +86,18 @@ std::vector<Name> read_name_list(const std::string& path, std::FILE* err) {
   for (std::size_t k = 0; k < lines.size(); ++k) {
     bool cut = false;
     names.push_back(name_from_line(lines[k], &cut));
-    if (cut) {
+    const std::string used = trimmed(std::string_view(names.back().data(), kNameWidth));
+    if (used.empty()) {
+      // The pair keeps its place in the order, but a file cannot be named by nothing.
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: line %zu of the name list is blank; pair %zu has no "
+                   "file name and its result cannot be written\n",
+                   k + 1, k + 1);
+    } else if (cut) {
       std::fprintf(err,
                    "xcorrnet_v3: warning: line %zu of the name list has %zu characters; "
                    "using the name \"%s\"\n",
-                   k + 1, lines[k].size(),
-                   trimmed(std::string_view(names.back().data(), kNameWidth)).c_str());
+                   k + 1, lines[k].size(), used.c_str());
     }
   }
   return names;

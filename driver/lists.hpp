@@ -39,7 +39,7 @@ Name name_from_line(std::string_view line, bool* cut);
 // The 100-character station entry of one station-list line.
 std::array<char, kEntryWidth> entry_from_line(std::string_view line, bool* cut);
 
-// Reads the name list; every cut name is reported on `err` with its line number.
+// Reads the name list; every cut or blank name is reported on `err` with its line number.
 std::vector<Name> read_name_list(const std::string& path, std::FILE* err);
 
 struct Station {
