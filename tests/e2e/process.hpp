@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,10 +35,12 @@ struct Started {
 };
 
 // Starts `program` with `args` in `dir`; `env` entries (NAME=value) are added to the
-// environment, and names given as NAME alone are removed from it.
+// environment, and names given as NAME alone are removed from it. `in_child` runs in the child
+// just before the program starts (limits, privileges).
 inline Started start_program(const std::string& program, const std::vector<std::string>& args,
                              const std::filesystem::path& dir,
-                             const std::vector<std::string>& env = {}) {
+                             const std::vector<std::string>& env = {},
+                             const std::function<void()>& in_child = {}) {
   char out_name[] = "/tmp/xcn-out-XXXXXX";
   char err_name[] = "/tmp/xcn-err-XXXXXX";
   Started s;
@@ -62,6 +65,7 @@ inline Started start_program(const std::string& program, const std::vector<std::
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    if (in_child) in_child();
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -98,8 +102,9 @@ inline RunResult finish_program(Started& s) {
 
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                              const std::filesystem::path& dir,
-                             const std::vector<std::string>& env = {}) {
-  Started s = start_program(program, args, dir, env);
+                             const std::vector<std::string>& env = {},
+                             const std::function<void()>& in_child = {}) {
+  Started s = start_program(program, args, dir, env, in_child);
   return finish_program(s);
 }
 
