@@ -1,5 +1,22 @@
 // End-to-end runs with damaged records, odd lists, a bad message setup and failing writes: each
 // is reported once in its own words, and every result not concerned is still written.
+//
+// The README's robustness table has one row per bad input; each test here names its rows. Rows
+// tested elsewhere:
+// - "not a SAC file", "a listed file that does not exist", "LEVEN false":
+//   BadInput.UnreadableStationsAreReportedAndTheirPairsLeftAlone (faults_test.cpp)
+// - "mixed sampling intervals": BadInput.RecordsAtAnotherSamplingIntervalAreSkipped
+// - "a sampling interval that cannot be run":
+//   BadInput.SamplingIntervalsThatCannotBeRunEndTheRunBeforeAnyPair
+// - "empty or missing station list": BadInput.AnEmptyOrMissingStationListRunsNoPair
+// - "short name list": BadInput.AShortNameListWarnsOnceAndSkipsThePairsWithoutName
+// - "an existing result that is not a SAC file": BadInput.AnUnreadableResultIsReportedAndLeftAlone
+// - "mode or replace argument without a value":
+//   CommandLine.ModeOrReplaceWithoutValueEndsWithStatusTwoBeforeAnyFile (cli_test.cpp)
+// - "list path argument over 100 characters": RunSetUp.FillsTheParametersAndCutsLongArguments
+//   (tests/driver/params_test.cpp)
+// - "the run killed in the middle":
+//   Results.AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest (results_test.cpp)
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -87,7 +104,7 @@ bool temporaries_left(const fs::path& dir) {
   return false;
 }
 
-// Rows "truncated file", "wrong version", "NPTS negative or huge".
+// Rows "truncated file", "wrong header version", "NPTS negative", "NPTS larger than the file".
 TEST(Robustness, DamagedRecordsCostOnlyTheirOwnPairs) {
   const struct {
     const char* what;
@@ -135,7 +152,7 @@ TEST(Robustness, DamagedRecordsCostOnlyTheirOwnPairs) {
   }
 }
 
-// Row "NPTS over the capacity": the first 172800 samples are used, without a word.
+// Row "NPTS over 172800": the first 172800 samples are used, without a word.
 TEST(Robustness, RecordsLongerThanTheCapacityAreCutToIt) {
   Network net;
   std::vector<float> y(172900);
@@ -178,7 +195,7 @@ TEST(Robustness, NonFiniteSamplesRejectEveryWindowOfTheirRecordOnly) {
   }
 }
 
-// Rows "blank lines in the lists" and "CR LF line ends".
+// Rows "blank line in the station list", "blank line in the name list", "CR LF line ends".
 TEST(Robustness, BlankAndCrLfLinesInTheLists) {
   Network net;
   three_stations(net, 42);
@@ -203,7 +220,7 @@ TEST(Robustness, BlankAndCrLfLinesInTheLists) {
   EXPECT_FALSE(temporaries_left(net.dir()));
 }
 
-// Rows "paths over 100 characters" and "names over 50 characters".
+// Rows "station list line over 100 characters" and "name over 50 characters".
 TEST(Robustness, OverlongListLinesAreCutAndReported) {
   Network net;
   Noise noise(43);
@@ -224,7 +241,7 @@ TEST(Robustness, OverlongListLinesAreCutAndReported) {
   EXPECT_EQ(fs::file_size(net.file("p1_1.sac")), kResultBytes);
 }
 
-// Row "an empty name list".
+// Row "empty name list".
 TEST(Robustness, AnEmptyNameListSkipsEveryPairWithOneWarning) {
   Network net;
   three_stations(net, 44);
@@ -248,7 +265,7 @@ fs::path aux_folder(const fs::path& base, std::size_t length, const std::string&
   return dir;
 }
 
-// Row "a message file with bad lines", and SACAUX of 120 characters (no room for the name).
+// Rows "message file with bad lines" and "SACAUX of 120 to 128 characters".
 TEST(Robustness, ABadMessageFileCostsOnlyTheMessageTexts) {
   const std::string shipped = read_bytes(fs::path(std::getenv("SACAUX")) / "messages");
   const struct {
@@ -286,7 +303,7 @@ TEST(Robustness, ABadMessageFileCostsOnlyTheMessageTexts) {
   }
 }
 
-// Row "SACAUX missing or too long": the run ends at the first read, before any result.
+// Rows "SACAUX missing" and "SACAUX over 128 characters": the run ends at the first read.
 TEST(Robustness, MissingOrOverlongSacauxEndsTheRunBeforeAnyResult) {
   const struct {
     const char* what;
@@ -314,7 +331,7 @@ TEST(Robustness, MissingOrOverlongSacauxEndsTheRunBeforeAnyResult) {
   }
 }
 
-// Row "disk full": every write fails half way; each is reported and every old result stays.
+// Row "disk full while writing": each failed write is reported and every old result stays.
 TEST(WriteFaults, ADiskThatFillsUpKeepsEveryOldResult) {
   Network net;
   three_stations(net, 47);
@@ -346,7 +363,7 @@ TEST(WriteFaults, ADiskThatFillsUpKeepsEveryOldResult) {
   EXPECT_FALSE(temporaries_left(net.dir()));
 }
 
-// Row "a result folder without write permission": run as an ordinary user.
+// Row "result folder without write permission": run as an ordinary user.
 TEST(WriteFaults, AResultFolderWithoutWritePermissionKeepsEveryOldResult) {
   Network net;
   three_stations(net, 48);
@@ -394,7 +411,7 @@ TEST(WriteFaults, AResultFolderWithoutWritePermissionKeepsEveryOldResult) {
   EXPECT_EQ(r.err, "");
 }
 
-// Row "a result name taken by a directory".
+// Row "a result's name taken by a directory".
 TEST(WriteFaults, AResultNameTakenByADirectoryIsLeftAlone) {
   Network net;
   three_stations(net, 49);

@@ -290,16 +290,20 @@ TEST(WriteReplace, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   const std::string path = dir.file("keep.sac");
   ASSERT_EQ(write_fresh(path, std::vector<float>(50, 2.0f)), 0);
   const Bytes old_bytes = read_file(path);
-  const ChildResult r = run_in_child([&] {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit = {2000, 2000};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 250;
-    return write_fresh(path, std::vector<float>(1000, 3.0f));
-  });
-  EXPECT_EQ(r.status, 115);
-  EXPECT_EQ(r.out, error_line(115, path));
-  EXPECT_EQ(read_file(path), old_bytes);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.sac"});
+  // The disk fills up before the file, within the numeric block, within the character block,
+  // and within the samples.
+  for (const rlim_t room : {0, 300, 500, 2000}) {
+    const ChildResult r = run_in_child([&] {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit = {room, room};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 250;
+      return write_fresh(path, std::vector<float>(1000, 3.0f));
+    });
+    EXPECT_EQ(r.status, 115) << room;
+    EXPECT_EQ(r.out, error_line(115, path)) << room;
+    EXPECT_EQ(read_file(path), old_bytes) << room;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.sac"}) << room;
+  }
 }
 
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
