@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "signal/fft_isa.hpp"
+
 namespace xcn {
 
 namespace {
@@ -31,7 +33,9 @@ void permute_and_scale(int lx, float sc, std::span<Complex> cx) {
 
 }  // namespace
 
-void fork(int lx, int i_sign, std::span<Complex> cx) {
+void fork(int lx, int i_sign, std::span<Complex> cx) { fork_with(fft_isa(), lx, i_sign, cx); }
+
+void fork_reference(int lx, int i_sign, std::span<Complex> cx) {
   if (!is_power_of_two(lx) || static_cast<std::size_t>(lx) > cx.size()) return;
 
   const float sc = i_sign < 0 ? 1.0f / static_cast<float>(lx) : 1.0f;

@@ -3,10 +3,15 @@
 // Scaling: fork(lx, s, cx) computes X[k] = sc * sum_n x[n] * exp(i*s*2*pi*n*k/lx) with sc = 1/lx
 // for s < 0 and sc = 1 otherwise, so fork(+1) followed by fork(-1) returns the input.
 // Arithmetic is single precision throughout. Every twiddle factor is (cosf(theta), sinf(theta)),
-// which is exactly what the single-precision complex exponential of i*theta yields; a faster
-// version must use the same values to stay bit-identical.
-// Aliasing: the transform works in place in the caller's array and uses no other storage.
-// Threads: no state, no allocation; concurrent calls on distinct arrays are safe.
+// which is exactly what the single-precision complex exponential of i*theta yields.
+// fork and fork_reference give the same bits for every input: fork runs the plain butterflies
+// in a faster order, with twiddles taken from tables built once per length and sign, on the best
+// instruction set of the CPU (fft_isa.hpp); fork_reference is the plain loop itself. The one
+// freedom is which NaN a NaN result is: that is the compiler's choice even for the plain loop,
+// whose NaN signs differ between optimisation levels; NaNs appear in the same places.
+// Aliasing: the transform works in place in the caller's array.
+// Threads: concurrent calls on distinct arrays are safe. The first call for a length builds its
+// tables under a once-flag; afterwards the tables are only read.
 #pragma once
 
 #include <span>
@@ -25,6 +30,10 @@ constexpr bool is_power_of_two(long n) { return n > 0 && (n & (n - 1)) == 0; }
 // anything else (lx <= 0 included) leaves the array untouched. i_sign multiplies the phase;
 // only its sign selects the 1/lx scaling.
 void fork(int lx, int i_sign, std::span<Complex> cx);
+
+// The same transform in the plain loop order (twiddle outer, butterflies inner), each twiddle
+// straight from the exponential. Same contract and same bits as fork; kept as the reference.
+void fork_reference(int lx, int i_sign, std::span<Complex> cx);
 
 // Completes a spectrum of length n from its first nq1 values: u(n+2-k) = conj(u(k)) for
 // k = 2 .. nq1 (one-based, increasing k). u(1) is never touched. With nq1 > n or n > u.size()
