@@ -30,12 +30,60 @@ struct CcLayout {
 };
 CcLayout cc_layout(int nptlen);
 
+// What depends on the window length alone: the layout and the taper weights. Built once per
+// length, then read-only; any number of threads may share one.
+class CcPlan {
+ public:
+  explicit CcPlan(int nptlen);
+  int nptlen() const { return nptlen_; }
+  const CcLayout& layout() const { return layout_; }
+  // Zero-based index in the rotated correlation of the first sample of the cut.
+  int cut_start() const { return cut_start_; }
+  // Multiplies the ramps of window[0 .. nptlen-1] by the cosine taper.
+  void taper(std::span<float> window) const;
+
+ private:
+  int nptlen_;
+  CcLayout layout_;
+  int cut_start_;
+  std::vector<float> weights_;  // weights_[m] = 0.5 - 0.5 cos(m pi / ntpr), m = 0 .. ntpr
+};
+
+// The three steps of a correlation. ccfunction is exactly these in a row; a caller that
+// correlates one window with many others may keep the window spectra and repeat only the
+// last two, with the same bits as ccfunction.
+
+// Tapers window[0 .. nptlen-1] in place and writes its zero-filled forward transform to
+// spec[0 .. npt-1]. Needs window.size() >= nptlen and spec.size() >= npt.
+void window_spectrum(const CcPlan& plan, std::span<float> window, std::span<Complex> spec);
+
+// yw[k] = P = y1[k] conj(y2[k]) for k < yw.size(): 0 where |P| is 0, P itself when the two
+// spectra are of one window (their first two real parts agree exactly), else P / |P|. Needs
+// y1 and y2 at least as long as yw; yw may not overlap them.
+void cross_spectrum(std::span<const Complex> y1, std::span<const Complex> y2,
+                    std::span<Complex> yw);
+
+// Transforms yw (npt values, the cross-spectrum) back in place and writes the real parts of
+// the correlation: the cut of nptlen lags to yy, and the whole rotated correlation (lag L at
+// zero-based npt/2 + L) to as much of `full` as it has room for.
+void correlation_cut(const CcPlan& plan, std::span<Complex> yw, std::span<float> yy,
+                     std::span<float> full = {});
+// The same, the cut added to sum[0 .. nptlen-1] instead: sum[k] += lag k, the very float
+// addition a caller would make with the cut in hand.
+void correlation_add(const CcPlan& plan, std::span<Complex> yw, std::span<float> sum);
+
+// Single-precision complex modulus through double precision: the squares are exact, their sum
+// is rounded once, the square root correctly, and the result once more to single precision.
+// The same on every machine and libm, and every vector path of cross_spectrum agrees with it.
+float modulus(Complex p);
+
 // Work storage of one worker: grows to the largest transform seen and never shrinks, so
 // repeated calls allocate nothing once the worker has met its longest window.
 struct CcWorkspace {
   std::vector<Complex> y1;  // first window, zero-filled and transformed
   std::vector<Complex> y2;  // second window, zero-filled and transformed
   std::vector<Complex> yw;  // cross-spectrum, then the correlation
+  CcPlan plan{0};           // of the last window length seen
   void fit(int npt);
 };
 
