@@ -95,22 +95,7 @@ bool file_exists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-bool coincident(const Station& a, const Station& b) {
-  return a.stla == b.stla && a.stlo == b.stlo;
-}
-
-// Distance and azimuths from the first station to the second, or 0 and undefined azimuths when
-// their coordinates are the same.
-struct Geometry {
-  double dist = 0.0;
-  double az = kUndefined;
-  double baz = kUndefined;
-};
-Geometry geometry(const Station& a, const Station& b) {
-  Geometry g;
-  if (!coincident(a, b)) elpdst(a.stla, a.stlo, b.stla, b.stlo, g.dist, g.az, g.baz);
-  return g;
-}
+bool coincident(const Station& a, const Station& b) { return a.stla == b.stla && a.stlo == b.stlo; }
 
 // A station name without its leading and trailing blanks.
 std::string strip_blanks(const std::array<char, 10>& field) {
@@ -160,26 +145,63 @@ void write_result(const Run& run, int ij, int i, int j, Stack& stack) {
   wsac0(run.name(ij).data(), &xdummy, stack.yall.data(), &nerr, static_cast<int>(kNameWidth));
 }
 
-void run_pair(const Run& run, int ij, WorkerBuffers& buffers, Stack& stack) {
+bool pair_selected(const Run& run, int ij) {
   const int i = run.pairs->ni(ij);
   const int j = run.pairs->nj(ij);
   const StationTable& t = *run.table;
   const char abc = run.params.abc;
   const bool selected = i == j ? (abc == 'A' || abc == 'B') : (abc == 'B' || abc == 'C');
-  if (!selected || !run.has_name(ij) || !t.station(i).usable || !t.station(j).usable) {
-    print_skip(run, ij);
-    return;
-  }
-  if (file_exists(run.path(ij)) && run.params.replace != 'Y') {
-    print_skip(run, ij);
-    return;
-  }
-  const Geometry g = geometry(t.station(i), t.station(j));
-  const WindowSettings w = window_settings(run.last.dt);
-  // Only samples that both records hold take part.
-  const int nptend = std::min({run.last.np, t.station(i).npts, t.station(j).npts});
-  stack_pair(t, i, j, nptend, w, run.last.dt, static_cast<float>(g.dist), buffers, stack);
+  return selected && run.has_name(ij) && t.station(i).usable && t.station(j).usable;
+}
 
+void run_pair(const Run& run, int ij, WorkerBuffers& buffers, Stack& stack) {
+  if (!pair_wanted(run, ij)) return;
+  const int i = run.pairs->ni(ij);
+  const int j = run.pairs->nj(ij);
+  const StationTable& t = *run.table;
+  const Geometry g = pair_geometry(t.station(i), t.station(j));
+  const WindowSettings w = window_settings(run.last.dt);
+  stack_pair(t, i, j, pair_nptend(run, i, j), w, run.last.dt, static_cast<float>(g.dist), buffers,
+             stack);
+  finish_pair(run, ij, g, stack);
+}
+
+}  // namespace
+
+Geometry pair_geometry(const Station& a, const Station& b) {
+  Geometry g;
+  if (!coincident(a, b)) elpdst(a.stla, a.stlo, b.stla, b.stlo, g.dist, g.az, g.baz);
+  return g;
+}
+
+int pair_number(int n, int i, int j) {
+  // Rows 1 .. i-1 hold n, n-1, ..., n-i+2 pairs.
+  const long long before =
+      static_cast<long long>(i - 1) * n - static_cast<long long>(i - 1) * (i - 2) / 2;
+  return static_cast<int>(before + (j - i) + 1);
+}
+
+bool pair_would_run(const Run& run, int ij) {
+  // An existing output is left alone unless the replace flag is Y.
+  return pair_selected(run, ij) && !(run.params.replace != 'Y' && file_exists(run.path(ij)));
+}
+
+bool pair_wanted(const Run& run, int ij) {
+  if (pair_would_run(run, ij)) return true;
+  print_skip(run, ij);
+  return false;
+}
+
+int pair_nptend(const Run& run, int i, int j) {
+  // Only samples that both records hold take part.
+  const StationTable& t = *run.table;
+  return std::min({run.last.np, t.station(i).npts, t.station(j).npts});
+}
+
+void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
+  const int i = run.pairs->ni(ij);
+  const int j = run.pairs->nj(ij);
+  const StationTable& t = *run.table;
   const float pct = static_cast<float>(ij) / static_cast<float>(run.names.size()) * 100.0f;
   ConsoleLine()
       .integer(static_cast<int>(pct))
@@ -199,7 +221,31 @@ void run_pair(const Run& run, int ij, WorkerBuffers& buffers, Stack& stack) {
   write_result(run, ij, i, j, stack);
 }
 
-}  // namespace
+std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend) {
+  std::vector<std::size_t> offsets;
+  // While the window ends at or before the last sample; the start is a float sum of steps.
+  for (float startp = 0.0f; startp + static_cast<float>(w.nptlen) < static_cast<float>(nptend + 1);
+       startp += w.overlap) {
+    offsets.push_back(static_cast<std::size_t>(startp));
+  }
+  return offsets;
+}
+
+void Stack::reset(int nptlen) {
+  yall.assign(static_cast<std::size_t>(nptlen), 0.0f);
+  count_ = 0.0f;
+  counter = 0;
+}
+
+void Stack::add(std::span<const float> yyc) {
+  for (std::size_t k = 0; k < yall.size(); ++k) yall[k] += yyc[k];
+  added();
+}
+
+void Stack::finish() {
+  for (float& v : yall) v /= count_;
+  counter = static_cast<int>(count_);
+}
 
 void stack_pair(const StationTable& table, int i, int j, int nptend, const WindowSettings& w,
                 float dt, float dist, WorkerBuffers& buffers, Stack& stack) {
@@ -208,30 +254,25 @@ void stack_pair(const StationTable& table, int i, int j, int nptend, const Windo
   buffers.y1.resize(len);
   buffers.y2.resize(len);
   buffers.yyc.resize(len);
-  stack.yall.assign(len, 0.0f);
-  float counter = 0.0f;
+  stack.reset(nptlen);
 
   const float* row1 = table.row(i);
   const float* row2 = table.row(j);
   const float y1std = std(std::span<const float>(row1, kCapacity), nptend);
   const float y2std = std(std::span<const float>(row2, kCapacity), nptend);
-  for (float startp = 0.0f; startp + static_cast<float>(nptlen) < static_cast<float>(nptend + 1);
-       startp += w.overlap) {
-    const std::size_t offset = static_cast<std::size_t>(startp);
+  for (const std::size_t offset : window_offsets(w, nptend)) {
     std::copy_n(row1 + offset, len, buffers.y1.begin());
     std::copy_n(row2 + offset, len, buffers.y2.begin());
     const float crt1 = std(buffers.y1, nptlen);
     const float crt2 = std(buffers.y2, nptlen);
     if (crt1 < kCrtStd * y1std && crt2 < kCrtStd * y2std) {
       // The second station's window goes first: a positive lag is a later arrival there.
-      ccfunction(buffers.y2, buffers.y1, dt, nptlen, buffers.yyc, kTimelen, dist, counter,
+      ccfunction(buffers.y2, buffers.y1, dt, nptlen, buffers.yyc, kTimelen, dist, stack.count(),
                  buffers.work);
-      for (std::size_t k = 0; k < len; ++k) stack.yall[k] += buffers.yyc[k];
-      counter += 1.0f;
+      stack.add(buffers.yyc);
     }
   }
-  for (std::size_t k = 0; k < len; ++k) stack.yall[k] /= counter;
-  stack.counter = static_cast<int>(counter);
+  stack.finish();
 }
 
 void run_pair_loop(const Run& run) {
@@ -259,7 +300,7 @@ void header_pass(const Run& run, std::FILE* err) {
     // Event name: the two station names without leading blanks, joined by a hyphen.
     Name kevnm;
     fill_field(kevnm, strip_blanks(t.station(i).kstnm) + "-" + strip_blanks(t.station(j).kstnm));
-    const Geometry g = geometry(t.station(i), t.station(j));
+    const Geometry g = pair_geometry(t.station(i), t.station(j));
 
     int np = 0, nerr = 0, capacity = kCapacity;
     float b = 0.0f, dt = 0.0f, xdummy = 0.0f;

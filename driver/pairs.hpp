@@ -2,8 +2,10 @@
 // correlates, stacks and writes every selected pair.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "driver/lists.hpp"
@@ -70,11 +72,53 @@ std::mutex& library_lock();
 // Prints the "Output:" block: the heading, one line per pair and the separator line.
 void print_pair_table(const Run& run);
 
-// The stack of one pair: the mean of its accepted window correlations.
+// Sample offsets of the windows of a record of nptend samples, in order. A shorter record's
+// windows are the first ones of a longer record's.
+std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend);
+
+// The stack of one pair: the sum of its accepted window correlations, then their mean.
 struct Stack {
   std::vector<float> yall;  // nptlen values
-  int counter = 0;          // accepted windows
+  int counter = 0;          // accepted windows, once finished
+
+  // Empty stack of nptlen values.
+  void reset(int nptlen);
+  // Adds one accepted window's correlation.
+  void add(std::span<const float> yyc);
+  // Counts one window whose correlation the caller has added to yall itself.
+  void added() { count_ += 1.0f; }
+  // Divides by the number of windows added (no window: every value is 0/0, NaN).
+  void finish();
+  // Windows added so far.
+  float count() const { return count_; }
+
+ private:
+  float count_ = 0.0f;
 };
+
+// Distance and azimuths from the first station to the second, or 0 and undefined azimuths when
+// their coordinates are the same.
+struct Geometry {
+  double dist = 0.0;
+  double az = kUndefined;
+  double baz = kUndefined;
+};
+Geometry pair_geometry(const Station& a, const Station& b);
+
+// Number of pair (i, j), i <= j, among n stations.
+int pair_number(int n, int i, int j);
+
+// Whether pair ij is computed: selected by the mode, named, both stations usable, and its
+// output may be written. A pair that is not gets its skip line.
+bool pair_wanted(const Run& run, int ij);
+// The same without the skip line (and with the output test as it stands now).
+bool pair_would_run(const Run& run, int ij);
+
+// Samples of both records that a pair uses.
+int pair_nptend(const Run& run, int i, int j);
+
+// Prints the progress line of a computed pair and writes its result file.
+void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack);
 
 // Per-worker window buffers, reused for every pair and window.
 struct WorkerBuffers {
@@ -87,7 +131,8 @@ struct WorkerBuffers {
 void stack_pair(const StationTable& table, int i, int j, int nptend, const WindowSettings& w,
                 float dt, float dist, WorkerBuffers& buffers, Stack& stack);
 
-// Runs the pair loop over all workers of the parallel runtime.
+// Runs the plain pair loop over all workers of the parallel runtime: static blocks of pairs,
+// every window transformed again for each pair. The reference for the pair engine.
 void run_pair_loop(const Run& run);
 
 // Rewrites every listed result file that exists with its final header.

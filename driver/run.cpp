@@ -2,10 +2,14 @@
 // pair loop and the header pass.
 #include "driver/run.hpp"
 
+#include <omp.h>
+
+#include <chrono>
 #include <cstdio>
 #include <new>
 
 #include "driver/console.hpp"
+#include "driver/engine.hpp"
 #include "driver/lists.hpp"
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
@@ -14,13 +18,37 @@ namespace xcn {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The phase times asked for with XCN_TIMING=1, on standard error.
+void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,
+                  double header_s, const EngineReport& engine) {
+  std::fprintf(err,
+               "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
+               "engine, %d workers\n",
+               read_s, pairs_s, header_s, settings.plain ? "plain" : "fast", omp_get_max_threads());
+  if (settings.plain) return;
+  constexpr double kMiB = 1048576.0;
+  std::fprintf(err,
+               "xcorrnet_v3: timing: engine: windows %.3f s, spectra %.3f s, pairs %.3f s; %d "
+               "tiles of up to %zu stations; spectra %.1f MiB, held at most %.1f MiB\n",
+               engine.measure_s, engine.spectra_s, engine.pairs_s, engine.tiles,
+               engine.stations_per_tile, static_cast<double>(engine.bytes) / kMiB,
+               static_cast<double>(engine.peak_bytes) / kMiB);
+}
+
 int run_phases(Run& run) {
   std::FILE* err = stderr;
-  run.names = read_name_list(trimmed(std::string_view(run.params.ccf_list.data(), kPathWidth)),
-                             err);
-  const std::vector<std::string> lines =
-      read_list_file(trimmed(std::string_view(run.params.sac_list.data(), kPathWidth)),
-                     "station list");
+  const EngineSettings settings = engine_settings(err);
+  const Clock::time_point start = Clock::now();
+  run.names =
+      read_name_list(trimmed(std::string_view(run.params.ccf_list.data(), kPathWidth)), err);
+  const std::vector<std::string> lines = read_list_file(
+      trimmed(std::string_view(run.params.sac_list.data(), kPathWidth)), "station list");
   if (lines.size() > static_cast<std::size_t>(kMaxStations)) {
     throw Fatal{2, "xcorrnet_v3: error: the station list has " + std::to_string(lines.size()) +
                        " lines; at most 65535 stations fit the pair numbering"};
@@ -42,15 +70,27 @@ int run_phases(Run& run) {
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
     if (const char* why = refuse_sampling(run.last.dt)) {
-      throw Fatal{2, "xcorrnet_v3: error: the sampling interval " +
-                         std::to_string(run.last.dt) + " s cannot be run: " + why};
+      throw Fatal{2, "xcorrnet_v3: error: the sampling interval " + std::to_string(run.last.dt) +
+                         " s cannot be run: " + why};
     }
     check_sampling(table, run.last.dt, err);
   }
 
   print_pair_table(run);
-  run_pair_loop(run);
+  const double read_s = seconds_since(start);
+  const Clock::time_point loop_start = Clock::now();
+  EngineReport engine;
+  if (settings.plain) {
+    run_pair_loop(run);
+  } else {
+    engine = run_pair_engine(run, settings.budget);
+  }
+  const double pairs_s = seconds_since(loop_start);
+  const Clock::time_point header_start = Clock::now();
   header_pass(run, err);
+  if (settings.timing) {
+    print_timing(err, settings, read_s, pairs_s, seconds_since(header_start), engine);
+  }
   return 0;
 }
 

@@ -1,0 +1,505 @@
+// The pair engine: window deviations and spectra once per station, tiles of stations whose
+// spectra are held together, and units of pairs correlated window by window from them.
+//
+// A pair's result is the same sequence of operations as in the plain loop (stack_pair): the
+// same deviations, the same acceptance test, the same window spectra (computed once instead of
+// per pair, by the same code), the same cross-spectrum, inverse transform and cut, added to the
+// stack in window order. Only the order in which pairs are taken differs, and nothing of one
+// pair reaches another, so the files are the same bytes for any tiling and worker count.
+#include "driver/engine.hpp"
+
+#include <omp.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "signal/complex.hpp"
+#include "signal/stats.hpp"
+#include "signal/xcorr.hpp"
+
+namespace xcn {
+
+std::size_t default_budget() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page <= 0) return std::size_t{1} << 30;
+  return static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page);
+}
+
+EngineSettings engine_settings(std::FILE* err) {
+  EngineSettings s;
+  s.budget = default_budget();
+  if (const char* e = std::getenv("XCN_ENGINE"); e != nullptr && *e != '\0') {
+    const std::string_view v(e);
+    if (v == "plain") {
+      s.plain = true;
+    } else if (v != "fast") {
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is neither plain nor fast; using "
+                   "the fast engine\n",
+                   e);
+    }
+  }
+  if (const char* b = std::getenv("XCN_MEMORY_BUDGET"); b != nullptr && *b != '\0') {
+    char* end = nullptr;
+    const double mib = std::strtod(b, &end);
+    if (end != b && *end == '\0' && std::isfinite(mib) && mib > 0.0 && mib < 1e12) {
+      s.budget = static_cast<std::size_t>(mib * 1048576.0);
+    } else {
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: XCN_MEMORY_BUDGET=\"%s\" is not a positive number of "
+                   "megabytes; using half the physical memory\n",
+                   b);
+    }
+  }
+  if (const char* t = std::getenv("XCN_TIMING")) s.timing = std::string_view(t) == "1";
+  return s;
+}
+
+std::vector<Tile> plan_tiles(std::span<const std::size_t> bytes, std::size_t limit) {
+  const int n = static_cast<int>(bytes.size());
+  if (n == 0) return {};
+  std::size_t total = 0;
+  for (const std::size_t b : bytes) total += b;
+  if (total <= limit) return {Tile{1, n}};
+  std::vector<Tile> tiles;
+  Tile tile{1, 0};
+  std::size_t held = 0;
+  for (int i = 1; i <= n; ++i) {
+    const std::size_t b = bytes[static_cast<std::size_t>(i - 1)];
+    if (tile.last >= tile.first && held + b > limit / 2) {
+      tiles.push_back(tile);
+      tile = {i, i - 1};
+      held = 0;
+    }
+    tile.last = i;
+    held += b;
+  }
+  tiles.push_back(tile);
+  return tiles;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Spectra of one station in pages of their own, given back to the system when dropped, so
+// that the memory held follows the tiles and not the allocator's caches.
+class SpectrumStore {
+ public:
+  SpectrumStore() = default;
+  explicit SpectrumStore(std::size_t count) : bytes_(count * sizeof(Complex)) {
+    if (bytes_ == 0) return;
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<Complex*>(p);
+  }
+  ~SpectrumStore() {
+    if (data_ != nullptr) munmap(data_, bytes_);
+  }
+  SpectrumStore(SpectrumStore&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+  SpectrumStore& operator=(SpectrumStore&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(bytes_, other.bytes_);
+    return *this;
+  }
+  SpectrumStore(const SpectrumStore&) = delete;
+  SpectrumStore& operator=(const SpectrumStore&) = delete;
+
+  Complex* data() const { return data_; }
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  Complex* data_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
+// What one station brings to each of its pairs.
+struct StationWindows {
+  int nptend = 0;          // samples its own windows cover: its record, cut to the run's count
+  int windows = 0;         // windows in those samples
+  float bound = 0.0f;      // a window is accepted below this (1.1 times the record's deviation)
+  std::vector<float> crt;  // deviation of each window
+  std::vector<int> slot;   // place of each window's spectrum in the store; -1: not kept
+  std::size_t kept = 0;    // spectra kept when its tile is held
+  SpectrumStore store;
+};
+
+// Spectra held per unit step: two groups of stations' windows stay in the worker's cache.
+constexpr std::size_t kUnitSpectraBytes = std::size_t{256} << 10;
+constexpr int kMaxGroup = 8;
+
+class PairEngine {
+ public:
+  PairEngine(const Run& run, std::size_t budget);
+  EngineReport run();
+
+ private:
+  // One pair of a unit, with its stack.
+  struct Job {
+    int ij = 0, i = 0, j = 0;
+    int windows = 0;
+    float bound_i = 0.0f, bound_j = 0.0f;
+    Geometry geometry;
+    Stack stack;
+  };
+  // Storage of one worker, reused for every unit and station.
+  struct Worker {
+    std::vector<float> window;
+    std::vector<Complex> spec_i, spec_j;  // spectra made on demand
+    std::vector<Complex> yw;
+    std::vector<Job> jobs;
+  };
+  // The pairs of station group p with station group q (those with i <= j).
+  struct Unit {
+    Tile p;
+    Tile q;
+  };
+
+  template <typename Body>
+  void parallel_for(int count, Body body);
+  Worker& worker();
+
+  void measure();
+  void choose_kept();
+  void build(const Tile& tile);
+  void release(const Tile& tile);
+  void run_units(const Tile& a, const Tile& b);
+  void run_unit(const Unit& unit, Worker& wk);
+  int group_size(int stations) const;
+  std::vector<Tile> groups(const Tile& tile) const;
+  const Complex* spectrum(int station, std::size_t k, std::vector<Complex>& scratch,
+                          Worker& wk) const;
+  std::size_t worker_bytes() const;
+
+  StationWindows& station(int i) { return st_[static_cast<std::size_t>(i - 1)]; }
+  const StationWindows& station(int i) const { return st_[static_cast<std::size_t>(i - 1)]; }
+
+  const Run& run_;
+  const StationTable& table_;
+  const int n_;
+  const WindowSettings w_;
+  const CcPlan plan_;
+  const std::size_t npt_;
+  const std::size_t nptlen_;
+  const std::size_t budget_;
+  const int workers_count_;
+  std::vector<std::size_t> offsets_;  // window starts of the longest record
+  std::vector<StationWindows> st_;
+  std::vector<Tile> tiles_;
+  std::vector<Worker> workers_;
+  std::size_t held_ = 0;
+  EngineReport report_;
+};
+
+PairEngine::PairEngine(const Run& run, std::size_t budget)
+    : run_(run),
+      table_(*run.table),
+      n_(run.table->size()),
+      w_(window_settings(run.last.dt)),
+      plan_(w_.nptlen),
+      npt_(static_cast<std::size_t>(plan_.layout().npt)),
+      nptlen_(static_cast<std::size_t>(w_.nptlen)),
+      budget_(budget),
+      workers_count_(std::max(1, omp_get_max_threads())),
+      st_(static_cast<std::size_t>(n_)),
+      workers_(static_cast<std::size_t>(workers_count_)) {}
+
+// Runs body(k) for k = 0 .. count-1 over all workers, each k taken by the next free worker.
+// The first exception stops the rest and is thrown again once every worker has stopped.
+template <typename Body>
+void PairEngine::parallel_for(int count, Body body) {
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int k = 0; k < count; ++k) {
+    if (failed.load(std::memory_order_relaxed)) continue;
+    try {
+      body(k);
+    } catch (...) {
+#pragma omp critical(xcn_engine_failure)
+      {
+        if (!failure) failure = std::current_exception();
+      }
+      failed.store(true, std::memory_order_relaxed);
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+PairEngine::Worker& PairEngine::worker() {
+  Worker& wk = workers_[static_cast<std::size_t>(omp_get_thread_num())];
+  if (wk.yw.size() < npt_) {
+    wk.window.resize(nptlen_);
+    wk.spec_i.resize(npt_);
+    wk.spec_j.resize(npt_);
+    wk.yw.resize(npt_);
+  }
+  return wk;
+}
+
+std::size_t PairEngine::worker_bytes() const {
+  const std::size_t g = static_cast<std::size_t>(group_size(n_));
+  const std::size_t stacks = g * g * nptlen_;
+  return (nptlen_ + stacks) * sizeof(float) + 3 * npt_ * sizeof(Complex);
+}
+
+// Deviation of the record and of every window, for every usable station.
+void PairEngine::measure() {
+  int longest = 0;
+  for (int i = 1; i <= n_; ++i) {
+    if (table_.station(i).usable) longest = std::max(longest, pair_nptend(run_, i, i));
+  }
+  offsets_ = window_offsets(w_, longest);
+  parallel_for(n_, [&](int k) {
+    const int i = k + 1;
+    StationWindows& s = station(i);
+    if (!table_.station(i).usable) return;
+    const float* row = table_.row(i);
+    s.nptend = pair_nptend(run_, i, i);
+    s.windows = static_cast<int>(window_offsets(w_, s.nptend).size());
+    s.bound = kCrtStd * std(std::span<const float>(row, kCapacity), s.nptend);
+    s.crt.resize(static_cast<std::size_t>(s.windows));
+    s.slot.assign(static_cast<std::size_t>(s.windows), -1);
+    for (std::size_t w = 0; w < s.crt.size(); ++w) {
+      s.crt[w] = std(std::span<const float>(row + offsets_[w], nptlen_), w_.nptlen);
+    }
+  });
+}
+
+// Which stations keep which spectra, and the tiles they are held in.
+void PairEngine::choose_kept() {
+  // Only stations of a pair that is to be computed need spectra; a pair found otherwise later
+  // (an output removed meanwhile) makes its spectra on demand.
+  std::vector<bool> wanted(static_cast<std::size_t>(n_), false);
+  const int named = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(run_.pairs->size()), run_.names.size()));
+  for (int ij = 1; ij <= named; ++ij) {
+    if (pair_would_run(run_, ij)) {
+      wanted[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)] = true;
+      wanted[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)] = true;
+    }
+  }
+  std::vector<std::size_t> bytes(static_cast<std::size_t>(n_), 0);
+  std::size_t total = 0;
+  for (int i = 1; i <= n_; ++i) {
+    StationWindows& s = station(i);
+    if (!wanted[static_cast<std::size_t>(i - 1)]) continue;
+    for (std::size_t w = 0; w < s.crt.size(); ++w) s.kept += s.crt[w] < s.bound ? 1 : 0;
+    bytes[static_cast<std::size_t>(i - 1)] = s.kept * npt_ * sizeof(Complex);
+    total += bytes[static_cast<std::size_t>(i - 1)];
+  }
+  report_.bytes = total;
+  const std::size_t overhead = static_cast<std::size_t>(workers_count_) * worker_bytes();
+  const std::size_t limit = budget_ > overhead ? budget_ - overhead : 0;
+  // A station that cannot share the budget with another keeps nothing and makes its spectra
+  // on demand.
+  if (total > limit) {
+    for (int i = 1; i <= n_; ++i) {
+      std::size_t& b = bytes[static_cast<std::size_t>(i - 1)];
+      if (b > limit / 2) {
+        b = 0;
+        station(i).kept = 0;
+      }
+    }
+  }
+  tiles_ = plan_tiles(bytes, limit);
+  report_.tiles = static_cast<int>(tiles_.size());
+  for (const Tile& t : tiles_) {
+    report_.stations_per_tile =
+        std::max(report_.stations_per_tile, static_cast<std::size_t>(t.last - t.first + 1));
+  }
+}
+
+void PairEngine::build(const Tile& tile) {
+  const Clock::time_point start = Clock::now();
+  parallel_for(tile.last - tile.first + 1, [&](int k) {
+    StationWindows& s = station(tile.first + k);
+    if (s.kept == 0) return;
+    SpectrumStore store(s.kept * npt_);
+    Worker& wk = worker();
+    const float* row = table_.row(tile.first + k);
+    int next = 0;
+    for (std::size_t w = 0; w < s.crt.size(); ++w) {
+      // Rejected windows never reach a pair of this station's own length.
+      if (!(s.crt[w] < s.bound)) continue;
+      s.slot[w] = next;
+      std::copy_n(row + offsets_[w], nptlen_, wk.window.begin());
+      window_spectrum(
+          plan_, wk.window,
+          std::span<Complex>(store.data() + static_cast<std::size_t>(next) * npt_, npt_));
+      ++next;
+    }
+    s.store = std::move(store);
+  });
+  for (int i = tile.first; i <= tile.last; ++i) held_ += station(i).store.bytes();
+  report_.peak_bytes = std::max(report_.peak_bytes, held_);
+  report_.spectra_s += seconds_since(start);
+}
+
+void PairEngine::release(const Tile& tile) {
+  for (int i = tile.first; i <= tile.last; ++i) {
+    held_ -= station(i).store.bytes();
+    station(i).store = SpectrumStore();
+  }
+}
+
+// Stations in a group of a tile of `stations`: few enough that the spectra of two groups for
+// one window stay in a worker's cache, and enough groups to keep every worker busy.
+int PairEngine::group_size(int stations) const {
+  const int by_cache = static_cast<int>(
+      std::clamp<std::size_t>(kUnitSpectraBytes / (2 * npt_ * sizeof(Complex)), 1, kMaxGroup));
+  return std::min(by_cache, std::max(1, stations / (2 * workers_count_)));
+}
+
+std::vector<Tile> PairEngine::groups(const Tile& tile) const {
+  const int size = group_size(tile.last - tile.first + 1);
+  std::vector<Tile> out;
+  for (int first = tile.first; first <= tile.last; first += size) {
+    out.push_back({first, std::min(tile.last, first + size - 1)});
+  }
+  return out;
+}
+
+void PairEngine::run_units(const Tile& a, const Tile& b) {
+  const Clock::time_point start = Clock::now();
+  const std::vector<Tile> ga = groups(a);
+  const std::vector<Tile> gb = groups(b);
+  std::vector<Unit> units;
+  for (std::size_t p = 0; p < ga.size(); ++p) {
+    for (std::size_t q = a.first == b.first ? p : 0; q < gb.size(); ++q) {
+      units.push_back({ga[p], gb[q]});
+    }
+  }
+  parallel_for(static_cast<int>(units.size()),
+               [&](int k) { run_unit(units[static_cast<std::size_t>(k)], worker()); });
+  report_.pairs_s += seconds_since(start);
+}
+
+// The spectrum of window k of a station: the kept one, or made now into `scratch`.
+const Complex* PairEngine::spectrum(int i, std::size_t k, std::vector<Complex>& scratch,
+                                    Worker& wk) const {
+  const StationWindows& s = station(i);
+  const int slot = s.slot[k];
+  if (slot >= 0 && s.store.data() != nullptr) {
+    return s.store.data() + static_cast<std::size_t>(slot) * npt_;
+  }
+  std::copy_n(table_.row(i) + offsets_[k], nptlen_, wk.window.begin());
+  window_spectrum(plan_, wk.window, scratch);
+  return scratch.data();
+}
+
+void PairEngine::run_unit(const Unit& unit, Worker& wk) {
+  std::size_t count = 0;
+  int windows = 0;
+  for (int i = unit.p.first; i <= unit.p.last; ++i) {
+    for (int j = std::max(i, unit.q.first); j <= unit.q.last; ++j) {
+      const int ij = pair_number(n_, i, j);
+      if (!pair_wanted(run_, ij)) continue;
+      if (wk.jobs.size() <= count) wk.jobs.emplace_back();
+      Job& job = wk.jobs[count++];
+      const StationWindows& si = station(i);
+      const StationWindows& sj = station(j);
+      // A pair uses what both records hold: the windows and deviations of the shorter one.
+      const int nptend = pair_nptend(run_, i, j);
+      auto bound = [&](int s, const StationWindows& sw) {
+        return nptend == sw.nptend
+                   ? sw.bound
+                   : kCrtStd * std(std::span<const float>(table_.row(s), kCapacity), nptend);
+      };
+      job.ij = ij;
+      job.i = i;
+      job.j = j;
+      job.windows = nptend == si.nptend ? si.windows : sj.windows;
+      job.bound_i = bound(i, si);
+      job.bound_j = bound(j, sj);
+      job.geometry = pair_geometry(table_.station(i), table_.station(j));
+      job.stack.reset(w_.nptlen);
+      windows = std::max(windows, job.windows);
+    }
+  }
+  const std::span<Job> jobs(wk.jobs.data(), count);
+  const std::span<Complex> yw(wk.yw.data(), npt_);
+  // Window by window over all pairs of the unit, so each spectrum is read while cached; each
+  // pair still adds its windows in order.
+  for (int w = 0; w < windows; ++w) {
+    const std::size_t k = static_cast<std::size_t>(w);
+    for (Job& job : jobs) {
+      if (w >= job.windows) continue;
+      if (!(station(job.i).crt[k] < job.bound_i && station(job.j).crt[k] < job.bound_j)) {
+        continue;
+      }
+      // The second station's window goes first: a positive lag is a later arrival there.
+      const Complex* first = spectrum(job.j, k, wk.spec_j, wk);
+      const Complex* second = spectrum(job.i, k, wk.spec_i, wk);
+      cross_spectrum(std::span<const Complex>(first, npt_), std::span<const Complex>(second, npt_),
+                     yw);
+      correlation_add(plan_, yw, job.stack.yall);
+      job.stack.added();
+    }
+  }
+  for (Job& job : jobs) {
+    job.stack.finish();
+    finish_pair(run_, job.ij, job.geometry, job.stack);
+  }
+}
+
+EngineReport PairEngine::run() {
+  const Clock::time_point start = Clock::now();
+  measure();
+  choose_kept();
+  report_.measure_s = seconds_since(start);
+  // Row a holds tile a with each later tile in turn, the next tile last, so that it is held
+  // already when its own row begins.
+  const std::size_t t = tiles_.size();
+  std::vector<bool> held(t, false);
+  for (std::size_t a = 0; a < t; ++a) {
+    if (!held[a]) build(tiles_[a]);
+    held[a] = true;
+    run_units(tiles_[a], tiles_[a]);
+    for (std::size_t b = t - 1; b > a; --b) {
+      if (!held[b]) build(tiles_[b]);
+      held[b] = true;
+      run_units(tiles_[a], tiles_[b]);
+      if (b != a + 1) {
+        release(tiles_[b]);
+        held[b] = false;
+      }
+    }
+    release(tiles_[a]);
+    held[a] = false;
+  }
+  return report_;
+}
+
+}  // namespace
+
+EngineReport run_pair_engine(const Run& run, std::size_t budget) {
+  // Without a usable station there is no sampling interval to lay windows out by, and every
+  // pair is a skip line.
+  bool any_usable = false;
+  for (int i = 1; i <= run.table->size(); ++i)
+    any_usable = any_usable || run.table->station(i).usable;
+  if (!any_usable) {
+    run_pair_loop(run);
+    return {};
+  }
+  PairEngine engine(run, budget);
+  return engine.run();
+}
+
+}  // namespace xcn

@@ -1,0 +1,51 @@
+// The pair engine: each station's windows measured and transformed once, pairs correlated from
+// the kept spectra in memory tiles, results bit-identical to the plain pair loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "driver/pairs.hpp"
+
+namespace xcn {
+
+// Diagnostics settings from the environment.
+struct EngineSettings {
+  bool plain = false;      // XCN_ENGINE=plain: the plain pair loop instead of the engine
+  std::size_t budget = 0;  // bytes the kept spectra may take (XCN_MEMORY_BUDGET, in MiB)
+  bool timing = false;     // XCN_TIMING=1: phase times on standard error
+};
+// Reads them; an unreadable value is reported on `err` and the default used.
+EngineSettings engine_settings(std::FILE* err);
+
+// Half the physical memory: the default budget.
+std::size_t default_budget();
+
+// Stations first .. last (1-based, inclusive) whose spectra are held together.
+struct Tile {
+  int first;
+  int last;
+};
+// Splits stations 1 .. bytes.size(), station i keeping bytes[i-1] bytes of spectra, into tiles
+// of consecutive stations such that any two tiles together fit `limit`: all in one tile when
+// everything fits, else tiles of at most limit/2 bytes.
+std::vector<Tile> plan_tiles(std::span<const std::size_t> bytes, std::size_t limit);
+
+// What a run of the engine did, for the timing line.
+struct EngineReport {
+  double measure_s = 0.0;  // window deviations of every station
+  double spectra_s = 0.0;  // transforms of the kept windows
+  double pairs_s = 0.0;    // pair correlation, stacking and writing
+  int tiles = 0;
+  std::size_t stations_per_tile = 0;  // most stations in one tile
+  std::size_t bytes = 0;              // spectra of every station, kept all at once
+  std::size_t peak_bytes = 0;         // spectra held at most at one time
+};
+
+// Runs the pair loop with the engine over all workers of the parallel runtime, keeping at most
+// `budget` bytes of spectra and per-worker storage.
+EngineReport run_pair_engine(const Run& run, std::size_t budget);
+
+}  // namespace xcn
