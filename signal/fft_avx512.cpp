@@ -3,6 +3,7 @@
 // The butterflies are those of the AVX2 kernel (fft_avx2.cpp explains why the negated imaginary
 // twiddle gives the plain loop's bits). The build must not fuse: it relies on -ffp-contract=off.
 #include <cstddef>
+#include <utility>
 
 // GCC 12's AVX-512 header makes its undefined source vectors by self-initialisation, which its
 // own uninitialised-value warnings then report at every use.
@@ -146,29 +147,31 @@ void first_stages(int log2n, float sc, float* cx, const FftTwiddles& tw) {
 
 // Stages s .. s + R - 1 in one sweep over n points (half-width at least 8): the 2^R points of
 // a group, l = 2^s apart, stay in registers through all R stages, so each stage costs no loads
-// or stores of its own.
-template <int R>
-void sweep(float* cx, Index n, int s, const FftTwiddles& tw) {
+// or stores of its own. With kS >= 0 the start stage s = kS is fixed at compile time: every
+// address is then a base plus a constant, which leaves the general registers to the loop.
+template <int R, int kS>
+void sweep(float* cx, Index n, int s_run, const FftTwiddles& tw) {
   constexpr int kPoints = 1 << R;
+  const int s = kS >= 0 ? kS : s_run;
   const Index l = Index{1} << s;
   for (Index b = 0; b < n; b += kPoints * l) {
     for (Index m = 0; m < l; m += 8) {
       float* p = cx + 2 * (b + m);
+      const float* wr = tw.re + 2 * m;
+      const float* wi = tw.im + 2 * m;
       __m512 x[kPoints];
 #pragma GCC unroll 16
       for (int k = 0; k < kPoints; ++k) x[k] = _mm512_loadu_ps(p + 2 * k * l);
 #pragma GCC unroll 4
       for (int st = 0; st < R; ++st) {
         const int h = 1 << st;
-        const float* wr = tw.re + (Index{2} << (s + st));
-        const float* wi = tw.im + (Index{2} << (s + st));
 #pragma GCC unroll 16
         for (int k = 0; k < kPoints; ++k) {
           if ((k & h) != 0) continue;
-          // Point k of the group sits at k*l + m, so in a stage of half-width h*l its butterfly
-          // takes the twiddle (k mod h)*l + m.
-          const Index j = (k & (h - 1)) * l + m;
-          butterfly(x[k], x[k + h], load_twiddles(wr + 2 * j, wi + 2 * j));
+          // Point k of the group sits at k*l + m, so in the stage of half-width h*l its
+          // butterfly takes the twiddle (k mod h)*l + m of that stage's table.
+          const Index j = (Index{2} << (s + st)) + 2 * (k & (h - 1)) * l;
+          butterfly(x[k], x[k + h], load_twiddles(wr + j, wi + j));
         }
       }
 #pragma GCC unroll 16
@@ -177,28 +180,80 @@ void sweep(float* cx, Index n, int s, const FftTwiddles& tw) {
   }
 }
 
-// Stages [s, s_end) over n points, in as few and as even sweeps of at most max_sweep stages as
-// possible.
-void stage_range(float* cx, Index n, int s, int s_end, int max_sweep, const FftTwiddles& tw) {
+using SweepFn = void (*)(float*, Index, int, const FftTwiddles&);
+
+constexpr int kMaxSweep =
+    kMaxSweepInCache > kMaxSweepBeyondCache ? kMaxSweepInCache : kMaxSweepBeyondCache;
+
+// The first stage left after first_stages.
+constexpr int kFirstSweep = 3;
+
+struct Sweep {
+  int s;
+  int r;
+};
+
+struct Plan {
+  Sweep sweeps[kFftMaxLog2] = {};
+  int count = 0;
+};
+
+// Stages [s, s_end) in as few and as even sweeps of at most max_sweep stages as possible.
+constexpr Plan plan_sweeps(int s, int s_end, int max_sweep) {
+  Plan p;
   for (int left = s_end - s; left > 0;) {
-    const int sweeps = (left + max_sweep - 1) / max_sweep;
-    const int r = left / sweeps;
-    switch (r) {
-      case 1:
-        sweep<1>(cx, n, s, tw);
-        break;
-      case 2:
-        sweep<2>(cx, n, s, tw);
-        break;
-      case 3:
-        sweep<3>(cx, n, s, tw);
-        break;
-      case 4:
-        sweep<4>(cx, n, s, tw);
-        break;
-    }
+    const int r = left / ((left + max_sweep - 1) / max_sweep);
+    p.sweeps[p.count++] = {s, r};
     s += r;
     left -= r;
+  }
+  return p;
+}
+
+// Fixed-stride sweeps for every sweep that a transform of at most 2^kBlockLog2 points, or a
+// block of a longer one, runs: fn[r][s], null where no plan needs one.
+struct FixedSweeps {
+  SweepFn fn[kMaxSweepInCache + 1][kBlockLog2] = {};
+};
+
+template <int K, int I>
+constexpr void add_fixed(FixedSweeps& t) {
+  constexpr Plan p = plan_sweeps(kFirstSweep, K, kMaxSweepInCache);
+  if constexpr (I < p.count) {
+    t.fn[p.sweeps[I].r][p.sweeps[I].s] = &sweep<p.sweeps[I].r, p.sweeps[I].s>;
+  }
+}
+
+template <std::size_t... KI>
+constexpr FixedSweeps make_fixed_sweeps(std::index_sequence<KI...>) {
+  FixedSweeps t;
+  (add_fixed<static_cast<int>(KI / kFftMaxLog2), static_cast<int>(KI % kFftMaxLog2)>(t), ...);
+  return t;
+}
+
+constexpr FixedSweeps kFixedSweeps =
+    make_fixed_sweeps(std::make_index_sequence<(kBlockLog2 + 1) * kFftMaxLog2>{});
+
+// The run-time-stride sweeps, by number of stages (a plain array: nothing inline from the
+// standard library may be instantiated in this file, see fft_kernels.hpp).
+struct GeneralSweeps {
+  SweepFn fn[kMaxSweep + 1];
+};
+
+template <std::size_t... R>
+constexpr GeneralSweeps make_general_sweeps(std::index_sequence<R...>) {
+  return {{nullptr, &sweep<static_cast<int>(R) + 1, -1>...}};
+}
+
+constexpr GeneralSweeps kGeneralSweeps = make_general_sweeps(std::make_index_sequence<kMaxSweep>{});
+
+void stage_range(float* cx, Index n, int s, int s_end, int max_sweep, const FftTwiddles& tw) {
+  const Plan p = plan_sweeps(s, s_end, max_sweep);
+  for (int i = 0; i < p.count; ++i) {
+    const Sweep w = p.sweeps[i];
+    SweepFn fn = w.s < kBlockLog2 && w.r <= kMaxSweepInCache ? kFixedSweeps.fn[w.r][w.s] : nullptr;
+    if (fn == nullptr) fn = kGeneralSweeps.fn[w.r];
+    fn(cx, n, w.s, tw);
   }
 }
 
@@ -208,12 +263,12 @@ void fork_avx512(int log2n, float sc, float* cx, FftTwiddles tw) {
   first_stages(log2n, sc, cx, tw);
   const Index n = Index{1} << log2n;
   if (log2n <= kBlockLog2) {
-    stage_range(cx, n, 3, log2n, kMaxSweepInCache, tw);
+    stage_range(cx, n, kFirstSweep, log2n, kMaxSweepInCache, tw);
     return;
   }
   const Index block = Index{1} << kBlockLog2;
   for (Index b = 0; b < n; b += block) {
-    stage_range(cx + 2 * b, block, 3, kBlockLog2, kMaxSweepInCache, tw);
+    stage_range(cx + 2 * b, block, kFirstSweep, kBlockLog2, kMaxSweepInCache, tw);
   }
   stage_range(cx, n, kBlockLog2, log2n, kMaxSweepBeyondCache, tw);
 }
