@@ -42,6 +42,8 @@ test-tsan:
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), in build-fuzz/; fails on a crash.
 FUZZ_SECONDS ?= 60
+# Flags of the end-to-end benchmark, e.g. BENCH_E2E=--skip-plain (the plain loop takes minutes).
+BENCH_E2E ?=
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
 	$(CMAKE) --build build-fuzz -j $(JOBS)
@@ -51,6 +53,7 @@ bench:
 	$(CMAKE) -S . -B build-bench $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./build-bench/bench_e2e $(BENCH_E2E)
 
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:
