@@ -90,8 +90,8 @@ std::vector<Name> read_name_list(const std::string& path, std::FILE* err) {
     if (used.empty()) {
       // The pair keeps its place in the order, but a file cannot be named by nothing.
       std::fprintf(err,
-                   "xcorrnet_v3: warning: line %zu of the name list is blank; pair %zu has no "
-                   "file name and its result cannot be written\n",
+                   "xcorrnet_v3: warning: line %zu of the name list is blank; pair %zu is "
+                   "skipped\n",
                    k + 1, k + 1);
     } else if (cut) {
       std::fprintf(err,

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "driver/console.hpp"
 #include "geodesy/elpdst.hpp"
@@ -61,11 +62,18 @@ std::string_view Run::name(int ij) const {
     b.fill(' ');
     return b;
   }();
-  const Name& n = has_name(ij) ? names[static_cast<std::size_t>(ij - 1)] : blank;
+  const Name& n = ij <= static_cast<int>(names.size()) ? names[static_cast<std::size_t>(ij - 1)]
+                                                       : blank;
   return std::string_view(n.data(), kNameWidth);
 }
 
 std::string Run::path(int ij) const { return trimmed(name(ij)); }
+
+bool Run::has_name(int ij) const {
+  if (ij > static_cast<int>(names.size())) return false;
+  const Name& n = names[static_cast<std::size_t>(ij - 1)];
+  return std::any_of(n.begin(), n.end(), [](char c) { return c != ' '; });
+}
 
 std::mutex& library_lock() {
   static std::mutex lock;
@@ -296,6 +304,11 @@ void header_pass(const Run& run, std::FILE* err) {
     const int j = run.pairs->nj(ij);
     // Files of pairs with an unreadable station are left as they are.
     if (!t.station(i).usable || !t.station(j).usable) continue;
+    if (std::filesystem::is_directory(path)) {
+      std::fprintf(err, "xcorrnet_v3: result \"%s\" is a directory; left as it is\n",
+                   path.c_str());
+      continue;
+    }
 
     // Event name: the two station names without leading blanks, joined by a hyphen.
     Name kevnm;

@@ -60,7 +60,8 @@ struct Run {
   LastRead last;
   PairTable* pairs = nullptr;
 
-  bool has_name(int ij) const { return ij <= static_cast<int>(names.size()); }
+  // Whether pair ij has a name to write to: listed, and not a blank line.
+  bool has_name(int ij) const;
   // The pair's output name (blank beyond the name list) and the same without trailing blanks.
   std::string_view name(int ij) const;
   std::string path(int ij) const;
