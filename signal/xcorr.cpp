@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "signal/fft.hpp"
-#include "signal/xcorr_spectrum.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 namespace xcn {
 
@@ -69,13 +69,13 @@ void CcPlan::taper(std::span<float> window) const {
   }
 }
 
-void window_spectrum(const CcPlan& plan, std::span<float> window, std::span<Complex> spec) {
+void window_spectrum(const CcPlan& plan, std::span<float> window, std::span<Complex> spectrum) {
   const CcLayout& lay = plan.layout();
   const std::size_t npt = static_cast<std::size_t>(lay.npt);
   plan.taper(window);
   zero_fill(window.first(static_cast<std::size_t>(plan.nptlen())),
-            static_cast<std::size_t>(lay.nhead), spec.first(npt));
-  fork(lay.npt, +1, spec);
+            static_cast<std::size_t>(lay.nhead), spectrum.first(npt));
+  fork(lay.npt, +1, spectrum);
 }
 
 float modulus(Complex p) { return detail::modulus(p.re, p.im); }

@@ -54,8 +54,8 @@ class CcPlan {
 // last two, with the same bits as ccfunction.
 
 // Tapers window[0 .. nptlen-1] in place and writes its zero-filled forward transform to
-// spec[0 .. npt-1]. Needs window.size() >= nptlen and spec.size() >= npt.
-void window_spectrum(const CcPlan& plan, std::span<float> window, std::span<Complex> spec);
+// spectrum[0 .. npt-1]. Needs window.size() >= nptlen and spectrum.size() >= npt.
+void window_spectrum(const CcPlan& plan, std::span<float> window, std::span<Complex> spectrum);
 
 // yw[k] = P = y1[k] conj(y2[k]) for k < yw.size(): 0 where |P| is 0, P itself when the two
 // spectra are of one window (their first two real parts agree exactly), else P / |P|. Needs

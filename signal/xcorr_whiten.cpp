@@ -1,5 +1,5 @@
 // Portable cross-spectrum loop and the run-time choice of its vector form.
-#include "signal/xcorr_spectrum.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 #include <cstdlib>
 #include <string_view>

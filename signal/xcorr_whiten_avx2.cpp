@@ -4,7 +4,7 @@
 // picked by the linker for callers on processors without it.
 #include <immintrin.h>
 
-#include "signal/xcorr_spectrum.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 namespace xcn::detail {
 

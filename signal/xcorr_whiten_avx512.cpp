@@ -10,7 +10,7 @@
 #endif
 #include <immintrin.h>
 
-#include "signal/xcorr_spectrum.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 namespace xcn::detail {
 

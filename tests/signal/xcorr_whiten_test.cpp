@@ -1,6 +1,6 @@
 // Tests of the cross-spectrum step: the modulus through double precision, every vector path
 // bit for bit against the portable loop, and the correlation steps against ccfunction.
-#include "signal/xcorr_spectrum.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 #include <gtest/gtest.h>
 
