@@ -11,23 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSkip = "          skip ";
-
-bool has_line(const std::string& out, const std::string& line) {
-  const auto lines = split_lines(out);
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
-
-void write_bytes(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
 std::vector<unsigned char> bytes_of(const fs::path& p) { return SacBytes(p.string()).bytes; }
 
 TEST(BadInput, UnreadableStationsAreReportedAndTheirPairsLeftAlone) {

@@ -1,9 +1,11 @@
 // Small station networks for end-to-end runs: records, station and name lists, and the run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,29 @@ inline std::vector<std::string> split_lines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+// The start of a skip line: the leading blank and the skip text.
+inline const std::string kSkip = "          skip ";
+
+inline bool has_line(const std::string& out, const std::string& line) {
+  const auto lines = split_lines(out);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+inline int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
+inline void write_bytes(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+inline std::string read_bytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline std::string pad(const std::string& s, std::size_t width) {
