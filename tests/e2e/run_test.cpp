@@ -14,6 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Three stations of 2400 samples at 1 s; the third sits where the first does.
+void three_stations(Network& net, int samples = 2400) {
+  Noise noise(7);
+  net.add({"ST1", "BHZ", 35.0f, -117.0f, 1.0f, noise.series(samples)});
+  net.add({"ST2", "BHN", 35.5f, -117.25f, 1.0f, noise.series(samples)});
+  net.add({"ST3", "BHE", 35.0f, -117.0f, 1.0f, noise.series(samples)});
+  net.write_lists();
+}
+
 std::string station_line(int i, const std::string& entry, const char* lat, const char* lon) {
   return " " + pad(std::string(11 - std::to_string(i).size(), ' ') + std::to_string(i), 11) +
          " " + pad(entry, 100) + " " + lat + " " + lon;
