@@ -70,8 +70,11 @@ int run_phases(Run& run) {
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
     if (const char* why = refuse_sampling(run.last.dt)) {
-      throw Fatal{2, "xcorrnet_v3: error: the sampling interval " + std::to_string(run.last.dt) +
-                         " s cannot be run: " + why};
+      char line[256];
+      std::snprintf(line, sizeof line,
+                    "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
+                    static_cast<double>(run.last.dt), why);
+      throw Fatal{2, line};
     }
     check_sampling(table, run.last.dt, err);
   }
