@@ -9,12 +9,9 @@
 
 namespace {
 
-using xcn::fuzz::Input;
+using xcn::fuzz::broken;
 
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using xcn::fuzz::Input;
 
 // A caller's text: `length` bytes when length >= 0 (no terminator), else the bytes and a NUL.
 struct Text {

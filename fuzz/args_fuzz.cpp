@@ -7,14 +7,7 @@
 #include "driver/params.hpp"
 #include "fuzz/common.hpp"
 
-namespace {
-
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using xcn::fuzz::broken;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   xcn::fuzz::silence_stdout();

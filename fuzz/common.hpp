@@ -27,6 +27,12 @@ inline const std::string& scratch() {
   return dir;
 }
 
+// Ends the run with a crash the fuzzer records, naming the invariant that failed.
+[[noreturn]] inline void broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
 inline std::string scratch_file(const char* name) { return scratch() + "/" + name; }
 
 inline void write_file(const std::string& path, const void* data, std::size_t size) {

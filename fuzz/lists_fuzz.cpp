@@ -9,10 +9,7 @@
 
 namespace {
 
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using xcn::fuzz::broken;
 
 // The field holds `text` from its start, then blanks.
 template <std::size_t N>

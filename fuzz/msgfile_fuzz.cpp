@@ -8,14 +8,7 @@
 #include "msg/message.hpp"
 #include "msg/text.hpp"
 
-namespace {
-
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using xcn::fuzz::broken;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   xcn::fuzz::silence_stdout();

@@ -11,6 +11,8 @@
 
 namespace {
 
+using xcn::fuzz::broken;
+
 using xcn::fuzz::Input;
 
 enum Flags : std::uint8_t {
@@ -27,11 +29,6 @@ void swap_words(std::string& file, std::size_t from, std::size_t to) {
     std::swap(file[k], file[k + 3]);
     std::swap(file[k + 1], file[k + 2]);
   }
-}
-
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
 }
 
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
