@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -22,6 +21,10 @@
 #include <string_view>
 #include <utility>
 
+#include "driver/clock.hpp"
+#include "driver/geometry.hpp"
+#include "driver/plain_loop.hpp"
+#include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/stats.hpp"
 #include "signal/xcorr.hpp"
@@ -90,12 +93,6 @@ std::vector<Tile> plan_tiles(std::span<const std::size_t> bytes, std::size_t lim
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Spectra of one station in pages of their own, given back to the system when dropped, so
 // that the memory held follows the tiles and not the allocator's caches.
 class SpectrumStore {
@@ -160,6 +157,7 @@ class PairEngine {
   // Storage of one worker, reused for every unit and station.
   struct Worker {
     std::vector<float> window;
+    std::vector<float> yyc;               // one window's correlation
     std::vector<Complex> spec_i, spec_j;  // spectra made on demand
     std::vector<Complex> yw;
     std::vector<Job> jobs;
@@ -245,6 +243,7 @@ PairEngine::Worker& PairEngine::worker() {
   Worker& wk = workers_[static_cast<std::size_t>(omp_get_thread_num())];
   if (wk.yw.size() < npt_) {
     wk.window.resize(nptlen_);
+    wk.yyc.resize(nptlen_);
     wk.spec_i.resize(npt_);
     wk.spec_j.resize(npt_);
     wk.yw.resize(npt_);
@@ -255,7 +254,7 @@ PairEngine::Worker& PairEngine::worker() {
 std::size_t PairEngine::worker_bytes() const {
   const std::size_t g = static_cast<std::size_t>(group_size(n_));
   const std::size_t stacks = g * g * nptlen_;
-  return (nptlen_ + stacks) * sizeof(float) + 3 * npt_ * sizeof(Complex);
+  return (2 * nptlen_ + stacks) * sizeof(float) + 3 * npt_ * sizeof(Complex);
 }
 
 // Deviation of the record and of every window, for every usable station.
@@ -272,7 +271,7 @@ void PairEngine::measure() {
     const float* row = table_.row(i);
     s.nptend = pair_nptend(run_, i, i);
     s.windows = static_cast<int>(window_offsets(w_, s.nptend).size());
-    s.bound = kCrtStd * std(std::span<const float>(row, kCapacity), s.nptend);
+    s.bound = rejection_bound(std(std::span<const float>(row, kCapacity), s.nptend));
     s.crt.resize(static_cast<std::size_t>(s.windows));
     s.slot.assign(static_cast<std::size_t>(s.windows), -1);
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
@@ -299,7 +298,7 @@ void PairEngine::choose_kept() {
   for (int i = 1; i <= n_; ++i) {
     StationWindows& s = station(i);
     if (!wanted[static_cast<std::size_t>(i - 1)]) continue;
-    for (std::size_t w = 0; w < s.crt.size(); ++w) s.kept += s.crt[w] < s.bound ? 1 : 0;
+    for (const float crt : s.crt) s.kept += window_passes(crt, s.bound) ? 1 : 0;
     bytes[static_cast<std::size_t>(i - 1)] = s.kept * npt_ * sizeof(Complex);
     total += bytes[static_cast<std::size_t>(i - 1)];
   }
@@ -336,7 +335,7 @@ void PairEngine::build(const Tile& tile) {
     int next = 0;
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
       // Rejected windows never reach a pair of this station's own length.
-      if (!(s.crt[w] < s.bound)) continue;
+      if (!window_passes(s.crt[w], s.bound)) continue;
       s.slot[w] = next;
       std::copy_n(row + offsets_[w], nptlen_, wk.window.begin());
       window_spectrum(
@@ -419,7 +418,7 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
       auto bound = [&](int s, const StationWindows& sw) {
         return nptend == sw.nptend
                    ? sw.bound
-                   : kCrtStd * std(std::span<const float>(table_.row(s), kCapacity), nptend);
+                   : rejection_bound(std(std::span<const float>(table_.row(s), kCapacity), nptend));
       };
       job.ij = ij;
       job.i = i;
@@ -440,7 +439,8 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
     const std::size_t k = static_cast<std::size_t>(w);
     for (Job& job : jobs) {
       if (w >= job.windows) continue;
-      if (!(station(job.i).crt[k] < job.bound_i && station(job.j).crt[k] < job.bound_j)) {
+      if (!window_accepted(station(job.i).crt[k], job.bound_i, station(job.j).crt[k],
+                           job.bound_j)) {
         continue;
       }
       // The second station's window goes first: a positive lag is a later arrival there.
@@ -448,8 +448,8 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
       const Complex* second = spectrum(job.i, k, wk.spec_i, wk);
       cross_spectrum(std::span<const Complex>(first, npt_), std::span<const Complex>(second, npt_),
                      yw);
-      correlation_add(plan_, yw, job.stack.yall);
-      job.stack.added();
+      correlation_cut(plan_, yw, wk.yyc);
+      job.stack.add(wk.yyc);
     }
   }
   for (Job& job : jobs) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/pairs.hpp"
+#include "driver/windows.hpp"
 
 namespace xcn {
 

@@ -4,25 +4,23 @@
 
 #include <omp.h>
 
-#include <chrono>
 #include <cstdio>
 #include <new>
 
+#include "driver/clock.hpp"
 #include "driver/console.hpp"
 #include "driver/engine.hpp"
+#include "driver/header_pass.hpp"
 #include "driver/lists.hpp"
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
+#include "driver/plain_loop.hpp"
+#include "driver/stations.hpp"
+#include "driver/windows.hpp"
 
 namespace xcn {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The phase times asked for with XCN_TIMING=1, on standard error.
 void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,

@@ -117,11 +117,6 @@ void correlation_cut(const CcPlan& plan, std::span<Complex> yw, std::span<float>
   for_each_cut(plan, yw, [&](std::size_t k, float v) { yy[k] = v; });
 }
 
-void correlation_add(const CcPlan& plan, std::span<Complex> yw, std::span<float> sum) {
-  fork(plan.layout().npt, -1, yw);
-  for_each_cut(plan, yw, [&](std::size_t k, float v) { sum[k] += v; });
-}
-
 void CcWorkspace::fit(int npt) {
   const std::size_t n = static_cast<std::size_t>(npt);
   if (y1.size() < n) y1.resize(n);

@@ -68,9 +68,6 @@ void cross_spectrum(std::span<const Complex> y1, std::span<const Complex> y2,
 // zero-based npt/2 + L) to as much of `full` as it has room for.
 void correlation_cut(const CcPlan& plan, std::span<Complex> yw, std::span<float> yy,
                      std::span<float> full = {});
-// The same, the cut added to sum[0 .. nptlen-1] instead: sum[k] += lag k, the very float
-// addition a caller would make with the cut in hand.
-void correlation_add(const CcPlan& plan, std::span<Complex> yw, std::span<float> sum);
 
 // Single-precision complex modulus through double precision: the squares are exact, their sum
 // is rounded once, the square root correctly, and the result once more to single precision.

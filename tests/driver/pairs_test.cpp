@@ -1,5 +1,6 @@
 // Pair table order, worker blocks and window settings.
 #include "driver/pairs.hpp"
+#include "driver/windows.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "driver/pairs.hpp"
+#include "driver/plain_loop.hpp"
 
 namespace xcn {
 namespace {

@@ -1,0 +1,15 @@
+// Pair geometry through the ellipsoidal distance routine.
+#include "driver/geometry.hpp"
+
+#include "geodesy/elpdst.hpp"
+
+namespace xcn {
+
+Geometry pair_geometry(const Station& a, const Station& b) {
+  Geometry g;
+  const bool coincident = a.stla == b.stla && a.stlo == b.stlo;
+  if (!coincident) elpdst(a.stla, a.stlo, b.stla, b.stlo, g.dist, g.az, g.baz);
+  return g;
+}
+
+}  // namespace xcn

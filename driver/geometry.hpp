@@ -1,0 +1,17 @@
+// The geometry of a pair as the pair loop reports it: distance and azimuths between stations.
+#pragma once
+
+#include "driver/stations.hpp"
+
+namespace xcn {
+
+// Distance (km) and azimuths from the first station to the second, or 0 and undefined azimuths
+// when their coordinates are the same.
+struct Geometry {
+  double dist = 0.0;
+  double az = kUndefFloat;
+  double baz = kUndefFloat;
+};
+Geometry pair_geometry(const Station& a, const Station& b);
+
+}  // namespace xcn

@@ -1,0 +1,66 @@
+// The station table: every listed record read once, with the header values the run uses.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/lists.hpp"
+#include "msg/text.hpp"
+#include "sacio/header_model.hpp"
+
+namespace xcn {
+
+inline constexpr int kCapacity = 172800;  // samples per record row
+
+// Why a SAC file could not be read, from the library's error number.
+std::string read_failure(int nerr);
+
+struct Station {
+  std::array<char, kEntryWidth> entry;  // the list line, as used
+  std::array<char, 10> kstnm;
+  std::array<char, 10> kcmpnm;
+  float stla = kUndefFloat;
+  float stlo = kUndefFloat;
+  int npts = 0;         // samples held in the row
+  float delta = 0.0f;   // sampling interval of the record
+  bool usable = false;  // read without failure, at the run's sampling interval
+};
+
+// The station table: one row of kCapacity samples per station (zero beyond the record), and
+// the header values of each station. Allocated once for the whole run.
+class StationTable {
+ public:
+  explicit StationTable(int n);
+  int size() const { return static_cast<int>(stations_.size()); }
+  // Station and row by 1-based index, as the lists number them.
+  Station& station(int i) { return stations_[static_cast<std::size_t>(i - 1)]; }
+  const Station& station(int i) const { return stations_[static_cast<std::size_t>(i - 1)]; }
+  float* row(int i) { return rows_.get() + static_cast<std::size_t>(i - 1) * kCapacity; }
+  const float* row(int i) const {
+    return rows_.get() + static_cast<std::size_t>(i - 1) * kCapacity;
+  }
+
+ private:
+  std::vector<Station> stations_;
+  std::unique_ptr<float, FreeDeleter> rows_;
+};
+
+// Run-wide values left by the last read, as the pair loop and the header pass use them.
+struct LastRead {
+  int np = 0;
+  float dt = 0.0f;
+  float b = 0.0f;
+};
+
+// Reads every listed SAC file into the table, printing the "Input:" block. A station whose
+// read fails is reported on `err` and marked unusable. Returns the run's sample count and
+// sampling interval: those of the last record read without failure.
+LastRead load_stations(const std::vector<std::string>& lines, StationTable& table, std::FILE* err);
+
+// Marks unusable (and reports) every station whose sampling interval differs from the run's.
+void check_sampling(StationTable& table, float dt, std::FILE* err);
+
+}  // namespace xcn
