@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "geodesy/distaz.hpp"
 #include "msg/message.hpp"
@@ -189,34 +190,50 @@ void map_chdr_out(unsigned char* block) {
   }
 }
 
-void sac_header_write(int handle, int swap, int* nerr) {
-  *nerr = 0;
-  // A reversed copy is written, so the current header stays in host order.
+namespace {
+
+// The two header blocks in file order and byte order, from the current header, which stays in
+// host order.
+void put_header(std::vector<unsigned char>& out, int swap) {
   unsigned char numeric[kNumericBytes];
   std::memcpy(numeric, header_numeric_bytes(), sizeof numeric);
   if (swap == 1) sac_header_swap(numeric);
   unsigned char chars[kCharBlockBytes];
   map_chdr_out(chars);
-  if (handle >= 0 || !write_fully(-handle, numeric, sizeof numeric) ||
-      !write_fully(-handle, chars, sizeof chars)) {
-    *nerr = kErrWrite;
+  out.insert(out.end(), numeric, numeric + sizeof numeric);
+  out.insert(out.end(), chars, chars + sizeof chars);
+}
+
+void put_samples(std::vector<unsigned char>& out, const float* samples, int n, int swap) {
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(n) * 4);
+  std::memcpy(out.data() + at, samples, static_cast<std::size_t>(n) * 4);
+  if (swap == 1) sac_data_swap(reinterpret_cast<float*>(out.data() + at), n);
+}
+
+// Whether the regular file `name` holds exactly `image`. Never blocks: a FIFO or a device
+// under the name is not opened for reading.
+bool file_holds(const char* name, const std::vector<unsigned char>& image) {
+  struct stat st;
+  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::size_t>(st.st_size) != image.size()) {
+    return false;
   }
+  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<unsigned char> held(image.size());
+  const bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    read_fully(fd, held.data(), held.size(), 0) && held == image;
+  close(fd);
+  return same;
 }
 
-void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr) {
+// wsac0, and with `only_if_changed` the same but leaving a file that holds these very bytes
+// already as it is; *written tells whether the file was written.
+void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
+               bool only_if_changed, bool* written) {
   *nerr = 0;
-  if (n <= 0) return;
-  const std::size_t bytes = static_cast<std::size_t>(n) * 4;
-  auto put = [&](float* samples) {
-    if (samples == nullptr || handle >= 0) return false;
-    if (swap == 1) sac_data_swap(samples, n);  // in place: the arrays keep file byte order
-    return write_fully(-handle, samples, bytes);
-  };
-  if (!put(y) || (Lhdr(kLeven) == 0 && !put(x))) *nerr = kErrWrite;
-}
-
-void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
-  *nerr = 0;
+  *written = false;
   HeapText copy(fstrdup(kname != nullptr ? kname : "", kname_len));
   const char* name = copy ? copy.get() : "";
   const int npts = Nhdr(kNpts);
@@ -237,22 +254,37 @@ void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname
     return;
   }
 
-  PendingFile file(name);
-  if (const int status = file.create(); status != 0) {
-    *nerr = kErrOpen;
-    compose_file_error(kErrOpen, name, open_status_text(status));
+  extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
+  update_distaz();
+  const int swap = sac_byte_order(-1);
+  const bool uneven = Lhdr(kLeven) == 0;
+  // The whole file in one buffer, written with one call.
+  std::vector<unsigned char> image;
+  image.reserve(static_cast<std::size_t>(kNumericBytes + kCharBlockBytes) +
+                static_cast<std::size_t>(npts) * (uneven ? 8 : 4));
+  put_header(image, swap);
+  if (yarray != nullptr) put_samples(image, yarray, npts, swap);
+  if (uneven && xarray != nullptr) put_samples(image, xarray, npts, swap);
+  // After a byte-reversed write the caller's arrays hold file byte order, as they always have.
+  if (swap == 1) {
+    if (yarray != nullptr) sac_data_swap(yarray, npts);
+    if (uneven && xarray != nullptr) sac_data_swap(xarray, npts);
+  }
+  if (yarray == nullptr || (uneven && xarray == nullptr)) {
+    *nerr = kErrWrite;
+    compose_file_error(*nerr, name, nullptr);
     outmsg();
     clrmsg();
     return;
   }
+  if (only_if_changed && file_holds(name, image)) return;
 
-  extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
-  update_distaz();
-  const int swap = sac_byte_order(-1);
-  sac_header_write(file.handle(), swap, nerr);
-  if (*nerr == 0) sac_data_write(file.handle(), yarray, xarray, npts, swap, nerr);
-
-  if (*nerr != 0) {
+  PendingFile file(name);
+  if (const int status = file.create(); status != 0) {
+    *nerr = kErrOpen;
+    compose_file_error(kErrOpen, name, open_status_text(status));
+  } else if (!write_fully(-file.handle(), image.data(), image.size())) {
+    *nerr = kErrWrite;
     compose_file_error(*nerr, name, nullptr);
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
     *nerr = kErrWrite;
@@ -266,7 +298,40 @@ void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname
     file.discard();
     outmsg();
     clrmsg();
+    return;
   }
+  *written = true;
+}
+
+}  // namespace
+
+void sac_header_write(int handle, int swap, int* nerr) {
+  *nerr = 0;
+  std::vector<unsigned char> blocks;
+  put_header(blocks, swap);
+  if (handle >= 0 || !write_fully(-handle, blocks.data(), blocks.size())) *nerr = kErrWrite;
+}
+
+void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr) {
+  *nerr = 0;
+  if (n <= 0) return;
+  const std::size_t bytes = static_cast<std::size_t>(n) * 4;
+  auto put = [&](float* samples) {
+    if (samples == nullptr || handle >= 0) return false;
+    if (swap == 1) sac_data_swap(samples, n);  // in place: the arrays keep file byte order
+    return write_fully(-handle, samples, bytes);
+  };
+  if (!put(y) || (Lhdr(kLeven) == 0 && !put(x))) *nerr = kErrWrite;
+}
+
+void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
+  bool written = false;
+  write_sac(kname, xarray, yarray, nerr, kname_len, false, &written);
+}
+
+void wsac0_if_changed(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
+                      bool* written) {
+  write_sac(kname, xarray, yarray, nerr, kname_len, true, written);
 }
 
 void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {

@@ -14,6 +14,10 @@ inline constexpr int kErrNoOverwrite = 1303;
 // nerr: 0, 101 cannot create or replace, 115 NPTS not positive or a failed write, 1303 LOVROK
 // false.
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
+// wsac0, except that a regular file under kname that holds the very bytes wsac0 would write is
+// left as it is. *written tells whether the file was written.
+void wsac0_if_changed(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
+                      bool* written);
 void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 
 // Extremes and mean of n samples taken every increment-th element, in single precision.

@@ -306,6 +306,41 @@ TEST(WriteReplace, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   }
 }
 
+// A file is written again only when its bytes would change: the same header and samples leave
+// it alone (same inode, nothing renamed over it); another header or other samples replace it.
+TEST(WriteIfChanged, LeavesAFileThatHoldsTheSameBytesAlone) {
+  TempDir dir;
+  const std::string path = dir.file("same.sac");
+  std::vector<float> y = {1.0f, -2.0f, 3.0f};
+  ASSERT_EQ(write_fresh(path, y), 0);
+  const Bytes first = read_file(path);
+  struct stat before;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+
+  auto rewrite = [&](float delta, std::vector<float> samples) {
+    newhdr();
+    set_n("NPTS", static_cast<int>(samples.size()));
+    set_f("DELTA", delta);
+    int nerr = -1;
+    bool written = true;
+    wsac0_if_changed(path.c_str(), samples.data(), samples.data(), &nerr, -1, &written);
+    EXPECT_EQ(nerr, 0);
+    return written;
+  };
+  EXPECT_FALSE(rewrite(0.5f, y));
+  struct stat after;
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(read_file(path), first);
+
+  EXPECT_TRUE(rewrite(0.25f, y));
+  EXPECT_EQ(float_at(read_file(path), 0), 0.25f);
+  EXPECT_TRUE(rewrite(0.25f, {1.0f, -2.0f, 4.0f}));
+  EXPECT_EQ(float_at(read_file(path), 640), 4.0f);
+  EXPECT_FALSE(rewrite(0.25f, {1.0f, -2.0f, 4.0f}));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"same.sac"});
+}
+
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
   TempDir dir;
   const std::string path = dir.file("sub");
