@@ -13,11 +13,13 @@
 
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
+#include "tests/signal/random_data.hpp"
 
 namespace xcn {
 namespace {
 
 using detail::SpectrumIsa;
+using test::noise;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -143,14 +145,6 @@ TEST(CrossSpectrum, TakesEachBranchAsTheKernelDefinesIt) {
   cross_spectrum(y1, y1, power);  // the same spectrum twice: P itself
   EXPECT_EQ(power[2].re, 5.0f);
   EXPECT_EQ(power[2].im, 0.0f);
-}
-
-std::vector<float> noise(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<float> v(static_cast<std::size_t>(n));
-  for (auto& x : v) x = dist(gen);
-  return v;
 }
 
 TEST(CorrelationSteps, KeptSpectraGiveTheKernelsBits) {
