@@ -1,9 +1,6 @@
-// What every fuzz target shares: a private scratch folder, files written from fuzz input,
-// silenced standard output, and a reader of structured input.
+// What every fuzz target shares: a private scratch folder, files written from fuzz input, the
+// choice of message file, and a reader of structured input.
 #pragma once
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -42,24 +39,20 @@ inline void write_file(const std::string& path, const void* data, std::size_t si
   std::fclose(f);
 }
 
-// The library reports on standard output; millions of runs should not reach the terminal,
-// but the reports are still composed and written (to /dev/null).
-inline void silence_stdout() {
-  const int null = open("/dev/null", O_WRONLY);
-  if (null < 0) std::abort();
-  std::fflush(stdout);
-  dup2(null, 1);
-  close(null);
-}
-
 // A stream that swallows the driver's warnings.
 inline std::FILE* null_stream() {
   static std::FILE* f = std::fopen("/dev/null", "w");
   return f;
 }
 
-// The message file the library loads at its first use, unless a target brings its own.
-inline void use_shipped_messages() { setenv("SACAUX", XCN_SHARE, 1); }
+// Where the library of a target finds its message file. Each target defines kMessages; the
+// one set-up of every target (initialize.cpp) reads it before the first input.
+enum class Messages {
+  kNone,     // SACAUX as the environment has it
+  kShipped,  // share/messages, as in a user's run
+  kScratch,  // the target writes its own "messages" into the scratch folder
+};
+extern const Messages kMessages;
 
 // Consumes fuzz input from the front: small integers, then byte strings.
 class Input {

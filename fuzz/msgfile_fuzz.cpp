@@ -10,12 +10,7 @@
 
 using xcn::fuzz::broken;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  xcn::fuzz::silence_stdout();
-  // The loader reads SACAUX once: the scratch folder is the auxiliary directory of the run.
-  setenv("SACAUX", xcn::fuzz::scratch().c_str(), 1);
-  return 0;
-}
+const xcn::fuzz::Messages xcn::fuzz::kMessages = xcn::fuzz::Messages::kScratch;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   xcn::fuzz::write_file(xcn::fuzz::scratch_file("messages"), data, size);

@@ -50,11 +50,7 @@ int read_file(const std::string& path, bool padded, std::vector<float>& y, int c
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  xcn::fuzz::silence_stdout();
-  xcn::fuzz::use_shipped_messages();
-  return 0;
-}
+const xcn::fuzz::Messages xcn::fuzz::kMessages = xcn::fuzz::Messages::kShipped;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);

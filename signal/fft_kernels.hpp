@@ -16,7 +16,7 @@ inline constexpr int kFftMaxLog2 = 18;
 // load yields them already spread over the real and imaginary lanes:
 //   re[2m] = re[2m + 1] = cos(theta_m),  im[2m] = -sin(theta_m),  im[2m + 1] = sin(theta_m).
 // The negated copy lets a vector kernel form w.re*x.re - w.im*x.im as w.re*x.re + (-w.im)*x.im;
-// on x86 both give the same bits, and a NaN wherever the other does (see fft_avx2.cpp).
+// on x86 both give the same bits, and a NaN wherever the other does (see fft_vector_kernel.hpp).
 struct FftTwiddles {
   const float* re;
   const float* im;

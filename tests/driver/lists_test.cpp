@@ -7,27 +7,20 @@
 #include <fstream>
 
 #include "driver/params.hpp"
+#include "tests/common/scratch_dir.hpp"
 
 namespace xcn {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char name[] = "/tmp/xcn-lists-XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
+using test::ScratchDir;
 
 void write_file(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }
 
 TEST(ListFiles, SplitsOnLfCrLfAndCrAndCountsALastLineWithoutEnd) {
-  TempDir dir;
+  ScratchDir dir;
   const struct {
     std::string bytes;
     std::vector<std::string> lines;
@@ -41,27 +34,27 @@ TEST(ListFiles, SplitsOnLfCrLfAndCrAndCountsALastLineWithoutEnd) {
       {"x\r\r\ny", {"x", "", "y"}},
   };
   for (const auto& c : cases) {
-    write_file(dir.path / "list", c.bytes);
-    EXPECT_EQ(read_list_file((dir.path / "list").string(), "station list"), c.lines);
+    write_file(dir.path() / "list", c.bytes);
+    EXPECT_EQ(read_list_file((dir.path() / "list").string(), "station list"), c.lines);
   }
 }
 
 TEST(ListFiles, AMissingListIsCreatedEmptyAndADirectoryIsRefused) {
-  TempDir dir;
-  const fs::path missing = dir.path / "none.txt";
+  ScratchDir dir;
+  const fs::path missing = dir.path() / "none.txt";
   EXPECT_TRUE(read_list_file(missing.string(), "station list").empty());
   EXPECT_TRUE(fs::exists(missing));
   EXPECT_EQ(fs::file_size(missing), 0u);
   try {
-    read_list_file(dir.path.string(), "name list");
+    read_list_file(dir.path().string(), "name list");
     FAIL() << "a directory must be refused";
   } catch (const Fatal& f) {
     EXPECT_EQ(f.status, 2);
     EXPECT_NE(f.message.find("name list"), std::string::npos);
-    EXPECT_NE(f.message.find(dir.path.string()), std::string::npos);
+    EXPECT_NE(f.message.find(dir.path().string()), std::string::npos);
   }
   try {
-    read_list_file((dir.path / "no" / "such.txt").string(), "station list");
+    read_list_file((dir.path() / "no" / "such.txt").string(), "station list");
     FAIL() << "a list that cannot be created must be refused";
   } catch (const Fatal& f) {
     EXPECT_EQ(f.status, 2);
@@ -105,10 +98,10 @@ TEST(ListFiles, EntriesAreTheFirstHundredCharacters) {
 }
 
 TEST(ListFiles, CutNamesAreReportedWithTheirLineNumber) {
-  TempDir dir;
-  write_file(dir.path / "names", "short.sac\n" + std::string(55, 'q') + "\n");
+  ScratchDir dir;
+  write_file(dir.path() / "names", "short.sac\n" + std::string(55, 'q') + "\n");
   std::FILE* err = std::tmpfile();
-  const auto names = read_name_list((dir.path / "names").string(), err);
+  const auto names = read_name_list((dir.path() / "names").string(), err);
   std::rewind(err);
   char buf[512] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, err);

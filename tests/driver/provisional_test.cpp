@@ -1,14 +1,13 @@
 // The provisional header a computed pair is written with, before the header pass replaces it.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "driver/pairs.hpp"
 #include "driver/plain_loop.hpp"
+#include "tests/common/scratch_dir.hpp"
 
 namespace xcn {
 namespace {
@@ -40,8 +39,8 @@ void set_field(std::array<char, 10>& field, const char* text) {
 }
 
 TEST(ProvisionalHeader, CarriesTheWindowAxisAndBothStationsBeforeTheHeaderPass) {
-  char dir_template[] = "/tmp/xcn-ph-XXXXXX";
-  const std::string dir = mkdtemp(dir_template);
+  const test::ScratchDir scratch;
+  const std::string dir = scratch.path().string();
   StationTable table(3);
   const float coords[3][2] = {{10.0f, 20.0f}, {10.5f, 20.25f}, {10.0f, 20.0f}};
   const char* names[3] = {"AAA", "BBB", "CCC"};
@@ -83,12 +82,12 @@ TEST(ProvisionalHeader, CarriesTheWindowAxisAndBothStationsBeforeTheHeaderPass) 
   EXPECT_EQ(p.f(0), 1.5f);
   EXPECT_EQ(p.f(20), -999.0f);
   EXPECT_EQ(p.f(24), 999.0f);
-  EXPECT_EQ(p.k(440), "AAA     ");          // KSTNM: the first station's name
+  EXPECT_EQ(p.k(440), "AAA     ");              // KSTNM: the first station's name
   EXPECT_EQ(p.k(448, 16), "-12345          ");  // KEVNM still undefined
-  EXPECT_EQ(p.k(600), "HHN     ");          // KCMPNM: the second station's component
-  EXPECT_EQ(p.f(124), 10.5f);               // STLA, STLO: the second station
+  EXPECT_EQ(p.k(600), "HHN     ");              // KCMPNM: the second station's component
+  EXPECT_EQ(p.f(124), 10.5f);                   // STLA, STLO: the second station
   EXPECT_EQ(p.f(128), 20.25f);
-  EXPECT_EQ(p.f(140), 10.0f);               // EVLA, EVLO: the first station
+  EXPECT_EQ(p.f(140), 10.0f);  // EVLA, EVLO: the first station
   EXPECT_EQ(p.f(144), 20.0f);
   for (std::size_t at : {200u, 204u, 208u, 212u}) EXPECT_EQ(p.f(at), -12345.0f) << at;
   // Identical positions: the writer sets AZ and BAZ to 0, DIST and GCARC stay undefined.
@@ -98,7 +97,6 @@ TEST(ProvisionalHeader, CarriesTheWindowAxisAndBothStationsBeforeTheHeaderPass) 
   EXPECT_EQ(same.f(208), 0.0f);
   EXPECT_EQ(same.k(440), "AAA     ");
   EXPECT_EQ(same.k(600), "HHE     ");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

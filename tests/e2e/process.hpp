@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/scratch_dir.hpp"
+
 namespace xcn::test {
 
 struct RunResult {
@@ -113,24 +115,5 @@ inline std::string tool() {
   const char* bin = std::getenv("XCN_BIN");
   return bin ? bin : XCN_TOOL;
 }
-
-// A fresh scratch directory, removed with its contents when the object goes.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/xcn-test-XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace xcn::test

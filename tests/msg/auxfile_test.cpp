@@ -19,7 +19,7 @@ namespace {
 
 using testing::init_with_table;
 using testing::line_text;
-using testing::TempDir;
+using testing::ScratchDir;
 using testing::use_sacaux;
 using testing::write_file;
 
@@ -31,7 +31,7 @@ class FileLayerTest : public ::testing::Test {
                     " 108 File does not exist:\n"
                     " 916 Path too long:\n");
   }
-  TempDir dir_;
+  ScratchDir dir_;
 };
 
 // A blank-padded field of the given width holding text.
@@ -178,7 +178,7 @@ TEST(AuxDirectoryTest, SacauxIsReadOnce) {
 }
 
 TEST(AuxDirectoryTest, ZinquireTestsExistenceOfTheTrimmedName) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string name = dir.file("here");
   write_file(name, "");
   struct Case {

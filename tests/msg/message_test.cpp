@@ -17,7 +17,7 @@ namespace {
 
 using testing::init_with_table;
 using testing::line_text;
-using testing::TempDir;
+using testing::ScratchDir;
 
 class MessageStoreTest : public ::testing::Test {
  protected:
@@ -30,7 +30,7 @@ class MessageStoreTest : public ::testing::Test {
                     " 200 Second of two\n"
                     " 300\n");
   }
-  TempDir dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(MessageStoreTest, SetmsgWithoutTableTextWritesNumberInFiveColumns) {

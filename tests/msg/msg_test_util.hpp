@@ -14,30 +14,11 @@
 #include "msg/auxfile.hpp"
 #include "msg/message.hpp"
 #include "msg/message_store.hpp"
+#include "tests/common/scratch_dir.hpp"
 
 namespace xcn::testing {
 
-// A fresh directory under the system temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "xcn_msg_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string file(std::string_view name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using xcn::test::ScratchDir;
 
 inline void write_file(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -51,7 +32,7 @@ inline void use_sacaux(const std::string& dir) {
 }
 
 // Starts the store afresh with a message table of the given file contents.
-inline void init_with_table(const TempDir& dir, std::string_view contents) {
+inline void init_with_table(const ScratchDir& dir, std::string_view contents) {
   write_file(dir.file("messages"), contents);
   use_sacaux(dir.path().string());
   inimsg();

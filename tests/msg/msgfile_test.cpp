@@ -16,14 +16,14 @@ namespace xcn {
 namespace {
 
 using testing::line_text;
-using testing::TempDir;
+using testing::ScratchDir;
 using testing::use_sacaux;
 using testing::write_file;
 
 std::string table_text(int k) { return message_texts().table_texts[k - 1]; }
 
 // Loads a messages file of the given bytes into an empty table; returns the error number.
-int load(const TempDir& dir, const std::string& bytes) {
+int load(const ScratchDir& dir, const std::string& bytes) {
   write_file(dir.file("messages"), bytes);
   use_sacaux(dir.path().string());
   testing::reset_table();
@@ -33,7 +33,7 @@ int load(const TempDir& dir, const std::string& bytes) {
 }
 
 // A directory path of exactly `length` characters below the temporary directory.
-std::string path_of_length(const TempDir& dir, std::size_t length) {
+std::string path_of_length(const ScratchDir& dir, std::size_t length) {
   std::string path = dir.path().string() + "/";
   path.append(length - path.size(), 'd');
   std::filesystem::create_directories(path);
@@ -42,7 +42,7 @@ std::string path_of_length(const TempDir& dir, std::size_t length) {
 
 TEST(MessageFileTest, EveryLineEndGivesTheTextPlusOneBlank) {
   for (const char* end : {"\n", "\r\n", "\r"}) {
-    TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(load(dir, std::string("1336 Field undefined") + end + " 108 No file" + end), 0);
     ASSERT_EQ(message_store().table_count, 2);
     EXPECT_EQ(Ifmsg(1), 1336);
@@ -61,7 +61,7 @@ TEST(MessageFileTest, TextAlwaysStartsInColumnSix) {
   for (const Case c : {Case{"1336", 1336, ""}, Case{"  12\n", 12, ""}, Case{"  12 \n", 12, " "},
                        Case{"  1336 abc\n", 1336, "6 abc "}, Case{"12345 x", 1234, " x"},
                        Case{" -12 neg", -12, "neg"}}) {
-    TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(load(dir, c.line), 0) << c.line;
     ASSERT_EQ(message_store().table_count, 1) << c.line;
     EXPECT_EQ(Ifmsg(1), c.number) << c.line;
@@ -70,7 +70,7 @@ TEST(MessageFileTest, TextAlwaysStartsInColumnSix) {
 }
 
 TEST(MessageFileTest, BadLineStopsLoadingWithError100NamingTheLine) {
-  TempDir dir;
+  ScratchDir dir;
   ::testing::internal::CaptureStdout();
   const int nerr = load(dir, " 100 Bad entry at line\n 114 Short read\n\n 200 never\n");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "error reading SAC message file-sacmsg\n");
@@ -87,7 +87,7 @@ TEST(MessageFileTest, BadLineStopsLoadingWithError100NamingTheLine) {
 }
 
 TEST(MessageFileTest, LineStartingWithALetterIsBad) {
-  TempDir dir;
+  ScratchDir dir;
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(load(dir, "1336 ok\nabcd nope\n"), 100);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "error reading SAC message file-sacmsg\n");
@@ -95,7 +95,7 @@ TEST(MessageFileTest, LineStartingWithALetterIsBad) {
 }
 
 TEST(MessageFileTest, ReadFailureIsError100WithoutTheBadLineNote) {
-  TempDir dir;
+  ScratchDir dir;
   std::filesystem::create_directory(dir.file("messages"));  // opens, but cannot be read
   use_sacaux(dir.path().string());
   testing::reset_table();
@@ -116,7 +116,7 @@ TEST(MessageFileTest, TableHoldsAtMost500Entries) {
   for (const Case c : {Case{499, 0, 499}, Case{500, 919, 500}, Case{501, 919, 500}}) {
     std::string bytes;
     for (int i = 1; i <= c.lines; ++i) bytes += std::to_string(1000 + i) + " entry\n";
-    TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(load(dir, bytes), c.nerr) << c.lines;
     EXPECT_EQ(message_store().table_count, c.loaded) << c.lines;
     EXPECT_EQ(Ifmsg(c.loaded), 1000 + c.loaded);
@@ -125,7 +125,7 @@ TEST(MessageFileTest, TableHoldsAtMost500Entries) {
 }
 
 TEST(MessageFileTest, LongLineIsSplitAndItsRestReadAsALine) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string text(995, 'x');
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(load(dir, "1336 " + text + "tail\n"), 100);
@@ -135,7 +135,7 @@ TEST(MessageFileTest, LongLineIsSplitAndItsRestReadAsALine) {
 }
 
 TEST(MessageFileTest, DirectoryOf119CharactersWorksAnd120GiveError916) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string fits = path_of_length(dir, 119);
   write_file(fits + "/messages", "1336 Loaded\n");
   use_sacaux(fits);
@@ -159,7 +159,7 @@ TEST(MessageFileTest, DirectoryOf119CharactersWorksAnd120GiveError916) {
 }
 
 TEST(MessageFileDeathTest, DirectoryOver128CharactersEndsTheProcess) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = path_of_length(dir, 129);
   EXPECT_EXIT(
       {
@@ -181,7 +181,7 @@ TEST(MessageFileDeathTest, MissingSacauxEndsTheProcess) {
 }
 
 TEST(MessageFileTest, MissingFileGivesError108AndAnEmptyTable) {
-  TempDir dir;
+  ScratchDir dir;
   use_sacaux(dir.path().string());
   testing::reset_table();
   int nerr = 0;
@@ -195,7 +195,7 @@ TEST(MessageFileTest, InimsgKeepsTheLoadErrorAndSetsDefaultRouting) {
   // With no unit registered, as on the first initialisation, the load error is only kept.
   sendmesg(stdout, 0, nullptr);
   sendmesg(stderr, 0, nullptr);
-  TempDir dir;
+  ScratchDir dir;
   write_file(dir.file("messages"), "1336 ok\n\n");
   use_sacaux(dir.path().string());
   ::testing::internal::CaptureStdout();

@@ -14,7 +14,7 @@ namespace xcn {
 namespace {
 
 using testing::init_with_table;
-using testing::TempDir;
+using testing::ScratchDir;
 
 struct Output {
   std::string out;
@@ -75,7 +75,7 @@ class RoutingTest : public ::testing::Test {
     bell_on();
   }
   void TearDown() override { bell_on(); }
-  TempDir dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(RoutingTest, ErrorHeaderRightAlignsNumbersInFourColumns) {

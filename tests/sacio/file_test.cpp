@@ -29,7 +29,7 @@ class FileLayer : public ::testing::Test {
     newhdr();  // message table loaded
     clrmsg();
   }
-  TempDir dir;
+  ScratchDir dir;
 };
 
 TEST_F(FileLayer, MissingFileKeepsHandleZero) {

@@ -38,7 +38,7 @@ const std::vector<CharOffset> kCharOffsets = {
     {"KUSER0", 576}, {"KUSER1", 584}, {"KUSER2", 592}, {"KCMPNM", 600}, {"KNETWK", 608},
     {"KDATRD", 616}, {"KINST", 624}};
 
-Bytes write_current(const TempDir& dir, std::vector<float> samples) {
+Bytes write_current(const ScratchDir& dir, std::vector<float> samples) {
   int nerr = -1;
   const std::string path = dir.file("h.sac");
   wsac0(path.c_str(), samples.data(), samples.data(), &nerr, -1);
@@ -47,7 +47,7 @@ Bytes write_current(const TempDir& dir, std::vector<float> samples) {
 }
 
 TEST(HeaderLayout, EveryNamedFieldLandsAtItsOffset) {
-  TempDir dir;
+  ScratchDir dir;
   newhdr();
   int nerr = 0;
   for (std::size_t k = 0; k < kFloatOrder.size(); ++k) {
@@ -90,7 +90,7 @@ TEST(HeaderLayout, EveryNamedFieldLandsAtItsOffset) {
 }
 
 TEST(HeaderLayout, FreshHeaderDefaultsOnDisk) {
-  TempDir dir;
+  ScratchDir dir;
   newhdr();
   int nerr = 0;
   const int npts = 3;
@@ -146,7 +146,7 @@ TEST(HeaderModel, NewHeaderIsRepeatableAndUndefinedIsExact) {
 }
 
 TEST(HeaderModel, KevnmcIsTheSecondHalfOfKevnm) {
-  TempDir dir;
+  ScratchDir dir;
   newhdr();
   int nerr = 0;
   setkhv("KEVNM", "AB-CD", &nerr, -1, -1);

@@ -51,7 +51,7 @@ ReadResult read(const std::string& path, int capacity = 16, int name_length = -1
 }
 
 TEST(ReadSac, BothByteOrdersReadIdentically) {
-  TempDir dir;
+  ScratchDir dir;
   const SacImage img = sample_image();
   write_file(dir.file("le.sac"), img.bytes(false));
   write_file(dir.file("be.sac"), img.bytes(true));
@@ -83,7 +83,7 @@ TEST(ReadSac, BothByteOrdersReadIdentically) {
 }
 
 TEST(ReadSac, VersionValidInNeitherOrderIsRefusedOnce) {
-  TempDir dir;
+  ScratchDir dir;
   for (int version : {0, 7}) {
     for (bool big : {false, true}) {
       SacImage img = sample_image();
@@ -102,7 +102,7 @@ TEST(ReadSac, VersionValidInNeitherOrderIsRefusedOnce) {
 }
 
 TEST(ReadSac, MoreSamplesThanCapacityAreCut) {
-  TempDir dir;
+  ScratchDir dir;
   SacImage img;
   const float b = 0.1f;
   const float delta = 0.05f;
@@ -136,7 +136,7 @@ TEST(ReadSac, MoreSamplesThanCapacityAreCut) {
 }
 
 TEST(ReadSac, UnevenFileIsRefusedNamingIt) {
-  TempDir dir;
+  ScratchDir dir;
   SacImage img = sample_image();
   img.set_int(kLevenWord, 0);
   const std::string path = dir.file("uneven.sac");
@@ -151,7 +151,7 @@ TEST(ReadSac, UnevenFileIsRefusedNamingIt) {
 }
 
 TEST(ReadSac, DamagedFilesReportAFailure) {
-  TempDir dir;
+  ScratchDir dir;
   const Bytes good = sample_image().bytes(false);
   struct Case {
     const char* what;
@@ -181,7 +181,7 @@ TEST(ReadSac, DamagedFilesReportAFailure) {
 }
 
 TEST(ReadSac, NegativeNptsStoresNothing) {
-  TempDir dir;
+  ScratchDir dir;
   SacImage img = sample_image();
   img.set_int(kNptsWord, -5);
   const std::string path = dir.file("neg.sac");
@@ -196,7 +196,7 @@ TEST(ReadSac, NegativeNptsStoresNothing) {
 }
 
 TEST(ReadSac, MissingFileLeavesHeaderAndConsoleAlone) {
-  TempDir dir;
+  ScratchDir dir;
   newhdr();
   const float b = 3.0f;
   int nerr = 0;
@@ -210,7 +210,7 @@ TEST(ReadSac, MissingFileLeavesHeaderAndConsoleAlone) {
 }
 
 TEST(ReadSac, BlankPaddedNameAndHeaderOnlyRead) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("pad.sac");
   write_file(path, sample_image().bytes(true));
   std::string padded = path + std::string(20, ' ');

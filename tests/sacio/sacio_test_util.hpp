@@ -20,40 +20,12 @@
 #include <vector>
 
 #include "msg/message.hpp"
+#include "tests/common/scratch_dir.hpp"
 
 namespace xcn::testing_util {
 
 using Bytes = std::vector<unsigned char>;
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/xcn_sacio_XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
-      names.push_back(e.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  std::string path_;
-};
+using xcn::test::ScratchDir;
 
 inline Bytes read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -77,7 +77,7 @@ TEST(WriteByteOrder, EnvironmentPrefixesChooseTheOrder) {
       {"", false},
       {"sun", host_big},
   };
-  TempDir dir;
+  ScratchDir dir;
   for (const Case& c : cases) {
     // The decision is made once per process, so every value gets its own.
     const ChildResult r = run_in_child([&] {
@@ -99,7 +99,7 @@ TEST(WriteByteOrder, EnvironmentPrefixesChooseTheOrder) {
 
 TEST(WriteByteOrder, DecisionHoldsForTheProcess) {
   REQUIRE_UNDECIDED_BYTE_ORDER();
-  TempDir dir;
+  ScratchDir dir;
   const ChildResult r = run_in_child([&] {
     setenv("SAC_WRITE_BYTE_ORDER", "big", 1);
     write_fresh(dir.file("1.sac"), {1.0f});
@@ -112,7 +112,7 @@ TEST(WriteByteOrder, DecisionHoldsForTheProcess) {
 
 TEST(WriteByteOrder, ReversedWriteKeepsHeaderButNotSamples) {
   REQUIRE_UNDECIDED_BYTE_ORDER();
-  TempDir dir;
+  ScratchDir dir;
   setenv("SAC_WRITE_BYTE_ORDER", CheckByteOrder() == 1 ? "little" : "big", 1);
   newhdr();
   set_n("NPTS", 3);
@@ -176,7 +176,7 @@ TEST(Extrema, MinimumMaximumMeanInSinglePrecision) {
 }
 
 TEST(Extrema, InfiniteSampleWarnsAndStillWrites) {
-  TempDir dir;
+  ScratchDir dir;
   CaptureStdout();
   const int nerr = write_fresh(dir.file("inf.sac"), {1.0f, std::numeric_limits<float>::infinity()});
   EXPECT_EQ(GetCapturedStdout(),
@@ -209,7 +209,7 @@ TEST(DistanceUpdate, OnlyFieldsAlreadyNonNegativeAreRecomputed) {
   };
   // Reference values for event (35, 139), station (40, -120).
   const float ref_dist = 8423.95f, ref_az = 51.0601f, ref_baz = 303.7717f, ref_gcarc = 75.8035f;
-  TempDir dir;
+  ScratchDir dir;
   for (const DistanceCase& c : cases) {
     newhdr();
     set_n("NPTS", 1);
@@ -242,7 +242,7 @@ TEST(DistanceUpdate, OnlyFieldsAlreadyNonNegativeAreRecomputed) {
 }
 
 TEST(WriteRefusals, NoSamplesOrNoOverwriteCreateNothing) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string fresh = dir.file("fresh.sac");
   const std::string old = dir.file("old.sac");
   const Bytes old_bytes = {'o', 'l', 'd'};
@@ -269,7 +269,7 @@ TEST(WriteRefusals, NoSamplesOrNoOverwriteCreateNothing) {
 }
 
 TEST(WriteReplace, OldFileIsReplacedNotAppended) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("x.sac");
   ASSERT_EQ(write_fresh(path, std::vector<float>(100, 1.0f)), 0);
   std::string padded = path + "    ";
@@ -286,7 +286,7 @@ TEST(WriteReplace, OldFileIsReplacedNotAppended) {
 }
 
 TEST(WriteReplace, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("keep.sac");
   ASSERT_EQ(write_fresh(path, std::vector<float>(50, 2.0f)), 0);
   const Bytes old_bytes = read_file(path);
@@ -342,7 +342,7 @@ TEST(WriteIfChanged, LeavesAFileThatHoldsTheSameBytesAlone) {
 }
 
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("sub");
   ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   CaptureStdout();
@@ -353,7 +353,7 @@ TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
 }
 
 TEST(WritePermissions, NewFilesAre0666WhateverTheUmask) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("p.sac");
   write_file(path, {'x'});
   chmod(path.c_str(), 0600);
@@ -367,7 +367,7 @@ TEST(WritePermissions, NewFilesAre0666WhateverTheUmask) {
 }
 
 TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
-  TempDir dir;
+  ScratchDir dir;
   chmod(dir.path().c_str(), 0755);
   const std::string ro = dir.file("ro");
   ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
@@ -392,7 +392,7 @@ TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
 }
 
 TEST(WriteUneven, SecondComponentFollowsTheFirst) {
-  TempDir dir;
+  ScratchDir dir;
   newhdr();
   set_n("NPTS", 2);
   Lhdr(kLeven) = 0;

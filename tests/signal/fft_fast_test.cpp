@@ -13,19 +13,14 @@
 
 #include "signal/fft.hpp"
 #include "signal/fft_isa.hpp"
+#include "tests/signal/random_data.hpp"
 
 namespace xcn {
 namespace {
 
-constexpr int kMaxLog2 = 18;
+using test::random_signal;
 
-std::vector<Complex> random_signal(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<Complex> x(n);
-  for (auto& v : x) v = {dist(gen), dist(gen)};
-  return x;
-}
+constexpr int kMaxLog2 = 18;
 
 float bits_to_float(std::uint32_t u) { return std::bit_cast<float>(u); }
 

@@ -7,19 +7,14 @@
 #include <complex>
 #include <cstring>
 #include <numbers>
-#include <random>
 #include <vector>
+
+#include "tests/signal/random_data.hpp"
 
 namespace xcn {
 namespace {
 
-std::vector<Complex> random_signal(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<Complex> x(n);
-  for (auto& v : x) v = {dist(gen), dist(gen)};
-  return x;
-}
+using test::random_signal;
 
 bool same_bits(const std::vector<Complex>& a, const std::vector<Complex>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Complex)) == 0;

@@ -7,19 +7,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <vector>
+
+#include "tests/signal/random_data.hpp"
 
 namespace xcn {
 namespace {
 
-std::vector<float> noise(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<float> v(n);
-  for (auto& x : v) x = dist(gen);
-  return v;
-}
+using test::noise;
 
 // A window that is zero except for a noise burst over its middle half, delayed by `delay`
 // samples: it stays clear of both tapers and of the window ends for small delays.

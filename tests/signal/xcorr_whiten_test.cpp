@@ -8,15 +8,18 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
+#include "tests/signal/random_data.hpp"
 
 namespace xcn {
 namespace {
 
 using detail::SpectrumIsa;
+using test::noise;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -91,29 +94,36 @@ void expect_same_spectrum(const std::vector<Complex>& got, const std::vector<Com
   }
 }
 
-TEST(CrossSpectrum, EveryVectorPathGivesThePortableBits) {
-  const struct {
-    SpectrumIsa isa;
-    const char* name;
-  } paths[] = {{SpectrumIsa::kAvx2, "avx2"}, {SpectrumIsa::kAvx512, "avx512"}};
-  for (const auto& path : paths) {
-    if (!detail::spectrum_isa_supported(path.isa)) {
-      std::printf("skipped: this processor has no %s\n", path.name);
-      continue;
+const char* path_name(SpectrumIsa isa) { return isa == SpectrumIsa::kAvx2 ? "avx2" : "avx512"; }
+
+class CrossSpectrumVector : public testing::TestWithParam<SpectrumIsa> {
+ protected:
+  void SetUp() override {
+    if (!detail::spectrum_isa_supported(GetParam())) {
+      GTEST_SKIP() << "this processor has no " << path_name(GetParam());
     }
-    // Lengths around the vector widths, so that the tails are covered too.
-    for (std::size_t n : {1, 3, 4, 7, 8, 9, 15, 16, 17, 31, 33, 2048}) {
-      const auto a = spectrum_values(n, static_cast<unsigned>(n));
-      const auto b = spectrum_values(n, static_cast<unsigned>(n) + 1000);
-      for (bool same : {false, true}) {
-        std::vector<Complex> want(n), got(n);
-        detail::cross_spectrum_portable(a.data(), b.data(), want.data(), n, same);
-        detail::cross_spectrum_with(path.isa, a.data(), b.data(), got.data(), n, same);
-        expect_same_spectrum(got, want, path.name);
-      }
+  }
+};
+
+TEST_P(CrossSpectrumVector, GivesThePortableBits) {
+  // Lengths around the vector widths, so that the tails are covered too.
+  for (std::size_t n : {1, 3, 4, 7, 8, 9, 15, 16, 17, 31, 33, 2048}) {
+    const auto a = spectrum_values(n, static_cast<unsigned>(n));
+    const auto b = spectrum_values(n, static_cast<unsigned>(n) + 1000);
+    for (bool same : {false, true}) {
+      std::vector<Complex> want(n), got(n);
+      detail::cross_spectrum_portable(a.data(), b.data(), want.data(), n, same);
+      detail::cross_spectrum_with(GetParam(), a.data(), b.data(), got.data(), n, same);
+      expect_same_spectrum(got, want, path_name(GetParam()));
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, CrossSpectrumVector,
+                         testing::Values(SpectrumIsa::kAvx2, SpectrumIsa::kAvx512),
+                         [](const testing::TestParamInfo<SpectrumIsa>& info) {
+                           return std::string(path_name(info.param));
+                         });
 
 TEST(CrossSpectrum, TakesEachBranchAsTheKernelDefinesIt) {
   // Zero product, an ordinary one, one with a NaN modulus.
@@ -135,14 +145,6 @@ TEST(CrossSpectrum, TakesEachBranchAsTheKernelDefinesIt) {
   cross_spectrum(y1, y1, power);  // the same spectrum twice: P itself
   EXPECT_EQ(power[2].re, 5.0f);
   EXPECT_EQ(power[2].im, 0.0f);
-}
-
-std::vector<float> noise(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<float> v(static_cast<std::size_t>(n));
-  for (auto& x : v) x = dist(gen);
-  return v;
 }
 
 TEST(CorrelationSteps, KeptSpectraGiveTheKernelsBits) {

@@ -1,36 +1,17 @@
 // Scratch folders, captured streams and file contents for the tools' tests.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
+
+#include "tests/common/scratch_dir.hpp"
 
 namespace xcn::tools::test {
 
-// A fresh folder under /tmp, removed with its contents when the object goes.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/xcn-tools-XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using xcn::test::ScratchDir;
 
 // A stream to hand to a command, and what was written to it.
 class Capture {
