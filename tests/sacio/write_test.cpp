@@ -309,7 +309,7 @@ TEST(WriteReplace, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
 // A file is written again only when its bytes would change: the same header and samples leave
 // it alone (same inode, nothing renamed over it); another header or other samples replace it.
 TEST(WriteIfChanged, LeavesAFileThatHoldsTheSameBytesAlone) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.file("same.sac");
   std::vector<float> y = {1.0f, -2.0f, 3.0f};
   ASSERT_EQ(write_fresh(path, y), 0);
