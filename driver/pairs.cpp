@@ -14,9 +14,9 @@
 #include "driver/console.hpp"
 #include "geodesy/elpdst.hpp"
 #include "msg/message.hpp"
-#include "sacio.h"
 #include "signal/stats.hpp"
 #include "signal/xcorr.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 

@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
 #include "tools/synth.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {

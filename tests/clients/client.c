@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 #define NPTS 64
 
@@ -42,6 +42,13 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s file.sac\n", argv[0]);
     return 2;
   }
+#ifdef XCN_EXPECTED_VERSION
+  /* The header is the version the build or the package announces, in both spellings. */
+  snprintf(text, sizeof text, "%d.%d.%d", XCNSACIO_VERSION_MAJOR, XCNSACIO_VERSION_MINOR,
+           XCNSACIO_VERSION_PATCH);
+  CHECK(strcmp(text, XCN_EXPECTED_VERSION) == 0);
+  CHECK(strcmp(XCNSACIO_VERSION, XCN_EXPECTED_VERSION) == 0);
+#endif
   for (i = 0; i < NPTS; ++i) expected[i] = y[i] = (float)(i - 32) * 0.5f;
 
   newhdr();
