@@ -16,7 +16,7 @@
  * - The first call of newhdr, rsac1 or rsach loads the message file from the directory named
  *   by the environment variable SACAUX; a process without SACAUX ends there with status 1.
  *   An installed library keeps it in <prefix>/share/xcorrnet.
- * - Include it as <xcorrnet/sacio.h>.
+ * - Include it as <xcorrnet/sacio.h>; Fortran callers `use xcnsacio` (xcnsacio.f90 beside it).
  */
 #ifndef XCN_SACIO_H
 #define XCN_SACIO_H

@@ -1,5 +1,6 @@
 /* A C caller of the file library: builds a header by name, writes a file, reads it back and
-   checks every value through the library. Exits non-zero on any mismatch. */
+   checks every value through the library. Exits non-zero on any mismatch. Built in the tree
+   and against an installed copy (pkg-config, find_package, shared and static). */
 #include <stdio.h>
 #include <string.h>
 
