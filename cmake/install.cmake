@@ -1,4 +1,4 @@
-# make install: the tool and its helpers; the file library, shared and
+# make install: the tool and its helpers with their man pages; the file library, shared and
 # static, with its headers, Fortran module, pkg-config file and CMake package; the message file
 # (point SACAUX at <prefix>/share/xcorrnet).
 include(GNUInstallDirs)
@@ -6,6 +6,9 @@ include(CMakePackageConfigHelpers)
 
 set(xcn_programs xcorrnet_v3 xcn_synth xcn_names)
 install(TARGETS ${xcn_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program ${xcn_programs})
+  install(FILES man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
 
 set(xcn_header_dir ${CMAKE_INSTALL_INCLUDEDIR}/xcorrnet)
 set(xcn_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/xcnsacio)

@@ -13,7 +13,7 @@ set(expected include/xcorrnet/sacio.h include/xcorrnet/switches.h include/xcorrn
     ${LIBDIR}/pkgconfig/xcnsacio.pc ${LIBDIR}/cmake/xcnsacio/xcnsacioConfig.cmake
     ${LIBDIR}/cmake/xcnsacio/xcnsacioConfigVersion.cmake share/xcorrnet/messages)
 foreach(program ${PROGRAMS})
-  list(APPEND expected bin/${program})
+  list(APPEND expected bin/${program} share/man/man1/${program}.1)
 endforeach()
 foreach(file ${expected})
   if(NOT EXISTS ${PREFIX}/${file})

@@ -1,5 +1,5 @@
 # The package as a user gets it: installed into a scratch prefix, then used by callers built
-# the way users build them (pkg-config, find_package, the Fortran module).
+# the way users build them (pkg-config, find_package, the Fortran module), and the man pages.
 # In a sanitizer build the installed library needs the sanitizer runtime first in the process,
 # so the callers are built with the same sanitizers.
 find_package(PkgConfig QUIET)
@@ -61,3 +61,20 @@ add_test(NAME fortran_module_error_numbers
                  -DMODULE=${CMAKE_SOURCE_DIR}/include/xcorrnet/xcnsacio.f90
                  -P ${CMAKE_CURRENT_LIST_DIR}/error_numbers.cmake)
 
+# Every man page formats without a warning and has the sections users look for.
+find_program(XCN_MAN man)
+find_program(XCN_GROFF groff)
+set(xcn_formatter ${XCN_MAN})
+if(NOT XCN_MAN)
+  set(xcn_formatter ${XCN_GROFF})
+endif()
+if(xcn_formatter)
+  file(GLOB xcn_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/man/*.1)
+  foreach(page ${xcn_pages})
+    get_filename_component(name ${page} NAME_WE)
+    add_test(NAME man_page_${name}
+             COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/check_man.sh ${xcn_formatter} ${page})
+  endforeach()
+else()
+  message(STATUS "Neither man nor groff found: the man pages are not checked")
+endif()
