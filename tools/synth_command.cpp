@@ -1,5 +1,4 @@
 // The synthetic-network generator's command line: options, records, station and name lists.
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -22,13 +21,6 @@ constexpr const char* kUsage =
 
 // Ten times what xcorrnet_v3 reads of a record: enough to try its cut, never a runaway buffer.
 constexpr int kMaxSamples = 1728000;
-
-template <typename T>
-bool parse_number(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end;
-}
 
 // Fills `options`; false with `error` on a bad or unknown option.
 bool parse_options(std::span<const std::string> args, synth::Options& options, std::string& error) {

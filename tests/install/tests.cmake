@@ -11,6 +11,9 @@ if(XCN_SANITIZE)
 endif()
 
 set(xcn_programs xcorrnet_v3 xcn_synth xcn_names)
+if(TARGET xcn_section)
+  list(APPEND xcn_programs xcn_section)
+endif()
 add_test(NAME installed_copy
          COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DPREFIX=${xcn_installed}
                  -DLIBDIR=${CMAKE_INSTALL_LIBDIR} "-DPROGRAMS=${xcn_programs}"
