@@ -38,7 +38,11 @@ class PendingFile {
     const std::filesystem::path target(path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    temp_ = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // Appended piece by piece: GCC 12 at -O3 warns falsely about "." + std::string.
+    std::string hidden(".");
+    hidden += target.filename().string();
+    hidden += ".XXXXXX";
+    temp_ = (folder / hidden).string();
     const int fd = ::mkstemp(temp_.data());
     if (fd < 0) {
       error_ = std::strerror(errno);
