@@ -17,6 +17,10 @@
 #include "tools/section_layout.hpp"
 #include "xcorrnet/sacio.h"
 
+// fontconfig, under cairo's text, keeps its font cache for the life of the process;
+// LeakSanitizer would report it at exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace xcn::tools {
 namespace {
 
