@@ -58,7 +58,7 @@ bench:
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:
 	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
-	$(CMAKE) --build build-release -j $(JOBS) --target xcorrnet_v3 xcn_synth xcn_demo_report
+	$(CMAKE) --build build-release -j $(JOBS) --target xcn_demo_programs
 	tools/demo.sh build-release
 
 install: build

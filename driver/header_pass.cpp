@@ -9,7 +9,7 @@
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
 #include "msg/message.hpp"
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 

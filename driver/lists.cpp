@@ -13,7 +13,7 @@
 #include "driver/console.hpp"
 #include "driver/params.hpp"
 #include "msg/message.hpp"
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "driver/console.hpp"
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "fuzz/common.hpp"
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "fuzz/common.hpp"
-#include "sacio.h"
 #include "sacio/header_model.hpp"
 #include "sacio/write.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace {
 

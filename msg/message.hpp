@@ -91,4 +91,4 @@ void inimsg();
 
 }  // namespace xcn
 
-// The nine routing switches are part of the public C interface (include/sacio.h).
+// The nine routing switches are part of the public C interface (include/xcorrnet/sacio.h).

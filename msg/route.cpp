@@ -5,8 +5,8 @@
 
 #include "msg/message.hpp"
 #include "msg/message_store.hpp"
-#include "msg/switches.h"
 #include "msg/text.hpp"
+#include "xcorrnet/switches.h"
 
 namespace xcn {
 

@@ -1,12 +1,12 @@
 // The C link names of the library: each routine under its name and with _ and __ appended.
 #include <exception>
 
-#include "sacio.h"
 #include "sacio/file.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/write.hpp"
+#include "xcorrnet/sacio.h"
 
 // Defines the three link names of one routine. Nothing may unwind into a C or Fortran caller;
 // the internals throw only when memory is exhausted.

@@ -1,13 +1,15 @@
-// The tools' command lines: synthetic network, name list, demo report.
+// The tools' command lines: synthetic network, name list, demo report, record section.
 //
 // Each takes its arguments without the program name, prints its own failures as one line per
 // problem on `err`, and returns the exit status. They use our SAC library, so SACAUX must name
 // the folder of the message file.
 #pragma once
 
+#include <charconv>
 #include <cstdio>
 #include <span>
 #include <string>
+#include <system_error>
 
 namespace xcn::tools {
 
@@ -25,5 +27,18 @@ int run_names(std::span<const std::string> args, std::FILE* err);
 // Tables, for each cross-correlation result, the distance, the travel time at 3 km/s and the
 // lag of the largest peak on each side; fails unless every peak lies within 2 s of it.
 int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
+// xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S]   (built with cairo)
+// Draws the cross-correlations named in NAME_LIST as a record section, to PNG, SVG or PDF by
+// PICTURE's extension. A result that cannot be drawn is reported and left out.
+int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
+// The whole of `text` as a number of type T; false for anything else.
+template <typename T>
+bool parse_number(const std::string& text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end;
+}
 
 }  // namespace xcn::tools

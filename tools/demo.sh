@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: xcorrnet_v3 on the built-in synthetic network, and where its correlation peaks lie.
+# The demo: xcorrnet_v3 on the built-in synthetic network, where its correlation peaks lie, and
+# its record section (when xcn_section is built, which needs cairo).
 # Usage: tools/demo.sh [BUILD_DIR]   (BUILD_DIR relative to the repository, default build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,4 +34,20 @@ echo
 echo "Largest peak on each side of every cross-correlation; a positive lag is a later arrival"
 echo "at the second station. Expected: +/- distance / 3 km/s, the speed of the noise waves."
 echo
-(cd "$scratch" && "../xcn_demo_report" stations.txt names.txt)
+status=0
+(cd "$scratch" && "../xcn_demo_report" stations.txt names.txt) || status=$?
+
+echo
+if [ -x "$build/xcn_section" ]; then
+  picture=$scratch/record_section.png
+  if (cd "$scratch" && "../xcn_section" names.txt record_section.png >/dev/null); then
+    echo "Record section (every cross-correlation at its distance against lag time, with the"
+    echo "lines lag = +/- distance / 3 km/s): $picture"
+  else
+    echo "demo: xcn_section could not draw the record section" >&2
+    status=1
+  fi
+else
+  echo "No record section: $build/xcn_section is not built (it needs cairo: libcairo2-dev)."
+fi
+exit $status

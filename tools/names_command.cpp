@@ -1,8 +1,8 @@
 // The name-list maker's command line: station list in, name list out, all or nothing.
-#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <vector>
 
-#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {

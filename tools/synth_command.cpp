@@ -1,14 +1,13 @@
 // The synthetic-network generator's command line: options, records, station and name lists.
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
-#include "sacio.h"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
 #include "tools/synth.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {
@@ -22,13 +21,6 @@ constexpr const char* kUsage =
 
 // Ten times what xcorrnet_v3 reads of a record: enough to try its cut, never a runaway buffer.
 constexpr int kMaxSamples = 1728000;
-
-template <typename T>
-bool parse_number(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end;
-}
 
 // Fills `options`; false with `error` on a bad or unknown option.
 bool parse_options(std::span<const std::string> args, synth::Options& options, std::string& error) {

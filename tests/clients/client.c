@@ -1,9 +1,10 @@
 /* A C caller of the file library: builds a header by name, writes a file, reads it back and
-   checks every value through the library. Exits non-zero on any mismatch. */
+   checks every value through the library. Exits non-zero on any mismatch. Built in the tree
+   and against an installed copy (pkg-config, find_package, shared and static). */
 #include <stdio.h>
 #include <string.h>
 
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 #define NPTS 64
 
@@ -42,6 +43,13 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s file.sac\n", argv[0]);
     return 2;
   }
+#ifdef XCN_EXPECTED_VERSION
+  /* The header is the version the build or the package announces, in both spellings. */
+  snprintf(text, sizeof text, "%d.%d.%d", XCNSACIO_VERSION_MAJOR, XCNSACIO_VERSION_MINOR,
+           XCNSACIO_VERSION_PATCH);
+  CHECK(strcmp(text, XCN_EXPECTED_VERSION) == 0);
+  CHECK(strcmp(XCNSACIO_VERSION, XCN_EXPECTED_VERSION) == 0);
+#endif
   for (i = 0; i < NPTS; ++i) expected[i] = y[i] = (float)(i - 32) * 0.5f;
 
   newhdr();

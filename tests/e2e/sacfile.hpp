@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sacio.h"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::test {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "msg/message.hpp"
-#include "msg/switches.h"
 #include "tests/msg/msg_test_util.hpp"
+#include "xcorrnet/switches.h"
 
 namespace xcn {
 namespace {

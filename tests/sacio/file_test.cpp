@@ -7,9 +7,9 @@
 #include <string>
 
 #include "msg/message.hpp"
-#include "sacio.h"
 #include "sacio/header_model.hpp"
 #include "sacio_test_util.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 namespace {

@@ -7,9 +7,9 @@
 #include <limits>
 #include <vector>
 
-#include "sacio.h"
 #include "tests/tools/tools_test_util.hpp"
 #include "tools/commands.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {

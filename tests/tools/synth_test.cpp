@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "geodesy/elpdst.hpp"
-#include "sacio.h"
 #include "tests/tools/tools_test_util.hpp"
 #include "tools/commands.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::synth {
 namespace {

@@ -6,8 +6,8 @@
  * - A text length of 0 or more means the first that many characters of a blank-padded text;
  *   a negative length means a NUL-terminated text. Trailing blanks of names are ignored.
  * - nerr is set to 0 on entry; a positive value is a failure, a negative value a success with
- *   a remark. Failures are also reported as numbered messages on standard output (see the
- *   switches below to route them elsewhere).
+ *   a remark. Failures are also reported as numbered messages on standard output (the switches
+ *   of switches.h, included below, route them elsewhere).
  * - Samples are 32-bit floats; times in seconds; angles in degrees; distances in km.
  * - The library holds one current header per process and is not reentrant: serialise every
  *   sequence from newhdr or rsac1 to the last get, set or wsac0 across threads.
@@ -15,11 +15,21 @@
  *   arguments (Fortran link names).
  * - The first call of newhdr, rsac1 or rsach loads the message file from the directory named
  *   by the environment variable SACAUX; a process without SACAUX ends there with status 1.
+ *   An installed library keeps it in <prefix>/share/xcorrnet.
+ * - Include it as <xcorrnet/sacio.h>; Fortran callers `use xcnsacio` (xcnsacio.f90 beside it).
  */
 #ifndef XCN_SACIO_H
 #define XCN_SACIO_H
 
-#include "msg/switches.h"
+/* The version of this interface. The build takes the shared library's version from these
+   three numbers, and refuses a string that disagrees with them. */
+#define XCNSACIO_VERSION_MAJOR 1
+#define XCNSACIO_VERSION_MINOR 0
+#define XCNSACIO_VERSION_PATCH 0
+#define XCNSACIO_VERSION "1.0.0"
+
+/* Quoted, so that it is found beside this file whatever the caller's include path. */
+#include "switches.h"
 
 #ifdef __cplusplus
 extern "C" {

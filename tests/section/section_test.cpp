@@ -1,0 +1,278 @@
+// Tests of xcn_section: the picture's files, where the traces land in it, and the results and
+// arguments it refuses.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "tests/tools/tools_test_util.hpp"
+#include "tools/commands.hpp"
+#include "tools/section_layout.hpp"
+#include "xcorrnet/sacio.h"
+
+// fontconfig, under cairo's text, keeps its font cache for the life of the process;
+// LeakSanitizer would report it at exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace xcn::tools {
+namespace {
+
+using test::Capture;
+using test::file_bytes;
+using test::ScratchDir;
+using test::write_text;
+
+constexpr float kUndefined = -12345.0f;
+
+// A correlation result of 2000 samples at 1 s from lag -1000 s: zero but for a unit spike at
+// each given lag. A DIST of kUndefined is left undefined.
+void write_result(const std::string& path, float dist, std::vector<int> spikes, float fill = 0.0f) {
+  std::vector<float> y(2000, fill);
+  for (const int lag : spikes) y[static_cast<std::size_t>(1000 + lag)] = 1.0f;
+  int nerr = 0;
+  newhdr();
+  int npts = 2000;
+  float delta = 1;
+  float begin = -1000;
+  setnhv("NPTS", &npts, &nerr, -1);
+  setfhv("DELTA", &delta, &nerr, -1);
+  setfhv("B", &begin, &nerr, -1);
+  if (dist != kUndefined) setfhv("DIST", &dist, &nerr, -1);
+  wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
+  ASSERT_EQ(nerr, 0);
+}
+
+std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t k = 0; k < 4; ++k) v = v << 8 | static_cast<unsigned char>(bytes[at + k]);
+  return v;
+}
+
+std::uint32_t crc32(const std::string& bytes, std::size_t from, std::size_t count) {
+  std::uint32_t crc = 0xffffffffu;
+  for (std::size_t k = from; k < from + count; ++k) {
+    crc ^= static_cast<unsigned char>(bytes[k]);
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xedb88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+// The PNG signature, then an intact IHDR chunk of the given size.
+void expect_png(const std::string& bytes, std::uint32_t width, std::uint32_t height) {
+  ASSERT_GE(bytes.size(), 33u);
+  EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(big_endian(bytes, 8), 13u);  // IHDR's length
+  EXPECT_EQ(bytes.substr(12, 4), "IHDR");
+  EXPECT_EQ(big_endian(bytes, 16), width);
+  EXPECT_EQ(big_endian(bytes, 20), height);
+  EXPECT_EQ(big_endian(bytes, 29), crc32(bytes, 12, 17));
+}
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+
+// The darkest grey level (0 black, 255 white) within `radius` pixels of (x, y).
+int darkest_near(cairo_surface_t* image, double x, double y, int radius) {
+  const int stride = cairo_image_surface_get_stride(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  int darkest = 255;
+  for (int dy = -radius; dy <= radius; ++dy) {
+    for (int dx = -radius; dx <= radius; ++dx) {
+      const int px = static_cast<int>(std::lround(x)) + dx;
+      const int py = static_cast<int>(std::lround(y)) + dy;
+      if (px < 0 || py < 0 || px >= cairo_image_surface_get_width(image) ||
+          py >= cairo_image_surface_get_height(image)) {
+        continue;
+      }
+      std::uint32_t pixel;
+      std::memcpy(&pixel, data + py * stride + px * 4, 4);
+      const int green = (pixel >> 8) & 0xff;  // grey and black have equal channels
+      darkest = std::min(darkest, green);
+    }
+  }
+  return darkest;
+}
+
+int run(const std::vector<std::string>& args, std::string* err_text = nullptr,
+        std::string* out_text = nullptr) {
+  Capture out;
+  Capture err;
+  const int status = run_section(args, out.stream(), err.stream());
+  if (err_text) *err_text = err.text();
+  if (out_text) *out_text = out.text();
+  return status;
+}
+
+// Three stations: the name list of the tool with two cross-correlations at 30 and 90 km whose
+// spikes lie at +/- distance / 3 km/s, and one with a spike at 0 lag at 60 km.
+class SectionRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto name = [&](const char* file) { return (dir / file).string(); };
+    write_text(dir / "names.txt", name("11.sac") + "\n" + name("12.sac") + "\n" + name("13.sac") +
+                                      "\n" + name("22.sac") + "\n" + name("23.sac") + "\n" +
+                                      name("33.sac") + "\n");
+    write_result(name("12.sac"), 30, {-10, 10});
+    write_result(name("13.sac"), 90, {-30, 30});
+    write_result(name("23.sac"), 60, {0});
+    // The auto-correlations exist but are left out by their place in the list.
+    for (const char* file : {"11.sac", "22.sac", "33.sac"}) write_result(name(file), 0, {0});
+  }
+  std::string names() const { return (dir / "names.txt").string(); }
+  ScratchDir dir;
+};
+
+TEST_F(SectionRun, PngOfTheRequestedSizeShowsEachTraceWhereTheLayoutPutsIt) {
+  const std::string picture = (dir / "section.png").string();
+  std::string err;
+  std::string out;
+  ASSERT_EQ(run({names(), picture, "--size", "640x480", "--max-lag", "60"}, &err, &out), 0) << err;
+  EXPECT_EQ(err, "");
+  EXPECT_NE(out.find("3 cross-correlations drawn in " + picture), std::string::npos) << out;
+  expect_png(file_bytes(picture), 640, 480);
+
+  std::unique_ptr<cairo_surface_t, SurfaceDeleter> image(
+      cairo_image_surface_create_from_png(picture.c_str()));
+  ASSERT_EQ(cairo_surface_status(image.get()), CAIRO_STATUS_SUCCESS);
+  ASSERT_EQ(cairo_image_surface_get_width(image.get()), 640);
+  ASSERT_EQ(cairo_image_surface_get_height(image.get()), 480);
+
+  const double distances[] = {30, 90, 60};
+  const SectionLayout layout(640, 480, distances, 60);
+  const double top = layout.amplitude_px();
+  struct Mark {
+    double lag;
+    double km;
+    double up;  // pixels above the baseline
+  };
+  // Each spike's tip, and each trace's flat stretch at -50 s.
+  for (const Mark m : {Mark{-10, 30, top}, Mark{10, 30, top}, Mark{-30, 90, top}, Mark{30, 90, top},
+                       Mark{0, 60, top}, Mark{-50, 30, 0}, Mark{-50, 90, 0}, Mark{-50, 60, 0}}) {
+    EXPECT_LT(
+        darkest_near(image.get(), layout.x_of_lag(m.lag), layout.y_of_distance(m.km) - m.up, 1),
+        160)
+        << m.lag << " s at " << m.km << " km";
+  }
+  // Halfway between two traces, away from every line, the picture is blank.
+  EXPECT_EQ(darkest_near(image.get(), layout.x_of_lag(-45), layout.y_of_distance(45), 2), 255);
+}
+
+TEST_F(SectionRun, SvgAndPdfByTheExtensionInAnyCase) {
+  const std::string svg = (dir / "section.svg").string();
+  const std::string pdf = (dir / "section.PDF").string();
+  ASSERT_EQ(run({names(), svg}), 0);
+  ASSERT_EQ(run({"--size", "800x600", names(), pdf}), 0);
+  const std::string svg_bytes = file_bytes(svg);
+  EXPECT_EQ(svg_bytes.rfind("<?xml", 0), 0u);
+  EXPECT_NE(svg_bytes.find("<svg"), std::string::npos);
+  EXPECT_NE(svg_bytes.find("width=\"1200\""), std::string::npos);
+  const std::string pdf_bytes = file_bytes(pdf);
+  EXPECT_EQ(pdf_bytes.rfind("%PDF-", 0), 0u);
+  EXPECT_NE(pdf_bytes.find("%%EOF"), std::string::npos);
+}
+
+TEST_F(SectionRun, ResultsThatCannotBeDrawnAreReportedAndLeftOut) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  write_result((dir / "12.sac").string(), kUndefined, {-10, 10});
+  write_result((dir / "13.sac").string(), 90, {}, nan);
+  write_text(dir / "23.sac", std::string(1000, 'x'));  // long enough for a header
+  std::filesystem::remove(dir / "22.sac");             // an auto-correlation: not even looked for
+  const std::string picture = (dir / "section.png").string();
+  std::string err;
+  EXPECT_EQ(run({names(), picture}, &err), 1);
+  EXPECT_FALSE(std::filesystem::exists(picture));
+  for (const std::string& line : std::vector<std::string>{
+           "12.sac\" has no distance (DIST is undefined); skipped",
+           "13.sac\" holds no finite sample (no window was stacked); skipped",
+           "23.sac\" cannot be read: it is not a SAC file; skipped",
+           "no cross-correlation of " + names() + " can be drawn; " + picture + " not written"}) {
+    EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+  }
+  EXPECT_EQ(err.find("22.sac"), std::string::npos) << err;
+
+  // One good result is enough for a picture; a missing one is named.
+  write_result((dir / "13.sac").string(), 90, {-30, 30});
+  std::filesystem::remove(dir / "12.sac");
+  std::string out;
+  EXPECT_EQ(run({names(), picture}, &err, &out), 0) << err;
+  EXPECT_NE(err.find("12.sac\" cannot be read: the file does not exist; skipped"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(out.find("1 cross-correlations drawn"), std::string::npos) << out;
+  expect_png(file_bytes(picture), 1200, 800);
+}
+
+TEST_F(SectionRun, AListOfAnyLengthKeepsEveryResultWithADistance) {
+  // Four names are no station count's pairs: DIST alone tells the auto-correlation.
+  write_text(dir / "some.txt", (dir / "11.sac").string() + "\n" + (dir / "12.sac").string() +
+                                   "\n\n" + (dir / "13.sac").string() + "\n");
+  std::string err;
+  std::string out;
+  EXPECT_EQ(run({(dir / "some.txt").string(), (dir / "s.png").string()}, &err, &out), 0);
+  EXPECT_NE(err.find("11.sac\" has DIST 0 km, no distance between two stations; skipped"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("line 3 of " + (dir / "some.txt").string() + " is blank; skipped"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(out.find("2 cross-correlations drawn"), std::string::npos) << out;
+}
+
+TEST_F(SectionRun, AFailedWriteLeavesTheOldPictureAndNoTemporaryFile) {
+  const std::string picture = (dir / "section.png").string();
+  write_text(picture, "old picture");
+  std::string err;
+  EXPECT_EQ(run({names(), (dir / "missing" / "section.png").string()}, &err), 1);
+  EXPECT_NE(err.find("cannot write " + (dir / "missing" / "section.png").string() + ": "),
+            std::string::npos)
+      << err;
+  // A picture that cannot be drawn at all leaves the old one as it was.
+  write_text(dir / "names.txt", "");
+  EXPECT_EQ(run({names(), picture}, &err), 1);
+  EXPECT_EQ(file_bytes(picture), "old picture");
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+  }
+}
+
+TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{}, 2, "expected a name list and a picture file"},
+      {{"names.txt"}, 2, "expected a name list and a picture file"},
+      {{"names.txt", "a.png", "b.png"}, 2, "expected a name list and a picture file"},
+      {{"names.txt", "a.jpg"}, 2, "a.jpg: the picture's type comes from its extension"},
+      {{"names.txt", "png"}, 2, "png: the picture's type comes from its extension"},
+      {{"names.txt", "a.png", "--size", "200x100"}, 2, "bad value for --size: \"200x100\""},
+      {{"names.txt", "a.png", "--size", "800"}, 2, "bad value for --size: \"800\""},
+      {{"names.txt", "a.png", "--velocity", "0"}, 2, "bad value for --velocity: \"0\""},
+      {{"names.txt", "a.png", "--max-lag", "-5"}, 2, "bad value for --max-lag: \"-5\""},
+      {{"names.txt", "a.png", "--max-lag", "nan"}, 2, "bad value for --max-lag: \"nan\""},
+      {{"names.txt", "a.png", "--max-lag"}, 2, "option --max-lag needs a value"},
+      {{"names.txt", "a.png", "--colour", "red"}, 2, "unknown option --colour"},
+      {{"/nonexistent/names.txt", "a.png"}, 1, "cannot read the name list /nonexistent/names.txt"},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    EXPECT_EQ(run(c.args, &err), c.status) << c.says;
+    EXPECT_NE(err.find("xcn_section: " + c.says), std::string::npos) << err;
+  }
+  std::string out;
+  EXPECT_EQ(run({"--help"}, nullptr, &out), 0);
+  EXPECT_EQ(out.rfind("usage: xcn_section NAME_LIST PICTURE", 0), 0u) << out;
+}
+
+}  // namespace
+}  // namespace xcn::tools

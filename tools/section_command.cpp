@@ -1,0 +1,223 @@
+// The record-section tool's command line: name list in, picture out.
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "tools/commands.hpp"
+#include "tools/pair_names.hpp"
+#include "tools/section.hpp"
+#include "tools/section_layout.hpp"
+#include "xcorrnet/sacio.h"
+
+namespace xcn::tools {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S]\n"
+    "  draws every cross-correlation named in NAME_LIST (the name list of xcorrnet_v3) as a\n"
+    "  trace at its distance (DIST) against lag time, each normalised, with the lines\n"
+    "  lag = +/- distance / V (default 3 km/s); PICTURE is a .png, .svg or .pdf file of\n"
+    "  W x H pixels (default 1200x800) showing lags within +/- S seconds (default: half again\n"
+    "  the longest travel time at V)\n";
+
+constexpr int kCapacity = 172800;  // samples; a result holds far fewer
+constexpr int kMaxSide = 10000;    // pixels
+
+struct Options {
+  std::string name_list;
+  std::string picture;
+  SectionPicture drawing;
+  std::optional<double> max_lag_s;
+};
+
+bool parse_size(const std::string& text, int& width, int& height) {
+  const auto x = text.find('x');
+  return x != std::string::npos && parse_number(text.substr(0, x), width) &&
+         parse_number(text.substr(x + 1), height) && width >= SectionLayout::kMinWidth &&
+         height >= SectionLayout::kMinHeight && width <= kMaxSide && height <= kMaxSide;
+}
+
+bool positive(double v) { return std::isfinite(v) && v > 0; }
+
+// Fills `options`; false with `error` on a bad or unknown option or a missing argument.
+bool parse_options(std::span<const std::string> args, Options& options, std::string& error) {
+  std::vector<std::string> positional;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (k + 1 == args.size()) {
+      error = "option " + arg + " needs a value";
+      return false;
+    }
+    const std::string& value = args[++k];
+    bool ok = false;
+    if (arg == "--velocity") {
+      ok = parse_number(value, options.drawing.velocity_km_s) &&
+           positive(options.drawing.velocity_km_s);
+    } else if (arg == "--size") {
+      ok = parse_size(value, options.drawing.width, options.drawing.height);
+    } else if (arg == "--max-lag") {
+      double lag = 0;
+      ok = parse_number(value, lag) && positive(lag);
+      options.max_lag_s = lag;
+    } else {
+      error = "unknown option " + arg;
+      return false;
+    }
+    if (!ok) {
+      error = "bad value for " + arg + ": \"" + value + "\"";
+      return false;
+    }
+  }
+  if (positional.size() != 2) {
+    error = "expected a name list and a picture file";
+    return false;
+  }
+  options.name_list = positional[0];
+  options.picture = positional[1];
+  return true;
+}
+
+std::string read_reason(int nerr) {
+  switch (nerr) {
+    case SACIO_ERR_OPEN:
+      return "the file cannot be opened";
+    case SACIO_ERR_NO_FILE:
+      return "the file does not exist";
+    case SACIO_ERR_SHORT_READ:
+      return "the file is shorter than its header says";
+    case SACIO_ERR_NOT_EVEN:
+      return "the record is not evenly sampled (LEVEN is false)";
+    case SACIO_ERR_NOT_SAC:
+      return "it is not a SAC file";
+    default:
+      return "read error " + std::to_string(nerr);
+  }
+}
+
+// The positions of auto-correlations when the list holds the n(n+1)/2 names of n stations in
+// the tool's pair order; none otherwise, and then DIST alone decides.
+std::vector<bool> auto_positions(std::size_t names) {
+  const auto n = static_cast<int>(std::lround((std::sqrt(8.0 * names + 1) - 1) / 2));
+  std::vector<bool> is_auto;
+  if (static_cast<std::size_t>(n) * (n + 1) / 2 != names) return is_auto;
+  for (const Pair p : pair_order(n)) is_auto.push_back(p.first == p.second);
+  return is_auto;
+}
+
+// A cross-correlation result ready to draw, or the reason it cannot be drawn.
+std::optional<SectionTrace> read_trace(const std::string& name, std::vector<float>& buffer,
+                                       std::string& reason) {
+  int nlen = 0;
+  float begin = 0;
+  float delta = 0;
+  int nerr = 0;
+  rsac1(name.c_str(), buffer.data(), &nlen, &begin, &delta, &kCapacity, &nerr,
+        static_cast<int>(name.size()));
+  if (nerr > 0) {
+    reason = "cannot be read: " + read_reason(nerr);
+    return std::nullopt;
+  }
+  float dist = 0;
+  getfhv("DIST", &dist, &nerr, 4);
+  char text[64];
+  if (nerr != 0) {
+    reason = "has no distance (DIST is undefined)";
+    return std::nullopt;
+  }
+  if (!positive(dist)) {
+    std::snprintf(text, sizeof text, "has DIST %g km, no distance between two stations", dist);
+    reason = text;
+    return std::nullopt;
+  }
+  if (!positive(delta)) {
+    std::snprintf(text, sizeof text, "has the sampling interval DELTA %g s", delta);
+    reason = text;
+    return std::nullopt;
+  }
+  const auto samples = std::span(buffer).first(static_cast<std::size_t>(std::max(nlen, 0)));
+  if (std::none_of(samples.begin(), samples.end(), [](float v) { return std::isfinite(v); })) {
+    reason = "holds no finite sample (no window was stacked)";
+    return std::nullopt;
+  }
+  return SectionTrace{name, dist, begin, delta, {samples.begin(), samples.end()}};
+}
+
+}  // namespace
+
+int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, out);
+    return 0;
+  }
+  Options options;
+  std::string error;
+  if (!parse_options(args, options, error)) {
+    std::fprintf(err, "xcn_section: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  const auto type = picture_type(options.picture);
+  if (!type) {
+    std::fprintf(err,
+                 "xcn_section: %s: the picture's type comes from its extension: .png, "
+                 ".svg or .pdf\n",
+                 options.picture.c_str());
+    return 2;
+  }
+  std::vector<std::string> names;
+  if (!read_station_list(options.name_list, names, error)) {
+    std::fprintf(err, "xcn_section: cannot read the name list %s\n", options.name_list.c_str());
+    return 1;
+  }
+
+  // Each result that cannot serve gets one line of ours; the library's would repeat it.
+  sac_error_off();
+  sac_warning_off();
+  const auto is_auto = auto_positions(names.size());
+  std::vector<float> buffer(kCapacity);
+  std::vector<SectionTrace> traces;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (!is_auto.empty() && is_auto[k]) continue;
+    if (names[k].empty()) {
+      std::fprintf(err, "xcn_section: line %zu of %s is blank; skipped\n", k + 1,
+                   options.name_list.c_str());
+      continue;
+    }
+    std::string reason;
+    if (auto trace = read_trace(names[k], buffer, reason)) {
+      traces.push_back(std::move(*trace));
+    } else {
+      std::fprintf(err, "xcn_section: \"%s\" %s; skipped\n", names[k].c_str(), reason.c_str());
+    }
+  }
+  if (traces.empty()) {
+    std::fprintf(err, "xcn_section: no cross-correlation of %s can be drawn; %s not written\n",
+                 options.name_list.c_str(), options.picture.c_str());
+    return 1;
+  }
+
+  double farthest = 0;
+  double longest_lag = 0;
+  for (const auto& t : traces) {
+    farthest = std::max(farthest, t.distance_km);
+    const double last = t.begin_s + static_cast<double>(t.samples.size() - 1) * t.delta_s;
+    longest_lag = std::max({longest_lag, -t.begin_s, last});
+  }
+  SectionPicture& drawing = options.drawing;
+  drawing.max_lag_s =
+      options.max_lag_s.value_or(default_max_lag(farthest, drawing.velocity_km_s, longest_lag));
+  drawing.title = "Record section of " + options.name_list + ": " + std::to_string(traces.size()) +
+                  " cross-correlations";
+  if (!draw_section(options.picture, *type, drawing, traces, error)) {
+    std::fprintf(err, "xcn_section: cannot write %s: %s\n", options.picture.c_str(), error.c_str());
+    return 1;
+  }
+  std::fprintf(out, "xcn_section: %zu cross-correlations drawn in %s\n", traces.size(),
+               options.picture.c_str());
+  return 0;
+}
+
+}  // namespace xcn::tools
