@@ -11,7 +11,7 @@ inline constexpr int kErrNotSac = 1317;
 
 // Reads an evenly sampled file: header into the current header, at most max samples into
 // yarray. nlen: samples stored; beg, del: B and DELTA. nerr: 0, -803 when cut to max, or
-// 101, 108, 114, 801, 1317 (not SAC, or a negative NPTS).
+// 101 (also: not a regular file), 108, 114, 801, 1317 (not SAC, or a negative NPTS).
 void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
            int* nerr, int kname_len);
 // Reads only the header.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sacio/file.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio_test_util.hpp"
@@ -225,6 +226,37 @@ TEST(ReadSac, BlankPaddedNameAndHeaderOnlyRead) {
   EXPECT_EQ(nerr, 0);
   EXPECT_EQ(Nhdr(kNpts), 5);
   EXPECT_EQ(Fhdr(kStla), 45.5f);
+}
+
+TEST(ReadSac, NamesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.file("dir").c_str(), 0700), 0);
+  newhdr();  // the message texts, for the expected lines
+  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/null")}) {
+    // In a child that an alarm ends: a read that waits fails the test instead of hanging it.
+    const ChildResult r = run_in_child([&] {
+      alarm(10);
+      newhdr();
+      std::string seen;
+      const ReadResult got = read(path);
+      std::string composed(message_texts().lines[0]);
+      composed.erase(composed.find_last_not_of(' ') + 1);
+      seen += std::to_string(got.nerr) + " " + composed + "\n";
+      int nerr = 0;
+      rsach(path.c_str(), &nerr, -1);
+      seen += std::to_string(nerr) + "\n";
+      int handle = 0;
+      zopen_sac(&handle, path.c_str(), -1, "DATA", 4, &nerr);
+      seen += std::to_string(nerr) + " " + std::to_string(handle) + "\n";
+      std::fputs(seen.c_str(), stdout);
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << path;
+    EXPECT_EQ(r.out,
+              "101 " + message_text(101) + " " + path + " (Not a regular file.)\n101\n101 1\n")
+        << path;
+  }
 }
 
 TEST(ByteSwap, ReversesTwoFourAndEightBytesOnly) {
