@@ -80,7 +80,8 @@ SACIO_API(setkhv, (const char *kname, const char *kvalue, int *nerr, int kname_l
    header, at most *max samples go into yarray. nlen: samples stored; beg, del: B and DELTA
    in seconds. nerr: 0; -803 when the file held more than *max samples (NPTS becomes *max);
    101, 108, 114, 801 or 1317 on failure (nlen 0 for a negative NPTS; 101 also for a name
-   that is not a regular file). */
+   that is not a regular file). A character field ends at its first NUL: the rest of it reads
+   as blanks. */
 SACIO_API(rsac1, (const char *kname, float *yarray, int *nlen, float *beg, float *del,
                   const int *max, int *nerr, int kname_len))
 

@@ -25,6 +25,7 @@ void sac_header_swap(unsigned char* numeric_block);
 void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr);
 void sac_data_swap(float* array, int count);
 int byteswap(void* value, int size);
+// Unpacks the 192-byte character block into the current header; a field ends at its first NUL.
 void map_chdr_in(const unsigned char* block);
 
 }  // namespace xcn

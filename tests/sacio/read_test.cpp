@@ -228,6 +228,44 @@ TEST(ReadSac, BlankPaddedNameAndHeaderOnlyRead) {
   EXPECT_EQ(Fhdr(kStla), 45.5f);
 }
 
+// A text ended by a NUL, then what an earlier value left behind.
+std::string nul_ended(const std::string& text, const std::string& rest) {
+  return text + '\0' + rest;
+}
+
+// Other programs end a shorter text with a NUL over the "-12345  " of a fresh header.
+TEST(ReadSac, ACharacterFieldEndsAtItsFirstNul) {
+  const struct {
+    const char* name;
+    std::size_t offset;  // in the character block
+    std::string bytes;
+    std::string text;  // getkhv into a blank-padded buffer of 16
+  } cases[] = {
+      {"KSTNM", 0, nul_ended("WBM", "45  "), "WBM"},
+      {"KSTNM", 0, "STA01   ", "STA01"},
+      {"KSTNM", 0, std::string(8, '\0'), ""},
+      {"KEVNM", 8, nul_ended("CCC-CLC", "5       "), "CCC-CLC"},
+      {"KEVNM", 8, nul_ended("ABCDEFGHIJ", "345  "), "ABCDEFGHIJ"},
+      {"KEVNM", 8, "EVENT-NAME-16CHR", "EVENT-NAME-16CHR"},
+      {"KCMPNM", 160, nul_ended("BHZ", "45  "), "BHZ"},
+      {"KCMPNM", 160, nul_ended("BH Z", "\x01x "), "BH Z"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SacImage img = sample_image();
+    std::memcpy(img.chars + c.offset, c.bytes.data(), c.bytes.size());
+    write_file(dir.file("k.sac"), img.bytes(true));
+    newhdr();
+    ASSERT_EQ(read(dir.file("k.sac")).nerr, 0);
+    char value[17] = {};
+    int nerr = -1;
+    getkhv(c.name, value, &nerr, -1, 16);
+    // The field's width is that of its bytes in the file.
+    EXPECT_EQ(std::string(value), c.text + std::string(c.bytes.size() - c.text.size(), ' '))
+        << c.name << " " << c.text;
+  }
+}
+
 TEST(ReadSac, NamesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
