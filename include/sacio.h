@@ -91,7 +91,8 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
 /* Writes the current header and NPTS samples of yarray (then of xarray when LEVEN is false)
    as a SAC file, after computing DEPMIN, DEPMAX, DEPMEN and, when LCALDA is true and the
    coordinates are set, those of DIST, AZ, BAZ, GCARC that are not negative. The byte order is
-   chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's);
+   chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's; any
+   other value gives the host's and one warning on standard error);
    after a byte-reversed write the sample arrays hold the reversed values. An existing file is
    replaced only when the new one is complete. The file gets permissions 0666.
    nerr: 0, 101, 115 or 1303. */
