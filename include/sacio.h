@@ -61,6 +61,10 @@ SACIO_API(getfhv, (const char *kname, float *fvalue, int *nerr, int kname_len))
 /* Sets a float field by name; nerr 1337 (header unchanged) for an unknown name. */
 SACIO_API(setfhv, (const char *kname, const float *fvalue, int *nerr, int kname_len))
 
+/* Gets an integer field by name (e.g. "NPTS"). An undefined field gives -12345 and nerr 1336;
+   an unknown name gives -12345 and nerr 1337. Both print a warning. */
+SACIO_API(getnhv, (const char *kname, int *nvalue, int *nerr, int kname_len))
+
 /* Sets an integer field by name (e.g. "NPTS"); nerr 1337 for an unknown name. */
 SACIO_API(setnhv, (const char *kname, const int *nvalue, int *nerr, int kname_len))
 

@@ -30,6 +30,8 @@ XCN_BIND(getfhv, (const char* kname, float* fvalue, int* nerr, int kname_len),
          xcn::getfhv(kname, fvalue, nerr, kname_len))
 XCN_BIND(setfhv, (const char* kname, const float* fvalue, int* nerr, int kname_len),
          xcn::setfhv(kname, fvalue, nerr, kname_len))
+XCN_BIND(getnhv, (const char* kname, int* nvalue, int* nerr, int kname_len),
+         xcn::getnhv(kname, nvalue, nerr, kname_len))
 XCN_BIND(setnhv, (const char* kname, const int* nvalue, int* nerr, int kname_len),
          xcn::setnhv(kname, nvalue, nerr, kname_len))
 XCN_BIND(getkhv, (const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len),
