@@ -46,7 +46,7 @@ std::string entry_path(const Station& s) {
 
 }  // namespace
 
-LastRead load_stations(const std::vector<std::string>& lines, StationTable& table, std::FILE* err) {
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err) {
   LastRead last;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
@@ -54,12 +54,13 @@ LastRead load_stations(const std::vector<std::string>& lines, StationTable& tabl
     s.kstnm.fill(' ');
     s.kcmpnm.fill(' ');
     bool cut = false;
-    s.entry = entry_from_line(lines[static_cast<std::size_t>(i - 1)], &cut);
+    const ListLine& line = lines[static_cast<std::size_t>(i - 1)];
+    s.entry = entry_from_line(line.text, &cut);
     if (cut) {
       std::fprintf(err,
                    "xcorrnet_v3: warning: line %d of the station list has %zu characters; "
                    "using \"%s\"\n",
-                   i, lines[static_cast<std::size_t>(i - 1)].size(), entry_path(s).c_str());
+                   i, line.length, entry_path(s).c_str());
     }
     int npts = 0, nerr = 0, capacity = kCapacity;
     float b = 0.0f, dt = 0.0f;

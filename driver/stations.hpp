@@ -58,7 +58,7 @@ struct LastRead {
 // Reads every listed SAC file into the table, printing the "Input:" block. A station whose
 // read fails is reported on `err` and marked unusable. Returns the run's sample count and
 // sampling interval: those of the last record read without failure.
-LastRead load_stations(const std::vector<std::string>& lines, StationTable& table, std::FILE* err);
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err);
 
 // Marks unusable (and reports) every station whose sampling interval differs from the run's.
 void check_sampling(StationTable& table, float dt, std::FILE* err);
