@@ -6,6 +6,7 @@
 namespace xcn {
 
 Geometry pair_geometry(const Station& a, const Station& b) {
+  if (!a.has_position || !b.has_position) return {kUndefFloat, kUndefFloat, kUndefFloat};
   Geometry g;
   const bool coincident = a.stla == b.stla && a.stlo == b.stlo;
   if (!coincident) elpdst(a.stla, a.stlo, b.stla, b.stlo, g.dist, g.az, g.baz);

@@ -6,7 +6,7 @@
 namespace xcn {
 
 // Distance (km) and azimuths from the first station to the second, or 0 and undefined azimuths
-// when their coordinates are the same.
+// when their coordinates are the same; all three undefined when a station has no position.
 struct Geometry {
   double dist = 0.0;
   double az = kUndefFloat;

@@ -45,7 +45,7 @@ int run_phases(Run& run) {
   const Clock::time_point start = Clock::now();
   run.names =
       read_name_list(trimmed(std::string_view(run.params.ccf_list.data(), kPathWidth)), err);
-  const std::vector<std::string> lines = read_list_file(
+  const std::vector<ListLine> lines = read_list_file(
       trimmed(std::string_view(run.params.sac_list.data(), kPathWidth)), "station list");
   if (lines.size() > static_cast<std::size_t>(kMaxStations)) {
     throw Fatal{2, "xcorrnet_v3: error: the station list has " + std::to_string(lines.size()) +

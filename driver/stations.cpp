@@ -1,12 +1,17 @@
 // Loading the station table from the station list.
 #include "driver/stations.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "driver/console.hpp"
 #include "driver/params.hpp"
 #include "msg/message.hpp"
+#include "sacio/header_access.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
@@ -44,50 +49,157 @@ std::string entry_path(const Station& s) {
   return trimmed(std::string_view(s.entry.data(), kEntryWidth));
 }
 
+void report_unreadable(std::FILE* err, int i, const Station& s, const std::string& why) {
+  std::fprintf(err, "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs are skipped\n", i,
+               entry_path(s).c_str(), why.c_str());
+}
+
+// Why a listed name is no record, told before anything opens it: only regular files are read,
+// and the open of a FIFO or a device could wait for ever. Empty when the read may be tried (a
+// name that does not exist is left to the reader, which says so).
+std::string not_a_record(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  return {};
+}
+
+// The shortest text that reads back as the same float: two different values never look alike.
+std::string float_text(float v) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+  return std::string(text, end);
+}
+
+// Why a coordinate is no position, or empty.
+std::string coordinate_problem(const char* field, float v, float lo, float hi) {
+  const std::string name = field;
+  if (v == kUndefFloat) return name + " is undefined";
+  if (std::isnan(v)) return name + " is not a number";
+  if (std::isinf(v)) return name + " is infinite";
+  if (v < lo || v > hi) {
+    return name + " " + float_text(v) + " is outside " + float_text(lo) + " to " + float_text(hi);
+  }
+  return {};
+}
+
+// Takes the coordinates as the station's position when they are one, else reports each field
+// that is not, one line each.
+void set_position(std::FILE* err, int i, Station& s, float stla, float stlo) {
+  s.has_position = true;
+  const struct {
+    const char* field;
+    float value, lo, hi;
+  } checks[] = {{"STLA", stla, -90.0f, 90.0f}, {"STLO", stlo, -180.0f, 360.0f}};
+  for (const auto& c : checks) {
+    const std::string problem = coordinate_problem(c.field, c.value, c.lo, c.hi);
+    if (problem.empty()) continue;
+    s.has_position = false;
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: station %d \"%s\" has no position: %s; its pairs get no "
+                 "distance or azimuths\n",
+                 i, entry_path(s).c_str(), problem.c_str());
+  }
+  s.stla = s.has_position ? stla : kUndefFloat;
+  s.stlo = s.has_position ? stlo : kUndefFloat;
+}
+
+// Reports a record longer than the capacity with the samples its header announces.
+void report_cut(std::FILE* err, int i, const Station& s) {
+  int nerr = 0, held = 0;
+  rsach(s.entry.data(), &nerr, static_cast<int>(kEntryWidth));
+  if (nerr == 0) getnhv("NPTS", &held, &nerr, 4);
+  if (nerr != 0) {
+    clrmsg();
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: station %d \"%s\" holds more than %d samples; only the "
+                 "first %d are used\n",
+                 i, entry_path(s).c_str(), kCapacity, kCapacity);
+    return;
+  }
+  std::fprintf(err,
+               "xcorrnet_v3: warning: station %d \"%s\" holds %d samples; only the first %d are "
+               "used\n",
+               i, entry_path(s).c_str(), held, kCapacity);
+}
+
+// The coordinates of a header as the file holds them.
+struct Coordinates {
+  float stla = kUndefFloat;
+  float stlo = kUndefFloat;
+};
+
+// Reads station i into its row and header values; false (after its report) when it is unusable.
+bool load_station(const ListLine& line, int i, StationTable& table, LastRead& last,
+                  Coordinates& read, std::FILE* err) {
+  Station& s = table.station(i);
+  bool cut = false;
+  if (holds_nul(line.text)) {
+    s.entry = entry_from_line(shown_line(line.text), &cut);
+    report_unreadable(err, i, s,
+                      "line " + std::to_string(i) + " of the station list holds a NUL byte");
+    return false;
+  }
+  s.entry = entry_from_line(line.text, &cut);
+  if (cut) {
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: line %d of the station list has %zu characters; "
+                 "using \"%s\"\n",
+                 i, line.length, entry_path(s).c_str());
+  }
+  if (const std::string why = not_a_record(entry_path(s)); !why.empty()) {
+    report_unreadable(err, i, s, why);
+    return false;
+  }
+  int npts = 0, nerr = 0, capacity = kCapacity;
+  float b = 0.0f, dt = 0.0f;
+  rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
+        static_cast<int>(kEntryWidth));
+  if (nerr > 0) {
+    report_unreadable(err, i, s, read_failure(nerr));
+    clrmsg();
+    return false;
+  }
+  if (npts == 0) {
+    // Its pairs would stack nothing and replace results with not-a-number.
+    report_unreadable(err, i, s, "it has no samples");
+    return false;
+  }
+  const bool cut_to_capacity = nerr == SACIO_WARN_TRUNCATED;
+  s.npts = npts;
+  s.delta = dt;
+  last = LastRead{npts, dt, b};
+  getkhv("KSTNM", s.kstnm.data(), &nerr, 5, 10);
+  getkhv("KCMPNM", s.kcmpnm.data(), &nerr, 6, 10);
+  getfhv("STLA", &read.stla, &nerr, 4);
+  getfhv("STLO", &read.stlo, &nerr, 4);
+  set_position(err, i, s, read.stla, read.stlo);
+  if (cut_to_capacity) report_cut(err, i, s);
+  return true;
+}
+
 }  // namespace
 
-LastRead load_stations(const std::vector<std::string>& lines, StationTable& table, std::FILE* err) {
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err) {
   LastRead last;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
     s.kstnm.fill(' ');
     s.kcmpnm.fill(' ');
-    bool cut = false;
-    s.entry = entry_from_line(lines[static_cast<std::size_t>(i - 1)], &cut);
-    if (cut) {
-      std::fprintf(err,
-                   "xcorrnet_v3: warning: line %d of the station list has %zu characters; "
-                   "using \"%s\"\n",
-                   i, lines[static_cast<std::size_t>(i - 1)].size(), entry_path(s).c_str());
-    }
-    int npts = 0, nerr = 0, capacity = kCapacity;
-    float b = 0.0f, dt = 0.0f;
-    rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
-          static_cast<int>(kEntryWidth));
-    if (nerr > 0) {
-      std::fprintf(err,
-                   "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs are skipped\n", i,
-                   entry_path(s).c_str(), read_failure(nerr).c_str());
-      clrmsg();
+    // The Input line shows the coordinates as the file holds them, position or not.
+    Coordinates read;
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, last, read, err);
+    if (!s.usable) {
       // Nothing of a failed read may reach a result: the row goes back to zeros.
       std::fill_n(table.row(i), kCapacity, 0.0f);
-      s.usable = false;
-    } else {
-      s.usable = true;
-      s.npts = npts;
-      s.delta = dt;
-      last = LastRead{npts, dt, b};
-      getkhv("KSTNM", s.kstnm.data(), &nerr, 5, 10);
-      getkhv("KCMPNM", s.kcmpnm.data(), &nerr, 6, 10);
-      getfhv("STLA", &s.stla, &nerr, 4);
-      getfhv("STLO", &s.stlo, &nerr, 4);
     }
     ConsoleLine()
         .integer(i)
         .text(std::string_view(s.entry.data(), kEntryWidth))
-        .real(s.stla)
-        .real(s.stlo)
+        .real(read.stla)
+        .real(read.stlo)
         .print();
   }
   return last;
@@ -96,11 +208,16 @@ LastRead load_stations(const std::vector<std::string>& lines, StationTable& tabl
 void check_sampling(StationTable& table, float dt, std::FILE* err) {
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
-    if (s.usable && s.delta != dt) {
+    // Intervals written by other programs differ in their last digits (0.0500000343 for 0.05):
+    // the same interval while the difference adds up to less than half a sample over the
+    // record. Written in the negative, so that a NaN is never the same.
+    const double drift = std::fabs(static_cast<double>(s.delta) - static_cast<double>(dt)) *
+                         static_cast<double>(s.npts);
+    if (s.usable && !(drift < static_cast<double>(dt) / 2.0)) {
       std::fprintf(err,
-                   "xcorrnet_v3: station %d \"%s\" has sampling interval %g s, not the run's "
-                   "%g s; its pairs are skipped\n",
-                   i, entry_path(s).c_str(), static_cast<double>(s.delta), static_cast<double>(dt));
+                   "xcorrnet_v3: station %d \"%s\" has sampling interval %s s, not the run's "
+                   "%s s; its pairs are skipped\n",
+                   i, entry_path(s).c_str(), float_text(s.delta).c_str(), float_text(dt).c_str());
       s.usable = false;
     }
   }

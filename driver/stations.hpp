@@ -22,11 +22,14 @@ struct Station {
   std::array<char, kEntryWidth> entry;  // the list line, as used
   std::array<char, 10> kstnm;
   std::array<char, 10> kcmpnm;
+  // The station's position; both undefined unless has_position, so that no distance is ever
+  // computed from a coordinate off the earth.
   float stla = kUndefFloat;
   float stlo = kUndefFloat;
-  int npts = 0;         // samples held in the row
-  float delta = 0.0f;   // sampling interval of the record
-  bool usable = false;  // read without failure, at the run's sampling interval
+  bool has_position = false;  // STLA in [-90, 90] and STLO in [-180, 360]
+  int npts = 0;               // samples held in the row
+  float delta = 0.0f;         // sampling interval of the record
+  bool usable = false;        // read without failure, at the run's sampling interval
 };
 
 // The station table: one row of kCapacity samples per station (zero beyond the record), and
@@ -55,12 +58,15 @@ struct LastRead {
   float b = 0.0f;
 };
 
-// Reads every listed SAC file into the table, printing the "Input:" block. A station whose
-// read fails is reported on `err` and marked unusable. Returns the run's sample count and
-// sampling interval: those of the last record read without failure.
-LastRead load_stations(const std::vector<std::string>& lines, StationTable& table, std::FILE* err);
+// Reads every listed SAC file into the table, printing the "Input:" block. A station that is
+// not a regular file, whose read fails or whose record has no samples is reported on `err` and
+// marked unusable; a record cut to the capacity and coordinates that are no position are
+// reported too. Returns the run's sample count and sampling interval: those of the last record
+// read without failure.
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err);
 
-// Marks unusable (and reports) every station whose sampling interval differs from the run's.
+// Marks unusable (and reports) every station whose sampling interval differs from the run's by
+// half a sample or more over its record; smaller differences are float rounding.
 void check_sampling(StationTable& table, float dt, std::FILE* err);
 
 }  // namespace xcn

@@ -167,6 +167,11 @@ void list_seeds() {
        std::string(150, 'p') + ".sac\n" + std::string(60, 'n') + "\n" + std::string(99, 'q') +
            "\n" + std::string(101, 'r') + "\n");
   seed("lists", "names", "p1_1.sac\np1_2.sac\np2_2.sac\n   \ntrailing.sac   \n");
+  seed("lists", "byte_order_mark", "\xEF\xBB\xBFst1.sac\nst2.sac\n\xEF\xBB\xBFst3.sac\n");
+  seed("lists", "mark_only", "\xEF\xBB\xBF");
+  seed("lists", "nul_in_names", std::string("p1_1.sac\0old\n\0\0\0\np1_3\0.sac", 26));
+  seed("lists", "tabs", "st1.sac\t\nst2.sac \t \r\n\tst3.sac\n" + std::string(60, '\t') + "\n");
+  seed("lists", "over_64_kib", std::string(65537, 'w') + "\nst2.sac\n");
 }
 
 void arg_seeds() {

@@ -82,7 +82,10 @@ bool write_fully(int fd, const void* buffer, std::size_t bytes) {
   return true;
 }
 
-const char* open_status_text(int status) { return status == 1 ? kAccessRefused : kSystemError; }
+const char* open_status_text(int status) {
+  if (status == 1) return kAccessRefused;
+  return status == kOpenNotRegular ? kNotRegular : kSystemError;
+}
 
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,
             int name_length) {
@@ -92,7 +95,22 @@ void zopenc(int* handle, const char* name, const int* create, const int* readonl
   if (*create != 0) {
     fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
   } else {
-    fd = open(path.c_str(), (*readonly != 0 ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    // A FIFO or a device would block the open or the reads for ever: it is refused by its
+    // name before it is touched, and by its descriptor, opened without waiting, in case the
+    // name changed in between. O_NONBLOCK does nothing to a regular file.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      *status = kOpenNotRegular;
+      *handle = 1;
+      return;
+    }
+    fd = open(path.c_str(), (*readonly != 0 ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      close(fd);
+      *status = kOpenNotRegular;
+      *handle = 1;
+      return;
+    }
   }
   if (fd >= 0) fd = lift_descriptor(fd);
   if (fd < 0) {

@@ -17,9 +17,13 @@ inline constexpr int kErrShortRead = 114;
 
 inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
+inline constexpr char kNotRegular[] = "(Not a regular file.)";
+
+// Open status of a name that is not a regular file (a directory, FIFO, device or socket).
+inline constexpr int kOpenNotRegular = 3;
 
 // Primitive open (create nonzero: create or truncate, permissions 0666 whatever the umask).
-// status: 0 success, 1 access refused, 2 any other failure.
+// status: 0 success, 1 access refused, 2 any other failure, 3 (opening only) not a regular file.
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,
             int name_length);
 // Opens an existing data file; types DATA (read-write) and RODATA (read-only).

@@ -97,6 +97,19 @@ void setfhv(const char* kname, const float* fvalue, int* nerr, int kname_len) {
   report("ERROR", *nerr, name);
 }
 
+void getnhv(const char* kname, int* nvalue, int* nerr, int kname_len) {
+  *nerr = 0;
+  FieldName name(kname, kname_len);
+  if (int k = find_header_name(name.key, kmlhf().knhdr, kIntFields); k > 0) {
+    *nvalue = Nhdr(k);
+    if (*nvalue == kUndefInt) *nerr = kErrUndefinedField;
+  } else {
+    *nerr = kErrNoSuchField;
+    *nvalue = kUndefInt;
+  }
+  report("WARNING", *nerr, name);
+}
+
 void setnhv(const char* kname, const int* nvalue, int* nerr, int kname_len) {
   *nerr = 0;
   FieldName name(kname, kname_len);

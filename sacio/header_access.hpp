@@ -15,6 +15,7 @@ int find_header_name(const char* name, const char (*table)[9], int count);
 
 void getfhv(const char* kname, float* fvalue, int* nerr, int kname_len);
 void setfhv(const char* kname, const float* fvalue, int* nerr, int kname_len);
+void getnhv(const char* kname, int* nvalue, int* nerr, int kname_len);
 void setnhv(const char* kname, const int* nvalue, int* nerr, int kname_len);
 void getkhv(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len);
 void setkhv(const char* kname, const char* kvalue, int* nerr, int kname_len, int kvalue_len);

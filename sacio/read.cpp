@@ -49,6 +49,17 @@ int open_and_read_header(const char* kname, int kname_len, int* handle, int* ner
   return sac_header_read(*handle, nerr);
 }
 
+// A character field of the file ends at its first NUL. Other programs end a shorter text
+// there and leave the old "-12345  " behind it; that rest is padding and reads as blanks.
+void copy_char_field(char* slot, const unsigned char* field, std::size_t width) {
+  const void* nul = std::memchr(field, '\0', width);
+  const std::size_t n =
+      nul != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - field)
+                     : width;
+  std::memcpy(slot, field, n);
+  std::memset(slot + n, ' ', width - n);
+}
+
 void close_handle(int handle) {
   int ignored = 0;
   zclose(&handle, &ignored);
@@ -83,13 +94,13 @@ void sac_header_swap(unsigned char* numeric_block) {
 
 void map_chdr_in(const unsigned char* block) {
   // KSTNM, then KEVNM's 16 characters across slots 2 and 3, then 21 fields of 8.
-  std::memcpy(Khdr(kKstnm), block, 8);
+  copy_char_field(Khdr(kKstnm), block, 8);
   Khdr(kKstnm)[8] = '\0';
-  std::memcpy(Khdr(kKevnm), block + 8, 16);
+  copy_char_field(Khdr(kKevnm), block + 8, 16);
   Khdr(kKevnm)[16] = '\0';
   Khdr(kKevnmc)[8] = '\0';
   for (int slot = 4; slot <= kCharSlots; ++slot) {
-    std::memcpy(Khdr(slot), block + 24 + 8 * (slot - 4), 8);
+    copy_char_field(Khdr(slot), block + 24 + 8 * (slot - 4), 8);
     Khdr(slot)[8] = '\0';
   }
 }

@@ -11,7 +11,7 @@ inline constexpr int kErrNotSac = 1317;
 
 // Reads an evenly sampled file: header into the current header, at most max samples into
 // yarray. nlen: samples stored; beg, del: B and DELTA. nerr: 0, -803 when cut to max, or
-// 101, 108, 114, 801, 1317 (not SAC, or a negative NPTS).
+// 101 (also: not a regular file), 108, 114, 801, 1317 (not SAC, or a negative NPTS).
 void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
            int* nerr, int kname_len);
 // Reads only the header.
@@ -25,6 +25,7 @@ void sac_header_swap(unsigned char* numeric_block);
 void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr);
 void sac_data_swap(float* array, int count);
 int byteswap(void* value, int size);
+// Unpacks the 192-byte character block into the current header; a field ends at its first NUL.
 void map_chdr_in(const unsigned char* block);
 
 }  // namespace xcn

@@ -139,11 +139,26 @@ int sac_byte_order(int request) {
     request = CheckByteOrder();
     if (const char* env = std::getenv("SAC_WRITE_BYTE_ORDER"); env != nullptr) {
       const std::string_view value = env;
+      bool named = false;
       for (std::string_view word : {"big", "solaris", "powerpc", "ppc"}) {
-        if (prefix_match(value, word)) request = 1;
+        if (prefix_match(value, word)) {
+          request = 1;
+          named = true;
+        }
       }
       for (std::string_view word : {"little", "x86", "intel"}) {
-        if (prefix_match(value, word)) request = 0;
+        if (prefix_match(value, word)) {
+          request = 0;
+          named = true;
+        }
+      }
+      // Files in an order the user did not ask for would be misread elsewhere: say so, once,
+      // as the decision is made once.
+      if (!named) {
+        std::fprintf(stderr,
+                     "WARNING: SAC_WRITE_BYTE_ORDER \"%s\" is neither big nor little: files are "
+                     "written in this machine's byte order (%s-endian)\n",
+                     env, request == 1 ? "big" : "little");
       }
     }
   }

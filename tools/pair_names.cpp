@@ -100,12 +100,14 @@ bool read_station_list(const std::filesystem::path& path, std::vector<std::strin
     return false;
   }
   entries.clear();
-  std::size_t start = 0;
+  // As xcorrnet_v3 reads the list: a byte-order mark is no part of the first path, and
+  // trailing blanks, tabs and a CR are no part of any.
+  std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    line.erase(line.find_last_not_of(' ') + 1);
+    line.erase(line.find_last_not_of(" \t\r\v\f") + 1);
     entries.push_back(std::move(line));
     start = end + 1;
   }

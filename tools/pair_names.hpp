@@ -47,7 +47,8 @@ NameList make_name_list(std::string_view folder, std::span<const StationId> stat
 std::string unusable_id_reason(std::string_view what, std::string_view name);
 
 // The entries of a station list as the tool reads them: one per line, a last line without a
-// line end included, trailing blanks removed. False (and `error`) when the file cannot be read.
+// line end included, a leading byte-order mark and trailing white space removed. False (and
+// `error`) when the file cannot be read.
 bool read_station_list(const std::filesystem::path& path, std::vector<std::string>& entries,
                        std::string& error);
 

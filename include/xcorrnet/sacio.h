@@ -89,7 +89,9 @@ SACIO_API(setkhv, (const char *kname, const char *kvalue, int *nerr, int kname_l
 /* Reads an evenly sampled SAC file of either byte order: its header becomes the current
    header, at most *max samples go into yarray. nlen: samples stored; beg, del: B and DELTA
    in seconds. nerr: 0; -803 when the file held more than *max samples (NPTS becomes *max);
-   101, 108, 114, 801 or 1317 on failure (nlen 0 for a negative NPTS). */
+   101, 108, 114, 801 or 1317 on failure (nlen 0 for a negative NPTS; 101 also for a name
+   that is not a regular file). A character field ends at its first NUL: the rest of it reads
+   as blanks. */
 SACIO_API(rsac1, (const char *kname, float *yarray, int *nlen, float *beg, float *del,
                   const int *max, int *nerr, int kname_len))
 
@@ -99,7 +101,8 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
 /* Writes the current header and NPTS samples of yarray (then of xarray when LEVEN is false)
    as a SAC file, after computing DEPMIN, DEPMAX, DEPMEN and, when LCALDA is true and the
    coordinates are set, those of DIST, AZ, BAZ, GCARC that are not negative. The byte order is
-   chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's);
+   chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's; any
+   other value gives the host's and one warning on standard error);
    after a byte-reversed write the sample arrays hold the reversed values. An existing file is
    replaced only when the new one is complete. The file gets permissions 0666.
    nerr: 0, 101, 115 or 1303. */
@@ -109,7 +112,9 @@ SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, in
 SACIO_API(wsac3, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
 /* Opens (create 0) or creates (create nonzero, permissions 0666) a file. handle: the negated
-   descriptor when open, 1 after a failure. status: 0, 1 access refused, 2 other failure. */
+   descriptor when open, 1 after a failure. status: 0, 1 access refused, 2 other failure,
+   3 not a regular file (opening only: a directory, FIFO, device or socket is never opened for
+   reading, so that no open or read waits for ever). */
 SACIO_API(zopenc, (int *handle, const char *kname, const int *create, const int *readonly,
                    int *status, int kname_len))
 

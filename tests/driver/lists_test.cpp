@@ -1,7 +1,9 @@
-// Input lists: line splitting, name and entry cutting, missing and unopenable lists.
+// Input lists: line splitting, name and entry cutting, missing and unopenable lists, lines no
+// file can be named by.
 #include "driver/lists.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,8 +21,29 @@ void write_file(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
 }
 
+std::string pad(const std::string& s) { return s + std::string(kNameWidth - s.size(), ' '); }
+
+std::vector<std::string> texts(const std::vector<ListLine>& lines) {
+  std::vector<std::string> t;
+  for (const auto& l : lines) t.push_back(l.text);
+  return t;
+}
+
+// What one call writes on a stream.
+template <typename F>
+std::string reported(F&& f) {
+  std::FILE* err = std::tmpfile();
+  f(err);
+  std::rewind(err);
+  std::string text;
+  for (int c; (c = std::fgetc(err)) != EOF;) text += static_cast<char>(c);
+  std::fclose(err);
+  return text;
+}
+
 TEST(ListFiles, SplitsOnLfCrLfAndCrAndCountsALastLineWithoutEnd) {
   ScratchDir dir;
+  const std::string bom = "\xEF\xBB\xBF";
   const struct {
     std::string bytes;
     std::vector<std::string> lines;
@@ -32,10 +55,47 @@ TEST(ListFiles, SplitsOnLfCrLfAndCrAndCountsALastLineWithoutEnd) {
       {"a\rb\r", {"a", "b"}},
       {"\n\nc\n", {"", "", "c"}},
       {"x\r\r\ny", {"x", "", "y"}},
+      // A byte-order mark before the first line only.
+      {bom + "a\n" + bom + "b\n", {"a", bom + "b"}},
+      {bom, {}},
+      {bom.substr(0, 2), {bom.substr(0, 2)}},
+      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
   };
   for (const auto& c : cases) {
     write_file(dir.path() / "list", c.bytes);
-    EXPECT_EQ(read_list_file((dir.path() / "list").string(), "station list"), c.lines);
+    EXPECT_EQ(texts(read_list_file((dir.path() / "list").string(), "station list")), c.lines);
+  }
+}
+
+TEST(ListFiles, LongLinesKeepTheirFirst64KiBAndTheirLength) {
+  ScratchDir dir;
+  std::string bytes = std::string(200000, 'x') + "\nshort\n" + std::string(kMaxLine, 'y');
+  write_file(dir.path() / "list", bytes);
+  const auto lines = read_list_file((dir.path() / "list").string(), "station list");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], (ListLine{std::string(kMaxLine, 'x'), 200000}));
+  EXPECT_EQ(lines[1], (ListLine{"short", 5}));
+  EXPECT_EQ(lines[2], (ListLine{std::string(kMaxLine, 'y'), kMaxLine}));
+}
+
+TEST(ListFiles, APipeIsReadAndADeviceRefused) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string text = "st1.sac\nst2.sac\n";
+  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fds[1]);
+  // As a shell passes <(ls *.sac).
+  const auto lines = read_list_file("/dev/fd/" + std::to_string(fds[0]), "station list");
+  close(fds[0]);
+  EXPECT_EQ(texts(lines), (std::vector<std::string>{"st1.sac", "st2.sac"}));
+  try {
+    read_list_file("/dev/zero", "station list");
+    FAIL() << "a device must be refused";
+  } catch (const Fatal& f) {
+    EXPECT_EQ(f.status, 2);
+    EXPECT_EQ(f.message,
+              "xcorrnet_v3: error: cannot open the station list \"/dev/zero\": it is neither a "
+              "regular file nor a pipe");
   }
 }
 
@@ -78,6 +138,10 @@ TEST(ListFiles, NamesAreTheLastFiftyOfTheFirstHundredCharacters) {
       {std::string(50, 'n'), std::string(50, 'n'), false},
       {digits60, digits60.substr(10), true},
       {line130, std::string(50, 'y'), true},
+      // Trailing white space is no part of a name; the columns are taken first.
+      {"p1_2.sac\t", pad("p1_2.sac"), false},
+      {"p1_2.sac \t\v\f ", pad("p1_2.sac"), false},
+      {std::string(10, 'd') + "p1_2.sac" + std::string(42, '\t'), pad("p1_2.sac"), true},
   };
   for (const auto& c : cases) {
     bool cut = false;
@@ -92,25 +156,39 @@ TEST(ListFiles, EntriesAreTheFirstHundredCharacters) {
   auto e = entry_from_line(std::string(120, 'p'), &cut);
   EXPECT_TRUE(cut);
   EXPECT_EQ(std::string(e.data(), e.size()), std::string(100, 'p'));
-  e = entry_from_line("st.sac", &cut);
-  EXPECT_FALSE(cut);
-  EXPECT_EQ(trimmed(std::string_view(e.data(), e.size())), "st.sac");
+  for (const char* line : {"st.sac", "st.sac\t", "st.sac \t  "}) {
+    e = entry_from_line(line, &cut);
+    EXPECT_FALSE(cut);
+    EXPECT_EQ(std::string(e.data(), e.size()), std::string("st.sac") + std::string(94, ' '));
+  }
 }
 
-TEST(ListFiles, CutNamesAreReportedWithTheirLineNumber) {
+TEST(ListFiles, CutNamesAndNamesWithANulAreReportedWithTheirLineNumber) {
   ScratchDir dir;
-  write_file(dir.path() / "names", "short.sac\n" + std::string(55, 'q') + "\n");
-  std::FILE* err = std::tmpfile();
-  const auto names = read_name_list((dir.path() / "names").string(), err);
-  std::rewind(err);
-  char buf[512] = {};
-  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, err);
-  std::fclose(err);
-  const std::string report(buf, n);
-  ASSERT_EQ(names.size(), 2u);
-  EXPECT_NE(report.find("line 2"), std::string::npos) << report;
-  EXPECT_NE(report.find("\"" + std::string(50, 'q') + "\""), std::string::npos) << report;
-  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1);
+  write_file(dir.path() / "names", "short.sac\n" + std::string(55, 'q') + "\n" +
+                                     std::string("p1_3.sac\0x", 10) + "\n" +
+                                     std::string(70000, 'r') + "\n");
+  std::vector<Name> names;
+  const std::string report =
+      reported([&](std::FILE* err) { names = read_name_list((dir.path() / "names").string(), err); });
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(report,
+            "xcorrnet_v3: warning: line 2 of the name list has 55 characters; using the name \"" +
+                std::string(50, 'q') +
+                "\"\n"
+                "xcorrnet_v3: warning: line 3 of the name list holds a NUL byte; pair 3 is "
+                "skipped\n"
+                "xcorrnet_v3: warning: line 4 of the name list has 70000 characters; using the "
+                "name \"" +
+                std::string(50, 'r') + "\"\n");
+  // The pair keeps its place but has no name to be written to.
+  EXPECT_EQ(std::string(names[2].data(), kNameWidth), std::string(kNameWidth, ' '));
+}
+
+TEST(ListFiles, ANulIsShownAsAnEscape) {
+  EXPECT_TRUE(holds_nul(std::string("st\0one.sac", 10)));
+  EXPECT_FALSE(holds_nul("st1.sac"));
+  EXPECT_EQ(shown_line(std::string("st\0one.sac\0", 11)), "st\\0one.sac\\0");
 }
 
 }  // namespace

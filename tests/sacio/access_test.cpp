@@ -40,6 +40,31 @@ TEST(GetFloatByName, UndefinedAndUnknownFieldsWarnWithTheirName) {
   EXPECT_EQ(value, -12345.0f);
 }
 
+TEST(GetIntegerByName, ValuesUndefinedAndUnknownFields) {
+  newhdr();
+  const int npts = 1728000;
+  int nerr = 0;
+  setnhv("NPTS", &npts, &nerr, -1);
+  const struct {
+    const char* name;
+    int value;
+    int nerr;
+  } cases[] = {
+      {"npts", 1728000, 0},
+      {"NZYEAR", -12345, 1336},
+      {"DELTA", -12345, 1337},  // a float name is not an integer field
+  };
+  for (const auto& c : cases) {
+    int value = 0;
+    CaptureStdout();
+    getnhv(c.name, &value, &nerr, -1);
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(value, c.value) << c.name;
+    EXPECT_EQ(nerr, c.nerr) << c.name;
+    EXPECT_EQ(out, c.nerr == 0 ? "" : warning_line(c.nerr, c.name)) << c.name;
+  }
+}
+
 TEST(SetByName, UnknownNameIsAnErrorAndChangesNothing) {
   newhdr();
   const Snapshot before;

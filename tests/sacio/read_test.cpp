@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sacio/file.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio_test_util.hpp"
@@ -225,6 +226,75 @@ TEST(ReadSac, BlankPaddedNameAndHeaderOnlyRead) {
   EXPECT_EQ(nerr, 0);
   EXPECT_EQ(Nhdr(kNpts), 5);
   EXPECT_EQ(Fhdr(kStla), 45.5f);
+}
+
+// A text ended by a NUL, then what an earlier value left behind.
+std::string nul_ended(const std::string& text, const std::string& rest) {
+  return text + '\0' + rest;
+}
+
+// Other programs end a shorter text with a NUL over the "-12345  " of a fresh header.
+TEST(ReadSac, ACharacterFieldEndsAtItsFirstNul) {
+  const struct {
+    const char* name;
+    std::size_t offset;  // in the character block
+    std::string bytes;
+    std::string text;  // getkhv into a blank-padded buffer of 16
+  } cases[] = {
+      {"KSTNM", 0, nul_ended("WBM", "45  "), "WBM"},
+      {"KSTNM", 0, "STA01   ", "STA01"},
+      {"KSTNM", 0, std::string(8, '\0'), ""},
+      {"KEVNM", 8, nul_ended("CCC-CLC", "5       "), "CCC-CLC"},
+      {"KEVNM", 8, nul_ended("ABCDEFGHIJ", "345  "), "ABCDEFGHIJ"},
+      {"KEVNM", 8, "EVENT-NAME-16CHR", "EVENT-NAME-16CHR"},
+      {"KCMPNM", 160, nul_ended("BHZ", "45  "), "BHZ"},
+      {"KCMPNM", 160, nul_ended("BH Z", "\x01x "), "BH Z"},
+  };
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    SacImage img = sample_image();
+    std::memcpy(img.chars + c.offset, c.bytes.data(), c.bytes.size());
+    write_file(dir.file("k.sac"), img.bytes(true));
+    newhdr();
+    ASSERT_EQ(read(dir.file("k.sac")).nerr, 0);
+    char value[17] = {};
+    int nerr = -1;
+    getkhv(c.name, value, &nerr, -1, 16);
+    // The field's width is that of its bytes in the file.
+    EXPECT_EQ(std::string(value), c.text + std::string(c.bytes.size() - c.text.size(), ' '))
+        << c.name << " " << c.text;
+  }
+}
+
+TEST(ReadSac, NamesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.file("dir").c_str(), 0700), 0);
+  newhdr();  // the message texts, for the expected lines
+  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/null")}) {
+    // In a child that an alarm ends: a read that waits fails the test instead of hanging it.
+    const ChildResult r = run_in_child([&] {
+      alarm(10);
+      newhdr();
+      std::string seen;
+      const ReadResult got = read(path);
+      std::string composed(message_texts().lines[0]);
+      composed.erase(composed.find_last_not_of(' ') + 1);
+      seen += std::to_string(got.nerr) + " " + composed + "\n";
+      int nerr = 0;
+      rsach(path.c_str(), &nerr, -1);
+      seen += std::to_string(nerr) + "\n";
+      int handle = 0;
+      zopen_sac(&handle, path.c_str(), -1, "DATA", 4, &nerr);
+      seen += std::to_string(nerr) + " " + std::to_string(handle) + "\n";
+      std::fputs(seen.c_str(), stdout);
+      return 0;
+    });
+    EXPECT_EQ(r.status, 0) << path;
+    EXPECT_EQ(r.out,
+              "101 " + message_text(101) + " " + path + " (Not a regular file.)\n101\n101 1\n")
+        << path;
+  }
 }
 
 TEST(ByteSwap, ReversesTwoFourAndEightBytesOnly) {

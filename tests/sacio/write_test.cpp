@@ -58,6 +58,7 @@ TEST(WriteByteOrder, EnvironmentPrefixesChooseTheOrder) {
   struct Case {
     std::optional<std::string> value;
     bool big;
+    bool warns = false;  // neither big nor little: the host's order, and a warning
   };
   const Case cases[] = {
       {std::nullopt, host_big},
@@ -75,21 +76,30 @@ TEST(WriteByteOrder, EnvironmentPrefixesChooseTheOrder) {
       {"littleendian", false},
       {"intel", false},
       {"", false},
-      {"sun", host_big},
+      {"sun", host_big, true},
+      {"network", host_big, true},
   };
   ScratchDir dir;
   for (const Case& c : cases) {
     // The decision is made once per process, so every value gets its own.
     const ChildResult r = run_in_child([&] {
+      dup2(1, 2);  // the warning too
       if (c.value) {
         setenv("SAC_WRITE_BYTE_ORDER", c.value->c_str(), 1);
       } else {
         unsetenv("SAC_WRITE_BYTE_ORDER");
       }
+      write_fresh(dir.file("o.sac"), {3.0f});
       return write_fresh(dir.file("o.sac"), {1.0f, 2.0f});
     });
     const std::string label = c.value ? "'" + *c.value + "'" : "unset";
     ASSERT_EQ(r.status, 0) << label;
+    EXPECT_EQ(r.out, c.warns ? "WARNING: SAC_WRITE_BYTE_ORDER \"" + *c.value +
+                                   "\" is neither big nor little: files are written in this "
+                                   "machine's byte order (" +
+                                   (host_big ? "big" : "little") + "-endian)\n"
+                             : "")
+        << label;
     const Bytes b = read_file(dir.file("o.sac"));
     const Bytes nvhdr(b.begin() + 304, b.begin() + 308);
     EXPECT_EQ(nvhdr, c.big ? Bytes({0, 0, 0, 6}) : Bytes({6, 0, 0, 0})) << label;

@@ -60,6 +60,7 @@ TEST(StationList, ReadsEntriesAsTheToolDoes) {
       {"a.sac\nb.sac", {"a.sac", "b.sac"}},  // a last line without its end counts
       {"a.sac\n\nb.sac\n", {"a.sac", "", "b.sac"}},
       {"a.sac   \n  b.sac\n", {"a.sac", "  b.sac"}},
+      {std::string("\xEF\xBB\xBF") + "a.sac\t\r\nb.sac \t\n", {"a.sac", "b.sac"}},
       {"", {}},
   };
   ScratchDir dir;
@@ -127,6 +128,23 @@ TEST_F(NameMaker, WritesNamesFromTheHeadersInPairOrder) {
   ASSERT_EQ(run({"ccf"}), 0) << err_.text();
   EXPECT_EQ(names(), "ccf/KOB.BHZ_KOB.BHZ.sac\nccf/KOB.BHZ_ABC.HHN.sac\nccf/ABC.HHN_ABC.HHN.sac\n");
   EXPECT_EQ(err_.text(), "");
+}
+
+TEST_F(NameMaker, ReadsNamesEndedByANulAndListLinesEndedByTabs) {
+  add_station("WBM", "BHZ");
+  add_station("CLC", "HHZ");
+  // As other programs write a shorter name over a fresh header: a NUL, then the old padding.
+  const std::string rest = std::string(1, '\0') + "45  ";
+  for (const char* file : {"st1.sac", "st2.sac"}) {
+    std::string bytes = file_bytes(dir_ / file);
+    bytes.replace(440 + 3, rest.size(), rest);  // KSTNM
+    bytes.replace(600 + 3, rest.size(), rest);  // KCMPNM
+    write_text(dir_ / file, bytes);
+  }
+  list_ = "\xEF\xBB\xBF" + (dir_ / "st1.sac").string() + "\t\r\n" + (dir_ / "st2.sac").string() +
+          " \t\n";
+  ASSERT_EQ(run(), 0) << err_.text();
+  EXPECT_EQ(names(), "WBM.BHZ_WBM.BHZ.sac\nWBM.BHZ_CLC.HHZ.sac\nCLC.HHZ_CLC.HHZ.sac\n");
 }
 
 TEST_F(NameMaker, RefusesAFiftyOneCharacterNameAndLeavesNoFile) {
