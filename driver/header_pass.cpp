@@ -51,7 +51,8 @@ void header_pass(const Run& run, std::FILE* err) {
       // Rewriting would store other samples, or fewer, under this name: leave the file alone.
       std::fprintf(err, "xcorrnet_v3: result \"%s\" cannot be read back: %s; left as it is\n",
                    path.c_str(),
-                   nerr == -803 ? "it holds more than 172800 samples" : read_failure(nerr).c_str());
+                   nerr == SACIO_WARN_TRUNCATED ? "it holds more than 172800 samples"
+                                                : read_failure(nerr).c_str());
       clrmsg();
       continue;
     }

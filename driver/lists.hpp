@@ -9,12 +9,10 @@
 #include <vector>
 
 #include "driver/fatal.hpp"
+#include "driver/limits.hpp"
 #include "msg/text.hpp"
 
 namespace xcn {
-
-inline constexpr std::size_t kNameWidth = 50;    // output names
-inline constexpr std::size_t kEntryWidth = 100;  // station list entries
 
 inline constexpr std::size_t kMaxLine = 65536;  // characters kept of one list line
 

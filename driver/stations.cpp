@@ -18,15 +18,15 @@ namespace xcn {
 
 std::string read_failure(int nerr) {
   switch (nerr) {
-    case 101:
+    case SACIO_ERR_OPEN:
       return "the file cannot be opened";
-    case 108:
+    case SACIO_ERR_NO_FILE:
       return "the file does not exist";
-    case 114:
+    case SACIO_ERR_SHORT_READ:
       return "the file is shorter than its header says";
-    case 801:
+    case SACIO_ERR_NOT_EVEN:
       return "the record is not evenly sampled (LEVEN is false)";
-    case 1317:
+    case SACIO_ERR_NOT_SAC:
       return "it is not a SAC file";
     default:
       return "read error " + std::to_string(nerr);

@@ -13,8 +13,6 @@
 
 namespace xcn {
 
-inline constexpr int kCapacity = 172800;  // samples per record row
-
 // Why a SAC file could not be read, from the library's error number.
 std::string read_failure(int nerr);
 

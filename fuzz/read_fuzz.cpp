@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (flags & kHeaderOnly) {
     int header_nerr = 0;
     rsach(path.c_str(), &header_nerr, -1);
-    if (header_nerr != 0 && header_nerr != 114 && header_nerr != 1317) broken("rsach error");
+    if (header_nerr != 0 && header_nerr != SACIO_ERR_SHORT_READ && header_nerr != SACIO_ERR_NOT_SAC)
+      broken("rsach error");
   }
 
   // Exactly the room the caller claims, so any sample stored past it is caught.
@@ -81,20 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int nerr = read_file(path, padded, y, capacity, count, begin, interval);
   switch (nerr) {
     case 0:
-    case -803:
-    case 114:
-    case 801:
-    case 1317:
+    case SACIO_WARN_TRUNCATED:
+    case SACIO_ERR_SHORT_READ:
+    case SACIO_ERR_NOT_EVEN:
+    case SACIO_ERR_NOT_SAC:
       break;
     default:
       broken("rsac1 error number");
   }
-  if (nerr != 0 && nerr != -803) return 0;
+  if (nerr != 0 && nerr != SACIO_WARN_TRUNCATED) return 0;
 
   const int room = capacity > 0 ? capacity : 0;
   if (count < 0 || count > room) broken("sample count outside the caller's room");
   if (xcn::Nhdr(xcn::kNpts) != count) broken("NPTS differs from the count stored");
-  if (nerr == -803 && count != room) broken("a cut read that does not fill the room");
+  if (nerr == SACIO_WARN_TRUNCATED && count != room)
+    broken("a cut read that does not fill the room");
   if (count == 0 || xcn::Lhdr(xcn::kLovrok) == 0) return 0;
 
   // Write back and read again: the samples, begin and interval survive bit for bit.

@@ -6,6 +6,7 @@
 
 #include "msg/message.hpp"
 #include "sacio/header_model.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 
@@ -165,8 +166,8 @@ void distaz(double the, double phe, const float* ts, const float* ps, int ns, fl
       dist[i] = sta_geo.lat > 0.0 ? rudoe_distance(sta_geo, event_geo, e2, ep2)
                                   : rudoe_distance(event_geo, sta_geo, e2, ep2);
       if (want_deg && std::fabs(dist[i] - kDegToKm * xdeg[i]) > kTolerance) {
-        *nerr = kErrDistanceMismatch;
-        setmsg("ERROR", kErrDistanceMismatch);
+        *nerr = SACIO_ERR_DISTANCE;
+        setmsg("ERROR", SACIO_ERR_DISTANCE);
         apimsg(i + 1);
       }
     }

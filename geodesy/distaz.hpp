@@ -4,8 +4,6 @@
 
 namespace xcn {
 
-inline constexpr int kErrDistanceMismatch = 904;
-
 // One event (degrees, longitude positive east) and n stations (degrees). Outputs, each an
 // array of n: dist in km, az and baz in degrees in [0, 360), xdeg the great-circle arc in
 // degrees. The first element of each output on entry is a request: negative leaves that

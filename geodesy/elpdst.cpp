@@ -4,9 +4,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "sacio/header_model.hpp"
+
 namespace xcn {
 
 namespace {
+
+// The library's undefined value, in the routine's double precision.
+constexpr double kUndefined = kUndefFloat;
 
 constexpr double kDegToRad = 0.0174532925199433;  // pi/180 to 15 significant digits
 constexpr double kRadius = 6378139.0;             // equatorial radius, metres
@@ -33,13 +38,13 @@ double normalised(double a) {
   return a;
 }
 
-double finite_or_undefined(double v) { return std::isfinite(v) ? v : kElpdstUndefined; }
+double finite_or_undefined(double v) { return std::isfinite(v) ? v : kUndefined; }
 
 }  // namespace
 
 void elpdst(double eplat, double eplon, double stlat, double stlon, double& dist, double& az,
             double& baz) {
-  dist = az = baz = kElpdstUndefined;
+  dist = az = baz = kUndefined;
   if (!std::isfinite(eplat) || !std::isfinite(eplon) || !std::isfinite(stlat) ||
       !std::isfinite(stlon)) {
     return;

@@ -10,7 +10,6 @@
 namespace xcn {
 
 // Value stored in an output that has no meaning (the header's "undefined").
-inline constexpr double kElpdstUndefined = -12345.0;
 
 // Inputs: geographic latitude in [-90, 90] and longitude (positive east) of the first point
 // (eplat, eplon) and the second (stlat, stlon), in degrees.
@@ -19,8 +18,8 @@ inline constexpr double kElpdstUndefined = -12345.0;
 //   az    azimuth at the first point toward the second, degrees clockwise from north, [0, 360);
 //   baz   azimuth at the second point toward the first, same convention.
 // Points closer than about 10 cm (coincident points, or both at the same pole) give dist 0 and
-// both azimuths kElpdstUndefined. Any other output that would not be finite (non-finite input,
-// exactly antipodal points) is kElpdstUndefined. The call always returns.
+// both azimuths the undefined value (-12345). Any other output that would not be finite (non-finite input,
+// exactly antipodal points) is the undefined value (-12345). The call always returns.
 void elpdst(double eplat, double eplon, double stlat, double stlon, double& dist, double& az,
             double& baz);
 

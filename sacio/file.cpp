@@ -13,6 +13,7 @@
 #include "msg/auxfile.hpp"
 #include "msg/message.hpp"
 #include "msg/text.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 
@@ -133,8 +134,8 @@ void zopen_sac(int* handle, const char* name, int name_length, const char* type,
   int exists = 0;
   zinquire(path, &exists);
   if (exists == 0) {
-    *nerr = kErrNoFile;
-    setmsg("ERROR", kErrNoFile);
+    *nerr = SACIO_ERR_NO_FILE;
+    setmsg("ERROR", SACIO_ERR_NO_FILE);
     apcmsg(path, text_width(path));
     return;
   }
@@ -147,8 +148,8 @@ void zopen_sac(int* handle, const char* name, int name_length, const char* type,
   } else if (has_prefix(kind, "RODATA")) {
     readonly = 1;
   } else {
-    *nerr = kErrOpen;
-    setmsg("ERROR", kErrOpen);
+    *nerr = SACIO_ERR_OPEN;
+    setmsg("ERROR", SACIO_ERR_OPEN);
     apcmsg(path, text_width(path));
     if (has_prefix(kind, "ROUNFR") || has_prefix(kind, "RODIR")) {
       const char* what = has_prefix(kind, "ROUNFR")
@@ -168,8 +169,8 @@ void zopen_sac(int* handle, const char* name, int name_length, const char* type,
   int status = 0;
   zopenc(handle, path, &create, &readonly, &status, -1);
   if (status != 0) {
-    *nerr = kErrOpen;
-    setmsg("ERROR", kErrOpen);
+    *nerr = SACIO_ERR_OPEN;
+    setmsg("ERROR", SACIO_ERR_OPEN);
     apcmsg(path, text_width(path));
     const char* why = open_status_text(status);
     apcmsg(why, text_width(why));
@@ -182,8 +183,8 @@ void znfile(int* handle, const char* name, int name_length, const char* type, in
   const char* shown_name = name != nullptr ? name : "";
   const std::string_view kind = type_text(type, type_length);
   if (!has_prefix(kind, "DATA")) {
-    *nerr = kErrOpen;
-    setmsg("ERROR", kErrOpen);
+    *nerr = SACIO_ERR_OPEN;
+    setmsg("ERROR", SACIO_ERR_OPEN);
     apcmsg(shown_name, name_width(shown_name, name_length));
     aplmsg("Bad value for file type = ", text_width("Bad value for file type = "));
     const std::string shown(kind);
@@ -195,8 +196,8 @@ void znfile(int* handle, const char* name, int name_length, const char* type, in
   int status = 0;
   zopenc(handle, shown_name, &create, &readonly, &status, name_length);
   if (status != 0) {
-    *nerr = kErrOpen;
-    setmsg("ERROR", kErrOpen);
+    *nerr = SACIO_ERR_OPEN;
+    setmsg("ERROR", SACIO_ERR_OPEN);
     apcmsg(shown_name, name_width(shown_name, name_length));
     const char* why = open_status_text(status);
     apcmsg(why, text_width(why));
@@ -209,8 +210,8 @@ void zrabs(const int* handle, void* buffer, int count, const int* offset, int* n
   const std::size_t bytes = static_cast<std::size_t>(count) * 4;
   const off_t start = static_cast<off_t>(*offset) * 4;
   if (*handle >= 0 || *offset < 0 || !read_fully(-*handle, buffer, bytes, start)) {
-    *nerr = kErrShortRead;
-    setmsg("ERROR", kErrShortRead);
+    *nerr = SACIO_ERR_SHORT_READ;
+    setmsg("ERROR", SACIO_ERR_SHORT_READ);
   }
 }
 
@@ -234,8 +235,8 @@ void zdest(const char* name, int name_length, int* nerr) {
   int exists = 0;
   zinquire(path.c_str(), &exists);
   if (exists == 0) {
-    *nerr = kErrNoFile;
-    setmsg("ERROR", kErrNoFile);
+    *nerr = SACIO_ERR_NO_FILE;
+    setmsg("ERROR", SACIO_ERR_NO_FILE);
     apcmsg(path.c_str(), text_width(path.c_str()));
     return;
   }

@@ -11,10 +11,6 @@
 
 namespace xcn {
 
-inline constexpr int kErrOpen = 101;
-inline constexpr int kErrNoFile = 108;
-inline constexpr int kErrShortRead = 114;
-
 inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
 inline constexpr char kNotRegular[] = "(Not a regular file.)";

@@ -6,6 +6,7 @@
 #include "msg/message.hpp"
 #include "msg/text.hpp"
 #include "sacio/header_model.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 
@@ -78,9 +79,9 @@ void getfhv(const char* kname, float* fvalue, int* nerr, int kname_len) {
   FieldName name(kname, kname_len);
   if (int k = find_float(name); k > 0) {
     *fvalue = Fhdr(k);
-    if (*fvalue == kUndefFloat) *nerr = kErrUndefinedField;
+    if (*fvalue == kUndefFloat) *nerr = SACIO_WARN_UNDEFINED;
   } else {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
     *fvalue = kUndefFloat;
   }
   report("WARNING", *nerr, name);
@@ -92,7 +93,7 @@ void setfhv(const char* kname, const float* fvalue, int* nerr, int kname_len) {
   if (int k = find_float(name); k > 0) {
     Fhdr(k) = *fvalue;
   } else {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
   }
   report("ERROR", *nerr, name);
 }
@@ -102,9 +103,9 @@ void getnhv(const char* kname, int* nvalue, int* nerr, int kname_len) {
   FieldName name(kname, kname_len);
   if (int k = find_header_name(name.key, kmlhf().knhdr, kIntFields); k > 0) {
     *nvalue = Nhdr(k);
-    if (*nvalue == kUndefInt) *nerr = kErrUndefinedField;
+    if (*nvalue == kUndefInt) *nerr = SACIO_WARN_UNDEFINED;
   } else {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
     *nvalue = kUndefInt;
   }
   report("WARNING", *nerr, name);
@@ -116,7 +117,7 @@ void setnhv(const char* kname, const int* nvalue, int* nerr, int kname_len) {
   if (int k = find_header_name(name.key, kmlhf().knhdr, kIntFields); k > 0) {
     Nhdr(k) = *nvalue;
   } else {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
   }
   report("ERROR", *nerr, name);
 }
@@ -138,10 +139,10 @@ void getkhv(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalu
     put_field(kvalue, width, field.start, field.width);
     if (width >= 0) {
       std::size_t n = std::strlen(kvalue);
-      if (std::strncmp(kvalue, kUndefText8, n < 8 ? n : 8) == 0) *nerr = kErrUndefinedField;
+      if (std::strncmp(kvalue, kUndefText8, n < 8 ? n : 8) == 0) *nerr = SACIO_WARN_UNDEFINED;
     }
   } else {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
     put_field(kvalue, width, kUndefText8, 8);
   }
 
@@ -161,7 +162,7 @@ void setkhv(const char* kname, const char* kvalue, int* nerr, int kname_len, int
   HeapText value(fstrdup(kvalue != nullptr ? kvalue : "", kvalue_len));
   const int slot = find_header_name(name.key, kmlhf().kkhdr, kCharSlots);
   if (slot == 0) {
-    *nerr = kErrNoSuchField;
+    *nerr = SACIO_ERR_NO_FIELD;
   } else if (value && value.get()[0] != '\0') {
     // Each 8-character half is blank-padded on its own; anything past the field is dropped.
     const CharField field = char_field(slot);

@@ -7,9 +7,6 @@
 
 namespace xcn {
 
-inline constexpr int kErrUndefinedField = 1336;
-inline constexpr int kErrNoSuchField = 1337;
-
 // One-based position of a name in a table of 9-byte records, 0 when absent.
 int find_header_name(const char* name, const char (*table)[9], int count);
 

@@ -6,6 +6,7 @@
 #include "msg/message.hpp"
 #include "sacio/file.hpp"
 #include "sacio/header_model.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 
@@ -84,7 +85,7 @@ int sac_check_header_version(const unsigned char* numeric_block, int* nerr) {
   if (valid_version(load_i32(word))) return 0;
   swap4(word);
   if (valid_version(load_i32(word))) return 1;
-  *nerr = kErrNotSac;
+  *nerr = SACIO_ERR_NOT_SAC;
   return -1;
 }
 
@@ -115,7 +116,7 @@ int sac_header_read(int handle, int* nerr) {
 
   const int swap = sac_check_header_version(header_numeric_bytes(), nerr);
   if (swap < 0) {
-    setmsg("ERROR", kErrNotSac);
+    setmsg("ERROR", SACIO_ERR_NOT_SAC);
     const char* why = "not in sac format, nor byteswapped sac format.";
     aplmsg(why, static_cast<int>(std::strlen(why)) + 1);
     outmsg();
@@ -143,8 +144,8 @@ void sac_data_read(int handle, float* array, int count, int component, int swap,
   if (handle >= 0 || word < 0 ||
       !read_fully(-handle, array, static_cast<std::size_t>(count) * 4,
                   static_cast<off_t>(word) * 4)) {
-    *nerr = kErrShortRead;
-    setmsg("ERROR", kErrShortRead);
+    *nerr = SACIO_ERR_SHORT_READ;
+    setmsg("ERROR", SACIO_ERR_SHORT_READ);
     return;
   }
   if (swap != 0) sac_data_swap(array, count);
@@ -163,13 +164,13 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
     const int capacity = *max > 0 ? *max : 0;
     const std::int32_t npts = Nhdr(kNpts);
     if (Lhdr(kLeven) == 0) {
-      *nerr = kErrNotEven;
-      report_file_error(kErrNotEven, kname, kname_len);
+      *nerr = SACIO_ERR_NOT_EVEN;
+      report_file_error(SACIO_ERR_NOT_EVEN, kname, kname_len);
     } else if (npts < 0) {
       // A damaged header: nothing is stored and nothing is derived from it.
       *nlen = 0;
-      *nerr = kErrNotSac;
-      setmsg("ERROR", kErrNotSac);
+      *nerr = SACIO_ERR_NOT_SAC;
+      setmsg("ERROR", SACIO_ERR_NOT_SAC);
       apcmsg(kname, name_width(kname, kname_len));
       aplmsg("NPTS is negative:", 18);
       apimsg(npts);

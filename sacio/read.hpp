@@ -5,9 +5,7 @@
 
 namespace xcn {
 
-inline constexpr int kErrNotEven = 801;
 inline constexpr int kWarnTruncated = -803;
-inline constexpr int kErrNotSac = 1317;
 
 // Reads an evenly sampled file: header into the current header, at most max samples into
 // yarray. nlen: samples stored; beg, del: B and DELTA. nerr: 0, -803 when cut to max, or

@@ -22,6 +22,7 @@
 #include "sacio/file.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn {
 
@@ -254,15 +255,15 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
   const int npts = Nhdr(kNpts);
 
   if (npts <= 0) {
-    *nerr = kErrWrite;
-    compose_file_error(kErrWrite, name, nullptr);
+    *nerr = SACIO_ERR_WRITE;
+    compose_file_error(SACIO_ERR_WRITE, name, nullptr);
     outmsg();
     clrmsg();
     return;
   }
   if (Lhdr(kLovrok) == 0) {
-    *nerr = kErrNoOverwrite;
-    setmsg("ERROR", kErrNoOverwrite);
+    *nerr = SACIO_ERR_NO_OVERWRITE;
+    setmsg("ERROR", SACIO_ERR_NO_OVERWRITE);
     apcmsg2(name, static_cast<int>(std::strlen(name)));
     outmsg();
     clrmsg();
@@ -286,7 +287,7 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     if (uneven && xarray != nullptr) sac_data_swap(xarray, npts);
   }
   if (yarray == nullptr || (uneven && xarray == nullptr)) {
-    *nerr = kErrWrite;
+    *nerr = SACIO_ERR_WRITE;
     compose_file_error(*nerr, name, nullptr);
     outmsg();
     clrmsg();
@@ -296,17 +297,17 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
 
   PendingFile file(name);
   if (const int status = file.create(); status != 0) {
-    *nerr = kErrOpen;
-    compose_file_error(kErrOpen, name, open_status_text(status));
+    *nerr = SACIO_ERR_OPEN;
+    compose_file_error(SACIO_ERR_OPEN, name, open_status_text(status));
   } else if (!write_fully(-file.handle(), image.data(), image.size())) {
-    *nerr = kErrWrite;
+    *nerr = SACIO_ERR_WRITE;
     compose_file_error(*nerr, name, nullptr);
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
-    *nerr = kErrWrite;
+    *nerr = SACIO_ERR_WRITE;
     compose_file_error(*nerr, name, nullptr);
   } else if (done == PendingFile::Commit::kRenameFailed) {
     // The name cannot take the new file (e.g. it is a directory): the old one stays.
-    *nerr = kErrOpen;
+    *nerr = SACIO_ERR_OPEN;
     compose_file_error(*nerr, name, open_status_text(errno == EACCES ? 1 : 2));
   }
   if (*nerr != 0) {
@@ -324,7 +325,7 @@ void sac_header_write(int handle, int swap, int* nerr) {
   *nerr = 0;
   std::vector<unsigned char> blocks;
   put_header(blocks, swap);
-  if (handle >= 0 || !write_fully(-handle, blocks.data(), blocks.size())) *nerr = kErrWrite;
+  if (handle >= 0 || !write_fully(-handle, blocks.data(), blocks.size())) *nerr = SACIO_ERR_WRITE;
 }
 
 void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr) {
@@ -336,7 +337,7 @@ void sac_data_write(int handle, float* y, float* x, int n, int swap, int* nerr) 
     if (swap == 1) sac_data_swap(samples, n);  // in place: the arrays keep file byte order
     return write_fully(-handle, samples, bytes);
   };
-  if (!put(y) || (Lhdr(kLeven) == 0 && !put(x))) *nerr = kErrWrite;
+  if (!put(y) || (Lhdr(kLeven) == 0 && !put(x))) *nerr = SACIO_ERR_WRITE;
 }
 
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {

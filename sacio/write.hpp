@@ -3,9 +3,6 @@
 
 namespace xcn {
 
-inline constexpr int kErrWrite = 115;
-inline constexpr int kErrNoOverwrite = 1303;
-
 // Completes the header (DEPMIN, DEPMAX, DEPMEN, the distance fields) and writes it with the
 // samples of yarray (and xarray when LEVEN is false), in the byte order chosen once per process
 // by SAC_WRITE_BYTE_ORDER. The file is written under a temporary name in the same directory

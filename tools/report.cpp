@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "driver/limits.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "xcorrnet/sacio.h"
@@ -14,7 +15,6 @@ namespace {
 
 constexpr double kSpeedKmS = 3.0;  // of the synthetic network's plane waves
 constexpr double kToleranceS = 2.0;
-constexpr int kCapacity = 172800;
 
 struct Largest {
   float value = 0;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "driver/limits.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/section.hpp"
@@ -20,8 +21,7 @@ constexpr const char* kUsage =
     "  W x H pixels (default 1200x800) showing lags within +/- S seconds (default: half again\n"
     "  the longest travel time at V)\n";
 
-constexpr int kCapacity = 172800;  // samples; a result holds far fewer
-constexpr int kMaxSide = 10000;    // pixels
+constexpr int kMaxSide = 10000;  // pixels
 
 struct Options {
   std::string name_list;

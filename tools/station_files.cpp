@@ -3,12 +3,11 @@
 
 #include <vector>
 
+#include "driver/limits.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
 namespace {
-
-constexpr int kCapacity = 172800;  // the tool's samples per record
 
 int length(std::string_view text) { return static_cast<int>(text.size()); }
 
