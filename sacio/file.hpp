@@ -19,7 +19,8 @@ inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
 
 // Primitive open (create nonzero: create or truncate, permissions 0666 whatever the umask).
-// status: 0 success, 1 access refused, 2 any other failure.
+// status: 0 success, 1 access refused, 2 any other failure, a name that is not a regular file
+// among them (the open never waits for a pipe's other end).
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,
             int name_length);
 // Opens an existing data file; types DATA (read-write) and RODATA (read-only).

@@ -69,7 +69,7 @@ class PendingFile {
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name =
           dir + ".wsac0." + std::to_string(getpid()) + "." + std::to_string(counter++);
-      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0);
+      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0);
       if (fd < 0 && errno == EEXIST) continue;
       if (fd >= 0) fd = lift_descriptor(fd);
       if (fd < 0) {
@@ -226,6 +226,7 @@ void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname
     compose_file_error(kErrWrite, name, nullptr);
     outmsg();
     clrmsg();
+    errno = 0;
     return;
   }
   if (Lhdr(kLovrok) == 0) {
@@ -234,38 +235,46 @@ void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname
     apcmsg2(name, static_cast<int>(std::strlen(name)));
     outmsg();
     clrmsg();
+    errno = 0;
     return;
   }
 
   PendingFile file(name);
   if (const int status = file.create(); status != 0) {
+    const int why = errno;
     *nerr = kErrOpen;
     compose_file_error(kErrOpen, name, open_status_text(status));
     outmsg();
     clrmsg();
+    errno = why;
     return;
   }
 
   extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
   update_distaz();
   const int swap = sac_byte_order(-1);
+  errno = 0;  // a write that takes nothing and says nothing leaves it so
   sac_header_write(file.handle(), swap, nerr);
   if (*nerr == 0) sac_data_write(file.handle(), yarray, xarray, npts, swap, nerr);
 
+  int why = errno;
   if (*nerr != 0) {
     compose_file_error(*nerr, name, nullptr);
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
+    why = errno;
     *nerr = kErrWrite;
     compose_file_error(*nerr, name, nullptr);
   } else if (done == PendingFile::Commit::kRenameFailed) {
     // The name cannot take the new file (e.g. it is a directory): the old one stays.
+    why = errno;
     *nerr = kErrOpen;
-    compose_file_error(*nerr, name, open_status_text(errno == EACCES ? 1 : 2));
+    compose_file_error(*nerr, name, open_status_text(why == EACCES ? 1 : 2));
   }
   if (*nerr != 0) {
     file.discard();
     outmsg();
     clrmsg();
+    errno = why;
   }
 }
 
