@@ -8,6 +8,7 @@
 
 #include "driver/lists.hpp"
 #include "driver/params.hpp"
+#include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
 
 namespace xcn {
@@ -46,6 +47,8 @@ struct Run {
   StationTable* table = nullptr;
   LastRead last;
   PairTable* pairs = nullptr;
+  // What became of the results; none kept when null.
+  ResultTally* tally = nullptr;
 
   // Whether pair ij has a name to write to: listed, and not a blank line.
   bool has_name(int ij) const;
