@@ -35,16 +35,20 @@ void header_pass(const Run& run, std::FILE* err) {
     if (run.tally != nullptr) run.tally->failed(ij);
   };
   for (int ij = 1; ij <= run.pairs->size(); ++ij) {
+    // Names refused before the pair loop were reported there.
+    if (!run.may_write(ij)) continue;
     const std::string path = run.path(ij);
     struct stat st;
-    if (!run.has_name(ij) || ::stat(path.c_str(), &st) != 0) continue;
+    if (::stat(path.c_str(), &st) != 0) continue;
     const int i = run.pairs->ni(ij);
     const int j = run.pairs->nj(ij);
     // Files of pairs with an unreadable station are left as they are.
     if (!t.station(i).usable || !t.station(j).usable) continue;
     taken(ij);
-    if (S_ISDIR(st.st_mode)) {
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" is a directory; left as it is\n", path.c_str());
+    if (!S_ISREG(st.st_mode)) {
+      // Put there while the pairs ran: reading a pipe would wait for its writer.
+      std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
+                   S_ISDIR(st.st_mode) ? "a directory" : "not a regular file");
       failed(ij);
       continue;
     }

@@ -15,6 +15,7 @@
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
 #include "driver/plain_loop.hpp"
+#include "driver/result_names.hpp"
 #include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
 #include "driver/windows.hpp"
@@ -81,8 +82,14 @@ int run_phases(Run& run) {
     check_sampling(table, run.last.dt, err);
   }
 
+  run.uses = check_result_names(run, err);
   ResultTally tally(pairs.size());
   run.tally = &tally;
+  for (int ij = 1; ij <= pairs.size(); ++ij) {
+    const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];
+    // A result the run would have written or completed, and refused to touch.
+    if (use == ResultUse::kInput || use == ResultUse::kNotRegular) tally.failed(ij);
+  }
 
   print_pair_table(run);
   const double read_s = seconds_since(start);

@@ -17,7 +17,9 @@
 //   (tests/driver/params_test.cpp)
 // - "the run killed in the middle":
 //   Results.AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest (results_test.cpp)
-// - "a result folder that does not exist": HostileResults (hostile_results_test.cpp)
+// - "a pipe, a socket or a device under a result's name", "a result name that is an input of
+//   the run", "one file named for two pairs", "a result folder that does not exist":
+//   HostileResults (hostile_results_test.cpp)
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -423,11 +425,11 @@ TEST(WriteFaults, AResultNameTakenByADirectoryIsLeftAlone) {
   fs::create_directory(net.file("p1_2.sac"));
   write_bytes(net.file("p1_2.sac") / "keep", "kept");
   const RunResult r = net.run("B", "Y", 4);
+  // Found before the pair loop: the pair is skipped rather than computed for nothing.
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(count_of(r.out, " ERROR  101: Cannot open file p1_2.sac (System error occurred.)\n"), 1)
-      << r.out;
+  EXPECT_TRUE(has_line(r.out, kSkip + pad("p1_2.sac", 50))) << r.out;
+  EXPECT_EQ(count_of(r.out, "ERROR"), 0) << r.out;
   EXPECT_EQ(r.err,
-            "xcorrnet_v3: result \"p1_2.sac\" could not be written: Is a directory\n"
             "xcorrnet_v3: result \"p1_2.sac\" is a directory; left as it is\n"
             "xcorrnet_v3: 1 of 6 results could not be written or completed\n");
   EXPECT_EQ(read_bytes(net.file("p1_2.sac") / "keep"), "kept");
