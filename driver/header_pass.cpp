@@ -2,8 +2,10 @@
 // both stations, the event name of the pair, and the distance and azimuths between them.
 #include "driver/header_pass.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
 #include <vector>
 
 #include "driver/geometry.hpp"
@@ -26,15 +28,28 @@ std::string strip_blanks(const std::array<char, 10>& field) {
 void header_pass(const Run& run, std::FILE* err) {
   const StationTable& t = *run.table;
   std::vector<float> yz(kCapacity);
+  auto taken = [&](int ij) {
+    if (run.tally != nullptr) run.tally->taken(ij);
+  };
+  auto failed = [&](int ij) {
+    if (run.tally != nullptr) run.tally->failed(ij);
+  };
   for (int ij = 1; ij <= run.pairs->size(); ++ij) {
+    // Names refused before the pair loop were reported there.
+    if (!run.may_write(ij)) continue;
     const std::string path = run.path(ij);
-    if (!run.has_name(ij) || !result_exists(path)) continue;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) continue;
     const int i = run.pairs->ni(ij);
     const int j = run.pairs->nj(ij);
     // Files of pairs with an unreadable station are left as they are.
     if (!t.station(i).usable || !t.station(j).usable) continue;
-    if (std::filesystem::is_directory(path)) {
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" is a directory; left as it is\n", path.c_str());
+    taken(ij);
+    if (!S_ISREG(st.st_mode)) {
+      // Put there while the pairs ran: reading a pipe would wait for its writer.
+      std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
+                   S_ISDIR(st.st_mode) ? "a directory" : "not a regular file");
+      failed(ij);
       continue;
     }
 
@@ -54,6 +69,7 @@ void header_pass(const Run& run, std::FILE* err) {
                    nerr == SACIO_WARN_TRUNCATED ? "it holds more than 172800 samples"
                                                 : read_failure(nerr).c_str());
       clrmsg();
+      failed(ij);
       continue;
     }
     newhdr();
@@ -70,6 +86,15 @@ void header_pass(const Run& run, std::FILE* err) {
     set_real("AZ", static_cast<float>(g.az));
     set_real("BAZ", static_cast<float>(g.baz));
     wsac0(run.name(ij).data(), &xdummy, yz.data(), &nerr, static_cast<int>(kNameWidth));
+    const int error = errno;
+    if (nerr != 0) {
+      // The writer replaces a file only once the new one is whole.
+      std::fprintf(err,
+                   "xcorrnet_v3: result \"%s\" could not be completed: %s; it keeps the header "
+                   "it had\n",
+                   path.c_str(), write_failure(nerr, error).c_str());
+      failed(ij);
+    }
   }
 }
 

@@ -55,6 +55,12 @@ bool Run::has_name(int ij) const {
   return std::any_of(n.begin(), n.end(), [](char c) { return c != ' '; });
 }
 
+bool Run::may_write(int ij) const {
+  if (uses.empty()) return has_name(ij);
+  return ij <= static_cast<int>(uses.size()) &&
+         uses[static_cast<std::size_t>(ij - 1)] == ResultUse::kWrite;
+}
+
 void print_pair_table(const Run& run) {
   ConsoleLine().text(" ").print();
   ConsoleLine().text("          Output:").print();
@@ -84,7 +90,7 @@ bool pair_selected(const Run& run, int ij) {
   const StationTable& t = *run.table;
   const char abc = run.params.abc;
   const bool selected = i == j ? (abc == 'A' || abc == 'B') : (abc == 'B' || abc == 'C');
-  return selected && run.has_name(ij) && t.station(i).usable && t.station(j).usable;
+  return selected && run.may_write(ij) && t.station(i).usable && t.station(j).usable;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "driver/lists.hpp"
 #include "driver/params.hpp"
+#include "driver/result_names.hpp"
+#include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
 
 namespace xcn {
@@ -46,9 +48,16 @@ struct Run {
   StationTable* table = nullptr;
   LastRead last;
   PairTable* pairs = nullptr;
+  // Per pair, decided once before the pair loop (check_result_names); empty: every named pair
+  // may write.
+  std::vector<ResultUse> uses;
+  // What became of the results; none kept when null.
+  ResultTally* tally = nullptr;
 
   // Whether pair ij has a name to write to: listed, and not a blank line.
   bool has_name(int ij) const;
+  // Whether pair ij may write and complete its result.
+  bool may_write(int ij) const;
   // The pair's output name (blank beyond the name list) and the same without trailing blanks.
   std::string_view name(int ij) const;
   std::string path(int ij) const;
@@ -60,8 +69,8 @@ void print_pair_table(const Run& run);
 // Whether something stands under a result's name.
 bool result_exists(const std::string& path);
 
-// Whether pair ij is computed: selected by the mode, named, both stations usable, and its
-// output may be written. A pair that is not gets its skip line.
+// Whether pair ij is computed: selected by the mode, its name free to use, both stations usable,
+// and its output may be written. A pair that is not gets its skip line.
 bool pair_wanted(const Run& run, int ij);
 // The same without the skip line (and with the output test as it stands now).
 bool pair_would_run(const Run& run, int ij);

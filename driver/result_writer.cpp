@@ -1,6 +1,8 @@
 // Progress line and result file of a computed pair, with its provisional header.
 #include "driver/result_writer.hpp"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "driver/console.hpp"
@@ -11,6 +13,20 @@ namespace xcn {
 std::mutex& library_lock() {
   static std::mutex lock;
   return lock;
+}
+
+std::string write_failure(int nerr, int error) {
+  if (error != 0) return std::strerror(error);
+  switch (nerr) {
+    case 101:
+      return "the file cannot be created";
+    case 115:
+      return "fewer bytes written than requested";
+    case 1303:
+      return "overwriting is not allowed (LOVROK is false)";
+    default:
+      return "write error " + std::to_string(nerr);
+  }
 }
 
 void set_text(const char* field, const char* value, int length) {
@@ -28,7 +44,8 @@ void set_integer(const char* field, int value) {
 
 namespace {
 
-// Writes the stack of pair ij with its provisional header.
+// Writes the stack of pair ij with its provisional header; a failure is counted and reported on
+// standard error.
 void write_result(const Run& run, int ij, int i, int j, Stack& stack) {
   const StationTable& t = *run.table;
   const int nptlen = static_cast<int>(stack.yall.size());
@@ -50,6 +67,14 @@ void write_result(const Run& run, int ij, int i, int j, Stack& stack) {
   set_real("EVLA", t.station(i).stla);
   set_real("EVLO", t.station(i).stlo);
   wsac0(run.name(ij).data(), &xdummy, stack.yall.data(), &nerr, static_cast<int>(kNameWidth));
+  const int error = errno;
+  if (run.tally != nullptr) run.tally->taken(ij);
+  if (nerr == 0) return;
+  // The library has said its piece on standard output; scripts read the outcome here.
+  if (run.tally != nullptr) run.tally->failed(ij);
+  const std::string line = "xcorrnet_v3: result \"" + run.path(ij) +
+                           "\" could not be written: " + write_failure(nerr, error) + "\n";
+  std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace

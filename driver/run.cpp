@@ -15,12 +15,17 @@
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
 #include "driver/plain_loop.hpp"
+#include "driver/result_names.hpp"
+#include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
 #include "driver/windows.hpp"
 
 namespace xcn {
 
 namespace {
+
+// Exit status of a run that could not write or complete every result it set out to.
+constexpr int kSomeResultsFailed = 3;
 
 // The phase times asked for with XCN_TIMING=1, on standard error.
 void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,
@@ -77,6 +82,15 @@ int run_phases(Run& run) {
     check_sampling(table, run.last.dt, err);
   }
 
+  run.uses = check_result_names(run, err);
+  ResultTally tally(pairs.size());
+  run.tally = &tally;
+  for (int ij = 1; ij <= pairs.size(); ++ij) {
+    const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];
+    // A result the run would have written or completed, and refused to touch.
+    if (use == ResultUse::kInput || use == ResultUse::kNotRegular) tally.failed(ij);
+  }
+
   print_pair_table(run);
   const double read_s = seconds_since(start);
   const Clock::time_point loop_start = Clock::now();
@@ -91,6 +105,11 @@ int run_phases(Run& run) {
   header_pass(run, err);
   if (settings.timing) {
     print_timing(err, settings, read_s, pairs_s, seconds_since(header_start), engine);
+  }
+  if (const int failed = tally.failed_count(); failed > 0) {
+    std::fprintf(err, "xcorrnet_v3: %d of %d results could not be written or completed\n", failed,
+                 tally.taken_count());
+    return kSomeResultsFailed;
   }
   return 0;
 }

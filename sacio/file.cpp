@@ -92,9 +92,12 @@ void zopenc(int* handle, const char* name, const int* create, const int* readonl
             int name_length) {
   *status = 0;
   const std::string path = open_name(name, name_length);
+  // A pipe or a device under the name must not hold the caller until another program comes:
+  // the open never waits, and only a regular file is kept open. On a regular file O_NONBLOCK
+  // changes nothing.
   int fd;
   if (*create != 0) {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0);
   } else {
     // A FIFO or a device would block the open or the reads for ever: it is refused by its
     // name before it is touched, and by its descriptor, opened without waiting, in case the
@@ -114,6 +117,12 @@ void zopenc(int* handle, const char* name, const int* create, const int* readonl
     }
   }
   if (fd >= 0) fd = lift_descriptor(fd);
+  if (struct stat st{}; fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    const int why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    close(fd);
+    fd = -1;
+    errno = why;
+  }
   if (fd < 0) {
     *status = errno == EACCES ? 1 : 2;  // errno of the failed open (or of the lift)
     *handle = 1;

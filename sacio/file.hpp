@@ -19,7 +19,8 @@ inline constexpr char kNotRegular[] = "(Not a regular file.)";
 inline constexpr int kOpenNotRegular = 3;
 
 // Primitive open (create nonzero: create or truncate, permissions 0666 whatever the umask).
-// status: 0 success, 1 access refused, 2 any other failure, 3 (opening only) not a regular file.
+// status: 0 success, 1 access refused, 2 any other failure (creating over a name that is not a
+// regular file among them), 3 (opening only) not a regular file. No open waits.
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,
             int name_length);
 // Opens an existing data file; types DATA (read-write) and RODATA (read-only).

@@ -71,7 +71,7 @@ class PendingFile {
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name =
           dir + ".wsac0." + std::to_string(getpid()) + "." + std::to_string(counter++);
-      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0);
+      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0);
       if (fd < 0 && errno == EEXIST) continue;
       if (fd >= 0) fd = lift_descriptor(fd);
       if (fd < 0) {
@@ -259,6 +259,7 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     compose_file_error(SACIO_ERR_WRITE, name, nullptr);
     outmsg();
     clrmsg();
+    errno = 0;
     return;
   }
   if (Lhdr(kLovrok) == 0) {
@@ -267,6 +268,7 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     apcmsg2(name, static_cast<int>(std::strlen(name)));
     outmsg();
     clrmsg();
+    errno = 0;
     return;
   }
 
@@ -291,10 +293,13 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     compose_file_error(*nerr, name, nullptr);
     outmsg();
     clrmsg();
+    errno = 0;
     return;
   }
   if (only_if_changed && file_holds(name, image)) return;
 
+  // After a failure errno keeps the system's reason for the caller, past the message output.
+  errno = 0;
   PendingFile file(name);
   if (const int status = file.create(); status != 0) {
     *nerr = SACIO_ERR_OPEN;
@@ -311,9 +316,11 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     compose_file_error(*nerr, name, open_status_text(errno == EACCES ? 1 : 2));
   }
   if (*nerr != 0) {
+    const int why = errno;
     file.discard();
     outmsg();
     clrmsg();
+    errno = why;
     return;
   }
   *written = true;

@@ -9,7 +9,7 @@ namespace xcn {
 // and renamed over kname only when complete, so a failed write leaves an old file untouched.
 // After a byte-reversed write the sample arrays hold file byte order.
 // nerr: 0, 101 cannot create or replace, 115 NPTS not positive or a failed write, 1303 LOVROK
-// false.
+// false. After a failure errno holds the system's reason, or 0 when no system call failed.
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 // wsac0, except that a regular file under kname that holds the very bytes wsac0 would write is
 // left as it is. *written tells whether the file was written.

@@ -105,7 +105,8 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
    other value gives the host's and one warning on standard error);
    after a byte-reversed write the sample arrays hold the reversed values. An existing file is
    replaced only when the new one is complete. The file gets permissions 0666.
-   nerr: 0, 101, 115 or 1303. */
+   nerr: 0, 101, 115 or 1303; after a failure errno holds the system's reason (0 when no
+   system call failed). */
 SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
 /* The same as wsac0. */
@@ -114,7 +115,8 @@ SACIO_API(wsac3, (const char *kname, float *xarray, float *yarray, int *nerr, in
 /* Opens (create 0) or creates (create nonzero, permissions 0666) a file. handle: the negated
    descriptor when open, 1 after a failure. status: 0, 1 access refused, 2 other failure,
    3 not a regular file (opening only: a directory, FIFO, device or socket is never opened for
-   reading, so that no open or read waits for ever). */
+   reading). No open waits for a pipe's other end: creating over a name that is not a regular
+   file fails with status 2. */
 SACIO_API(zopenc, (int *handle, const char *kname, const int *create, const int *readonly,
                    int *status, int kname_len))
 

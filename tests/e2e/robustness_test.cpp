@@ -17,6 +17,9 @@
 //   (tests/driver/params_test.cpp)
 // - "the run killed in the middle":
 //   Results.AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest (results_test.cpp)
+// - "a pipe, a socket or a device under a result's name", "a result name that is an input of
+//   the run", "one file named for two pairs", "a result folder that does not exist":
+//   HostileResults (hostile_results_test.cpp)
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -329,7 +332,7 @@ TEST(WriteFaults, ADiskThatFillsUpKeepsEveryOldResult) {
         const rlimit limit{600000, 600000};
         setrlimit(RLIMIT_FSIZE, &limit);
       });
-  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
   for (const auto& [name, bytes] : before) {
     // Once in the pair loop, once in the header pass.
     EXPECT_EQ(count_of(r.out,
@@ -340,7 +343,19 @@ TEST(WriteFaults, ADiskThatFillsUpKeepsEveryOldResult) {
         << name << "\n"
         << r.out;
     EXPECT_EQ(stacking_of(r.out, name), 1) << name;
+    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: result \"" + name +
+                                  "\" could not be written: File too large\n"),
+              1)
+        << r.err;
+    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: result \"" + name +
+                                  "\" could not be completed: File too large; it keeps the "
+                                  "header it had\n"),
+              1)
+        << r.err;
   }
+  EXPECT_EQ(split_lines(r.err).size(), 13u) << r.err;
+  EXPECT_EQ(split_lines(r.err).back(),
+            "xcorrnet_v3: 6 of 6 results could not be written or completed");
   EXPECT_EQ(results_of(net, 3), before);
   EXPECT_FALSE(temporaries_left(net.dir()));
 }
@@ -381,7 +396,7 @@ TEST(WriteFaults, AResultFolderWithoutWritePermissionKeepsEveryOldResult) {
                     }
                   });
   chmod(net.file("out").c_str(), 0755);
-  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
   for (const auto& [name, bytes] : before) {
     EXPECT_EQ(count_of(r.out, " ERROR  101: Cannot open file out/" + name +
                                   " (Insufficient access rights.)\n"),
@@ -389,8 +404,19 @@ TEST(WriteFaults, AResultFolderWithoutWritePermissionKeepsEveryOldResult) {
         << name << "\n"
         << r.out;
     EXPECT_EQ(read_bytes(net.file("out") / name), bytes) << name;
+    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: result \"out/" + name +
+                                  "\" could not be written: Permission denied\n"),
+              1)
+        << r.err;
+    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: result \"out/" + name +
+                                  "\" could not be completed: Permission denied; it keeps the "
+                                  "header it had\n"),
+              1)
+        << r.err;
   }
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(split_lines(r.err).size(), 13u) << r.err;
+  EXPECT_EQ(split_lines(r.err).back(),
+            "xcorrnet_v3: 6 of 6 results could not be written or completed");
 }
 
 // Row "a result's name taken by a directory".
@@ -401,11 +427,13 @@ TEST(WriteFaults, AResultNameTakenByADirectoryIsLeftAlone) {
   fs::create_directory(net.file("p1_2.sac"));
   write_bytes(net.file("p1_2.sac") / "keep", "kept");
   const RunResult r = net.run("B", "Y", 4);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(count_of(r.out, " ERROR  101: Cannot open file p1_2.sac (System error occurred.)\n"), 1)
-      << r.out;
+  // Found before the pair loop: the pair is skipped rather than computed for nothing.
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(has_line(r.out, kSkip + pad("p1_2.sac", 50))) << r.out;
+  EXPECT_EQ(count_of(r.out, "ERROR"), 0) << r.out;
   EXPECT_EQ(r.err,
-            "xcorrnet_v3: result \"p1_2.sac\" is a directory; left as it is\n");
+            "xcorrnet_v3: result \"p1_2.sac\" is a directory; left as it is\n"
+            "xcorrnet_v3: 1 of 6 results could not be written or completed\n");
   EXPECT_EQ(read_bytes(net.file("p1_2.sac") / "keep"), "kept");
   for (const char* name : {"p1_1.sac", "p1_3.sac", "p2_2.sac", "p2_3.sac", "p3_3.sac"}) {
     EXPECT_EQ(fs::file_size(net.file(name)), kResultBytes) << name;

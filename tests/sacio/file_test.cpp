@@ -2,6 +2,7 @@
 #include "sacio/file.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -168,6 +169,41 @@ TEST_F(FileLayer, DescriptorZeroNeverBecomesAHandle) {
     return fcntl(0, F_GETFD) == -1 ? 0 : 3;  // descriptor 0 left closed
   });
   EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(FileLayer, OnlyRegularFilesOpenAndNothingWaitsForAPipe) {
+  const std::string fifo = dir.file("pipe.sac");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string folder = dir.file("folder.sac");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const struct { int create, readonly; } modes[] = {{0, 1}, {0, 0}, {1, 0}};
+  for (const std::string& path : {fifo, folder, std::string("/dev/null")}) {
+    for (const auto& m : modes) {
+      SCOPED_TRACE(path + " create " + std::to_string(m.create) + " readonly " +
+                   std::to_string(m.readonly));
+      // A blocking open would hang the child: the alarm ends it.
+      const ChildResult r = run_in_child([&] {
+        alarm(5);
+        int handle = 0, status = -1;
+        zopenc(&handle, path.c_str(), &m.create, &m.readonly, &status, -1);
+        return handle == 1 ? status : 100;
+      });
+      // Opening names it; creating over it is one more failure to create.
+      EXPECT_EQ(r.status, m.create != 0 ? 2 : 3);
+    }
+  }
+  const ChildResult r = run_in_child([&] {
+    alarm(5);
+    int handle = 0, nerr = 0;
+    zopen_sac(&handle, fifo.c_str(), -1, "RODATA", 6, &nerr);
+    const bool said =
+        composed_line() == message_text(101) + " " + fifo + " (Not a regular file.)";
+    return said ? nerr : 100;
+  });
+  EXPECT_EQ(r.status, 101);
+  struct stat st {};
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(FileLayer, OpenStatusTellsRefusalFromOtherFailures) {

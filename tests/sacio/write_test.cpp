@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -349,6 +350,45 @@ TEST(WriteIfChanged, LeavesAFileThatHoldsTheSameBytesAlone) {
   EXPECT_EQ(float_at(read_file(path), 640), 4.0f);
   EXPECT_FALSE(rewrite(0.25f, {1.0f, -2.0f, 4.0f}));
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"same.sac"});
+}
+
+TEST(WriteFailure, ErrnoTellsTheSystemsReason) {
+  ScratchDir dir;
+  const std::string kept = dir.file("kept.sac");
+  ASSERT_EQ(write_fresh(kept, {1.0f}), 0);
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  const struct {
+    const char* what;
+    std::string path;
+    rlim_t room;  // file size limit; 0: none
+    int nerr, error;
+  } cases[] = {
+      {"missing folder", dir.file("none/x.sac"), 0, 101, ENOENT},
+      {"a directory", dir.file("sub"), 0, 101, EISDIR},
+      {"file size limit", kept, 700, 115, EFBIG},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ChildResult r = run_in_child([&] {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit = {c.room, c.room};
+      if (c.room > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) return 250;
+      errno = 0;
+      const int nerr = write_fresh(c.path, std::vector<float>(100, 3.0f));
+      return nerr == c.nerr && errno == c.error ? 0 : 1;
+    });
+    EXPECT_EQ(r.status, 0) << r.out;
+  }
+  // No system call failed: errno says so.
+  newhdr();
+  float y = 1.0f;
+  int nerr = 0;
+  errno = EIO;
+  CaptureStdout();
+  wsac0(kept.c_str(), &y, &y, &nerr, -1);
+  GetCapturedStdout();
+  EXPECT_EQ(nerr, 115);
+  EXPECT_EQ(errno, 0);
 }
 
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {

@@ -1,0 +1,35 @@
+// The tally of what became of the results a run set out to write or complete.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace xcn {
+
+// The results a run set out to write or complete (computed by a pair, visited by the header
+// pass, or refused before the pair loop), and those of them that it could not. Each result
+// counts once. A pair is marked only by the worker that handles it.
+class ResultTally {
+ public:
+  explicit ResultTally(int pairs) : state_(static_cast<std::size_t>(pairs), kUntouched) {}
+  void taken(int ij) {
+    unsigned char& s = at(ij);
+    if (s == kUntouched) s = kTaken;
+  }
+  void failed(int ij) { at(ij) = kFailed; }
+  int taken_count() const {
+    return static_cast<int>(std::count_if(state_.begin(), state_.end(),
+                                          [](unsigned char s) { return s != kUntouched; }));
+  }
+  int failed_count() const {
+    return static_cast<int>(std::count(state_.begin(), state_.end(), kFailed));
+  }
+
+ private:
+  enum : unsigned char { kUntouched, kTaken, kFailed };
+  unsigned char& at(int ij) { return state_[static_cast<std::size_t>(ij - 1)]; }
+  std::vector<unsigned char> state_;
+};
+
+}  // namespace xcn
