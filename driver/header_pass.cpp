@@ -1,5 +1,5 @@
-// The header pass: each listed result read back and written again with its final header:
-// both stations, the event name of the pair, and the distance and azimuths between them.
+// The header pass: each listed result read back and given its final header (both stations,
+// the event name of the pair, the distance and azimuths between them) where it lacks it.
 #include "driver/header_pass.hpp"
 
 #include <sys/stat.h>
@@ -11,19 +11,10 @@
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
 #include "msg/message.hpp"
+#include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
-
-namespace {
-
-// A station name without its leading and trailing blanks.
-std::string strip_blanks(const std::array<char, 10>& field) {
-  const std::string s = trimmed(std::string_view(field.data(), field.size()));
-  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
-}
-
-}  // namespace
 
 void header_pass(const Run& run, std::FILE* err) {
   const StationTable& t = *run.table;
@@ -53,11 +44,6 @@ void header_pass(const Run& run, std::FILE* err) {
       continue;
     }
 
-    // Event name: the two station names without leading blanks, joined by a hyphen.
-    Name kevnm;
-    fill_field(kevnm, strip_blanks(t.station(i).kstnm) + "-" + strip_blanks(t.station(j).kstnm));
-    const Geometry g = pair_geometry(t.station(i), t.station(j));
-
     int np = 0, nerr = 0, capacity = kCapacity;
     float b = 0.0f, dt = 0.0f, xdummy = 0.0f;
     rsac1(run.name(ij).data(), yz.data(), &np, &b, &dt, &capacity, &nerr,
@@ -72,20 +58,22 @@ void header_pass(const Run& run, std::FILE* err) {
       failed(ij);
       continue;
     }
-    newhdr();
-    set_integer("NPTS", np);
-    set_real("DELTA", dt);
-    set_real("B", b);
-    set_text("KEVNM", kevnm.data(), static_cast<int>(kNameWidth));
-    set_text("KCMPNM", t.station(j).kcmpnm.data(), 10);
-    set_real("STLA", t.station(j).stla);
-    set_real("STLO", t.station(j).stlo);
-    set_real("EVLA", t.station(i).stla);
-    set_real("EVLO", t.station(i).stlo);
-    set_real("DIST", static_cast<float>(g.dist));
-    set_real("AZ", static_cast<float>(g.az));
-    set_real("BAZ", static_cast<float>(g.baz));
-    wsac0(run.name(ij).data(), &xdummy, yz.data(), &nerr, static_cast<int>(kNameWidth));
+    if (!holds_correlation(np, b, dt)) {
+      // Such as a station record under a result's name (two lists swapped): its header is not
+      // ours to replace.
+      std::fprintf(err,
+                   "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
+                   "-(NPTS/2) x DELTA); left as it is\n",
+                   path.c_str());
+      failed(ij);
+      continue;
+    }
+    set_final_header(run, i, j, pair_geometry(t.station(i), t.station(j)), np, dt, b);
+    // A result whose final header is in place already, such as one this run wrote, is not
+    // written again.
+    bool written = false;
+    wsac0_if_changed(run.name(ij).data(), &xdummy, yz.data(), &nerr, static_cast<int>(kNameWidth),
+                     &written);
     const int error = errno;
     if (nerr != 0) {
       // The writer replaces a file only once the new one is whole.

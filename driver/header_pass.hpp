@@ -7,7 +7,9 @@
 
 namespace xcn {
 
-// Rewrites every listed result file that exists with its final header.
+// Gives every listed result file that exists its final header, writing only those whose bytes
+// change (results of earlier runs, spoiled headers, another byte order): after a run that wrote
+// its results itself it writes nothing.
 void header_pass(const Run& run, std::FILE* err);
 
 }  // namespace xcn

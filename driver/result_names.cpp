@@ -10,6 +10,10 @@
 #include <unordered_map>
 
 #include "driver/pairs.hpp"
+#include "driver/result_writer.hpp"
+#include "msg/message.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
 
 namespace xcn {
 
@@ -94,6 +98,19 @@ std::unordered_map<std::string, std::string> input_files(const Run& run) {
 
 }  // namespace
 
+namespace {
+
+// Whether an existing regular file may be replaced by a result: a SAC file whose time axis is
+// that of a result. A file that is not SAC at all is left to the writer, as before.
+bool may_replace(const std::string& path) {
+  int nerr = 0;
+  rsach(path.c_str(), &nerr, static_cast<int>(path.size()));
+  clrmsg();
+  return nerr != 0 || holds_correlation(Nhdr(kNpts), Fhdr(kB), Fhdr(kDelta));
+}
+
+}  // namespace
+
 std::string and_list(const std::vector<std::string>& items, std::size_t shown) {
   const std::size_t listed = std::min(items.size(), shown);
   const std::size_t more = items.size() - listed;
@@ -156,6 +173,12 @@ std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err) {
       std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
                    S_ISDIR(found[k].st_mode) ? "a directory" : "not a regular file");
       use[k] = ResultUse::kNotRegular;
+    } else if (run.params.replace == 'Y' && !may_replace(path)) {
+      std::fprintf(err,
+                   "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
+                   "-(NPTS/2) x DELTA); the pair is skipped and the file left as it is\n",
+                   path.c_str());
+      use[k] = ResultUse::kForeign;
     }
   }
   return use;

@@ -16,12 +16,16 @@ enum class ResultUse : unsigned char {
   kRepeated,    // an earlier pair has the same file
   kInput,       // the name is one of the run's own inputs
   kNotRegular,  // something other than a regular file stands under the name
+  kForeign,     // a SAC file that is no correlation, such as a station record
 };
 
 // Decides, for every pair, whether it may use its result name, and reports on `err` every
 // name used by more than one pair, every name that is one of the run's inputs (a listed record
 // or either list) and every name taken by something other than a regular file. The last two
 // are checked only for pairs whose stations are both usable: no other pair touches its file.
+// With replace Y an existing result is read first, and one whose time axis is not a result's
+// (a station record under a result's name, when the two lists were swapped) is reported and
+// kept; with N the header pass makes the same test before it completes a file.
 std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err);
 
 // "a, b and c": at most `shown` items, then how many more there are.

@@ -1,6 +1,7 @@
-// Progress line and result file of a computed pair, with its provisional header.
+// Progress line and result file of a computed pair, with its final header.
 #include "driver/result_writer.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,11 +19,11 @@ std::mutex& library_lock() {
 std::string write_failure(int nerr, int error) {
   if (error != 0) return std::strerror(error);
   switch (nerr) {
-    case 101:
+    case SACIO_ERR_OPEN:
       return "the file cannot be created";
-    case 115:
+    case SACIO_ERR_WRITE:
       return "fewer bytes written than requested";
-    case 1303:
+    case SACIO_ERR_NO_OVERWRITE:
       return "overwriting is not allowed (LOVROK is false)";
     default:
       return "write error " + std::to_string(nerr);
@@ -42,30 +43,52 @@ void set_integer(const char* field, int value) {
   setnhv(field, &value, &nerr, static_cast<int>(std::strlen(field)));
 }
 
+float result_begin(int nptlen, float dt) { return static_cast<float>(-(nptlen / 2)) * dt; }
+
+bool holds_correlation(int npts, float b, float dt) { return b == result_begin(npts, dt); }
+
 namespace {
 
-// Writes the stack of pair ij with its provisional header; a failure is counted and reported on
-// standard error.
-void write_result(const Run& run, int ij, int i, int j, Stack& stack) {
+// A station name without its leading and trailing blanks.
+std::string strip_blanks(const std::array<char, 10>& field) {
+  const std::string s = trimmed(std::string_view(field.data(), field.size()));
+  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
+}
+
+}  // namespace
+
+void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {
   const StationTable& t = *run.table;
-  const int nptlen = static_cast<int>(stack.yall.size());
-  const float dt = run.last.dt;
-  const float tbeg = static_cast<float>(-(nptlen / 2)) * dt;
-  const float tend = static_cast<float>((nptlen - 1) / 2) * dt;
-  float xdummy = 0.0f;
-  int nerr = 0;
-  std::lock_guard<std::mutex> hold(library_lock());
+  // Event name: the two station names without leading blanks, joined by a hyphen.
+  Name kevnm;
+  fill_field(kevnm, strip_blanks(t.station(i).kstnm) + "-" + strip_blanks(t.station(j).kstnm));
   newhdr();
-  set_integer("NPTS", nptlen);
+  set_integer("NPTS", np);
   set_real("DELTA", dt);
-  set_real("B", tbeg);
-  set_real("E", tend);
-  set_text("KSTNM", t.station(i).kstnm.data(), 10);
+  set_real("B", b);
+  set_text("KEVNM", kevnm.data(), static_cast<int>(kNameWidth));
   set_text("KCMPNM", t.station(j).kcmpnm.data(), 10);
   set_real("STLA", t.station(j).stla);
   set_real("STLO", t.station(j).stlo);
   set_real("EVLA", t.station(i).stla);
   set_real("EVLO", t.station(i).stlo);
+  set_real("DIST", static_cast<float>(g.dist));
+  set_real("AZ", static_cast<float>(g.az));
+  set_real("BAZ", static_cast<float>(g.baz));
+}
+
+namespace {
+
+// Writes the stack of pair ij with its final header, the very bytes the header pass would give
+// it, so that the pass finds nothing to change; a failure is counted and reported on standard
+// error.
+void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack& stack) {
+  const int nptlen = static_cast<int>(stack.yall.size());
+  const float dt = run.last.dt;
+  float xdummy = 0.0f;
+  int nerr = 0;
+  std::lock_guard<std::mutex> hold(library_lock());
+  set_final_header(run, i, j, g, nptlen, dt, result_begin(nptlen, dt));
   wsac0(run.name(ij).data(), &xdummy, stack.yall.data(), &nerr, static_cast<int>(kNameWidth));
   const int error = errno;
   if (run.tally != nullptr) run.tally->taken(ij);
@@ -99,7 +122,7 @@ void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
       .integer(j)
       .real(t.station(j).stlo)
       .print();
-  write_result(run, ij, i, j, stack);
+  write_result(run, ij, i, j, g, stack);
 }
 
 }  // namespace xcn

@@ -14,9 +14,20 @@ namespace xcn {
 // One process-wide lock around every use of the SAC library from the pair loop.
 std::mutex& library_lock();
 
-// Prints the progress line of a computed pair and writes its result file; a write that fails
-// gets a line on standard error and counts in the run's tally.
+// Prints the progress line of a computed pair and writes its result file with its final header;
+// a write that fails gets a line on standard error and counts in the run's tally.
 void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack);
+
+// Begin time of a result of nptlen samples at dt: lag 0 at sample nptlen/2 + 1.
+float result_begin(int nptlen, float dt);
+// Whether a SAC file's time axis is that of a result (a record's is not): the tool replaces or
+// completes nothing else under a result's name.
+bool holds_correlation(int npts, float b, float dt);
+
+// Sets, on a fresh header, the final header of pair (i, j) for np samples at dt from b: both
+// stations, the event name "STA1-STA2" and the pair geometry g. The pair loop writes a result
+// with it, and the header pass completes an existing result with it.
+void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b);
 
 // Why wsac0 failed: the system's reason (`error`, errno after the call) or, when no system
 // call failed, the meaning of its error number.

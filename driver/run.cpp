@@ -88,7 +88,9 @@ int run_phases(Run& run) {
   for (int ij = 1; ij <= pairs.size(); ++ij) {
     const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];
     // A result the run would have written or completed, and refused to touch.
-    if (use == ResultUse::kInput || use == ResultUse::kNotRegular) tally.failed(ij);
+    if (use == ResultUse::kInput || use == ResultUse::kNotRegular || use == ResultUse::kForeign) {
+      tally.failed(ij);
+    }
   }
 
   print_pair_table(run);

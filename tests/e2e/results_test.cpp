@@ -1,8 +1,8 @@
 // End-to-end results: values against an independent double-precision correlation, the same
 // bytes for any number of workers, and a killed run completed by a rerun.
 #include <gtest/gtest.h>
-
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -43,8 +43,9 @@ void dft(std::vector<cd>& a, int sign) {
   dft(even, sign);
   dft(odd, sign);
   for (std::size_t k = 0; k < n / 2; ++k) {
-    const cd t = std::polar(1.0, sign * 2.0 * M_PI * static_cast<double>(k) /
-                                     static_cast<double>(n)) * odd[k];
+    const cd t =
+        std::polar(1.0, sign * 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n)) *
+        odd[k];
     a[k] = even[k] + t;
     a[k + n / 2] = even[k] - t;
   }
@@ -85,7 +86,8 @@ std::vector<double> expected_stack(const std::vector<float>& first,
     // Lag L = k - 1000 of the result is the circular correlation at L.
     for (int k = 0; k < nptlen; ++k) {
       const int lag = k - nptlen / 2;
-      sum[static_cast<std::size_t>(k)] += p[static_cast<std::size_t>((lag + npt) % npt)].real() / npt;
+      sum[static_cast<std::size_t>(k)] +=
+          p[static_cast<std::size_t>((lag + npt) % npt)].real() / npt;
     }
     ++count;
   }
@@ -109,7 +111,8 @@ TEST(Results, AgreeWithAnIndependentDoublePrecisionCorrelation) {
   const auto want = expected_stack(a, b, false);
   ASSERT_EQ(cross.size(), want.size());
   double worst = 0;
-  for (std::size_t k = 0; k < want.size(); ++k) worst = std::max(worst, std::abs(cross[k] - want[k]));
+  for (std::size_t k = 0; k < want.size(); ++k)
+    worst = std::max(worst, std::abs(cross[k] - want[k]));
   EXPECT_LT(worst, 2e-5);
   // The peak stands 7 s after lag 0: a later arrival at the second station is a positive lag.
   const auto peak = std::max_element(cross.begin(), cross.end()) - cross.begin();
@@ -162,8 +165,10 @@ int progress_lines(const std::string& out) {
   return n;
 }
 
-// An old result of the same pair from an earlier run: ten samples of 7.
-Record old_result() { return {"OLD", "BHZ", 0.0f, 0.0f, 1.0f, std::vector<float>(10, 7.0f)}; }
+// An old result of the same pair from an earlier run: ten samples of 7 around lag 0.
+Record old_result() {
+  return {"OLD", "BHZ", 0.0f, 0.0f, 1.0f, std::vector<float>(10, 7.0f), -5.0f};
+}
 
 bool is_old_result(const SacBytes& f) {
   const auto y = f.samples();
@@ -231,6 +236,79 @@ TEST(Results, AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest) {
   }
   EXPECT_EQ(old_left, 0);
   EXPECT_EQ(finished, want);
+}
+
+struct FileStamp {
+  ino_t inode;
+  std::int64_t mtime_ns;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// Inode and modification time of every file in the folder: a write through a temporary and a
+// rename gives a new inode, one in place a new time.
+std::map<std::string, FileStamp> stamps(const Network& net) {
+  std::map<std::string, FileStamp> out;
+  for (const auto& e : fs::directory_iterator(net.dir())) {
+    struct stat st {};
+    if (stat(e.path().c_str(), &st) != 0) continue;
+    out[e.path().filename().string()] = {st.st_ino,
+                                         st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+  }
+  return out;
+}
+
+// Results are written once, with their final header: the header pass of the same run and of a
+// rerun with N finds nothing to change and writes nothing.
+TEST(Results, ARerunWithNWritesNothing) {
+  Network net;
+  noisy_network(net, 4, 3000);
+  ASSERT_EQ(net.run("B", "Y", 2).status, 0);
+  const auto before = stamps(net);
+  const auto bytes = results_of(net);
+  const RunResult again = net.run("B", "N", 2);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(progress_lines(again.out), 0);
+  EXPECT_EQ(stamps(net), before);
+  EXPECT_EQ(results_of(net), bytes);
+
+  // A result whose header was spoiled is completed again, and only that one.
+  std::string raw = read_bytes(net.file("p1_2.sac"));
+  raw.replace(448, 16, "SPOILED         ");
+  write_bytes(net.file("p1_2.sac"), raw);
+  const auto spoiled_stamps = stamps(net);
+  ASSERT_EQ(net.run("B", "N", 2).status, 0);
+  const auto after = stamps(net);
+  for (const auto& [name, stamp] : spoiled_stamps) {
+    EXPECT_EQ(after.at(name) == stamp, name != "p1_2.sac") << name;
+  }
+  EXPECT_EQ(results_of(net), bytes);
+}
+
+// After a run, the two lists given the other way round name the station records as results:
+// neither the header pass (N) nor the pair loop (Y) may touch them.
+TEST(Results, ListsGivenTheOtherWayRoundLeaveTheRecordsAlone) {
+  Network net;
+  noisy_network(net, 3, 3000);
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  std::map<std::string, std::string> records;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string name = "st" + std::to_string(i) + ".sac";
+    records[name] = read_bytes(net.file(name));
+  }
+  for (const char* replace : {"N", "Y"}) {
+    SCOPED_TRACE(replace);
+    const RunResult r =
+        run_program(tool(), {"names", "stations", "B", replace}, net.dir(), {"OMP_NUM_THREADS=2"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    for (const auto& [name, bytes] : records) {
+      EXPECT_EQ(read_bytes(net.file(name)), bytes) << name;
+      EXPECT_EQ(count_of(r.err, "xcorrnet_v3: result \"" + name +
+                                    "\" holds no correlation (its begin time is not -(NPTS/2) x "
+                                    "DELTA)"),
+                1)
+          << r.err;
+    }
+  }
 }
 
 }  // namespace

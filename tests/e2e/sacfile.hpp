@@ -20,6 +20,7 @@ struct Record {
   float stlo = 0.0f;
   float delta = 1.0f;
   std::vector<float> samples;
+  float b = 0.0f;  // begin time; a result's is -(NPTS/2) x DELTA
 };
 
 // Writes a station record with a fresh header; returns the library's error number.
@@ -27,10 +28,9 @@ inline int write_record(const std::string& path, const Record& r) {
   int nerr = 0;
   newhdr();
   const int npts = static_cast<int>(r.samples.size());
-  const float b = 0.0f;
   setnhv("NPTS", &npts, &nerr, -1);
   setfhv("DELTA", &r.delta, &nerr, -1);
-  setfhv("B", &b, &nerr, -1);
+  setfhv("B", &r.b, &nerr, -1);
   setkhv("KSTNM", r.kstnm.c_str(), &nerr, -1, -1);
   setkhv("KCMPNM", r.kcmpnm.c_str(), &nerr, -1, -1);
   setfhv("STLA", &r.stla, &nerr, -1);
