@@ -31,7 +31,7 @@ std::string identity(const struct stat& st) {
 class FileKeys {
  public:
   std::string key(const std::string& path, const struct stat* st) {
-    if (st != nullptr) return "f" + identity(*st);
+    if (st != nullptr) return std::string("f").append(identity(*st));
     const fs::path p(path);
     const std::string leaf = p.filename().string();
     if (!leaf.empty() && leaf != "." && leaf != "..") {
@@ -40,11 +40,11 @@ class FileKeys {
       auto [it, fresh] = folders_.try_emplace(folder);
       struct stat d;
       if (fresh && ::stat(folder.c_str(), &d) == 0 && S_ISDIR(d.st_mode)) it->second = identity(d);
-      if (!it->second.empty()) return "e" + it->second + "/" + leaf;
+      if (!it->second.empty()) return std::string("e").append(it->second).append("/").append(leaf);
     }
     std::error_code ec;
     const fs::path full = fs::absolute(p, ec);
-    return "t" + (ec ? p : full).lexically_normal().string();
+    return std::string("t").append((ec ? p : full).lexically_normal().string());
   }
 
  private:
