@@ -35,8 +35,8 @@ class FileKeys {
     const fs::path p(path);
     const std::string leaf = p.filename().string();
     if (!leaf.empty() && leaf != "." && leaf != "..") {
-      std::string folder = p.parent_path().string();
-      if (folder.empty()) folder = ".";
+      const std::string parent = p.parent_path().string();
+      const std::string folder = parent.empty() ? std::string(".") : parent;
       auto [it, fresh] = folders_.try_emplace(folder);
       struct stat d;
       if (fresh && ::stat(folder.c_str(), &d) == 0 && S_ISDIR(d.st_mode)) it->second = identity(d);
