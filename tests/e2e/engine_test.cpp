@@ -191,7 +191,7 @@ TEST(Engine, ReportsUnreadableSettingsAndRunsWithTheDefaults) {
        "megabytes; using half the physical memory\n"},
       {"XCN_MEMORY_BUDGET=-5", "XCN_MEMORY_BUDGET=\"-5\" is not a positive number"},
       {"XCN_ENGINE=quick",
-       "xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is neither plain nor fast; using the fast "
+       "xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is not plain, fast or matrix; using the fast "
        "engine\n"},
   };
   for (const auto& c : cases) {
