@@ -1,7 +1,6 @@
 // End-to-end results: values against an independent double-precision correlation, the same
 // bytes for any number of workers, and a killed run completed by a rerun.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <algorithm>
@@ -43,8 +42,9 @@ void dft(std::vector<cd>& a, int sign) {
   dft(even, sign);
   dft(odd, sign);
   for (std::size_t k = 0; k < n / 2; ++k) {
-    const cd t = std::polar(1.0, sign * 2.0 * M_PI * static_cast<double>(k) /
-                                     static_cast<double>(n)) * odd[k];
+    const cd t =
+        std::polar(1.0, sign * 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n)) *
+        odd[k];
     a[k] = even[k] + t;
     a[k + n / 2] = even[k] - t;
   }
@@ -85,7 +85,8 @@ std::vector<double> expected_stack(const std::vector<float>& first,
     // Lag L = k - 1000 of the result is the circular correlation at L.
     for (int k = 0; k < nptlen; ++k) {
       const int lag = k - nptlen / 2;
-      sum[static_cast<std::size_t>(k)] += p[static_cast<std::size_t>((lag + npt) % npt)].real() / npt;
+      sum[static_cast<std::size_t>(k)] +=
+          p[static_cast<std::size_t>((lag + npt) % npt)].real() / npt;
     }
     ++count;
   }
@@ -109,7 +110,8 @@ TEST(Results, AgreeWithAnIndependentDoublePrecisionCorrelation) {
   const auto want = expected_stack(a, b, false);
   ASSERT_EQ(cross.size(), want.size());
   double worst = 0;
-  for (std::size_t k = 0; k < want.size(); ++k) worst = std::max(worst, std::abs(cross[k] - want[k]));
+  for (std::size_t k = 0; k < want.size(); ++k)
+    worst = std::max(worst, std::abs(cross[k] - want[k]));
   EXPECT_LT(worst, 2e-5);
   // The peak stands 7 s after lag 0: a later arrival at the second station is a positive lag.
   const auto peak = std::max_element(cross.begin(), cross.end()) - cross.begin();

@@ -402,8 +402,7 @@ TEST(WriteFaults, AResultNameTakenByADirectoryIsLeftAlone) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(count_of(r.out, " ERROR  101: Cannot open file p1_2.sac (System error occurred.)\n"), 1)
       << r.out;
-  EXPECT_EQ(r.err,
-            "xcorrnet_v3: result \"p1_2.sac\" is a directory; left as it is\n");
+  EXPECT_EQ(r.err, "xcorrnet_v3: result \"p1_2.sac\" is a directory; left as it is\n");
   EXPECT_EQ(read_bytes(net.file("p1_2.sac") / "keep"), "kept");
   for (const char* name : {"p1_1.sac", "p1_3.sac", "p2_2.sac", "p2_3.sac", "p3_3.sac"}) {
     EXPECT_EQ(fs::file_size(net.file(name)), kResultBytes) << name;
