@@ -143,6 +143,8 @@ class PairEngine {
     std::vector<Complex> spec_i, spec_j;  // spectra made on demand
     std::vector<Complex> yw;
     std::vector<Job> jobs;
+    double pairs_cpu_s = 0.0;
+    double writing_cpu_s = 0.0;
   };
   // The pairs of station group p with station group q (those with i <= j).
   struct Unit {
@@ -347,6 +349,8 @@ const Complex* PairEngine::spectrum(int i, std::size_t k, std::vector<Complex>& 
 }
 
 void PairEngine::run_unit(const Unit& unit, Worker& wk) {
+  const double cpu = thread_cpu_seconds();
+  double writing = 0.0;
   std::size_t count = 0;
   int windows = 0;
   for (int i = unit.p.first; i <= unit.p.last; ++i) {
@@ -399,8 +403,12 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
   }
   for (Job& job : jobs) {
     job.stack.finish();
+    const double write_start = thread_cpu_seconds();
     finish_pair(run_, job.ij, job.geometry, job.stack);
+    writing += thread_cpu_seconds() - write_start;
   }
+  wk.writing_cpu_s += writing;
+  wk.pairs_cpu_s += thread_cpu_seconds() - cpu - writing;
 }
 
 EngineReport PairEngine::run() {
@@ -426,6 +434,10 @@ EngineReport PairEngine::run() {
     }
     release(tiles_[a]);
     held[a] = false;
+  }
+  for (const Worker& wk : workers_) {
+    report_.pairs_cpu_s += wk.pairs_cpu_s;
+    report_.writing_cpu_s += wk.writing_cpu_s;
   }
   return report_;
 }

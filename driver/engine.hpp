@@ -51,13 +51,15 @@ struct EngineReport {
   std::size_t stations_per_tile = 0;  // most stations in one tile
   std::size_t bytes = 0;              // spectra of every station, kept all at once
   std::size_t peak_bytes = 0;         // spectra held at most at one time
+  // Processor time of the pair stage over all workers: the correlations (products, transforms,
+  // stacking), and the progress lines and result files.
+  double pairs_cpu_s = 0.0;
+  double writing_cpu_s = 0.0;
   // The matrix engine's own.
-  double products_s = 0.0;   // matrix products of all bins (within pairs_s)
-  double writing_s = 0.0;    // progress lines and result files, summed over workers
-  double exact_s = 0.0;      // pairs on the exact engine's path (within pairs_s)
-  double pairs_cpu_s = 0.0;  // processor time of the pair stage, all workers
-  int block = 0;             // stations per block of a product
-  long exact_pairs = 0;      // pairs given to the exact engine
+  double products_s = 0.0;  // matrix products of all bins (within pairs_s)
+  double exact_s = 0.0;     // pairs on the exact engine's path (within pairs_s)
+  int block = 0;            // stations per block of a product
+  long exact_pairs = 0;     // pairs given to the exact engine
 };
 
 // Runs the pair loop with the engine over all workers of the parallel runtime, keeping at most

@@ -70,7 +70,6 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <span>
 #include <unordered_map>
@@ -83,6 +82,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
+#include "signal/xcorr_whiten.hpp"
 
 // OpenBLAS's own call; another BLAS may lack it.
 #pragma weak openblas_set_num_threads
@@ -93,14 +93,9 @@ bool matrix_engine_available() { return true; }
 
 namespace {
 
-constexpr int kChunk = 8;   // windows transformed before they are spread over the bins
+// Windows transformed before they are spread over the bins: a few cache lines per bin.
+constexpr int kChunk = 32;
 constexpr int kGather = 8;  // pairs gathered from a product row at once: one cache line
-
-double cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // Each BLAS call runs on the worker that makes it. OpenBLAS built for OpenMP does so anyway
 // inside a parallel region; its threads built otherwise are turned off here. Setting its count
@@ -149,13 +144,15 @@ class MatrixEngine {
   };
   struct Worker {
     std::vector<float> window;
-    std::vector<Complex> spectra;   // kChunk window spectra, then their unit spectra
+    std::vector<Complex> spectrum;  // one window's
+    std::vector<Complex> unit;      // kChunk unit spectra, bins 0 .. npt/2
     std::vector<double> power;      // a station's power spectrum while it is summed
     std::vector<Complex> gathered;  // kGather stacked spectra, bin by bin
     std::vector<Complex> yw;
     std::vector<float> yy;
     Stack stack;
-    double writing_s = 0.0;
+    double pairs_cpu_s = 0.0;
+    double writing_cpu_s = 0.0;
   };
   // A tile of members with unit spectra: bin k, then station row, then window.
   struct HeldTile {
@@ -184,7 +181,9 @@ class MatrixEngine {
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   void multiply(const Block& b);
+  void multiply_bin(const Block& b, std::size_t k);
   void finish_block(const Block& b);
+  void finish_row(const Block& b, int r, Worker& wk);
   void powers_left();
   void run_autos();
   void finish(int i, int j, int count, Worker& wk);
@@ -217,8 +216,8 @@ class MatrixEngine {
   MatrixPlan plan_tiles_;
   PageBuffer<Complex> stacked_;  // stacked spectra of the block in work: bin, row, column
   std::vector<Worker> workers_;
+  std::vector<Complex> ones_;  // divides a spectrum by its modulus through the kernel's own loop
   std::size_t held_ = 0;
-  double build_cpu_s_ = 0.0;
   EngineReport report_;
 };
 
@@ -233,13 +232,15 @@ MatrixEngine::MatrixEngine(const Run& run, const WindowTable& windows, std::size
       nptlen_(static_cast<std::size_t>(windows.settings.nptlen)),
       budget_(budget),
       member_of_(static_cast<std::size_t>(n_), -1),
-      workers_(static_cast<std::size_t>(std::max(1, omp_get_max_threads()))) {}
+      workers_(static_cast<std::size_t>(std::max(1, omp_get_max_threads()))),
+      ones_(nb_, Complex{1.0f, 0.0f}) {}
 
 MatrixEngine::Worker& MatrixEngine::worker() {
   Worker& wk = workers_[static_cast<std::size_t>(omp_get_thread_num())];
   if (wk.yw.size() < npt_) {
     wk.window.resize(nptlen_);
-    wk.spectra.resize(kChunk * npt_);
+    wk.spectrum.resize(npt_);
+    wk.unit.resize(kChunk * nb_);
     wk.power.resize(nb_);
     wk.gathered.resize(kGather * nb_);
     wk.yw.resize(npt_);
@@ -249,8 +250,8 @@ MatrixEngine::Worker& MatrixEngine::worker() {
 }
 
 std::size_t MatrixEngine::worker_bytes() const {
-  return 2 * nptlen_ * sizeof(float) + (kChunk + 1) * npt_ * sizeof(Complex) +
-         nb_ * sizeof(double) + kGather * nb_ * sizeof(Complex);
+  return 2 * nptlen_ * sizeof(float) + 2 * npt_ * sizeof(Complex) + nb_ * sizeof(double) +
+         (kChunk + kGather) * nb_ * sizeof(Complex);
 }
 
 // The members are the usable stations of the most common record length (the longer on a tie);
@@ -331,18 +332,20 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
   const float* record = table_.row(m.station);
   const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * windows_ : 0;
   if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
+  const detail::SpectrumIsa isa = detail::spectrum_isa();
   for (std::size_t w0 = 0; w0 < windows_; w0 += kChunk) {
     const std::size_t chunk = std::min<std::size_t>(kChunk, windows_ - w0);
     for (std::size_t c = 0; c < chunk; ++c) {
       const std::size_t w = w0 + c;
-      Complex* x = wk.spectra.data() + c * npt_;
+      Complex* u = wk.unit.data() + c * nb_;
       if (!s.passes(w)) {
         // Exact zeros: a rejected window adds nothing to any pair.
-        std::fill_n(x, nb_, Complex{0.0f, 0.0f});
+        std::fill_n(u, nb_, Complex{0.0f, 0.0f});
         continue;
       }
+      const Complex* x = wk.spectrum.data();
       std::copy_n(record + wt_.offsets[w], nptlen_, wk.window.begin());
-      window_spectrum(plan_, wk.window, std::span<Complex>(x, npt_));
+      window_spectrum(plan_, wk.window, wk.spectrum);
       if (keys) {
         // A window of zeros correlates to zeros on either path; its key would only mislead.
         const bool zero =
@@ -358,16 +361,13 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
           wk.power[k] += re * re + im * im;
         }
       }
-      if (!tile) continue;
-      for (std::size_t k = 0; k < nb_; ++k) {
-        const float a = modulus(x[k]);
-        x[k] = a == 0.0f ? Complex{0.0f, 0.0f} : Complex{x[k].re / a, x[k].im / a};
-      }
+      // X conj(1) / |X conj(1)| is X / |X|, and 0 where |X| is: the kernel's whitening loop.
+      if (tile) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
     }
     if (!tile) continue;
     Complex* dst = tile->a.data() + static_cast<std::size_t>(row) * windows_ + w0;
     for (std::size_t k = 0; k < nb_; ++k, dst += bin_stride) {
-      for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.spectra[c * npt_ + k];
+      for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.unit[c * nb_ + k];
     }
   }
   if (power) {
@@ -377,7 +377,6 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
 
 void MatrixEngine::build(HeldTile& tile) {
   const Clock::time_point start = Clock::now();
-  const double cpu = cpu_seconds();
   tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * windows_);
   parallel_for(tile.count, [&](int r) {
     const std::size_t c = static_cast<std::size_t>(tile.first + r);
@@ -390,7 +389,6 @@ void MatrixEngine::build(HeldTile& tile) {
   held_ += tile.a.bytes();
   report_.peak_bytes = std::max(report_.peak_bytes, held_);
   report_.spectra_s += seconds_since(start);
-  build_cpu_s_ += cpu_seconds() - cpu;
 }
 
 void MatrixEngine::release(HeldTile& tile) {
@@ -473,41 +471,55 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
 // (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
 void MatrixEngine::multiply(const Block& b) {
   const Clock::time_point start = Clock::now();
-  const std::size_t rows = static_cast<std::size_t>(b.rows);
-  const std::size_t cols = static_cast<std::size_t>(b.cols);
-  const std::size_t stride_a = static_cast<std::size_t>(b.ta->count) * windows_;
-  const std::size_t stride_b = static_cast<std::size_t>(b.tb->count) * windows_;
-  const int k_count = static_cast<int>(windows_);
   parallel_for(static_cast<int>(nb_), [&](int bin) {
-    const std::size_t k = static_cast<std::size_t>(bin);
-    Complex* c = stacked_.data() + k * rows * cols;
-    if (k_count == 0) {
-      std::fill_n(c, rows * cols, Complex{0.0f, 0.0f});
-      return;
-    }
-    const Complex* a = b.ta->a.data() + k * stride_a + static_cast<std::size_t>(b.r0) * windows_;
-    if (b.diagonal) {
-      // The upper triangle only: the pairs i < j of one block.
-      cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, k_count, 0.0f,
-                  c, b.rows);
-      return;
-    }
-    const Complex* bt = b.tb->a.data() + k * stride_b + static_cast<std::size_t>(b.c0) * windows_;
-    const Complex one{1.0f, 0.0f};
-    const Complex zero{0.0f, 0.0f};
-    cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a,
-                k_count, bt, k_count, &zero, c, b.cols);
+    const double cpu = thread_cpu_seconds();
+    multiply_bin(b, static_cast<std::size_t>(bin));
+    worker().pairs_cpu_s += thread_cpu_seconds() - cpu;
   });
   report_.products_s += seconds_since(start);
+}
+
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k) {
+  const std::size_t rows = static_cast<std::size_t>(b.rows);
+  const std::size_t cols = static_cast<std::size_t>(b.cols);
+  const int k_count = static_cast<int>(windows_);
+  Complex* c = stacked_.data() + k * rows * cols;
+  if (k_count == 0) {
+    std::fill_n(c, rows * cols, Complex{0.0f, 0.0f});
+    return;
+  }
+  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
+                     static_cast<std::size_t>(b.r0) * windows_;
+  if (b.diagonal) {
+    // The upper triangle only: the pairs i < j of one block.
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, k_count, 0.0f, c,
+                b.rows);
+    return;
+  }
+  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
+                      static_cast<std::size_t>(b.c0) * windows_;
+  const Complex one{1.0f, 0.0f};
+  const Complex zero{0.0f, 0.0f};
+  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a,
+              k_count, bt, k_count, &zero, c, b.cols);
 }
 
 // Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
 // divided by its count and written.
 void MatrixEngine::finish_block(const Block& b) {
-  const std::size_t cols = static_cast<std::size_t>(b.cols);
-  const std::size_t plane = static_cast<std::size_t>(b.rows) * cols;
   parallel_for(b.rows, [&](int r) {
     Worker& wk = worker();
+    const double cpu = thread_cpu_seconds();
+    const double writing = wk.writing_cpu_s;
+    finish_row(b, r, wk);
+    wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
+  });
+}
+
+void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
+  const std::size_t cols = static_cast<std::size_t>(b.cols);
+  const std::size_t plane = static_cast<std::size_t>(b.rows) * cols;
+  {
     const int i = station_of(*b.ta, b.r0 + r);
     const int mi = member_of_[static_cast<std::size_t>(i - 1)];
     for (int c = b.diagonal ? r + 1 : 0; c < b.cols; c += kGather) {
@@ -537,7 +549,7 @@ void MatrixEngine::finish_block(const Block& b) {
         finish(i, js[g], overlap(mi, member_of_[static_cast<std::size_t>(js[g] - 1)]), wk);
       }
     }
-  });
+  }
 }
 
 // Power spectra of the members whose auto pair is computed and that no tile has built.
@@ -548,14 +560,12 @@ void MatrixEngine::powers_left() {
   }
   if (left.empty()) return;
   const Clock::time_point start = Clock::now();
-  const double cpu = cpu_seconds();
   parallel_for(static_cast<int>(left.size()), [&](int k) {
     const Member& m = member(left[static_cast<std::size_t>(k)]);
     take_spectra(m, nullptr, 0, power_.data() + static_cast<std::size_t>(m.power) * nb_, nullptr,
                  worker());
   });
   report_.spectra_s += seconds_since(start);
-  build_cpu_s_ += cpu_seconds() - cpu;
 }
 
 void MatrixEngine::run_autos() {
@@ -568,10 +578,13 @@ void MatrixEngine::run_autos() {
     const Member& m = member(mi);
     if (!pair_wanted(run_, pair_number(n_, m.station, m.station))) return;
     Worker& wk = worker();
+    const double cpu = thread_cpu_seconds();
+    const double writing = wk.writing_cpu_s;
     const float* p = power_.data() + static_cast<std::size_t>(m.power) * nb_;
     for (std::size_t b = 0; b < nb_; ++b) wk.yw[b] = {p[b], 0.0f};
     for (std::size_t b = 1; b + 1 < nb_; ++b) wk.yw[npt_ - b] = {p[b], 0.0f};
     finish(m.station, m.station, overlap(mi, mi), wk);
+    wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
   });
 }
 
@@ -582,15 +595,14 @@ void MatrixEngine::finish(int i, int j, int count, Worker& wk) {
   wk.stack.set_sum(wk.yy, count);
   wk.stack.finish();
   const Geometry g = pair_geometry(table_.station(i), table_.station(j));
-  const Clock::time_point start = Clock::now();
+  const double start = thread_cpu_seconds();
   finish_pair(run_, pair_number(n_, i, j), g, wk.stack);
-  wk.writing_s += seconds_since(start);
+  wk.writing_cpu_s += thread_cpu_seconds() - start;
 }
 
 EngineReport MatrixEngine::run() {
   single_threaded_blas();
   const Clock::time_point start = Clock::now();
-  const double cpu = cpu_seconds();
   choose_members();
   held_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t) +
           static_cast<std::size_t>(omp_get_num_procs()) * worker_bytes();
@@ -609,9 +621,13 @@ EngineReport MatrixEngine::run() {
     if (!table_.station(i).usable) continue;
     for (int j = i; j <= n_; ++j) report_.exact_pairs += table_.station(j).usable && take(i, j);
   }
-  for (const Worker& wk : workers_) report_.writing_s += wk.writing_s;
+  report_.pairs_cpu_s = exact.pairs_cpu_s;
+  report_.writing_cpu_s = exact.writing_cpu_s;
+  for (const Worker& wk : workers_) {
+    report_.pairs_cpu_s += wk.pairs_cpu_s;
+    report_.writing_cpu_s += wk.writing_cpu_s;
+  }
   report_.pairs_s = seconds_since(start) - report_.spectra_s;
-  report_.pairs_cpu_s = cpu_seconds() - cpu - build_cpu_s_;
   return report_;
 }
 

@@ -70,6 +70,9 @@ class PageBuffer {
     if (bytes_ == 0) return;
     void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
+    // Large pages where the system allows them: fewer faults on first touch, and spectra read
+    // bin by bin across a large store stay within the address cache.
+    if (bytes_ >= (std::size_t{2} << 20)) madvise(p, bytes_, MADV_HUGEPAGE);
     data_ = static_cast<T*>(p);
   }
   ~PageBuffer() {
