@@ -56,10 +56,10 @@ struct EngineReport {
   double pairs_cpu_s = 0.0;
   double writing_cpu_s = 0.0;
   // The matrix engine's own.
-  double products_s = 0.0;  // matrix products of all bins (within pairs_s)
-  double exact_s = 0.0;     // pairs on the exact engine's path (within pairs_s)
-  int block = 0;            // stations per block of a product
-  long exact_pairs = 0;     // pairs given to the exact engine
+  double products_cpu_s = 0.0;  // processor time of the matrix products (within pairs_cpu_s)
+  double exact_s = 0.0;         // pairs on the exact engine's path (within pairs_s)
+  int block = 0;                // stations per block of a product
+  long exact_pairs = 0;         // pairs given to the exact engine
 };
 
 // Runs the pair loop with the engine over all workers of the parallel runtime, keeping at most

@@ -41,16 +41,16 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
                  static_cast<double>(engine.bytes) / kMiB,
                  static_cast<double>(engine.peak_bytes) / kMiB);
   } else if (settings.engine == EngineKind::kMatrix) {
-    std::fprintf(err,
-                 "xcorrnet_v3: timing: matrix engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
-                 "(processor: correlation %.3f s, writing %.3f s; products %.3f s, exact path "
-                 "%.3f s for %ld pairs); %d tiles of up to %zu stations, blocks of %d; unit "
-                 "spectra %.1f MiB, held at most %.1f MiB\n",
-                 engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
-                 engine.writing_cpu_s, engine.products_s, engine.exact_s, engine.exact_pairs,
-                 engine.tiles, engine.stations_per_tile, engine.block,
-                 static_cast<double>(engine.bytes) / kMiB,
-                 static_cast<double>(engine.peak_bytes) / kMiB);
+    std::fprintf(
+        err,
+        "xcorrnet_v3: timing: matrix engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
+        "(processor: correlation %.3f s of which products %.3f s, writing %.3f s; exact path "
+        "%.3f s for %ld pairs); %d tiles of up to %zu stations, blocks of %d; unit "
+        "spectra %.1f MiB, held at most %.1f MiB\n",
+        engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
+        engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs,
+        engine.tiles, engine.stations_per_tile, engine.block,
+        static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
   }
 }
 
