@@ -207,6 +207,9 @@ class MatrixEngine {
   const std::size_t nptlen_;
   const std::size_t budget_;
   std::size_t windows_ = 0;  // windows of the common length
+  std::size_t chunk_ = 1;    // windows spread over the bins at a time
+  int gather_ = 1;           // pairs gathered from a product row at a time
+  std::size_t fixed_ = 0;    // held throughout: power spectra and acceptance bits
   std::size_t words_ = 0;    // 64-bit words of acceptance bits per member
   std::vector<Member> members_;
   std::vector<int> member_of_;                     // station -> member, or -1
@@ -243,9 +246,9 @@ MatrixEngine::Worker& MatrixEngine::worker() {
   if (wk.yw.size() < npt_) {
     wk.window.resize(nptlen_);
     wk.spectrum.resize(npt_);
-    wk.unit.resize(kChunk * nb_);
+    wk.unit.resize(chunk_ * nb_);
     wk.power.resize(nb_);
-    wk.gathered.resize(kGather * nb_);
+    wk.gathered.resize(static_cast<std::size_t>(gather_) * nb_);
     wk.yw.resize(npt_);
     wk.yy.resize(nptlen_);
   }
@@ -254,7 +257,7 @@ MatrixEngine::Worker& MatrixEngine::worker() {
 
 std::size_t MatrixEngine::worker_bytes() const {
   return 2 * nptlen_ * sizeof(float) + 2 * npt_ * sizeof(Complex) + nb_ * sizeof(double) +
-         (kChunk + kGather) * nb_ * sizeof(Complex);
+         (chunk_ + static_cast<std::size_t>(gather_)) * nb_ * sizeof(Complex);
 }
 
 // The members are the usable stations of the most common record length (the longer on a tie);
@@ -308,6 +311,9 @@ void MatrixEngine::choose_members() {
   }
   power_.assign(static_cast<std::size_t>(powers) * nb_, 0.0f);
   new_keys_.resize(cross_.size());
+  chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
+  gather_ = std::clamp(static_cast<int>(cross_.size()), 1, kGather);
+  fixed_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t);
 }
 
 int MatrixEngine::overlap(int mi, int mj) const {
@@ -336,8 +342,8 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
   const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * windows_ : 0;
   if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
   const detail::SpectrumIsa isa = detail::spectrum_isa();
-  for (std::size_t w0 = 0; w0 < windows_; w0 += kChunk) {
-    const std::size_t chunk = std::min<std::size_t>(kChunk, windows_ - w0);
+  for (std::size_t w0 = 0; w0 < windows_; w0 += chunk_) {
+    const std::size_t chunk = std::min(chunk_, windows_ - w0);
     for (std::size_t c = 0; c < chunk; ++c) {
       const std::size_t w = w0 + c;
       Complex* u = wk.unit.data() + c * nb_;
@@ -425,7 +431,7 @@ void MatrixEngine::run_tiles() {
   if (cross_.empty()) return;
   const int count = static_cast<int>(cross_.size());
   plan_tiles_ = plan_matrix(count, windows_ * nb_ * sizeof(Complex), nb_ * sizeof(Complex),
-                            budget_ > held_ ? budget_ - held_ : 0);
+                            budget_ > fixed_ ? budget_ - fixed_ : 0);
   std::vector<HeldTile> tiles;
   for (int first = 0; first < count; first += plan_tiles_.tile) {
     tiles.push_back({first, std::min(plan_tiles_.tile, count - first), {}});
@@ -523,8 +529,8 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
   {
     const int i = station_of(*b.ta, b.r0 + r);
     const int mi = member_of_[static_cast<std::size_t>(i - 1)];
-    for (int c = b.diagonal ? r + 1 : 0; c < b.cols; c += kGather) {
-      const int group = std::min(kGather, b.cols - c);
+    for (int c = b.diagonal ? r + 1 : 0; c < b.cols; c += gather_) {
+      const int group = std::min(gather_, b.cols - c);
       int js[kGather];
       bool any = false;
       for (int g = 0; g < group; ++g) {
@@ -605,8 +611,9 @@ EngineReport MatrixEngine::run() {
   single_threaded_blas();
   const Clock::time_point start = Clock::now();
   choose_members();
-  held_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t) +
-          static_cast<std::size_t>(omp_get_num_procs()) * worker_bytes();
+  // The workers' buffers (a few hundred kilobytes each) are held besides what the budget plans
+  // for: tiles and blocks depend on the budget and the network, never on the worker count.
+  held_ = fixed_ + workers_.size() * worker_bytes();
   report_.peak_bytes = held_;
   run_tiles();
   powers_left();
