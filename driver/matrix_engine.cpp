@@ -71,6 +71,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -98,6 +99,9 @@ constexpr int kChunk = 32;
 // Pairs gathered from a product row at once: a few cache lines per bin, read while the
 // processor still holds them.
 constexpr int kGather = 32;
+// Results a worker keeps before it writes them in one turn: the writers then take turns a batch
+// at a time, not a file at a time.
+constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
 
 // Each BLAS call runs on the worker that makes it. OpenBLAS built for OpenMP does so anyway
 // inside a parallel region; its threads built otherwise are turned off here. Setting its count
@@ -152,7 +156,15 @@ class MatrixEngine {
     std::vector<Complex> gathered;  // kGather stacked spectra, bin by bin
     std::vector<Complex> yw;
     std::vector<float> yy;
-    Stack stack;
+    // Finished pairs waiting for the worker's turn to write.
+    struct Done {
+      int i = 0;
+      int j = 0;
+      Geometry geometry;
+      Stack stack;
+    };
+    std::vector<Done> done;
+    std::size_t pending = 0;
     double pairs_cpu_s = 0.0;
     double products_cpu_s = 0.0;
     double writing_cpu_s = 0.0;
@@ -190,6 +202,7 @@ class MatrixEngine {
   void powers_left();
   void run_autos();
   void finish(int i, int j, int count, Worker& wk);
+  void write_done(Worker& wk);
   int overlap(int mi, int mj) const;
   bool handled(int i, int j) const;
   const Member& member(int index) const { return members_[static_cast<std::size_t>(index)]; }
@@ -209,6 +222,8 @@ class MatrixEngine {
   std::size_t windows_ = 0;  // windows of the common length
   std::size_t chunk_ = 1;    // windows spread over the bins at a time
   int gather_ = 1;           // pairs gathered from a product row at a time
+  std::size_t batch_ = 1;    // finished pairs written in one turn
+  std::mutex writes_;        // the turn to write
   std::size_t fixed_ = 0;    // held throughout: power spectra and acceptance bits
   std::size_t words_ = 0;    // 64-bit words of acceptance bits per member
   std::vector<Member> members_;
@@ -251,13 +266,15 @@ MatrixEngine::Worker& MatrixEngine::worker() {
     wk.gathered.resize(static_cast<std::size_t>(gather_) * nb_);
     wk.yw.resize(npt_);
     wk.yy.resize(nptlen_);
+    wk.done.resize(batch_);
   }
   return wk;
 }
 
 std::size_t MatrixEngine::worker_bytes() const {
   return 2 * nptlen_ * sizeof(float) + 2 * npt_ * sizeof(Complex) + nb_ * sizeof(double) +
-         (chunk_ + static_cast<std::size_t>(gather_)) * nb_ * sizeof(Complex);
+         (chunk_ + static_cast<std::size_t>(gather_)) * nb_ * sizeof(Complex) +
+         batch_ * nptlen_ * sizeof(float);
 }
 
 // The members are the usable stations of the most common record length (the longer on a tie);
@@ -313,6 +330,8 @@ void MatrixEngine::choose_members() {
   new_keys_.resize(cross_.size());
   chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
   gather_ = std::clamp(static_cast<int>(cross_.size()), 1, kGather);
+  batch_ = std::clamp<std::size_t>(kBatchBytes / (nptlen_ * sizeof(float)), 1,
+                                   std::max<std::size_t>(cross_.size(), 1));
   fixed_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t);
 }
 
@@ -557,6 +576,7 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
       }
     }
   }
+  write_done(wk);
 }
 
 // Power spectra of the members whose auto pair is computed and that no tile has built.
@@ -591,6 +611,7 @@ void MatrixEngine::run_autos() {
     for (std::size_t b = 0; b < nb_; ++b) wk.yw[b] = {p[b], 0.0f};
     for (std::size_t b = 1; b + 1 < nb_; ++b) wk.yw[npt_ - b] = {p[b], 0.0f};
     finish(m.station, m.station, overlap(mi, mi), wk);
+    write_done(wk);
     wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
   });
 }
@@ -599,11 +620,26 @@ void MatrixEngine::run_autos() {
 // as the kernel does, divided by its count, printed and written.
 void MatrixEngine::finish(int i, int j, int count, Worker& wk) {
   correlation_cut(plan_, std::span<Complex>(wk.yw.data(), npt_), wk.yy);
-  wk.stack.set_sum(wk.yy, count);
-  wk.stack.finish();
-  const Geometry g = pair_geometry(table_.station(i), table_.station(j));
+  Worker::Done& d = wk.done[wk.pending++];
+  d.i = i;
+  d.j = j;
+  d.geometry = pair_geometry(table_.station(i), table_.station(j));
+  d.stack.set_sum(wk.yy, count);
+  d.stack.finish();
+  if (wk.pending == wk.done.size()) write_done(wk);
+}
+
+// Prints and writes the worker's finished pairs. Writing is one at a time anyway (the file
+// library's lock); taking turns per batch spares the workers a hand-over per file.
+void MatrixEngine::write_done(Worker& wk) {
+  if (wk.pending == 0) return;
+  const std::lock_guard<std::mutex> turn(writes_);
   const double start = thread_cpu_seconds();
-  finish_pair(run_, pair_number(n_, i, j), g, wk.stack);
+  for (std::size_t k = 0; k < wk.pending; ++k) {
+    Worker::Done& d = wk.done[k];
+    finish_pair(run_, pair_number(n_, d.i, d.j), d.geometry, d.stack);
+  }
+  wk.pending = 0;
   wk.writing_cpu_s += thread_cpu_seconds() - start;
 }
 

@@ -213,6 +213,20 @@ TEST(MatrixEngine, StacksTheWindowsTheExactEngineStacks) {
   for (const float v : samples_of(m.files.at(Network::pair_name(1, 2)))) ASSERT_TRUE(std::isnan(v));
 }
 
+TEST(MatrixEngine, GivesNaNWhereNoRecordHoldsAWindow) {
+  SKIP_WITHOUT_BLAS();
+  Network net;
+  Noise noise(3);
+  for (int k = 0; k < 3; ++k) {
+    net.add({"R" + std::to_string(k), "BHZ", 10.0f, 20.0f + static_cast<float>(k), 1.0f,
+             noise.series(1999)});
+  }
+  net.write_lists();
+  const Outcome exact = exact_run(net);
+  EXPECT_EQ(count_of_pair(exact.out, 1, 2), 0);
+  expect_matrix_agrees(net, exact, {}, "1999 samples");
+}
+
 TEST(MatrixEngine, SendsOtherLengthsAndRepeatedRecordsToTheExactPath) {
   SKIP_WITHOUT_BLAS();
   Network net;
