@@ -68,8 +68,8 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <omp.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <span>
@@ -79,7 +79,6 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 
 #include "driver/clock.hpp"
 #include "driver/geometry.hpp"
-#include "driver/plain_loop.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
@@ -151,9 +150,9 @@ class MatrixEngine {
   struct Worker {
     std::vector<float> window;
     std::vector<Complex> spectrum;  // one window's
-    std::vector<Complex> unit;      // kChunk unit spectra, bins 0 .. npt/2
+    std::vector<Complex> unit;      // chunk_ unit spectra, bins 0 .. npt/2
     std::vector<double> power;      // a station's power spectrum while it is summed
-    std::vector<Complex> gathered;  // kGather stacked spectra, bin by bin
+    std::vector<Complex> gathered;  // gather_ stacked spectra, bin by bin
     std::vector<Complex> yw;
     std::vector<float> yy;
     // Finished pairs waiting for the worker's turn to write.
@@ -375,10 +374,10 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
       std::copy_n(record + wt_.offsets[w], nptlen_, wk.window.begin());
       window_spectrum(plan_, wk.window, wk.spectrum);
       if (keys) {
-        // A window of zeros correlates to zeros on either path; its key would only mislead.
+        // A window of zeros correlates to zeros on either path, and a NaN fails the test.
         const bool zero =
             std::all_of(x, x + npt_, [](Complex v) { return v.re == 0.0f && v.im == 0.0f; });
-        if (!zero) {
+        if (!zero && !std::isnan(x[0].re) && !std::isnan(x[1].re)) {
           keys->push_back({static_cast<std::uint32_t>(w), key_bits(x[0].re), key_bits(x[1].re)});
         }
       }
