@@ -26,11 +26,13 @@ test-asan:
 
 # The end-to-end tests under ThreadSanitizer, with clang and its own OpenMP runtime (libomp), whose
 # Archer tool tells the sanitizer about OpenMP's barriers and locks (libgomp would give false
-# alarms). The pair loop runs with four workers unless a test asks for another count.
+# alarms); so the matrix engine links the OpenBLAS built on its own threads, which it keeps at one
+# (the OpenMP one would bring libgomp). The pair loop runs with four workers unless a test asks
+# for another count.
 ARCHER ?= $(dir $(realpath $(shell command -v clang++)))../lib/libarcher.so
 test-tsan:
 	$(CMAKE) -S . -B build-tsan $(CONFIG) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DXCN_SANITIZE=thread
+	  -DXCN_SANITIZE=thread -DXCN_BLAS_THREADS=pthread
 	$(CMAKE) --build build-tsan -j $(JOBS) --target xcorrnet_v3 test_e2e
 	rm -f build-tsan/tsan.*
 	cd build-tsan && suites=$$(./test_e2e --gtest_list_tests | sed -n 's/^\([A-Za-z0-9_]*\)\.$$/\1/p' \
@@ -42,7 +44,8 @@ test-tsan:
 
 # Every fuzz target for FUZZ_SECONDS each (libFuzzer, clang), in build-fuzz/; fails on a crash.
 FUZZ_SECONDS ?= 60
-# Flags of the end-to-end benchmark, e.g. BENCH_E2E=--skip-plain (the plain loop takes minutes).
+# Flags of the end-to-end benchmark, e.g. BENCH_E2E=--skip-plain (the plain loop takes minutes) or
+# --skip-big (the matrix engine's 1000-station day: minutes, 5 GB of memory and of result files).
 BENCH_E2E ?=
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++

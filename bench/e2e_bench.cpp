@@ -1,18 +1,22 @@
-// End-to-end benchmark: xcorrnet_v3 on synthetic one-day networks at 1 Hz in mode B, with the
-// pair engine, the plain pair loop, and the plain pair loop on the reference FFT (the tool as it
-// was before either was made fast), timed, measured for peak memory and compared file by file;
-// then the largest network again under a small memory budget.
+// End-to-end benchmark: xcorrnet_v3 on synthetic one-day networks at 1 Hz in mode B. The exact
+// engine (the default) and the matrix engine side by side on each network: pair stage per pair,
+// wall time, peak memory and the matrix engine's largest deviation from the exact results; on
+// networks of up to 100 stations also the plain pair loop and the plain loop on the reference
+// FFT (the tool as it was before either engine), compared file by file; the smallest network
+// again under a small memory budget; then a thousand-station day with the matrix engine alone.
 //
-// Usage: bench_e2e [--stations 20,100] [--repeat 3] [--workers 2] [--skip-plain]
-//                  [--skip-reference] [--budget MIB] [--keep DIR]
+// Usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] [--skip-plain]
+//                  [--skip-reference] [--budget MIB] [--big 1000] [--skip-big] [--keep DIR]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,14 +31,18 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Options {
-  std::vector<int> stations = {20, 100};
-  int repeat = 3;
+  std::vector<int> stations = {100, 400};
+  int repeat = 3;  // runs per engine on networks of up to 100 stations; one above
   int workers = 2;
   bool plain = true;
   bool reference = true;  // the plain loop on the reference FFT: minutes for 100 stations
   double budget_mib = 256.0;
+  int big = 1000;    // stations of the matrix engine's large day; 0: none
   std::string keep;  // folder for the networks; a scratch folder when empty
 };
+
+// Networks above this size are too slow for the plain loops and for repeats.
+constexpr int kSmallNetwork = 100;
 
 // One run of the tool.
 struct Run {
@@ -42,7 +50,10 @@ struct Run {
   double cpu_s = 0.0;                                  // user and system time of the tool
   double peak_mib = 0.0;                               // largest resident set
   double read_s = 0.0, pairs_s = 0.0, header_s = 0.0;  // the tool's own phase times
-  std::string timing;                                  // its timing lines
+  double correlation_cpu_s = 0.0;  // processor time of the pair stage's correlations
+  double writing_cpu_s = 0.0;      // and of its progress lines and result files
+  std::string timing;              // its timing lines
+  std::string out;                 // its standard output
   bool ok = false;
 };
 
@@ -88,7 +99,26 @@ Run run_program(const std::string& program, const std::vector<std::string>& args
     r.pairs_s = std::stod(m[2]);
     r.header_s = std::stod(m[3]);
   }
+  const std::regex cpu(
+      R"(processor: correlation ([0-9.]+) s(?: of which products [0-9.]+ s)?, writing ([0-9.]+) s)");
+  if (std::regex_search(r.timing, m, cpu)) {
+    r.correlation_cpu_s = std::stod(m[1]);
+    r.writing_cpu_s = std::stod(m[2]);
+  }
+  std::ifstream out(dir / "bench.out");
+  std::stringstream lines;
+  lines << out.rdbuf();
+  r.out = lines.str();
   return r;
+}
+
+// Standard output in a fixed order: workers print their lines in any.
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 std::vector<std::string> result_names(const fs::path& dir) {
@@ -122,6 +152,53 @@ int differing(const Files& a, const Files& b) {
   return n + static_cast<int>(b.size() > a.size() ? b.size() - a.size() : 0);
 }
 
+// The samples of a result file (written in this machine's byte order).
+std::vector<float> samples_of(const std::string& bytes) {
+  if (bytes.size() < 632) return {};
+  std::vector<float> y((bytes.size() - 632) / 4);
+  std::memcpy(y.data(), bytes.data() + 632, y.size() * 4);
+  return y;
+}
+
+// How far one run's results lie from another's: per file the largest difference over the
+// largest magnitude of the reference, and files whose NaN lie elsewhere.
+struct Deviation {
+  double worst = 0.0;
+  std::string worst_name;
+  int nan_elsewhere = 0;
+  int missing = 0;
+};
+Deviation deviation(const Files& reference, const Files& other) {
+  Deviation d;
+  for (const auto& [name, bytes] : reference) {
+    const auto it = other.find(name);
+    if (it == other.end() || it->second.size() != bytes.size()) {
+      ++d.missing;
+      continue;
+    }
+    const std::vector<float> e = samples_of(bytes);
+    const std::vector<float> m = samples_of(it->second);
+    double peak = 0.0;
+    double diff = 0.0;
+    bool nan_elsewhere = false;
+    for (std::size_t k = 0; k < e.size(); ++k) {
+      if (std::isnan(e[k]) || std::isnan(m[k])) {
+        nan_elsewhere = nan_elsewhere || std::isnan(e[k]) != std::isnan(m[k]);
+        continue;
+      }
+      peak = std::max(peak, std::fabs(double{e[k]}));
+      diff = std::max(diff, std::fabs(double{m[k]} - double{e[k]}));
+    }
+    d.nan_elsewhere += nan_elsewhere;
+    const double rel = peak > 0.0 ? diff / peak : diff;
+    if (rel > d.worst) {
+      d.worst = rel;
+      d.worst_name = name;
+    }
+  }
+  return d;
+}
+
 // The median run by wall time.
 Run median(std::vector<Run> runs) {
   std::sort(runs.begin(), runs.end(),
@@ -149,12 +226,17 @@ bool parse(int argc, char** argv, Options& o) {
       o.workers = std::max(1, std::atoi(value().c_str()));
     } else if (a == "--budget") {
       o.budget_mib = std::atof(value().c_str());
+    } else if (a == "--big") {
+      o.big = std::max(0, std::atoi(value().c_str()));
+    } else if (a == "--skip-big") {
+      o.big = 0;
     } else if (a == "--keep") {
       o.keep = value();
     } else {
       std::fprintf(stderr,
-                   "usage: bench_e2e [--stations 20,100] [--repeat 3] [--workers 2] "
-                   "[--skip-plain] [--skip-reference] [--budget MIB] [--keep DIR]\n");
+                   "usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] "
+                   "[--skip-plain] [--skip-reference] [--budget MIB] [--big 1000] [--skip-big] "
+                   "[--keep DIR]\n");
       return false;
     }
   }
@@ -170,6 +252,19 @@ void print_run(const char* what, const Run& r, long pairs, int workers) {
       static_cast<double>(pairs) / r.wall_s, r.cpu_s, r.peak_mib,
       phases > 0 ? 100 * r.read_s / r.wall_s : 0.0, phases > 0 ? 100 * r.pairs_s / r.wall_s : 0.0,
       phases > 0 ? 100 * r.header_s / r.wall_s : 0.0);
+}
+
+// The pair stage of an engine: processor time of its correlations per pair (all cores added
+// up), its wall time per pair and core, and what writing took besides.
+void print_stage(const char* what, const Run& r, long pairs, int workers) {
+  std::printf(
+      "  %-7s pair stage %8.1f us/pair processor (correlations), %8.1f us/pair/core wall "
+      "(with writing; %6.1f us/pair processor of writing); end to end %7.2f s, peak %7.1f MiB; "
+      "read %.2f s, pair loop %.2f s, header pass %.2f s\n",
+      what, r.correlation_cpu_s * 1e6 / static_cast<double>(pairs),
+      r.pairs_s * 1e6 * workers / static_cast<double>(pairs),
+      r.writing_cpu_s * 1e6 / static_cast<double>(pairs), r.wall_s, r.peak_mib, r.read_s, r.pairs_s,
+      r.header_s);
 }
 
 }  // namespace
@@ -189,41 +284,77 @@ int main(int argc, char** argv) {
     root = name;
   }
   std::printf(
-      "xcorrnet_v3 end to end: one day at 1 Hz per station, mode B, %d workers, median "
-      "of %d runs (the plain loops once); ref-fft: the plain loop on the reference FFT\n",
-      o.workers, o.repeat);
+      "xcorrnet_v3 end to end: one day at 1 Hz per station, mode B, %d workers; median of %d "
+      "runs per engine up to %d stations, one run above (and of the plain loops); ref-fft: the "
+      "plain loop on the reference FFT\n",
+      o.workers, o.repeat, kSmallNetwork);
   int failures = 0;
-  for (const int n : o.stations) {
+  const std::vector<std::string> args = {"stations.txt", "names.txt", "B", "Y"};
+  const auto make_network = [&](int n) {
     const fs::path dir = root / std::to_string(n);
     fs::create_directories(dir);
     const Run made =
         run_program(synth, {"--stations", std::to_string(n), "--out", "."}, dir, {sacaux});
     if (!made.ok) {
       std::fprintf(stderr, "bench_e2e: xcn_synth failed in %s\n", dir.c_str());
-      return 1;
+      std::exit(1);
     }
     take_results(dir);  // results of an earlier run kept in --keep
+    return dir;
+  };
+  for (const int n : o.stations) {
+    const fs::path dir = make_network(n);
     const long pairs = static_cast<long>(n) * (n + 1) / 2;
-    const std::vector<std::string> args = {"stations.txt", "names.txt", "B", "Y"};
-
-    std::vector<Run> fast;
-    Files fast_files;
-    for (int k = 0; k < o.repeat; ++k) {
-      fast.push_back(run_program(tool, args, dir, {sacaux, workers, "XCN_TIMING=1"}));
-      fast_files = take_results(dir);
-      failures += !fast.back().ok;
-    }
-    const Run f = median(fast);
+    const bool small = n <= kSmallNetwork;
+    const int repeat = small ? o.repeat : 1;
+    // Runs an engine `repeat` times: the median run and the files of the last.
+    const auto engine_runs = [&](const std::vector<std::string>& extra, Files& files) {
+      std::vector<Run> runs;
+      for (int k = 0; k < repeat; ++k) {
+        std::vector<std::string> env = {sacaux, workers, "XCN_TIMING=1"};
+        env.insert(env.end(), extra.begin(), extra.end());
+        runs.push_back(run_program(tool, args, dir, env));
+        const Files got = take_results(dir);
+        failures += !runs.back().ok;
+        // Both engines give the same files run after run.
+        if (k > 0 && differing(got, files) != 0) {
+          ++failures;
+          std::printf("  result files DIFFER from one run to the next\n");
+        }
+        files = got;
+      }
+      return median(runs);
+    };
+    Files exact_files;
+    Files matrix_files;
+    const Run f = engine_runs({}, exact_files);
+    const Run m = engine_runs({"XCN_ENGINE=matrix"}, matrix_files);
     std::printf("%d stations, %ld pairs\n", n, pairs);
-    print_run("engine", f, pairs, o.workers);
+    print_run("exact", f, pairs, o.workers);
     std::printf("%s", f.timing.c_str());
+    print_run("matrix", m, pairs, o.workers);
+    std::printf("%s", m.timing.c_str());
+    print_stage("exact", f, pairs, o.workers);
+    print_stage("matrix", m, pairs, o.workers);
+    const Deviation d = deviation(exact_files, matrix_files);
+    const bool same_lines = sorted_lines(f.out) == sorted_lines(m.out);
+    const bool agree = d.worst <= 1e-5 && d.nan_elsewhere == 0 && d.missing == 0 && same_lines;
+    failures += !agree;
+    std::printf(
+        "  matrix against exact: largest deviation %.3g of the pair's largest value (%s), NaN "
+        "elsewhere in %d files, %d files missing, console lines %s; the matrix engine is %.1f "
+        "times faster in the pair stage (processor), %.1f times end to end\n",
+        d.worst, d.worst_name.empty() ? "-" : d.worst_name.c_str(), d.nan_elsewhere, d.missing,
+        same_lines ? "the same" : "DIFFER",
+        m.correlation_cpu_s > 0 ? f.correlation_cpu_s / m.correlation_cpu_s : 0.0,
+        f.wall_s / m.wall_s);
     const struct {
       bool wanted;
       const char* label;
       std::vector<std::string> env;
     } references[] = {
-        {o.plain, "plain", {"XCN_ENGINE=plain"}},
-        {o.reference, "ref-fft", {"XCN_ENGINE=plain", "XCN_FFT_ISA=plain"}},
+        {o.plain && small, "plain", {"XCN_ENGINE=plain"}},
+        {o.reference && small, "ref-fft", {"XCN_ENGINE=plain", "XCN_FFT_ISA=plain"}},
     };
     for (const auto& ref : references) {
       if (!ref.wanted) continue;
@@ -233,12 +364,12 @@ int main(int argc, char** argv) {
       const Files files = take_results(dir);
       failures += !p.ok;
       print_run(ref.label, p, pairs, o.workers);
-      const int diff = differing(files, fast_files);
+      const int diff = differing(files, exact_files);
       failures += diff != 0;
-      std::printf("  the engine is %.1f times faster; result files %s (%zu compared)\n",
+      std::printf("  the exact engine is %.1f times faster; result files %s (%zu compared)\n",
                   p.wall_s / f.wall_s, diff == 0 ? "byte-identical" : "DIFFER", files.size());
     }
-    if (n == o.stations.back() && o.budget_mib > 0) {
+    if (n == o.stations.front() && o.budget_mib > 0) {
       char budget[64];
       std::snprintf(budget, sizeof budget, "XCN_MEMORY_BUDGET=%g", o.budget_mib);
       const Run b = run_program(tool, args, dir, {sacaux, workers, "XCN_TIMING=1", budget});
@@ -247,10 +378,10 @@ int main(int argc, char** argv) {
       // The station table: one row of 172800 samples per station (pages of unread rows stay
       // untouched).
       const double table_mib = n * 172800.0 * 4 / 1048576.0;
-      const int diff = differing(budget_files, fast_files);
+      const int diff = differing(budget_files, exact_files);
       const bool within = b.peak_mib <= o.budget_mib + table_mib;
       failures += diff != 0 || !within;
-      std::printf("  budget %g MiB:\n", o.budget_mib);
+      std::printf("  exact engine, budget %g MiB:\n", o.budget_mib);
       print_run("tiled", b, pairs, o.workers);
       std::printf("%s", b.timing.c_str());
       std::printf(
@@ -259,6 +390,24 @@ int main(int argc, char** argv) {
           diff == 0 ? "byte-identical" : "DIFFER", b.peak_mib, within ? "within" : "ABOVE",
           o.budget_mib + table_mib);
     }
+    if (o.keep.empty()) fs::remove_all(dir);
+  }
+  if (o.big > 0) {
+    // Half a million result files: counted, not read back, and removed afterwards.
+    const int n = o.big;
+    const long pairs = static_cast<long>(n) * (n + 1) / 2;
+    const fs::path dir = make_network(n);
+    const Run m =
+        run_program(tool, args, dir, {sacaux, workers, "XCN_TIMING=1", "XCN_ENGINE=matrix"});
+    long written = 0;
+    for (const auto& name : result_names(dir)) written += fs::exists(dir / name);
+    failures += !m.ok || written != pairs;
+    std::printf("%d stations, %ld pairs, the matrix engine alone\n", n, pairs);
+    print_run("matrix", m, pairs, o.workers);
+    std::printf("%s", m.timing.c_str());
+    print_stage("matrix", m, pairs, o.workers);
+    std::printf("  %ld of %ld result files written\n", written, pairs);
+    if (o.keep.empty()) fs::remove_all(dir);
   }
   if (o.keep.empty()) fs::remove_all(root);
   return failures == 0 ? 0 : 1;

@@ -9,20 +9,17 @@
 #include "driver/engine.hpp"
 
 #include <omp.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <exception>
-#include <new>
 #include <string_view>
 #include <utility>
 
 #include "driver/clock.hpp"
 #include "driver/geometry.hpp"
+#include "driver/matrix_engine.hpp"
 #include "driver/plain_loop.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
@@ -38,17 +35,37 @@ std::size_t default_budget() {
   return static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page);
 }
 
+const char* engine_name(EngineKind kind) {
+  switch (kind) {
+    case EngineKind::kPlain:
+      return "plain";
+    case EngineKind::kMatrix:
+      return "matrix";
+    case EngineKind::kExact:
+      break;
+  }
+  return "fast";
+}
+
 EngineSettings engine_settings(std::FILE* err) {
   EngineSettings s;
   s.budget = default_budget();
   if (const char* e = std::getenv("XCN_ENGINE"); e != nullptr && *e != '\0') {
     const std::string_view v(e);
     if (v == "plain") {
-      s.plain = true;
+      s.engine = EngineKind::kPlain;
+    } else if (v == "matrix") {
+      if (matrix_engine_available()) {
+        s.engine = EngineKind::kMatrix;
+      } else {
+        std::fprintf(err,
+                     "xcorrnet_v3: warning: XCN_ENGINE=matrix: this build has no BLAS library; "
+                     "using the fast engine\n");
+      }
     } else if (v != "fast") {
       std::fprintf(err,
-                   "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is neither plain nor fast; using "
-                   "the fast engine\n",
+                   "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is not plain, fast or matrix; "
+                   "using the fast engine\n",
                    e);
     }
   }
@@ -93,47 +110,11 @@ std::vector<Tile> plan_tiles(std::span<const std::size_t> bytes, std::size_t lim
 
 namespace {
 
-// Spectra of one station in pages of their own, given back to the system when dropped, so
-// that the memory held follows the tiles and not the allocator's caches.
-class SpectrumStore {
- public:
-  SpectrumStore() = default;
-  explicit SpectrumStore(std::size_t count) : bytes_(count * sizeof(Complex)) {
-    if (bytes_ == 0) return;
-    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    data_ = static_cast<Complex*>(p);
-  }
-  ~SpectrumStore() {
-    if (data_ != nullptr) munmap(data_, bytes_);
-  }
-  SpectrumStore(SpectrumStore&& other) noexcept
-      : data_(std::exchange(other.data_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
-  SpectrumStore& operator=(SpectrumStore&& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(bytes_, other.bytes_);
-    return *this;
-  }
-  SpectrumStore(const SpectrumStore&) = delete;
-  SpectrumStore& operator=(const SpectrumStore&) = delete;
-
-  Complex* data() const { return data_; }
-  std::size_t bytes() const { return bytes_; }
-
- private:
-  Complex* data_ = nullptr;
-  std::size_t bytes_ = 0;
-};
-
-// What one station brings to each of its pairs.
-struct StationWindows {
-  int nptend = 0;          // samples its own windows cover: its record, cut to the run's count
-  int windows = 0;         // windows in those samples
-  float bound = 0.0f;      // a window is accepted below this (1.1 times the record's deviation)
-  std::vector<float> crt;  // deviation of each window
-  std::vector<int> slot;   // place of each window's spectrum in the store; -1: not kept
-  std::size_t kept = 0;    // spectra kept when its tile is held
-  SpectrumStore store;
+// What one station keeps for its pairs, beside its window deviations.
+struct StationSpectra {
+  std::vector<int> slot;  // place of each window's spectrum in the store; -1: not kept
+  std::size_t kept = 0;   // spectra kept when its tile is held
+  PageBuffer<Complex> store;
 };
 
 // Spectra held per unit step: two groups of stations' windows stay in the worker's cache.
@@ -142,7 +123,8 @@ constexpr int kMaxGroup = 8;
 
 class PairEngine {
  public:
-  PairEngine(const Run& run, std::size_t budget);
+  PairEngine(const Run& run, const WindowTable& windows, std::size_t budget,
+             const PairFilter& take);
   EngineReport run();
 
  private:
@@ -161,6 +143,8 @@ class PairEngine {
     std::vector<Complex> spec_i, spec_j;  // spectra made on demand
     std::vector<Complex> yw;
     std::vector<Job> jobs;
+    double pairs_cpu_s = 0.0;
+    double writing_cpu_s = 0.0;
   };
   // The pairs of station group p with station group q (those with i <= j).
   struct Unit {
@@ -168,11 +152,8 @@ class PairEngine {
     Tile q;
   };
 
-  template <typename Body>
-  void parallel_for(int count, Body body);
   Worker& worker();
 
-  void measure();
   void choose_kept();
   void build(const Tile& tile);
   void release(const Tile& tile);
@@ -184,11 +165,14 @@ class PairEngine {
                           Worker& wk) const;
   std::size_t worker_bytes() const;
 
-  StationWindows& station(int i) { return st_[static_cast<std::size_t>(i - 1)]; }
-  const StationWindows& station(int i) const { return st_[static_cast<std::size_t>(i - 1)]; }
+  const StationWindows& station(int i) const { return windows_.station(i); }
+  StationSpectra& spectra(int i) { return st_[static_cast<std::size_t>(i - 1)]; }
+  const StationSpectra& spectra(int i) const { return st_[static_cast<std::size_t>(i - 1)]; }
 
   const Run& run_;
   const StationTable& table_;
+  const WindowTable& windows_;
+  const PairFilter& take_;
   const int n_;
   const WindowSettings w_;
   const CcPlan plan_;
@@ -196,48 +180,30 @@ class PairEngine {
   const std::size_t nptlen_;
   const std::size_t budget_;
   const int workers_count_;
-  std::vector<std::size_t> offsets_;  // window starts of the longest record
-  std::vector<StationWindows> st_;
+  const std::vector<std::size_t>& offsets_;  // window starts of the longest record
+  std::vector<StationSpectra> st_;
   std::vector<Tile> tiles_;
   std::vector<Worker> workers_;
   std::size_t held_ = 0;
   EngineReport report_;
 };
 
-PairEngine::PairEngine(const Run& run, std::size_t budget)
+PairEngine::PairEngine(const Run& run, const WindowTable& windows, std::size_t budget,
+                       const PairFilter& take)
     : run_(run),
       table_(*run.table),
+      windows_(windows),
+      take_(take),
       n_(run.table->size()),
-      w_(window_settings(run.last.dt)),
+      w_(windows.settings),
       plan_(w_.nptlen),
       npt_(static_cast<std::size_t>(plan_.layout().npt)),
       nptlen_(static_cast<std::size_t>(w_.nptlen)),
       budget_(budget),
       workers_count_(std::max(1, omp_get_max_threads())),
+      offsets_(windows.offsets),
       st_(static_cast<std::size_t>(n_)),
       workers_(static_cast<std::size_t>(workers_count_)) {}
-
-// Runs body(k) for k = 0 .. count-1 over all workers, each k taken by the next free worker.
-// The first exception stops the rest and is thrown again once every worker has stopped.
-template <typename Body>
-void PairEngine::parallel_for(int count, Body body) {
-  std::exception_ptr failure;
-  std::atomic<bool> failed{false};
-#pragma omp parallel for schedule(dynamic, 1)
-  for (int k = 0; k < count; ++k) {
-    if (failed.load(std::memory_order_relaxed)) continue;
-    try {
-      body(k);
-    } catch (...) {
-#pragma omp critical(xcn_engine_failure)
-      {
-        if (!failure) failure = std::current_exception();
-      }
-      failed.store(true, std::memory_order_relaxed);
-    }
-  }
-  if (failure) std::rethrow_exception(failure);
-}
 
 PairEngine::Worker& PairEngine::worker() {
   Worker& wk = workers_[static_cast<std::size_t>(omp_get_thread_num())];
@@ -257,29 +223,6 @@ std::size_t PairEngine::worker_bytes() const {
   return (2 * nptlen_ + stacks) * sizeof(float) + 3 * npt_ * sizeof(Complex);
 }
 
-// Deviation of the record and of every window, for every usable station.
-void PairEngine::measure() {
-  int longest = 0;
-  for (int i = 1; i <= n_; ++i) {
-    if (table_.station(i).usable) longest = std::max(longest, pair_nptend(run_, i, i));
-  }
-  offsets_ = window_offsets(w_, longest);
-  parallel_for(n_, [&](int k) {
-    const int i = k + 1;
-    StationWindows& s = station(i);
-    if (!table_.station(i).usable) return;
-    const float* row = table_.row(i);
-    s.nptend = pair_nptend(run_, i, i);
-    s.windows = static_cast<int>(window_offsets(w_, s.nptend).size());
-    s.bound = rejection_bound(std(std::span<const float>(row, kCapacity), s.nptend));
-    s.crt.resize(static_cast<std::size_t>(s.windows));
-    s.slot.assign(static_cast<std::size_t>(s.windows), -1);
-    for (std::size_t w = 0; w < s.crt.size(); ++w) {
-      s.crt[w] = std(std::span<const float>(row + offsets_[w], nptlen_), w_.nptlen);
-    }
-  });
-}
-
 // Which stations keep which spectra, and the tiles they are held in.
 void PairEngine::choose_kept() {
   // Only stations of a pair that is to be computed need spectra; a pair found otherwise later
@@ -288,7 +231,7 @@ void PairEngine::choose_kept() {
   const int named = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(run_.pairs->size()), run_.names.size()));
   for (int ij = 1; ij <= named; ++ij) {
-    if (pair_would_run(run_, ij)) {
+    if (take_(run_.pairs->ni(ij), run_.pairs->nj(ij)) && pair_would_run(run_, ij)) {
       wanted[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)] = true;
       wanted[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)] = true;
     }
@@ -296,10 +239,12 @@ void PairEngine::choose_kept() {
   std::vector<std::size_t> bytes(static_cast<std::size_t>(n_), 0);
   std::size_t total = 0;
   for (int i = 1; i <= n_; ++i) {
-    StationWindows& s = station(i);
+    const StationWindows& s = station(i);
+    StationSpectra& sp = spectra(i);
+    sp.slot.assign(s.crt.size(), -1);
     if (!wanted[static_cast<std::size_t>(i - 1)]) continue;
-    for (const float crt : s.crt) s.kept += window_passes(crt, s.bound) ? 1 : 0;
-    bytes[static_cast<std::size_t>(i - 1)] = s.kept * npt_ * sizeof(Complex);
+    for (std::size_t w = 0; w < s.crt.size(); ++w) sp.kept += s.passes(w) ? 1 : 0;
+    bytes[static_cast<std::size_t>(i - 1)] = sp.kept * npt_ * sizeof(Complex);
     total += bytes[static_cast<std::size_t>(i - 1)];
   }
   report_.bytes = total;
@@ -312,7 +257,7 @@ void PairEngine::choose_kept() {
       std::size_t& b = bytes[static_cast<std::size_t>(i - 1)];
       if (b > limit / 2) {
         b = 0;
-        station(i).kept = 0;
+        spectra(i).kept = 0;
       }
     }
   }
@@ -327,33 +272,34 @@ void PairEngine::choose_kept() {
 void PairEngine::build(const Tile& tile) {
   const Clock::time_point start = Clock::now();
   parallel_for(tile.last - tile.first + 1, [&](int k) {
-    StationWindows& s = station(tile.first + k);
-    if (s.kept == 0) return;
-    SpectrumStore store(s.kept * npt_);
+    const StationWindows& s = station(tile.first + k);
+    StationSpectra& sp = spectra(tile.first + k);
+    if (sp.kept == 0) return;
+    PageBuffer<Complex> store(sp.kept * npt_);
     Worker& wk = worker();
     const float* row = table_.row(tile.first + k);
     int next = 0;
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
       // Rejected windows never reach a pair of this station's own length.
-      if (!window_passes(s.crt[w], s.bound)) continue;
-      s.slot[w] = next;
+      if (!s.passes(w)) continue;
+      sp.slot[w] = next;
       std::copy_n(row + offsets_[w], nptlen_, wk.window.begin());
       window_spectrum(
           plan_, wk.window,
           std::span<Complex>(store.data() + static_cast<std::size_t>(next) * npt_, npt_));
       ++next;
     }
-    s.store = std::move(store);
+    sp.store = std::move(store);
   });
-  for (int i = tile.first; i <= tile.last; ++i) held_ += station(i).store.bytes();
+  for (int i = tile.first; i <= tile.last; ++i) held_ += spectra(i).store.bytes();
   report_.peak_bytes = std::max(report_.peak_bytes, held_);
   report_.spectra_s += seconds_since(start);
 }
 
 void PairEngine::release(const Tile& tile) {
   for (int i = tile.first; i <= tile.last; ++i) {
-    held_ -= station(i).store.bytes();
-    station(i).store = SpectrumStore();
+    held_ -= spectra(i).store.bytes();
+    spectra(i).store = PageBuffer<Complex>();
   }
 }
 
@@ -392,7 +338,7 @@ void PairEngine::run_units(const Tile& a, const Tile& b) {
 // The spectrum of window k of a station: the kept one, or made now into `scratch`.
 const Complex* PairEngine::spectrum(int i, std::size_t k, std::vector<Complex>& scratch,
                                     Worker& wk) const {
-  const StationWindows& s = station(i);
+  const StationSpectra& s = spectra(i);
   const int slot = s.slot[k];
   if (slot >= 0 && s.store.data() != nullptr) {
     return s.store.data() + static_cast<std::size_t>(slot) * npt_;
@@ -403,10 +349,13 @@ const Complex* PairEngine::spectrum(int i, std::size_t k, std::vector<Complex>& 
 }
 
 void PairEngine::run_unit(const Unit& unit, Worker& wk) {
+  const double cpu = thread_cpu_seconds();
+  double writing = 0.0;
   std::size_t count = 0;
   int windows = 0;
   for (int i = unit.p.first; i <= unit.p.last; ++i) {
     for (int j = std::max(i, unit.q.first); j <= unit.q.last; ++j) {
+      if (!take_(i, j)) continue;
       const int ij = pair_number(n_, i, j);
       if (!pair_wanted(run_, ij)) continue;
       if (wk.jobs.size() <= count) wk.jobs.emplace_back();
@@ -454,13 +403,16 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
   }
   for (Job& job : jobs) {
     job.stack.finish();
+    const double write_start = thread_cpu_seconds();
     finish_pair(run_, job.ij, job.geometry, job.stack);
+    writing += thread_cpu_seconds() - write_start;
   }
+  wk.writing_cpu_s += writing;
+  wk.pairs_cpu_s += thread_cpu_seconds() - cpu - writing;
 }
 
 EngineReport PairEngine::run() {
   const Clock::time_point start = Clock::now();
-  measure();
   choose_kept();
   report_.measure_s = seconds_since(start);
   // Row a holds tile a with each later tile in turn, the next tile last, so that it is held
@@ -483,6 +435,10 @@ EngineReport PairEngine::run() {
     release(tiles_[a]);
     held[a] = false;
   }
+  for (const Worker& wk : workers_) {
+    report_.pairs_cpu_s += wk.pairs_cpu_s;
+    report_.writing_cpu_s += wk.writing_cpu_s;
+  }
   return report_;
 }
 
@@ -498,7 +454,17 @@ EngineReport run_pair_engine(const Run& run, std::size_t budget) {
     run_pair_loop(run);
     return {};
   }
-  PairEngine engine(run, budget);
+  const Clock::time_point start = Clock::now();
+  const WindowTable windows = measure_windows(run);
+  const double measure_s = seconds_since(start);
+  EngineReport report = run_pair_engine(run, windows, budget, [](int, int) { return true; });
+  report.measure_s += measure_s;
+  return report;
+}
+
+EngineReport run_pair_engine(const Run& run, const WindowTable& windows, std::size_t budget,
+                             const PairFilter& take) {
+  PairEngine engine(run, windows, budget, take);
   return engine.run();
 }
 

@@ -4,21 +4,29 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "driver/pairs.hpp"
+#include "driver/station_windows.hpp"
 #include "driver/windows.hpp"
 
 namespace xcn {
 
-// Diagnostics settings from the environment.
+// How the pair loop is run: the plain loop, the exact engine (the default, the plain loop's
+// bytes) or the matrix engine (all pairs' stacks as matrix products, equal up to rounding).
+enum class EngineKind { kPlain, kExact, kMatrix };
+const char* engine_name(EngineKind kind);
+
+// Settings from the environment.
 struct EngineSettings {
-  bool plain = false;      // XCN_ENGINE=plain: the plain pair loop instead of the engine
-  std::size_t budget = 0;  // bytes the kept spectra may take (XCN_MEMORY_BUDGET, in MiB)
-  bool timing = false;     // XCN_TIMING=1: phase times on standard error
+  EngineKind engine = EngineKind::kExact;  // XCN_ENGINE=plain|fast|matrix
+  std::size_t budget = 0;                  // bytes the engines may hold (XCN_MEMORY_BUDGET, in MiB)
+  bool timing = false;                     // XCN_TIMING=1: phase times on standard error
 };
-// Reads them; an unreadable value is reported on `err` and the default used.
+// Reads them; an unreadable value is reported on `err` and the default used. The matrix engine
+// asked for in a build without it is reported too, and the exact engine used.
 EngineSettings engine_settings(std::FILE* err);
 
 // Half the physical memory: the default budget.
@@ -43,10 +51,26 @@ struct EngineReport {
   std::size_t stations_per_tile = 0;  // most stations in one tile
   std::size_t bytes = 0;              // spectra of every station, kept all at once
   std::size_t peak_bytes = 0;         // spectra held at most at one time
+  // Processor time of the pair stage over all workers: the correlations (products, transforms,
+  // stacking), and the progress lines and result files.
+  double pairs_cpu_s = 0.0;
+  double writing_cpu_s = 0.0;
+  // The matrix engine's own.
+  double products_cpu_s = 0.0;  // processor time of the matrix products (within pairs_cpu_s)
+  double exact_s = 0.0;         // pairs on the exact engine's path (within pairs_s)
+  int block = 0;                // stations per block of a product
+  long exact_pairs = 0;         // pairs given to the exact engine
 };
 
 // Runs the pair loop with the engine over all workers of the parallel runtime, keeping at most
 // `budget` bytes of spectra and per-worker storage.
 EngineReport run_pair_engine(const Run& run, std::size_t budget);
+
+// Whether the exact engine takes pair (i, j), i <= j.
+using PairFilter = std::function<bool(int i, int j)>;
+// The same for the pairs that `take` accepts only (the others get no line), on windows measured
+// already.
+EngineReport run_pair_engine(const Run& run, const WindowTable& windows, std::size_t budget,
+                             const PairFilter& take);
 
 }  // namespace xcn

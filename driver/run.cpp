@@ -12,6 +12,7 @@
 #include "driver/engine.hpp"
 #include "driver/header_pass.hpp"
 #include "driver/lists.hpp"
+#include "driver/matrix_engine.hpp"
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
 #include "driver/plain_loop.hpp"
@@ -33,15 +34,29 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   std::fprintf(err,
                "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
                "engine, %d workers\n",
-               read_s, pairs_s, header_s, settings.plain ? "plain" : "fast", omp_get_max_threads());
-  if (settings.plain) return;
+               read_s, pairs_s, header_s, engine_name(settings.engine), omp_get_max_threads());
   constexpr double kMiB = 1048576.0;
-  std::fprintf(err,
-               "xcorrnet_v3: timing: engine: windows %.3f s, spectra %.3f s, pairs %.3f s; %d "
-               "tiles of up to %zu stations; spectra %.1f MiB, held at most %.1f MiB\n",
-               engine.measure_s, engine.spectra_s, engine.pairs_s, engine.tiles,
-               engine.stations_per_tile, static_cast<double>(engine.bytes) / kMiB,
-               static_cast<double>(engine.peak_bytes) / kMiB);
+  if (settings.engine == EngineKind::kExact) {
+    std::fprintf(err,
+                 "xcorrnet_v3: timing: engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
+                 "(processor: correlation %.3f s, writing %.3f s); %d tiles of up to %zu "
+                 "stations; spectra %.1f MiB, held at most %.1f MiB\n",
+                 engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
+                 engine.writing_cpu_s, engine.tiles, engine.stations_per_tile,
+                 static_cast<double>(engine.bytes) / kMiB,
+                 static_cast<double>(engine.peak_bytes) / kMiB);
+  } else if (settings.engine == EngineKind::kMatrix) {
+    std::fprintf(
+        err,
+        "xcorrnet_v3: timing: matrix engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
+        "(processor: correlation %.3f s of which products %.3f s, writing %.3f s; exact path "
+        "%.3f s for %ld pairs); %d tiles of up to %zu stations, blocks of %d; unit "
+        "spectra %.1f MiB, held at most %.1f MiB\n",
+        engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
+        engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs,
+        engine.tiles, engine.stations_per_tile, engine.block,
+        static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
+  }
 }
 
 int run_phases(Run& run) {
@@ -97,10 +112,16 @@ int run_phases(Run& run) {
   const double read_s = seconds_since(start);
   const Clock::time_point loop_start = Clock::now();
   EngineReport engine;
-  if (settings.plain) {
-    run_pair_loop(run);
-  } else {
-    engine = run_pair_engine(run, settings.budget);
+  switch (settings.engine) {
+    case EngineKind::kPlain:
+      run_pair_loop(run);
+      break;
+    case EngineKind::kExact:
+      engine = run_pair_engine(run, settings.budget);
+      break;
+    case EngineKind::kMatrix:
+      engine = run_matrix_engine(run, settings.budget);
+      break;
   }
   const double pairs_s = seconds_since(loop_start);
   const Clock::time_point header_start = Clock::now();

@@ -45,6 +45,11 @@ void Stack::add(std::span<const float> yyc) {
   count_ += 1.0f;
 }
 
+void Stack::set_sum(std::span<const float> sum, int count) {
+  yall.assign(sum.begin(), sum.end());
+  count_ = static_cast<float>(count);
+}
+
 void Stack::finish() {
   for (float& v : yall) v /= count_;
   counter = static_cast<int>(count_);

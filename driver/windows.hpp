@@ -44,6 +44,8 @@ struct Stack {
   void reset(int nptlen);
   // Adds one accepted window's correlation.
   void add(std::span<const float> yyc);
+  // Takes the sum of `count` window correlations made elsewhere, in place of adding them.
+  void set_sum(std::span<const float> sum, int count);
   // Divides by the number of windows added (no window: every value is 0/0, NaN).
   void finish();
   // Windows added so far.

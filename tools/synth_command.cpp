@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]\n"
-    "  N stations (1 to 587, default 6) recording plane-wave and local noise, M samples\n"
+    "  N stations (1 to 2000, default 6) recording plane-wave and local noise, M samples\n"
     "  each (default 86400, at most 1728000) at S seconds (default 1), drawn from the seed K\n"
     "  (default 20240611), written to DIR (default .) with DIR/stations.txt and DIR/names.txt;\n"
     "  run xcorrnet_v3 in DIR.\n";

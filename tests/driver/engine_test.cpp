@@ -1,4 +1,4 @@
-// Tiles of the pair engine, pair numbers and window offsets.
+// Tiles of both engines, pair numbers, window offsets and the stack.
 #include "driver/engine.hpp"
 
 #include <gtest/gtest.h>
@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "driver/matrix_engine.hpp"
 
 namespace xcn {
 namespace {
@@ -56,12 +58,52 @@ TEST(WindowOffsets, StepByTheOverlapAndShorterRecordsTakeAPrefix) {
   EXPECT_TRUE(std::equal(part.begin(), part.end(), day.begin()));
 }
 
-TEST(Stack, WithoutAWindowIsNotANumber) {
+// One tile with a block of at most 256 stations when everything fits; else two tiles as large
+// as fit beside the block they make; never less than one station.
+TEST(PlanMatrix, HoldsTwoTilesAndABlockWithinTheLimit) {
+  const struct {
+    int stations;
+    std::size_t station_bytes, pair_bytes, limit;
+    int tile, block;
+    std::size_t bytes;
+  } cases[] = {
+      {0, 10, 1, 100, 0, 0, 0},
+      {4, 10, 1, 56, 4, 4, 56},  // 40 + 16: one tile
+      {4, 10, 1, 55, 2, 2, 44},  // two tiles of 2: 40 + 4
+      {7, 10, 2, 80, 3, 3, 78},  // 60 + 18
+      {7, 10, 2, 20, 1, 1, 22},  // the least, above the limit
+      {1000, 100, 1, 1000 * 100 + 256 * 256, 1000, 256, 1000 * 100 + 256 * 256},
+      {1000, 100, 1, 2 * 400 * 100 + 256 * 256, 400, 256, 2 * 400 * 100 + 256 * 256},
+  };
+  for (const auto& c : cases) {
+    const MatrixPlan p = plan_matrix(c.stations, c.station_bytes, c.pair_bytes, c.limit);
+    EXPECT_EQ(p.tile, c.tile) << c.stations << " " << c.limit;
+    EXPECT_EQ(p.block, c.block) << c.stations << " " << c.limit;
+    EXPECT_EQ(p.bytes, c.bytes) << c.stations << " " << c.limit;
+  }
+}
+
+TEST(Stack, DividesBySumOrAddedWindowsAndWithoutAWindowIsNotANumber) {
   Stack stack;
   stack.reset(3);
   stack.finish();
   EXPECT_EQ(stack.counter, 0);
   for (float v : stack.yall) EXPECT_TRUE(std::isnan(v));
+
+  Stack added;
+  added.reset(2);
+  for (const std::vector<float>& y : {std::vector<float>{1.0f, -2.0f}, {2.0f, 0.5f}}) added.add(y);
+  added.finish();
+  Stack taken;
+  taken.reset(2);
+  taken.set_sum(std::vector<float>{3.0f, -1.5f}, 2);
+  taken.finish();
+  EXPECT_EQ(taken.yall, added.yall);
+  EXPECT_EQ(taken.counter, 2);
+  taken.set_sum(std::vector<float>{0.0f, -0.0f}, 0);
+  taken.finish();
+  EXPECT_EQ(taken.counter, 0);
+  for (float v : taken.yall) EXPECT_TRUE(std::isnan(v));
 }
 
 }  // namespace

@@ -41,8 +41,7 @@ TEST(BadInput, UnreadableStationsAreReportedAndTheirPairsLeftAlone) {
   const std::string undefined = " -12345.0000    ";
   EXPECT_NE(r.out.find(pad("missing.sac", 100) + " " + undefined + " " + undefined),
             std::string::npos);
-  EXPECT_NE(r.out.find(pad("st4.sac", 100) + " " + undefined + " " + undefined),
-            std::string::npos);
+  EXPECT_NE(r.out.find(pad("st4.sac", 100) + " " + undefined + " " + undefined), std::string::npos);
   for (int i = 1; i <= 5; ++i) {
     for (int j = i; j <= 5; ++j) {
       const bool bad = i == 2 || i == 3 || i == 4 || j == 2 || j == 3 || j == 4;
@@ -105,8 +104,8 @@ TEST(BadInput, AShortNameListWarnsOnceAndSkipsThePairsWithoutName) {
   Network net;
   Noise noise(9);
   for (int k = 0; k < 3; ++k) {
-    net.add({"S" + std::to_string(k), "BHZ", static_cast<float>(k), 0.0f, 1.0f,
-             noise.series(2400)});
+    net.add(
+        {"S" + std::to_string(k), "BHZ", static_cast<float>(k), 0.0f, 1.0f, noise.series(2400)});
   }
   net.write_lists(4);
   const RunResult r = net.run("B", "Y");

@@ -24,8 +24,8 @@ void three_stations(Network& net, int samples = 2400) {
 }
 
 std::string station_line(int i, const std::string& entry, const char* lat, const char* lon) {
-  return " " + pad(std::string(11 - std::to_string(i).size(), ' ') + std::to_string(i), 11) +
-         " " + pad(entry, 100) + " " + lat + " " + lon;
+  return " " + pad(std::string(11 - std::to_string(i).size(), ' ') + std::to_string(i), 11) + " " +
+         pad(entry, 100) + " " + lat + " " + lon;
 }
 
 std::string int11(long v) {
@@ -80,8 +80,7 @@ TEST(Run, ThreeStationsPrintTheBlocksByteForByte) {
   double d12 = 0, d23 = 0, az, baz;
   elpdst(35.0, -117.0, 35.5, -117.25, d12, az, baz);
   elpdst(35.5, -117.25, 35.0, -117.0, d23, az, baz);
-  const float dists[6] = {0.0f, static_cast<float>(d12), 0.0f, 0.0f, static_cast<float>(d23),
-                          0.0f};
+  const float dists[6] = {0.0f, static_cast<float>(d12), 0.0f, 0.0f, static_cast<float>(d23), 0.0f};
   const float lons[4] = {0.0f, -117.0f, -117.25f, -117.0f};
   for (int ij = 1; ij <= 6; ++ij) {
     const auto [i, j] = pairs[ij - 1];
@@ -113,8 +112,8 @@ TEST(Run, ModesSelectTheirPairsAndSkipTheRest) {
     const auto lines = split_lines(r.out);
     for (int i = 1; i <= 3; ++i) {
       for (int j = i; j <= 3; ++j) {
-        const bool want = std::find(c.computed.begin(), c.computed.end(),
-                                    std::make_pair(i, j)) != c.computed.end();
+        const bool want = std::find(c.computed.begin(), c.computed.end(), std::make_pair(i, j)) !=
+                          c.computed.end();
         const std::string name = Network::pair_name(i, j);
         EXPECT_EQ(computed(lines, name), want) << c.mode << " " << name;
         EXPECT_EQ(skipped(lines, name), !want) << c.mode << " " << name;
@@ -194,7 +193,7 @@ TEST(Run, ResultsCarryTheFinalHeader) {
   const double arc = std::acos(std::sin(35.0 * r) * std::sin(35.5 * r) +
                                std::cos(35.0 * r) * std::cos(35.5 * r) * std::cos(0.25 * r));
   EXPECT_NEAR(p12.f(off::kDist), 6371.0 * arc, 0.005 * 6371.0 * arc);
-  EXPECT_NEAR(p12.f(off::kAz), 337.7, 1.0);  // north-north-west
+  EXPECT_NEAR(p12.f(off::kAz), 337.7, 1.0);   // north-north-west
   EXPECT_NEAR(p12.f(off::kBaz), 157.6, 1.0);  // back toward south-south-east
   // Coincident stations, and a station with itself: distance 0, azimuths 0.
   for (const char* name : {"p1_3.sac", "p1_1.sac"}) {

@@ -78,10 +78,10 @@ struct SacBytes {
 
 // Offsets of the header fields the tests read.
 namespace off {
-inline constexpr std::size_t kDelta = 0, kDepmin = 4, kDepmax = 8, kB = 20, kE = 24,
-                             kStla = 124, kStlo = 128, kEvla = 140, kEvlo = 144, kDist = 200,
-                             kAz = 204, kBaz = 208, kGcarc = 212, kDepmen = 224, kNpts = 316,
-                             kKstnm = 440, kKevnm = 448, kKcmpnm = 600;
+inline constexpr std::size_t kDelta = 0, kDepmin = 4, kDepmax = 8, kB = 20, kE = 24, kStla = 124,
+                             kStlo = 128, kEvla = 140, kEvlo = 144, kDist = 200, kAz = 204,
+                             kBaz = 208, kGcarc = 212, kDepmen = 224, kNpts = 316, kKstnm = 440,
+                             kKevnm = 448, kKcmpnm = 600;
 }
 
 }  // namespace xcn::test

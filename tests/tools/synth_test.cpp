@@ -270,8 +270,8 @@ TEST(SynthCommand, WritesListsInPairOrderAndRecordsWithTheirHeaders) {
 
 TEST(SynthCommand, RefusesBadOptionsAndWritesNothing) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--stations", "0"},      {"--stations", "588"}, {"--stations", "6x"}, {"--samples", "0"},
-      {"--samples", "1728001"}, {"--delta", "-1"},     {"--delta", "nan"},   {"--seed", "-3"},
+      {"--stations", "0"},      {"--stations", "2001"}, {"--stations", "6x"}, {"--samples", "0"},
+      {"--samples", "1728001"}, {"--delta", "-1"},      {"--delta", "nan"},   {"--seed", "-3"},
       {"--colour", "red"},      {"--stations"},
   };
   for (const auto& bad : cases) {

@@ -1,0 +1,697 @@
+// The matrix engine: unit-modulus window spectra per station, laid out bin by bin, and the
+// stacked cross-spectra of all pairs as one product per bin.
+//
+// For two different windows the kernel's phase-only cross-spectrum P/|P| is (X/|X|) conj(Y/|Y|)
+// wherever neither spectrum is 0 (and 0 where either is), so with A(k) the stations x windows
+// matrix of unit spectra at bin k, rejected windows 0, a pair's sum over the windows both of its
+// stations accept is an element of A(k) A(k)^H. For records of the run's length a pair accepts
+// a window exactly when both stations do, so the count is the overlap of their acceptance bits.
+// One inverse transform of the sum per pair then gives the sum of the window correlations.
+// Auto-correlations stack the power spectrum, which the kernel leaves unnormalised.
+//
+// Where this does not hold the pair goes through the exact engine: records of another length
+// (their deviation bound is the pair's), and two stations whose spectra of a window they both
+// accept pass the kernel's auto-correlation test (a record listed twice).
+//
+// Every product is one single-threaded BLAS call over one bin, and tiles and blocks depend on
+// the budget and the network alone, so the files are the same for any number of workers.
+#include "driver/matrix_engine.hpp"
+
+#include <algorithm>
+
+namespace xcn {
+
+namespace {
+constexpr int kMaxBlock = 256;  // large enough for BLAS to run near its peak
+}
+
+MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
+                       std::size_t limit) {
+  if (stations <= 0) return {};
+  const auto block_of = [](int tile) { return std::min(kMaxBlock, tile); };
+  const auto need = [&](int tile, int tiles_held) {
+    const std::size_t b = static_cast<std::size_t>(block_of(tile));
+    return static_cast<std::size_t>(tiles_held) * static_cast<std::size_t>(tile) * station_bytes +
+           b * b * pair_bytes;
+  };
+  if (need(stations, 1) <= limit) return {stations, block_of(stations), need(stations, 1)};
+  int lo = 1;
+  int hi = stations;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo + 1) / 2;
+    if (need(mid, 2) <= limit) {
+      lo = mid;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  return {lo, block_of(lo), need(lo, 2)};
+}
+
+}  // namespace xcn
+
+#ifndef XCN_HAVE_BLAS
+
+namespace xcn {
+
+bool matrix_engine_available() { return false; }
+
+EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
+  return run_pair_engine(run, budget);
+}
+
+}  // namespace xcn
+
+#else
+
+#include <cblas.h>
+#include <omp.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "driver/clock.hpp"
+#include "driver/geometry.hpp"
+#include "driver/result_writer.hpp"
+#include "signal/complex.hpp"
+#include "signal/xcorr.hpp"
+#include "signal/xcorr_whiten.hpp"
+
+// OpenBLAS's own call; another BLAS may lack it.
+#pragma weak openblas_set_num_threads
+
+namespace xcn {
+
+bool matrix_engine_available() { return true; }
+
+namespace {
+
+// Windows transformed before they are spread over the bins: a few cache lines per bin.
+constexpr int kChunk = 32;
+// Pairs gathered from a product row at once: a few cache lines per bin, read while the
+// processor still holds them.
+constexpr int kGather = 32;
+// Results a worker keeps before it writes them in one turn: the writers then take turns a batch
+// at a time, not a file at a time.
+constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
+
+// Each BLAS call runs on the worker that makes it. OpenBLAS built for OpenMP does so anyway
+// inside a parallel region; its threads built otherwise are turned off here. Setting its count
+// also sets OpenMP's, which is put back.
+void single_threaded_blas() {
+  if (openblas_set_num_threads == nullptr) return;
+  const int workers = omp_get_max_threads();
+  openblas_set_num_threads(1);
+  omp_set_num_threads(workers);
+}
+
+// A window's spectrum as the kernel's auto-correlation test sees it: the real parts of its
+// first two values (a zero of either sign compares equal to the other).
+struct WindowKey {
+  std::uint32_t window;
+  std::uint32_t re0;
+  std::uint32_t re1;
+  bool operator==(const WindowKey&) const = default;
+};
+struct WindowKeyHash {
+  std::size_t operator()(const WindowKey& k) const {
+    std::uint64_t h = (static_cast<std::uint64_t>(k.re0) << 32 | k.re1) * 0x9e3779b97f4a7c15ULL;
+    return static_cast<std::size_t>(h ^ (h >> 29) ^ k.window * 0xbf58476d1ce4e5b9ULL);
+  }
+};
+std::uint32_t key_bits(float v) { return std::bit_cast<std::uint32_t>(v == 0.0f ? 0.0f : v); }
+
+std::uint64_t pair_key(int i, int j) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(i)) << 32 |
+         static_cast<std::uint32_t>(j);
+}
+
+class MatrixEngine {
+ public:
+  MatrixEngine(const Run& run, const WindowTable& windows, std::size_t budget);
+  EngineReport run();
+
+ private:
+  // A station whose record has the run's common length.
+  struct Member {
+    int station = 0;     // 1-based
+    bool cross = false;  // a cross pair of it is computed here: its unit spectra are built
+    bool self = false;   // its auto pair is computed here, from its power spectrum
+    bool seen = false;   // built once already: its keys and power spectrum are taken
+    int power = -1;      // row of its power spectrum
+  };
+  struct Worker {
+    std::vector<float> window;
+    std::vector<Complex> spectrum;  // one window's
+    std::vector<Complex> unit;      // chunk_ unit spectra, bins 0 .. npt/2
+    std::vector<double> power;      // a station's power spectrum while it is summed
+    std::vector<Complex> gathered;  // gather_ stacked spectra, bin by bin
+    std::vector<Complex> yw;
+    std::vector<float> yy;
+    // Finished pairs waiting for the worker's turn to write.
+    struct Done {
+      int i = 0;
+      int j = 0;
+      Geometry geometry;
+      Stack stack;
+    };
+    std::vector<Done> done;
+    std::size_t pending = 0;
+    double pairs_cpu_s = 0.0;
+    double products_cpu_s = 0.0;
+    double writing_cpu_s = 0.0;
+  };
+  // A tile of members with unit spectra: bin k, then station row, then window.
+  struct HeldTile {
+    int first = 0;  // index into cross_
+    int count = 0;
+    PageBuffer<Complex> a;
+  };
+  // Rows [r0, r0 + rows) of one held tile against columns [c0, c0 + cols) of another (or the
+  // same, `diagonal` when the rows are the columns).
+  struct Block {
+    const HeldTile* ta;
+    int r0, rows;
+    const HeldTile* tb;
+    int c0, cols;
+    bool diagonal;
+  };
+
+  Worker& worker();
+  std::size_t worker_bytes() const;
+  void choose_members();
+  void take_spectra(const Member& m, HeldTile* tile, int row, float* power,
+                    std::vector<WindowKey>* keys, Worker& wk);
+  void build(HeldTile& tile);
+  void release(HeldTile& tile);
+  void note_keys(const HeldTile& tile);
+  void run_tiles();
+  void run_blocks(const HeldTile& ta, const HeldTile& tb);
+  void multiply(const Block& b);
+  void multiply_bin(const Block& b, std::size_t k);
+  void finish_block(const Block& b);
+  void finish_row(const Block& b, int r, Worker& wk);
+  void powers_left();
+  void run_autos();
+  void finish(int i, int j, int count, Worker& wk);
+  void write_done(Worker& wk);
+  int overlap(int mi, int mj) const;
+  bool handled(int i, int j) const;
+  const Member& member(int index) const { return members_[static_cast<std::size_t>(index)]; }
+  int station_of(const HeldTile& t, int row) const {
+    return member(cross_[static_cast<std::size_t>(t.first + row)]).station;
+  }
+
+  const Run& run_;
+  const StationTable& table_;
+  const WindowTable& wt_;
+  const int n_;
+  const CcPlan plan_;
+  const std::size_t npt_;
+  const std::size_t nb_;  // bins 0 .. npt/2: the others follow by conjugate symmetry
+  const std::size_t nptlen_;
+  const std::size_t budget_;
+  std::size_t windows_ = 0;  // windows of the common length
+  std::size_t chunk_ = 1;    // windows spread over the bins at a time
+  int gather_ = 1;           // pairs gathered from a product row at a time
+  std::size_t batch_ = 1;    // finished pairs written in one turn
+  std::mutex writes_;        // the turn to write
+  std::size_t fixed_ = 0;    // held throughout: power spectra and acceptance bits
+  std::size_t words_ = 0;    // 64-bit words of acceptance bits per member
+  std::vector<Member> members_;
+  std::vector<int> member_of_;                     // station -> member, or -1
+  std::vector<int> cross_;                         // members with unit spectra, station order
+  std::vector<std::uint64_t> bits_;                // acceptance bits of each member
+  std::vector<float> power_;                       // power spectra of members with `self`
+  std::vector<std::vector<WindowKey> > new_keys_;  // per cross_ entry, until noted
+  std::unordered_multimap<WindowKey, int, WindowKeyHash> keys_;  // -> station
+  std::unordered_set<std::uint64_t> exact_pairs_;  // stations (i, j) sharing a window key
+  MatrixPlan plan_tiles_;
+  PageBuffer<Complex> stacked_;  // stacked spectra of the block in work: bin, row, column
+  std::vector<Worker> workers_;
+  std::vector<Complex> ones_;  // divides a spectrum by its modulus through the kernel's own loop
+  std::size_t held_ = 0;
+  EngineReport report_;
+};
+
+MatrixEngine::MatrixEngine(const Run& run, const WindowTable& windows, std::size_t budget)
+    : run_(run),
+      table_(*run.table),
+      wt_(windows),
+      n_(run.table->size()),
+      plan_(windows.settings.nptlen),
+      npt_(static_cast<std::size_t>(plan_.layout().npt)),
+      nb_(npt_ / 2 + 1),
+      nptlen_(static_cast<std::size_t>(windows.settings.nptlen)),
+      budget_(budget),
+      member_of_(static_cast<std::size_t>(n_), -1),
+      workers_(static_cast<std::size_t>(std::max(1, omp_get_max_threads()))),
+      ones_(nb_, Complex{1.0f, 0.0f}) {}
+
+MatrixEngine::Worker& MatrixEngine::worker() {
+  Worker& wk = workers_[static_cast<std::size_t>(omp_get_thread_num())];
+  if (wk.yw.size() < npt_) {
+    wk.window.resize(nptlen_);
+    wk.spectrum.resize(npt_);
+    wk.unit.resize(chunk_ * nb_);
+    wk.power.resize(nb_);
+    wk.gathered.resize(static_cast<std::size_t>(gather_) * nb_);
+    wk.yw.resize(npt_);
+    wk.yy.resize(nptlen_);
+    wk.done.resize(batch_);
+  }
+  return wk;
+}
+
+std::size_t MatrixEngine::worker_bytes() const {
+  return 2 * nptlen_ * sizeof(float) + 2 * npt_ * sizeof(Complex) + nb_ * sizeof(double) +
+         (chunk_ + static_cast<std::size_t>(gather_)) * nb_ * sizeof(Complex) +
+         batch_ * nptlen_ * sizeof(float);
+}
+
+// The members are the usable stations of the most common record length (the longer on a tie);
+// those with a cross pair to compute get unit spectra, those with their auto pair a power
+// spectrum. Every other pair goes to the exact engine.
+void MatrixEngine::choose_members() {
+  std::map<int, int> lengths;
+  for (int i = 1; i <= n_; ++i) {
+    if (table_.station(i).usable) ++lengths[wt_.station(i).nptend];
+  }
+  int common = 0;
+  int most = 0;
+  for (const auto& [length, count] : lengths) {
+    if (count >= most) {
+      common = length;
+      most = count;
+    }
+  }
+  for (int i = 1; i <= n_; ++i) {
+    if (!table_.station(i).usable || wt_.station(i).nptend != common) continue;
+    member_of_[static_cast<std::size_t>(i - 1)] = static_cast<int>(members_.size());
+    members_.push_back({i});
+  }
+  if (members_.empty()) return;
+  windows_ = static_cast<std::size_t>(wt_.station(members_.front().station).windows);
+  words_ = (windows_ + 63) / 64;
+  bits_.assign(members_.size() * words_, 0);
+  for (std::size_t m = 0; m < members_.size(); ++m) {
+    const StationWindows& s = wt_.station(members_[m].station);
+    for (std::size_t w = 0; w < windows_; ++w) {
+      if (s.passes(w)) bits_[m * words_ + w / 64] |= std::uint64_t{1} << (w % 64);
+    }
+  }
+  const int named = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(run_.pairs->size()), run_.names.size()));
+  for (int ij = 1; ij <= named; ++ij) {
+    const int mi = member_of_[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)];
+    const int mj = member_of_[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)];
+    if (mi < 0 || mj < 0 || !pair_would_run(run_, ij)) continue;
+    if (mi == mj) {
+      members_[static_cast<std::size_t>(mi)].self = true;
+    } else {
+      members_[static_cast<std::size_t>(mi)].cross = true;
+      members_[static_cast<std::size_t>(mj)].cross = true;
+    }
+  }
+  int powers = 0;
+  for (std::size_t m = 0; m < members_.size(); ++m) {
+    if (members_[m].cross) cross_.push_back(static_cast<int>(m));
+    if (members_[m].self) members_[m].power = powers++;
+  }
+  power_.assign(static_cast<std::size_t>(powers) * nb_, 0.0f);
+  new_keys_.resize(cross_.size());
+  chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
+  gather_ = std::clamp(static_cast<int>(cross_.size()), 1, kGather);
+  batch_ = std::clamp<std::size_t>(kBatchBytes / (nptlen_ * sizeof(float)), 1,
+                                   std::max<std::size_t>(cross_.size(), 1));
+  fixed_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t);
+}
+
+int MatrixEngine::overlap(int mi, int mj) const {
+  const std::uint64_t* a = bits_.data() + static_cast<std::size_t>(mi) * words_;
+  const std::uint64_t* b = bits_.data() + static_cast<std::size_t>(mj) * words_;
+  int count = 0;
+  for (std::size_t k = 0; k < words_; ++k) count += std::popcount(a[k] & b[k]);
+  return count;
+}
+
+// Whether pair (i, j), i <= j, is computed here rather than by the exact engine.
+bool MatrixEngine::handled(int i, int j) const {
+  const int mi = member_of_[static_cast<std::size_t>(i - 1)];
+  const int mj = member_of_[static_cast<std::size_t>(j - 1)];
+  if (mi < 0 || mj < 0) return false;
+  if (i == j) return member(mi).self;
+  return member(mi).cross && member(mj).cross && !exact_pairs_.contains(pair_key(i, j));
+}
+
+// Transforms the accepted windows of member m as the kernel does: their unit spectra into row
+// `row` of a tile, their power into `power`, their keys into `keys` (each when given).
+void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float* power,
+                                std::vector<WindowKey>* keys, Worker& wk) {
+  const StationWindows& s = wt_.station(m.station);
+  const float* record = table_.row(m.station);
+  const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * windows_ : 0;
+  if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
+  const detail::SpectrumIsa isa = detail::spectrum_isa();
+  for (std::size_t w0 = 0; w0 < windows_; w0 += chunk_) {
+    const std::size_t chunk = std::min(chunk_, windows_ - w0);
+    for (std::size_t c = 0; c < chunk; ++c) {
+      const std::size_t w = w0 + c;
+      Complex* u = wk.unit.data() + c * nb_;
+      if (!s.passes(w)) {
+        // Exact zeros: a rejected window adds nothing to any pair.
+        std::fill_n(u, nb_, Complex{0.0f, 0.0f});
+        continue;
+      }
+      const Complex* x = wk.spectrum.data();
+      std::copy_n(record + wt_.offsets[w], nptlen_, wk.window.begin());
+      window_spectrum(plan_, wk.window, wk.spectrum);
+      if (keys) {
+        // A window of zeros correlates to zeros on either path, and a NaN fails the test.
+        const bool zero =
+            std::all_of(x, x + npt_, [](Complex v) { return v.re == 0.0f && v.im == 0.0f; });
+        if (!zero && !std::isnan(x[0].re) && !std::isnan(x[1].re)) {
+          keys->push_back({static_cast<std::uint32_t>(w), key_bits(x[0].re), key_bits(x[1].re)});
+        }
+      }
+      if (power) {
+        for (std::size_t k = 0; k < nb_; ++k) {
+          const double re = x[k].re;
+          const double im = x[k].im;
+          wk.power[k] += re * re + im * im;
+        }
+      }
+      // X conj(1) / |X conj(1)| is X / |X|, and 0 where |X| is: the kernel's whitening loop.
+      if (tile) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
+    }
+    if (!tile) continue;
+    Complex* dst = tile->a.data() + static_cast<std::size_t>(row) * windows_ + w0;
+    for (std::size_t k = 0; k < nb_; ++k, dst += bin_stride) {
+      for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.unit[c * nb_ + k];
+    }
+  }
+  if (power) {
+    for (std::size_t k = 0; k < nb_; ++k) power[k] = static_cast<float>(wk.power[k]);
+  }
+}
+
+void MatrixEngine::build(HeldTile& tile) {
+  const Clock::time_point start = Clock::now();
+  tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * windows_);
+  parallel_for(tile.count, [&](int r) {
+    const std::size_t c = static_cast<std::size_t>(tile.first + r);
+    const Member& m = member(cross_[c]);
+    float* power =
+        m.seen || m.power < 0 ? nullptr : power_.data() + static_cast<std::size_t>(m.power) * nb_;
+    take_spectra(m, &tile, r, power, m.seen ? nullptr : &new_keys_[c], worker());
+  });
+  note_keys(tile);
+  held_ += tile.a.bytes();
+  report_.peak_bytes = std::max(report_.peak_bytes, held_);
+  report_.spectra_s += seconds_since(start);
+}
+
+void MatrixEngine::release(HeldTile& tile) {
+  held_ -= tile.a.bytes();
+  tile.a = PageBuffer<Complex>();
+}
+
+// Two stations whose spectra of one window they both accept pass the kernel's auto-correlation
+// test: their pair goes to the exact engine. Keys are looked up, not compared pair by pair.
+void MatrixEngine::note_keys(const HeldTile& tile) {
+  for (int r = 0; r < tile.count; ++r) {
+    const std::size_t c = static_cast<std::size_t>(tile.first + r);
+    Member& m = members_[static_cast<std::size_t>(cross_[c])];
+    if (m.seen) continue;
+    for (const WindowKey& key : new_keys_[c]) {
+      const auto [first, last] = keys_.equal_range(key);
+      for (auto it = first; it != last; ++it) {
+        exact_pairs_.insert(
+            pair_key(std::min(it->second, m.station), std::max(it->second, m.station)));
+      }
+      keys_.emplace(key, m.station);
+    }
+    new_keys_[c] = {};
+    m.seen = true;
+  }
+}
+
+// Every pair of tiles in turn, two tiles held at most: row a holds tile a with each later tile,
+// the next one last, so that it is held already when its own row begins.
+void MatrixEngine::run_tiles() {
+  if (cross_.empty()) return;
+  const int count = static_cast<int>(cross_.size());
+  plan_tiles_ = plan_matrix(count, windows_ * nb_ * sizeof(Complex), nb_ * sizeof(Complex),
+                            budget_ > fixed_ ? budget_ - fixed_ : 0);
+  std::vector<HeldTile> tiles;
+  for (int first = 0; first < count; first += plan_tiles_.tile) {
+    tiles.push_back({first, std::min(plan_tiles_.tile, count - first), {}});
+  }
+  report_.tiles = static_cast<int>(tiles.size());
+  report_.stations_per_tile = static_cast<std::size_t>(plan_tiles_.tile);
+  report_.block = plan_tiles_.block;
+  report_.bytes = static_cast<std::size_t>(count) * windows_ * nb_ * sizeof(Complex);
+  const std::size_t block = static_cast<std::size_t>(plan_tiles_.block);
+  stacked_ = PageBuffer<Complex>(nb_ * block * block);
+  held_ += stacked_.bytes();
+  const std::size_t t = tiles.size();
+  for (std::size_t a = 0; a < t; ++a) {
+    if (tiles[a].a.data() == nullptr) build(tiles[a]);
+    run_blocks(tiles[a], tiles[a]);
+    for (std::size_t b = t - 1; b > a; --b) {
+      if (tiles[b].a.data() == nullptr) build(tiles[b]);
+      run_blocks(tiles[a], tiles[b]);
+      if (b != a + 1) release(tiles[b]);
+    }
+    release(tiles[a]);
+  }
+  held_ -= stacked_.bytes();
+  stacked_ = PageBuffer<Complex>();
+}
+
+void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
+  const bool same = &ta == &tb;
+  const int size = plan_tiles_.block;
+  for (int r0 = 0; r0 < ta.count; r0 += size) {
+    for (int c0 = same ? r0 : 0; c0 < tb.count; c0 += size) {
+      const Block b{&ta,
+                    r0,
+                    std::min(size, ta.count - r0),
+                    &tb,
+                    c0,
+                    std::min(size, tb.count - c0),
+                    same && r0 == c0};
+      multiply(b);
+      finish_block(b);
+    }
+  }
+}
+
+// The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
+// (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
+void MatrixEngine::multiply(const Block& b) {
+  parallel_for(static_cast<int>(nb_), [&](int bin) {
+    const double cpu = thread_cpu_seconds();
+    multiply_bin(b, static_cast<std::size_t>(bin));
+    worker().products_cpu_s += thread_cpu_seconds() - cpu;
+  });
+}
+
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k) {
+  const std::size_t rows = static_cast<std::size_t>(b.rows);
+  const std::size_t cols = static_cast<std::size_t>(b.cols);
+  const int k_count = static_cast<int>(windows_);
+  Complex* c = stacked_.data() + k * rows * cols;
+  if (k_count == 0) {
+    std::fill_n(c, rows * cols, Complex{0.0f, 0.0f});
+    return;
+  }
+  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
+                     static_cast<std::size_t>(b.r0) * windows_;
+  if (b.diagonal) {
+    // The upper triangle only: the pairs i < j of one block.
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, k_count, 0.0f, c,
+                b.rows);
+    return;
+  }
+  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
+                      static_cast<std::size_t>(b.c0) * windows_;
+  const Complex one{1.0f, 0.0f};
+  const Complex zero{0.0f, 0.0f};
+  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a,
+              k_count, bt, k_count, &zero, c, b.cols);
+}
+
+// Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
+// divided by its count and written.
+void MatrixEngine::finish_block(const Block& b) {
+  parallel_for(b.rows, [&](int r) {
+    Worker& wk = worker();
+    const double cpu = thread_cpu_seconds();
+    const double writing = wk.writing_cpu_s;
+    finish_row(b, r, wk);
+    wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
+  });
+}
+
+void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
+  const std::size_t cols = static_cast<std::size_t>(b.cols);
+  const std::size_t plane = static_cast<std::size_t>(b.rows) * cols;
+  {
+    const int i = station_of(*b.ta, b.r0 + r);
+    const int mi = member_of_[static_cast<std::size_t>(i - 1)];
+    for (int c = b.diagonal ? r + 1 : 0; c < b.cols; c += gather_) {
+      const int group = std::min(gather_, b.cols - c);
+      int js[kGather];
+      bool any = false;
+      for (int g = 0; g < group; ++g) {
+        const int j = station_of(*b.tb, b.c0 + c + g);
+        // A pair for the exact engine gets its line there.
+        const bool here =
+            !exact_pairs_.contains(pair_key(i, j)) && pair_wanted(run_, pair_number(n_, i, j));
+        js[g] = here ? j : 0;
+        any = any || here;
+      }
+      if (!any) continue;
+      const Complex* src =
+          stacked_.data() + static_cast<std::size_t>(r) * cols + static_cast<std::size_t>(c);
+      for (std::size_t k = 0; k < nb_; ++k, src += plane) {
+        for (int g = 0; g < group; ++g) wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[g];
+      }
+      for (int g = 0; g < group; ++g) {
+        if (js[g] == 0) continue;
+        const Complex* s = wk.gathered.data() + static_cast<std::size_t>(g) * nb_;
+        // The pair stacks conj(C); its upper bins mirror the lower ones.
+        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(s[k]);
+        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = s[k];
+        finish(i, js[g], overlap(mi, member_of_[static_cast<std::size_t>(js[g] - 1)]), wk);
+      }
+    }
+  }
+  write_done(wk);
+}
+
+// Power spectra of the members whose auto pair is computed and that no tile has built.
+void MatrixEngine::powers_left() {
+  std::vector<int> left;
+  for (std::size_t m = 0; m < members_.size(); ++m) {
+    if (members_[m].self && !members_[m].seen) left.push_back(static_cast<int>(m));
+  }
+  if (left.empty()) return;
+  const Clock::time_point start = Clock::now();
+  parallel_for(static_cast<int>(left.size()), [&](int k) {
+    const Member& m = member(left[static_cast<std::size_t>(k)]);
+    take_spectra(m, nullptr, 0, power_.data() + static_cast<std::size_t>(m.power) * nb_, nullptr,
+                 worker());
+  });
+  report_.spectra_s += seconds_since(start);
+}
+
+void MatrixEngine::run_autos() {
+  std::vector<int> selfs;
+  for (std::size_t m = 0; m < members_.size(); ++m) {
+    if (members_[m].self) selfs.push_back(static_cast<int>(m));
+  }
+  parallel_for(static_cast<int>(selfs.size()), [&](int k) {
+    const int mi = selfs[static_cast<std::size_t>(k)];
+    const Member& m = member(mi);
+    if (!pair_wanted(run_, pair_number(n_, m.station, m.station))) return;
+    Worker& wk = worker();
+    const double cpu = thread_cpu_seconds();
+    const double writing = wk.writing_cpu_s;
+    const float* p = power_.data() + static_cast<std::size_t>(m.power) * nb_;
+    for (std::size_t b = 0; b < nb_; ++b) wk.yw[b] = {p[b], 0.0f};
+    for (std::size_t b = 1; b + 1 < nb_; ++b) wk.yw[npt_ - b] = {p[b], 0.0f};
+    finish(m.station, m.station, overlap(mi, mi), wk);
+    write_done(wk);
+    wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
+  });
+}
+
+// Pair (i, j) from its stacked spectrum in the worker's yw: transformed back, rotated and cut
+// as the kernel does, divided by its count, printed and written.
+void MatrixEngine::finish(int i, int j, int count, Worker& wk) {
+  correlation_cut(plan_, std::span<Complex>(wk.yw.data(), npt_), wk.yy);
+  Worker::Done& d = wk.done[wk.pending++];
+  d.i = i;
+  d.j = j;
+  d.geometry = pair_geometry(table_.station(i), table_.station(j));
+  d.stack.set_sum(wk.yy, count);
+  d.stack.finish();
+  if (wk.pending == wk.done.size()) write_done(wk);
+}
+
+// Prints and writes the worker's finished pairs. Writing is one at a time anyway (the file
+// library's lock); taking turns per batch spares the workers a hand-over per file.
+void MatrixEngine::write_done(Worker& wk) {
+  if (wk.pending == 0) return;
+  const std::lock_guard<std::mutex> turn(writes_);
+  const double start = thread_cpu_seconds();
+  for (std::size_t k = 0; k < wk.pending; ++k) {
+    Worker::Done& d = wk.done[k];
+    finish_pair(run_, pair_number(n_, d.i, d.j), d.geometry, d.stack);
+  }
+  wk.pending = 0;
+  wk.writing_cpu_s += thread_cpu_seconds() - start;
+}
+
+EngineReport MatrixEngine::run() {
+  single_threaded_blas();
+  const Clock::time_point start = Clock::now();
+  choose_members();
+  // The workers' buffers (a few hundred kilobytes each) are held besides what the budget plans
+  // for: tiles and blocks depend on the budget and the network, never on the worker count.
+  held_ = fixed_ + workers_.size() * worker_bytes();
+  report_.peak_bytes = held_;
+  run_tiles();
+  powers_left();
+  run_autos();
+  power_ = {};
+
+  const Clock::time_point exact_start = Clock::now();
+  const PairFilter take = [this](int i, int j) { return !handled(i, j); };
+  const EngineReport exact = run_pair_engine(run_, wt_, budget_, take);
+  report_.exact_s = seconds_since(exact_start);
+  report_.peak_bytes = std::max(report_.peak_bytes, exact.peak_bytes);
+  for (int i = 1; i <= n_; ++i) {
+    if (!table_.station(i).usable) continue;
+    for (int j = i; j <= n_; ++j) report_.exact_pairs += table_.station(j).usable && take(i, j);
+  }
+  report_.pairs_cpu_s = exact.pairs_cpu_s;
+  report_.writing_cpu_s = exact.writing_cpu_s;
+  for (const Worker& wk : workers_) {
+    report_.pairs_cpu_s += wk.pairs_cpu_s + wk.products_cpu_s;
+    report_.products_cpu_s += wk.products_cpu_s;
+    report_.writing_cpu_s += wk.writing_cpu_s;
+  }
+  report_.pairs_s = seconds_since(start) - report_.spectra_s;
+  return report_;
+}
+
+}  // namespace
+
+EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
+  bool any_usable = false;
+  for (int i = 1; i <= run.table->size(); ++i) {
+    any_usable = any_usable || run.table->station(i).usable;
+  }
+  if (!any_usable) return run_pair_engine(run, budget);
+  const Clock::time_point start = Clock::now();
+  const WindowTable windows = measure_windows(run);
+  const double measure_s = seconds_since(start);
+  MatrixEngine engine(run, windows, budget);
+  EngineReport report = engine.run();
+  report.measure_s += measure_s;
+  return report;
+}
+
+}  // namespace xcn
+
+#endif

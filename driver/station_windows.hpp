@@ -1,0 +1,99 @@
+// What both pair engines share: every station's window deviations measured once, the parallel
+// loop they run their stages with, and page-backed storage that is given back when dropped.
+#pragma once
+
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "driver/pairs.hpp"
+#include "driver/windows.hpp"
+
+namespace xcn {
+
+// The windows of one station over its own record (cut to the run's sample count).
+struct StationWindows {
+  int nptend = 0;          // samples its windows cover
+  int windows = 0;         // windows in those samples
+  float bound = 0.0f;      // a window is accepted below this (1.1 times the record's deviation)
+  std::vector<float> crt;  // deviation of each window
+
+  bool passes(std::size_t w) const { return window_passes(crt[w], bound); }
+};
+
+// Every station's windows; unusable stations have none.
+struct WindowTable {
+  WindowSettings settings{};
+  std::vector<std::size_t> offsets;  // window starts of the longest usable record
+  std::vector<StationWindows> stations;
+
+  const StationWindows& station(int i) const { return stations[static_cast<std::size_t>(i - 1)]; }
+};
+
+// Runs body(k) for k = 0 .. count-1 over all workers, each k taken by the next free worker.
+// The first exception stops the rest and is thrown again once every worker has stopped.
+template <typename Body>
+void parallel_for(int count, Body body) {
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int k = 0; k < count; ++k) {
+    if (failed.load(std::memory_order_relaxed)) continue;
+    try {
+      body(k);
+    } catch (...) {
+#pragma omp critical(xcn_engine_failure)
+      {
+        if (!failure) failure = std::current_exception();
+      }
+      failed.store(true, std::memory_order_relaxed);
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Measures the record and every window of each usable station, in parallel.
+WindowTable measure_windows(const Run& run);
+
+// Zeroed memory in pages of its own, unmapped when dropped, so that what a run holds follows
+// its stages and not the allocator's caches.
+template <typename T>
+class PageBuffer {
+ public:
+  PageBuffer() = default;
+  explicit PageBuffer(std::size_t count) : bytes_(count * sizeof(T)) {
+    if (bytes_ == 0) return;
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    // Large pages where the system allows them: fewer faults on first touch, and spectra read
+    // bin by bin across a large store stay within the address cache.
+    if (bytes_ >= (std::size_t{2} << 20)) madvise(p, bytes_, MADV_HUGEPAGE);
+    data_ = static_cast<T*>(p);
+  }
+  ~PageBuffer() {
+    if (data_ != nullptr) munmap(data_, bytes_);
+  }
+  PageBuffer(PageBuffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+  PageBuffer& operator=(PageBuffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(bytes_, other.bytes_);
+    return *this;
+  }
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+
+  T* data() const { return data_; }
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
+}  // namespace xcn
