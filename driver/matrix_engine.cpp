@@ -98,8 +98,7 @@ constexpr int kChunk = 32;
 // Pairs gathered from a product row at once: a few cache lines per bin, read while the
 // processor still holds them.
 constexpr int kGather = 32;
-// Results a worker keeps before it writes them in one turn: the writers then take turns a batch
-// at a time, not a file at a time.
+// Results a worker keeps before it writes them together, away from the products.
 constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
 
 // Each BLAS call runs on the worker that makes it. OpenBLAS built for OpenMP does so anyway
@@ -222,7 +221,6 @@ class MatrixEngine {
   std::size_t chunk_ = 1;    // windows spread over the bins at a time
   int gather_ = 1;           // pairs gathered from a product row at a time
   std::size_t batch_ = 1;    // finished pairs written in one turn
-  std::mutex writes_;        // the turn to write
   std::size_t fixed_ = 0;    // held throughout: power spectra and acceptance bits
   std::size_t words_ = 0;    // 64-bit words of acceptance bits per member
   std::vector<Member> members_;
@@ -628,11 +626,9 @@ void MatrixEngine::finish(int i, int j, int count, Worker& wk) {
   if (wk.pending == wk.done.size()) write_done(wk);
 }
 
-// Prints and writes the worker's finished pairs. Writing is one at a time anyway (the file
-// library's lock); taking turns per batch spares the workers a hand-over per file.
+// Prints and writes the worker's finished pairs; the workers write their files side by side.
 void MatrixEngine::write_done(Worker& wk) {
   if (wk.pending == 0) return;
-  const std::lock_guard<std::mutex> turn(writes_);
   const double start = thread_cpu_seconds();
   for (std::size_t k = 0; k < wk.pending; ++k) {
     Worker::Done& d = wk.done[k];

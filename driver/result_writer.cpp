@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "driver/console.hpp"
+#include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
@@ -87,10 +88,26 @@ void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack
   const float dt = run.last.dt;
   float xdummy = 0.0f;
   int nerr = 0;
-  std::lock_guard<std::mutex> hold(library_lock());
-  set_final_header(run, i, j, g, nptlen, dt, result_begin(nptlen, dt));
-  wsac0(run.name(ij).data(), &xdummy, stack.yall.data(), &nerr, static_cast<int>(kNameWidth));
-  const int error = errno;
+  int error = 0;
+  SacImage image;
+  {
+    // The header and the file's bytes need the library's one current header; the file's
+    // input and output do not, so workers write their files side by side.
+    const std::lock_guard<std::mutex> hold(library_lock());
+    set_final_header(run, i, j, g, nptlen, dt, result_begin(nptlen, dt));
+    image = sac_image(run.name(ij).data(), &xdummy, stack.yall.data(), &nerr,
+                      static_cast<int>(kNameWidth));
+    error = errno;
+  }
+  if (nerr == 0) {
+    const ImageWrite w = write_image(image, false);
+    if (w.nerr != 0) {
+      const std::lock_guard<std::mutex> hold(library_lock());
+      report_image_failure(image, w);
+    }
+    nerr = w.nerr;
+    error = w.error;
+  }
   if (run.tally != nullptr) run.tally->taken(ij);
   if (nerr == 0) return;
   // The library has said its piece on standard output; scripts read the outcome here.

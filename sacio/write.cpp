@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -64,7 +65,7 @@ class PendingFile {
 
   // Creates the file; on failure returns the open status (1 access refused, 2 other).
   int create() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     const std::size_t slash = target_.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     int err = 0;
@@ -244,14 +245,14 @@ bool file_holds(const char* name, const std::vector<unsigned char>& image) {
   return same;
 }
 
-// wsac0, and with `only_if_changed` the same but leaving a file that holds these very bytes
-// already as it is; *written tells whether the file was written.
-void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
-               bool only_if_changed, bool* written) {
+}  // namespace
+
+SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
   *nerr = 0;
-  *written = false;
+  SacImage image;
   HeapText copy(fstrdup(kname != nullptr ? kname : "", kname_len));
-  const char* name = copy ? copy.get() : "";
+  image.name = copy ? copy.get() : "";
+  const char* name = image.name.c_str();
   const int npts = Nhdr(kNpts);
 
   if (npts <= 0) {
@@ -260,7 +261,7 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     outmsg();
     clrmsg();
     errno = 0;
-    return;
+    return image;
   }
   if (Lhdr(kLovrok) == 0) {
     *nerr = SACIO_ERR_NO_OVERWRITE;
@@ -269,7 +270,7 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     outmsg();
     clrmsg();
     errno = 0;
-    return;
+    return image;
   }
 
   extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
@@ -277,12 +278,12 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
   const int swap = sac_byte_order(-1);
   const bool uneven = Lhdr(kLeven) == 0;
   // The whole file in one buffer, written with one call.
-  std::vector<unsigned char> image;
-  image.reserve(static_cast<std::size_t>(kNumericBytes + kCharBlockBytes) +
+  std::vector<unsigned char>& bytes = image.bytes;
+  bytes.reserve(static_cast<std::size_t>(kNumericBytes + kCharBlockBytes) +
                 static_cast<std::size_t>(npts) * (uneven ? 8 : 4));
-  put_header(image, swap);
-  if (yarray != nullptr) put_samples(image, yarray, npts, swap);
-  if (uneven && xarray != nullptr) put_samples(image, xarray, npts, swap);
+  put_header(bytes, swap);
+  if (yarray != nullptr) put_samples(bytes, yarray, npts, swap);
+  if (uneven && xarray != nullptr) put_samples(bytes, xarray, npts, swap);
   // After a byte-reversed write the caller's arrays hold file byte order, as they always have.
   if (swap == 1) {
     if (yarray != nullptr) sac_data_swap(yarray, npts);
@@ -294,36 +295,53 @@ void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int k
     outmsg();
     clrmsg();
     errno = 0;
-    return;
+    image.bytes.clear();
   }
-  if (only_if_changed && file_holds(name, image)) return;
+  return image;
+}
 
-  // After a failure errno keeps the system's reason for the caller, past the message output.
+ImageWrite write_image(const SacImage& image, bool only_if_changed) {
+  ImageWrite w;
+  const char* name = image.name.c_str();
+  if (only_if_changed && file_holds(name, image.bytes)) return w;
   errno = 0;
-  PendingFile file(name);
+  PendingFile file(image.name);
   if (const int status = file.create(); status != 0) {
-    *nerr = SACIO_ERR_OPEN;
-    compose_file_error(SACIO_ERR_OPEN, name, open_status_text(status));
-  } else if (!write_fully(-file.handle(), image.data(), image.size())) {
-    *nerr = SACIO_ERR_WRITE;
-    compose_file_error(*nerr, name, nullptr);
+    w = {SACIO_ERR_OPEN, status, errno, false};
+  } else if (!write_fully(-file.handle(), image.bytes.data(), image.bytes.size())) {
+    w = {SACIO_ERR_WRITE, 0, errno, false};
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
-    *nerr = SACIO_ERR_WRITE;
-    compose_file_error(*nerr, name, nullptr);
+    w = {SACIO_ERR_WRITE, 0, errno, false};
   } else if (done == PendingFile::Commit::kRenameFailed) {
     // The name cannot take the new file (e.g. it is a directory): the old one stays.
-    *nerr = SACIO_ERR_OPEN;
-    compose_file_error(*nerr, name, open_status_text(errno == EACCES ? 1 : 2));
+    w = {SACIO_ERR_OPEN, errno == EACCES ? 1 : 2, errno, false};
+  } else {
+    w.written = true;
   }
-  if (*nerr != 0) {
-    const int why = errno;
-    file.discard();
-    outmsg();
-    clrmsg();
-    errno = why;
-    return;
-  }
-  *written = true;
+  return w;
+}
+
+void report_image_failure(const SacImage& image, const ImageWrite& w) {
+  compose_file_error(w.nerr, image.name.c_str(),
+                     w.open_status != 0 ? open_status_text(w.open_status) : nullptr);
+  outmsg();
+  clrmsg();
+  errno = w.error;
+}
+
+namespace {
+
+// wsac0, and with `only_if_changed` the same but leaving a file that holds these very bytes
+// already as it is; *written tells whether the file was written.
+void write_sac(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
+               bool only_if_changed, bool* written) {
+  *written = false;
+  const SacImage image = sac_image(kname, xarray, yarray, nerr, kname_len);
+  if (*nerr != 0) return;
+  const ImageWrite w = write_image(image, only_if_changed);
+  *nerr = w.nerr;
+  *written = w.written;
+  if (w.nerr != 0) report_image_failure(image, w);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Writing the current header and a caller's samples as a SAC file.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace xcn {
 
 // Completes the header (DEPMIN, DEPMAX, DEPMEN, the distance fields) and writes it with the
@@ -15,6 +18,31 @@ void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname
 // left as it is. *written tells whether the file was written.
 void wsac0_if_changed(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len,
                       bool* written);
+// wsac0 in its two halves, so that a caller holding a lock around the process-wide header can
+// release it for the file's input and output. The file of the current header and samples:
+struct SacImage {
+  std::string name;
+  std::vector<unsigned char> bytes;
+};
+// The first half (the current header and the message store): refusals as wsac0 makes them
+// (nerr set, message printed), else the completed header and the samples as file bytes.
+SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
+// What writing an image came to: nerr 0, 101 or 115, the open status of a 101 (0: none) and
+// the system's reason.
+struct ImageWrite {
+  int nerr = 0;
+  int open_status = 0;
+  int error = 0;
+  bool written = false;
+};
+// The second half: the temporary beside the name, renamed over it once whole (with
+// only_if_changed, nothing when the file holds these bytes already). It touches no
+// process-wide state, so writers may run it side by side.
+ImageWrite write_image(const SacImage& image, bool only_if_changed);
+// Prints what a failed write means, as wsac0 does (the message store), and leaves its reason
+// in errno.
+void report_image_failure(const SacImage& image, const ImageWrite& w);
+
 void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 
 // Extremes and mean of n samples taken every increment-th element, in single precision.
