@@ -11,6 +11,7 @@
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
 #include "msg/message.hpp"
+#include "sacio/read.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 

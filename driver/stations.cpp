@@ -12,26 +12,10 @@
 #include "driver/params.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
+#include "sacio/read.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
-
-std::string read_failure(int nerr) {
-  switch (nerr) {
-    case SACIO_ERR_OPEN:
-      return "the file cannot be opened";
-    case SACIO_ERR_NO_FILE:
-      return "the file does not exist";
-    case SACIO_ERR_SHORT_READ:
-      return "the file is shorter than its header says";
-    case SACIO_ERR_NOT_EVEN:
-      return "the record is not evenly sampled (LEVEN is false)";
-    case SACIO_ERR_NOT_SAC:
-      return "it is not a SAC file";
-    default:
-      return "read error " + std::to_string(nerr);
-  }
-}
 
 StationTable::StationTable(int n) : stations_(static_cast<std::size_t>(n)) {
   // Zero-filled, so that samples beyond a shorter record are zero; pages are only touched as

@@ -13,8 +13,6 @@
 
 namespace xcn {
 
-// Why a SAC file could not be read, from the library's error number.
-std::string read_failure(int nerr);
 
 struct Station {
   std::array<char, kEntryWidth> entry;  // the list line, as used

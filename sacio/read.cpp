@@ -204,4 +204,21 @@ void rsach(const char* kname, int* nerr, int kname_len) {
   close_handle(handle);
 }
 
+std::string read_failure(int nerr) {
+  switch (nerr) {
+    case SACIO_ERR_OPEN:
+      return "the file cannot be opened";
+    case SACIO_ERR_NO_FILE:
+      return "the file does not exist";
+    case SACIO_ERR_SHORT_READ:
+      return "the file is shorter than its header says";
+    case SACIO_ERR_NOT_EVEN:
+      return "the record is not evenly sampled (LEVEN is false)";
+    case SACIO_ERR_NOT_SAC:
+      return "it is not a SAC file";
+    default:
+      return "read error " + std::to_string(nerr);
+  }
+}
+
 }  // namespace xcn

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace xcn {
 
@@ -22,6 +23,8 @@ int sac_check_header_version(const unsigned char* numeric_block, int* nerr);
 void sac_header_swap(unsigned char* numeric_block);
 void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr);
 void sac_data_swap(float* array, int count);
+// Why a read failed, in a few words, from its error number: for the lines that name a file.
+std::string read_failure(int nerr);
 int byteswap(void* value, int size);
 // Unpacks the 192-byte character block into the current header; a field ends at its first NUL.
 void map_chdr_in(const unsigned char* block);

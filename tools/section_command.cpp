@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "driver/limits.hpp"
+#include "sacio/read.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/section.hpp"
@@ -81,23 +82,6 @@ bool parse_options(std::span<const std::string> args, Options& options, std::str
   return true;
 }
 
-std::string read_reason(int nerr) {
-  switch (nerr) {
-    case SACIO_ERR_OPEN:
-      return "the file cannot be opened";
-    case SACIO_ERR_NO_FILE:
-      return "the file does not exist";
-    case SACIO_ERR_SHORT_READ:
-      return "the file is shorter than its header says";
-    case SACIO_ERR_NOT_EVEN:
-      return "the record is not evenly sampled (LEVEN is false)";
-    case SACIO_ERR_NOT_SAC:
-      return "it is not a SAC file";
-    default:
-      return "read error " + std::to_string(nerr);
-  }
-}
-
 // The positions of auto-correlations when the list holds the n(n+1)/2 names of n stations in
 // the tool's pair order; none otherwise, and then DIST alone decides.
 std::vector<bool> auto_positions(std::size_t names) {
@@ -118,7 +102,7 @@ std::optional<SectionTrace> read_trace(const std::string& name, std::vector<floa
   rsac1(name.c_str(), buffer.data(), &nlen, &begin, &delta, &kCapacity, &nerr,
         static_cast<int>(name.size()));
   if (nerr > 0) {
-    reason = "cannot be read: " + read_reason(nerr);
+    reason = "cannot be read: " + read_failure(nerr);
     return std::nullopt;
   }
   float dist = 0;
