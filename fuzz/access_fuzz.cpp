@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 0: {
         float value = 0.0f;
         getfhv(name.buffer.get(), &value, &nerr, name.length);
-        if (nerr == SACIO_ERR_NO_FIELD && value != kUndefFloat)
+        if (nerr == SACIO_ERR_NO_FIELD && value != xcn::kUndefFloat)
           broken("unknown float name gives a value");
         break;
       }
