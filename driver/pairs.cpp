@@ -97,7 +97,8 @@ bool pair_selected(const Run& run, int ij) {
 
 bool pair_would_run(const Run& run, int ij) {
   // An existing output is left alone unless the replace flag is Y.
-  return run.mine(ij) && pair_selected(run, ij) && !(run.params.replace != 'Y' && result_exists(run.path(ij)));
+  return run.mine(ij) && pair_selected(run, ij) &&
+         !(run.params.replace != 'Y' && result_exists(run.path(ij)));
 }
 
 bool pair_wanted(const Run& run, int ij) {

@@ -34,16 +34,33 @@ RankShare::RankShare(int stations, int ranks, int rank)
   }
   std::stable_sort(order.begin(), order.end(),
                    [](const GroupPair& x, const GroupPair& y) { return x.pairs > y.pairs; });
+  // Among the ranks that stay within a fiftieth above an even share, the one that already reads
+  // most of the two groups' records (then the least loaded): fewer records read per rank.
+  const std::int64_t total = static_cast<std::int64_t>(stations_) * (stations_ + 1) / 2;
+  const std::int64_t cap = total / ranks_ + total / (50 * ranks_) + 1;
+  std::vector<std::vector<bool>> reads(static_cast<std::size_t>(ranks_), std::vector<bool>(g));
   for (const GroupPair& p : order) {
-    const auto least = std::min_element(load_.begin(), load_.end()) - load_.begin();
-    *(load_.begin() + least) += p.pairs;
-    owner_[static_cast<std::size_t>(p.a) * g + static_cast<std::size_t>(p.b)] =
-        static_cast<int>(least);
-    if (least == rank_) {
-      holds_[static_cast<std::size_t>(p.a)] = true;
-      holds_[static_cast<std::size_t>(p.b)] = true;
+    int best = -1;
+    int best_new = 3;
+    for (int r = 0; r < ranks_; ++r) {
+      const auto& held = reads[static_cast<std::size_t>(r)];
+      const std::int64_t load = load_[static_cast<std::size_t>(r)];
+      if (load + p.pairs > cap) continue;
+      const int added = (held[static_cast<std::size_t>(p.a)] ? 0 : 1) +
+                        (p.a != p.b && !held[static_cast<std::size_t>(p.b)] ? 1 : 0);
+      if (added < best_new || (added == best_new && load < load_[static_cast<std::size_t>(best)])) {
+        best = r;
+        best_new = added;
+      }
     }
+    if (best < 0)
+      best = static_cast<int>(std::min_element(load_.begin(), load_.end()) - load_.begin());
+    load_[static_cast<std::size_t>(best)] += p.pairs;
+    owner_[static_cast<std::size_t>(p.a) * g + static_cast<std::size_t>(p.b)] = best;
+    reads[static_cast<std::size_t>(best)][static_cast<std::size_t>(p.a)] = true;
+    reads[static_cast<std::size_t>(best)][static_cast<std::size_t>(p.b)] = true;
   }
+  for (std::size_t a = 0; a < g; ++a) holds_[a] = reads[static_cast<std::size_t>(rank_)][a];
 }
 
 int RankShare::group(int i) const {

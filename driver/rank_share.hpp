@@ -32,8 +32,8 @@ class RankShare {
   int ranks_ = 1;
   int rank_ = 0;
   int groups_ = 1;
-  std::vector<int> owner_;        // groups x groups, for a <= b
-  std::vector<bool> holds_;       // per group: in one of this rank's group pairs
+  std::vector<int> owner_;   // groups x groups, for a <= b
+  std::vector<bool> holds_;  // per group: in one of this rank's group pairs
   std::vector<std::int64_t> load_{0};
 };
 

@@ -148,7 +148,7 @@ int run_phases(Run& run, std::FILE* err) {
   ResultTally tally(pairs.size());
   run.tally = &tally;
   if (first) print_pair_table(run);
-  // After the Output block, so that no rank's pair lines come before it.
+  // Once rank 0 has printed the Output block, so that no rank's pair lines come before it.
   if (ranks::size() > 1) share_uses(run.uses);
   for (int ij = 1; ij <= pairs.size(); ++ij) {
     if (!run.mine(ij)) continue;
@@ -181,7 +181,8 @@ int run_phases(Run& run, std::FILE* err) {
   if (settings.timing) {
     print_timing(stderr, settings, read_s, pairs_s, seconds_since(header_start), engine);
   }
-  const std::vector<std::int64_t> counts = ranks::sum_of({tally.failed_count(), tally.taken_count()});
+  const std::vector<std::int64_t> counts =
+      ranks::sum_of({tally.failed_count(), tally.taken_count()});
   if (counts[0] > 0) {
     std::fprintf(err, "xcorrnet_v3: %lld of %lld results could not be written or completed\n",
                  static_cast<long long>(counts[0]), static_cast<long long>(counts[1]));

@@ -154,8 +154,7 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
   }
   int npts = 0, nerr = 0, capacity = kCapacity;
   float b = 0.0f, dt = 0.0f;
-  rsac1(s.entry.data(), row, &npts, &b, &dt, &capacity, &nerr,
-        static_cast<int>(kEntryWidth));
+  rsac1(s.entry.data(), row, &npts, &b, &dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
   if (nerr > 0) {
     report_unreadable(err, i, s, read_failure(nerr));
     clrmsg();
@@ -199,8 +198,7 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
       dropped.resize(kCapacity);
       row = dropped.data();
     }
-    s.usable =
-        load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
     if (!s.usable && share.holds(i)) {
       // Nothing of a failed read may reach a result: the row goes back to zeros.
       std::fill_n(table.row(i), kCapacity, 0.0f);
