@@ -1,12 +1,12 @@
-# Thin wrapper over CMake: make, make test, make test-asan, make test-tsan, make fuzz, make demo,
-# make bench, make install.
+# Thin wrapper over CMake: make, make test, make mpi, make test-asan, make test-tsan, make fuzz,
+# make demo, make bench, make install.
 JOBS    ?= $(shell nproc)
 WERROR  ?= OFF
 CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test test-asan test-tsan fuzz bench demo install clean
+.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi demo install clean
 
 all: build
 
@@ -16,6 +16,13 @@ build:
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# The build that divides a run among MPI ranks (OpenMPI: libopenmpi-dev, openmpi-bin), in
+# build-mpi, with all its tests, those of runs under mpirun included.
+mpi:
+	$(CMAKE) -S . -B build-mpi $(CONFIG) -DXCN_MPI=ON
+	$(CMAKE) --build build-mpi -j $(JOBS)
+	cd build-mpi && ctest --output-on-failure -j $(JOBS)
 
 test-asan:
 	$(CMAKE) -S . -B build-asan $(CONFIG) -DCMAKE_BUILD_TYPE=Debug \
@@ -57,6 +64,14 @@ bench:
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./build-bench/bench_e2e $(BENCH_E2E)
+	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
+	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi
+
+# Only the ranks benchmark: 400 stations, one day at 1 Hz, 1 rank against 2 of one worker each.
+bench-mpi:
+	$(CMAKE) -S . -B build-mpi $(CONFIG) -DXCN_MPI=ON -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build-mpi -j $(JOBS) --target xcorrnet_v3 xcn_synth
+	bench/ranks_bench.sh build-mpi
 
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:
@@ -68,4 +83,4 @@ install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-bench build-release
+	rm -rf build build-mpi build-asan build-tsan build-fuzz build-bench build-release

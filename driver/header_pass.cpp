@@ -27,8 +27,8 @@ void header_pass(const Run& run, std::FILE* err) {
     if (run.tally != nullptr) run.tally->failed(ij);
   };
   for (int ij = 1; ij <= run.pairs->size(); ++ij) {
-    // Names refused before the pair loop were reported there.
-    if (!run.may_write(ij)) continue;
+    // Names refused before the pair loop were reported there; other ranks complete their own.
+    if (!run.may_write(ij) || !run.mine(ij)) continue;
     const std::string path = run.path(ij);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) continue;

@@ -291,7 +291,10 @@ void MatrixEngine::choose_members() {
     }
   }
   for (int i = 1; i <= n_; ++i) {
-    if (!table_.station(i).usable || wt_.station(i).nptend != common) continue;
+    // The common length is the network's, the same on every rank; members are this rank's.
+    if (!table_.station(i).usable || wt_.station(i).nptend != common || !run_.share.holds(i)) {
+      continue;
+    }
     member_of_[static_cast<std::size_t>(i - 1)] = static_cast<int>(members_.size());
     members_.push_back({i});
   }

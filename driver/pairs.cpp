@@ -97,10 +97,12 @@ bool pair_selected(const Run& run, int ij) {
 
 bool pair_would_run(const Run& run, int ij) {
   // An existing output is left alone unless the replace flag is Y.
-  return pair_selected(run, ij) && !(run.params.replace != 'Y' && result_exists(run.path(ij)));
+  return run.mine(ij) && pair_selected(run, ij) &&
+         !(run.params.replace != 'Y' && result_exists(run.path(ij)));
 }
 
 bool pair_wanted(const Run& run, int ij) {
+  if (!run.mine(ij)) return false;
   if (pair_would_run(run, ij)) return true;
   ConsoleLine().text("         skip ").text(run.name(ij)).print();
   return false;

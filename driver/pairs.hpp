@@ -8,6 +8,7 @@
 
 #include "driver/lists.hpp"
 #include "driver/params.hpp"
+#include "driver/rank_share.hpp"
 #include "driver/result_names.hpp"
 #include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
@@ -53,6 +54,11 @@ struct Run {
   std::vector<ResultUse> uses;
   // What became of the results; none kept when null.
   ResultTally* tally = nullptr;
+  // The pairs of this rank when the run is divided among processes.
+  RankShare share;
+
+  // Whether pair ij is this rank's to compute and complete.
+  bool mine(int ij) const { return share.mine(pairs->ni(ij), pairs->nj(ij)); }
 
   // Whether pair ij has a name to write to: listed, and not a blank line.
   bool has_name(int ij) const;
@@ -69,8 +75,9 @@ void print_pair_table(const Run& run);
 // Whether something stands under a result's name.
 bool result_exists(const std::string& path);
 
-// Whether pair ij is computed: selected by the mode, its name free to use, both stations usable,
-// and its output may be written. A pair that is not gets its skip line.
+// Whether pair ij is computed: this rank's, selected by the mode, its name free to use, both
+// stations usable, and its output may be written. A pair of this rank that is not gets its skip
+// line; another rank's pair gets nothing here.
 bool pair_wanted(const Run& run, int ij);
 // The same without the skip line (and with the output test as it stands now).
 bool pair_would_run(const Run& run, int ij);

@@ -5,7 +5,10 @@
 #include <omp.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <new>
+#include <type_traits>
 
 #include "driver/clock.hpp"
 #include "driver/console.hpp"
@@ -16,6 +19,7 @@
 #include "driver/pairs.hpp"
 #include "driver/params.hpp"
 #include "driver/plain_loop.hpp"
+#include "driver/ranks.hpp"
 #include "driver/result_names.hpp"
 #include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
@@ -31,10 +35,16 @@ constexpr int kSomeResultsFailed = 3;
 // The phase times asked for with XCN_TIMING=1, on standard error.
 void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,
                   double header_s, const EngineReport& engine) {
+  // Each rank times its own share.
+  char rank[48] = "";
+  if (ranks::size() > 1) {
+    std::snprintf(rank, sizeof rank, " on rank %d of %d", ranks::rank(), ranks::size());
+  }
   std::fprintf(err,
                "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
-               "engine, %d workers\n",
-               read_s, pairs_s, header_s, engine_name(settings.engine), omp_get_max_threads());
+               "engine, %d workers%s\n",
+               read_s, pairs_s, header_s, engine_name(settings.engine), omp_get_max_threads(),
+               rank);
   constexpr double kMiB = 1048576.0;
   if (settings.engine == EngineKind::kExact) {
     std::fprintf(err,
@@ -59,8 +69,40 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   }
 }
 
-int run_phases(Run& run) {
-  std::FILE* err = stderr;
+// Rank 0's station header values and run-wide values, on every rank.
+void share_stations(StationTable& table, LastRead& last) {
+  static_assert(std::is_trivially_copyable_v<Station> && std::is_trivially_copyable_v<LastRead>);
+  const std::size_t n = static_cast<std::size_t>(table.size());
+  std::vector<unsigned char> bytes;
+  if (ranks::rank() == 0) {
+    bytes.resize(sizeof(LastRead) + n * sizeof(Station));
+    std::memcpy(bytes.data(), &last, sizeof(LastRead));
+    for (std::size_t k = 0; k < n; ++k) {
+      std::memcpy(bytes.data() + sizeof(LastRead) + k * sizeof(Station),
+                  &table.station(static_cast<int>(k) + 1), sizeof(Station));
+    }
+  }
+  ranks::broadcast(bytes);
+  if (ranks::rank() == 0) return;
+  std::memcpy(&last, bytes.data(), sizeof(LastRead));
+  for (std::size_t k = 0; k < n; ++k) {
+    std::memcpy(&table.station(static_cast<int>(k) + 1),
+                bytes.data() + sizeof(LastRead) + k * sizeof(Station), sizeof(Station));
+  }
+}
+
+// Rank 0's decisions on the result names, on every rank: made once, before any rank writes.
+void share_uses(std::vector<ResultUse>& uses) {
+  std::vector<unsigned char> bytes(uses.size());
+  for (std::size_t k = 0; k < uses.size(); ++k) bytes[k] = static_cast<unsigned char>(uses[k]);
+  ranks::broadcast(bytes);
+  uses.resize(bytes.size());
+  for (std::size_t k = 0; k < bytes.size(); ++k) uses[k] = static_cast<ResultUse>(bytes[k]);
+}
+
+// `err` takes what a run reports once (rank 0's standard error; nothing on other ranks).
+int run_phases(Run& run, std::FILE* err) {
+  const bool first = ranks::rank() == 0;
   const EngineSettings settings = engine_settings(err);
   const Clock::time_point start = Clock::now();
   run.names =
@@ -76,6 +118,7 @@ int run_phases(Run& run) {
   PairTable pairs(n);
   run.table = &table;
   run.pairs = &pairs;
+  if (ranks::size() > 1) run.share = RankShare(n, ranks::size(), ranks::rank());
   if (static_cast<std::size_t>(pairs.size()) > run.names.size()) {
     std::fprintf(err,
                  "xcorrnet_v3: warning: the name list has %zu names for %d pairs; pairs %zu to "
@@ -83,7 +126,10 @@ int run_phases(Run& run) {
                  run.names.size(), pairs.size(), run.names.size() + 1, pairs.size());
   }
 
-  run.last = load_stations(lines, table, err);
+  // Rank 0 reads every record, for the Input block and its reports; the others read only the
+  // rows of their own stations, after the header values have reached them.
+  if (first) run.last = load_stations(lines, table, err, run.share);
+  if (ranks::size() > 1) share_stations(table, run.last);
   bool any_usable = false;
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
@@ -96,11 +142,16 @@ int run_phases(Run& run) {
     }
     check_sampling(table, run.last.dt, err);
   }
+  if (!first) read_rows(table, run.share, stderr);
 
-  run.uses = check_result_names(run, err);
+  if (first) run.uses = check_result_names(run, err);
   ResultTally tally(pairs.size());
   run.tally = &tally;
+  if (first) print_pair_table(run);
+  // Once rank 0 has printed the Output block, so that no rank's pair lines come before it.
+  if (ranks::size() > 1) share_uses(run.uses);
   for (int ij = 1; ij <= pairs.size(); ++ij) {
+    if (!run.mine(ij)) continue;
     const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];
     // A result the run would have written or completed, and refused to touch.
     if (use == ResultUse::kInput || use == ResultUse::kNotRegular || use == ResultUse::kForeign) {
@@ -108,7 +159,6 @@ int run_phases(Run& run) {
     }
   }
 
-  print_pair_table(run);
   const double read_s = seconds_since(start);
   const Clock::time_point loop_start = Clock::now();
   EngineReport engine;
@@ -124,14 +174,18 @@ int run_phases(Run& run) {
       break;
   }
   const double pairs_s = seconds_since(loop_start);
+  // Every result of the run is written before any is completed.
+  ranks::barrier();
   const Clock::time_point header_start = Clock::now();
-  header_pass(run, err);
+  header_pass(run, stderr);
   if (settings.timing) {
-    print_timing(err, settings, read_s, pairs_s, seconds_since(header_start), engine);
+    print_timing(stderr, settings, read_s, pairs_s, seconds_since(header_start), engine);
   }
-  if (const int failed = tally.failed_count(); failed > 0) {
-    std::fprintf(err, "xcorrnet_v3: %d of %d results could not be written or completed\n", failed,
-                 tally.taken_count());
+  const std::vector<std::int64_t> counts =
+      ranks::sum_of({tally.failed_count(), tally.taken_count()});
+  if (counts[0] > 0) {
+    std::fprintf(err, "xcorrnet_v3: %lld of %lld results could not be written or completed\n",
+                 static_cast<long long>(counts[0]), static_cast<long long>(counts[1]));
     return kSomeResultsFailed;
   }
   return 0;
@@ -140,23 +194,43 @@ int run_phases(Run& run) {
 }  // namespace
 
 int run_tool(int argc, char** argv) {
+  const ranks::Session session(&argc, &argv);
+  const bool first = ranks::rank() == 0;
   if (argc != 5) {
-    print_usage();
+    if (first) print_usage();
     return 0;
   }
+  // Every rank reads the arguments and the lists and takes the same way out of a fault in them;
+  // rank 0 alone reports it.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> quiet(
+      first ? nullptr : std::fopen("/dev/null", "w"), &std::fclose);
+  std::FILE* err = first ? stderr : quiet.get();
+  if (err == nullptr) err = stderr;
   Run run;
-  if (const int status = set_up_run(argv + 1, run.params, stderr); status != 0) return status;
+  if (const int status = set_up_run(argv + 1, run.params, err); status != 0) return status;
+  int status = 0;
   try {
-    return run_phases(run);
+    status = run_phases(run, err);
   } catch (const Fatal& f) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", f.message.c_str());
+    // Allocation faults are one rank's own: the others cannot follow, so all end.
+    if (f.status == 1 && ranks::size() > 1) {
+      std::fprintf(stderr, "xcorrnet_v3: rank %d: %s\n", ranks::rank(), f.message.c_str());
+      ranks::abort_all(f.status);
+    }
+    std::fprintf(err, "%s\n", f.message.c_str());
     return f.status;
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
+    if (ranks::size() > 1) {
+      std::fprintf(stderr, "xcorrnet_v3: rank %d: Allocation would exceed memory limit\n",
+                   ranks::rank());
+      ranks::abort_all(1);
+    }
     std::fprintf(stderr, "Allocation would exceed memory limit\n");
     return 1;
   }
+  return ranks::max_of(status);
 }
 
 }  // namespace xcn

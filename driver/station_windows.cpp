@@ -26,6 +26,8 @@ WindowTable measure_windows(const Run& run) {
     StationWindows& s = wt.stations[static_cast<std::size_t>(k)];
     const float* row = table.row(i);
     s.nptend = pair_nptend(run, i, i);
+    // Another rank's station: its record is not read here, its length is known to all.
+    if (!run.share.holds(i)) return;
     s.windows = static_cast<int>(window_offsets(wt.settings, s.nptend).size());
     s.bound = rejection_bound(std(std::span<const float>(row, kCapacity), s.nptend));
     s.crt.resize(static_cast<std::size_t>(s.windows));

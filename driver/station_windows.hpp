@@ -26,7 +26,7 @@ struct StationWindows {
   bool passes(std::size_t w) const { return window_passes(crt[w], bound); }
 };
 
-// Every station's windows; unusable stations have none.
+// Every station's windows; unusable stations, and those of no pair of this rank, have none.
 struct WindowTable {
   WindowSettings settings{};
   std::vector<std::size_t> offsets;  // window starts of the longest usable record

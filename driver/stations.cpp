@@ -115,7 +115,7 @@ struct Coordinates {
 };
 
 // Reads station i into its row and header values; false (after its report) when it is unusable.
-bool load_station(const ListLine& line, int i, StationTable& table, LastRead& last,
+bool load_station(const ListLine& line, int i, StationTable& table, float* row, LastRead& last,
                   Coordinates& read, std::FILE* err) {
   Station& s = table.station(i);
   bool cut = false;
@@ -138,8 +138,7 @@ bool load_station(const ListLine& line, int i, StationTable& table, LastRead& la
   }
   int npts = 0, nerr = 0, capacity = kCapacity;
   float b = 0.0f, dt = 0.0f;
-  rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
-        static_cast<int>(kEntryWidth));
+  rsac1(s.entry.data(), row, &npts, &b, &dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
   if (nerr > 0) {
     report_unreadable(err, i, s, read_failure(nerr));
     clrmsg();
@@ -165,8 +164,12 @@ bool load_station(const ListLine& line, int i, StationTable& table, LastRead& la
 
 }  // namespace
 
-LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err) {
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
+                       const RankShare& share) {
   LastRead last;
+  // The records of other ranks' stations are read for their header values and their faults
+  // only; their samples are dropped.
+  std::vector<float> dropped;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
@@ -174,8 +177,13 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
     s.kcmpnm.fill(' ');
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
-    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, last, read, err);
-    if (!s.usable) {
+    float* row = table.row(i);
+    if (!share.holds(i)) {
+      dropped.resize(kCapacity);
+      row = dropped.data();
+    }
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
+    if (!s.usable && share.holds(i)) {
       // Nothing of a failed read may reach a result: the row goes back to zeros.
       std::fill_n(table.row(i), kCapacity, 0.0f);
     }
@@ -187,6 +195,28 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
         .print();
   }
   return last;
+}
+
+void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
+  for (int i = 1; i <= table.size(); ++i) {
+    Station& s = table.station(i);
+    if (!s.usable || !share.holds(i)) continue;
+    int npts = 0, nerr = 0, capacity = kCapacity;
+    float b = 0.0f, dt = 0.0f;
+    rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
+          static_cast<int>(kEntryWidth));
+    std::string why;
+    if (nerr > 0) {
+      why = read_failure(nerr);
+      clrmsg();
+    } else if (npts != s.npts || !(dt == s.delta)) {
+      why = "it changed while the run read it";
+    }
+    if (why.empty()) continue;
+    report_unreadable(err, i, s, why);
+    s.usable = false;
+    std::fill_n(table.row(i), kCapacity, 0.0f);
+  }
 }
 
 void check_sampling(StationTable& table, float dt, std::FILE* err) {

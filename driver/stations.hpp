@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/lists.hpp"
+#include "driver/rank_share.hpp"
 #include "msg/text.hpp"
 #include "sacio/header_model.hpp"
 
@@ -59,7 +60,14 @@ struct LastRead {
 // marked unusable; a record cut to the capacity and coordinates that are no position are
 // reported too. Returns the run's sample count and sampling interval: those of the last record
 // read without failure.
-LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err);
+// Divided among ranks, only the rows of the stations that `share` holds are kept.
+LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
+                       const RankShare& share = {});
+
+// Reads the rows of the usable stations that `share` holds into a table whose header values
+// another rank loaded; a record that cannot be read now, or reads otherwise, is reported on
+// `err` and marked unusable, as a failed load is.
+void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
 
 // Marks unusable (and reports) every station whose sampling interval differs from the run's by
 // half a sample or more over its record; smaller differences are float rounding.

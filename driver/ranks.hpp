@@ -1,0 +1,31 @@
+// The processes of a run started by MPI, and the few collective steps the driver needs. Built
+// without MPI, a run is rank 0 of 1 and every step is a no-op.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace xcn::ranks {
+
+// Starts MPI (when built with it) for the life of the object, and ends it on every path out.
+class Session {
+ public:
+  Session(int* argc, char*** argv);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+};
+
+int rank();
+int size();
+void barrier();
+// The largest of every rank's value, on every rank.
+int max_of(int value);
+// Element-wise sums of every rank's counts, on every rank.
+std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts);
+// Rank 0's bytes, on every rank.
+void broadcast(std::vector<unsigned char>& bytes);
+// Ends every rank of the run at once with this status (a fault that one rank met alone).
+[[noreturn]] void abort_all(int status);
+
+}  // namespace xcn::ranks

@@ -1,0 +1,320 @@
+// Runs divided among MPI ranks (mpirun): the same files as one process, each pair on exactly
+// one line, the filters, the exit status of all ranks, and a killed rank followed by a rerun.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "tests/e2e/network.hpp"
+
+namespace xcn::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+// mpirun merges the ranks' output in pieces that may cut a line; each rank's own output, as
+// the tool printed it, goes to a file of its own under "ranks".
+std::vector<std::string> launcher(int ranks, const std::vector<std::string>& env) {
+  std::vector<std::string> args = {"--oversubscribe", "-np", std::to_string(ranks),
+                                   "--output-filename", "ranks"};
+  if (geteuid() == 0) args.insert(args.begin(), "--allow-run-as-root");
+  for (const auto& e : env) {
+    args.push_back("-x");
+    args.push_back(e);
+  }
+  args.push_back(tool());
+  for (const char* a : {"stations", "names"}) args.push_back(a);
+  return args;
+}
+
+std::vector<std::string> with_defaults(std::vector<std::string> env) {
+  env.push_back("OMP_NUM_THREADS=1");
+  env.push_back(std::string("SACAUX=") + std::getenv("SACAUX"));
+  return env;
+}
+
+// Shared memory without the kernel's cross-process copy, which containers often refuse.
+const std::vector<std::string> kMpiEnv = {"OMPI_MCA_btl_vader_single_copy_mechanism=none"};
+
+// Rank 0's output first, then the others' in rank order.
+RunResult run_ranks(const Network& net, int ranks, const std::string& mode,
+                    const std::string& replace, const std::vector<std::string>& env = {}) {
+  std::vector<std::string> args = launcher(ranks, with_defaults(env));
+  args.push_back(mode);
+  args.push_back(replace);
+  fs::remove_all(net.file("ranks"));
+  const RunResult launched = run_program(XCN_MPIEXEC, args, net.dir(), kMpiEnv);
+  RunResult r;
+  r.status = launched.status;
+  for (int k = 0; k < ranks; ++k) {
+    const fs::path dir = net.file("ranks") / "1" / ("rank." + std::to_string(k));
+    r.out += read_bytes(dir / "stdout");
+    r.err += read_bytes(dir / "stderr");
+  }
+  fs::remove_all(net.file("ranks"));
+  return r;
+}
+
+Started start_ranks(const Network& net, int ranks, const std::vector<std::string>& env = {}) {
+  std::vector<std::string> args = launcher(ranks, with_defaults(env));
+  args.push_back("B");
+  args.push_back("Y");
+  return start_program(XCN_MPIEXEC, args, net.dir(), kMpiEnv);
+}
+
+void noisy_network(Network& net, int stations, int samples) {
+  Noise noise(57);
+  for (int k = 0; k < stations; ++k) {
+    net.add({"M" + std::to_string(k), "BHZ", 40.0f + 0.3f * static_cast<float>(k),
+             10.0f - 0.4f * static_cast<float>(k % 4), 1.0f,
+             noise.series(static_cast<std::size_t>(samples))});
+  }
+  net.write_lists();
+}
+
+Files results_of(const Network& net) {
+  Files files;
+  for (const auto& e : fs::directory_iterator(net.dir())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("p", 0) == 0) files[name] = SacBytes(e.path().string()).bytes;
+  }
+  return files;
+}
+
+// The tool's own lines of standard error (mpirun adds its notes when a rank's status is not 0).
+std::string own_errors(const std::string& err) {
+  std::string own;
+  for (const auto& line : split_lines(err)) {
+    if (line.rfind("xcorrnet_v3", 0) == 0) own += line + "\n";
+  }
+  return own;
+}
+
+// The samples of a result, after its header.
+std::vector<float> samples_of(const std::vector<unsigned char>& bytes) {
+  std::vector<float> y((bytes.size() - 632) / 4);
+  std::memcpy(y.data(), bytes.data() + 632, y.size() * 4);
+  return y;
+}
+
+// The matrix engine's products are blocked by the stations a rank holds, so its sums may round
+// otherwise than one process's: the same files within its tolerance against the exact engine.
+void expect_close(const Files& want, const Files& got, const std::string& what) {
+  ASSERT_EQ(want.size(), got.size()) << what;
+  for (const auto& [name, bytes] : want) {
+    const auto it = got.find(name);
+    ASSERT_NE(it, got.end()) << what << ": " << name;
+    ASSERT_EQ(it->second.size(), bytes.size()) << what << ": " << name;
+    const std::vector<float> a = samples_of(bytes), b = samples_of(it->second);
+    float peak = 0.0f, dev = 0.0f;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      peak = std::max(peak, std::fabs(a[k]));
+      dev = std::max(dev, std::fabs(a[k] - b[k]));
+    }
+    EXPECT_LE(dev, 1e-5f * peak) << what << ": " << name;
+  }
+}
+
+bool is_pair_line(const std::string& l) {
+  return l.rfind(kSkip, 0) == 0 || l.find("# of stacking:") != std::string::npos;
+}
+
+// The skip and progress lines, sorted (ranks print them in no fixed order), and the rest as
+// printed.
+struct Lines {
+  std::multiset<std::string> pairs;
+  std::vector<std::string> rest;
+};
+Lines lines_of(const std::string& out) {
+  Lines l;
+  for (const auto& line : split_lines(out)) {
+    if (is_pair_line(line)) {
+      l.pairs.insert(line);
+    } else {
+      l.rest.push_back(line);
+    }
+  }
+  return l;
+}
+
+// How many skip or progress lines name each pair.
+std::map<std::string, int> pair_line_counts(const Network& net, const std::string& out) {
+  std::map<std::string, int> counts;
+  for (int i = 1; i <= net.size(); ++i) {
+    for (int j = i; j <= net.size(); ++j) counts[Network::pair_name(i, j)] = 0;
+  }
+  for (const auto& line : split_lines(out)) {
+    if (!is_pair_line(line)) continue;
+    for (auto& [name, count] : counts) count += line.find(" " + name + " ") != std::string::npos;
+  }
+  return counts;
+}
+
+void expect_each_pair_once(const Network& net, const std::string& out, const std::string& what) {
+  for (const auto& [name, count] : pair_line_counts(net, out)) {
+    EXPECT_EQ(count, 1) << what << ": " << name;
+  }
+}
+
+std::vector<std::string> engines() {
+  std::vector<std::string> e = {"XCN_ENGINE=fast", "XCN_ENGINE=plain"};
+#ifdef XCN_HAVE_BLAS
+  e.push_back("XCN_ENGINE=matrix");
+#endif
+  return e;
+}
+
+TEST(Ranks, WriteTheBytesAndLinesOfOneProcessForOneTwoAndThreeRanks) {
+  for (const auto& engine : engines()) {
+    Network single;
+    noisy_network(single, 9, 3000);
+    const RunResult one = single.run("B", "Y", 1, {engine});
+    ASSERT_EQ(one.status, 0) << engine << one.err;
+    const Files want = results_of(single);
+    ASSERT_EQ(want.size(), 45u);
+    const Lines want_lines = lines_of(one.out);
+    for (const int ranks : {1, 2, 3}) {
+      const std::string what = engine + ", " + std::to_string(ranks) + " ranks";
+      Network net;
+      noisy_network(net, 9, 3000);
+      const RunResult r = run_ranks(net, ranks, "B", "Y", {engine});
+      ASSERT_EQ(r.status, 0) << what << "\n" << r.err;
+      EXPECT_EQ(r.err, one.err) << what;
+      if (engine == "XCN_ENGINE=matrix" && ranks > 1) {
+        expect_close(want, results_of(net), what);
+      } else {
+        EXPECT_TRUE(results_of(net) == want) << what << ": files differ from one process's";
+      }
+      const Lines got = lines_of(r.out);
+      // The Input and Output blocks once, in place; every pair line as one process prints it.
+      EXPECT_EQ(got.rest, want_lines.rest) << what;
+      EXPECT_EQ(got.pairs, want_lines.pairs) << what;
+      expect_each_pair_once(net, r.out, what);
+    }
+  }
+}
+
+TEST(Ranks, KeepTheModeAndReplaceFilters) {
+  for (const std::string mode : {"A", "B", "C"}) {
+    Network single, net;
+    noisy_network(single, 7, 3000);
+    noisy_network(net, 7, 3000);
+    // Results of an earlier run stand under some names; with N they are kept and completed.
+    for (Network* n : {&single, &net}) {
+      for (const auto& [i, j] : {std::pair{1, 1}, {2, 5}, {6, 7}, {7, 7}}) {
+        ASSERT_EQ(
+            write_record(n->file(Network::pair_name(i, j)).string(),
+                         {"OLD", "BHZ", 1.0f, 2.0f, 1.0f, std::vector<float>(10, 3.0f), -5.0f}),
+            0);
+      }
+    }
+    const RunResult one = single.run(mode, "N", 1);
+    ASSERT_EQ(one.status, 0) << mode << one.err;
+    const RunResult r = run_ranks(net, 3, mode, "N");
+    ASSERT_EQ(r.status, 0) << mode << r.err;
+    EXPECT_EQ(lines_of(r.out).pairs, lines_of(one.out).pairs) << mode;
+    expect_each_pair_once(net, r.out, "mode " + mode);
+    EXPECT_TRUE(results_of(net) == results_of(single)) << mode;
+  }
+}
+
+TEST(Ranks, ExitWithTheWorstStatusAndOneSummary) {
+  Network single, net;
+  noisy_network(single, 6, 3000);
+  noisy_network(net, 6, 3000);
+  // A directory under the name of a pair in the middle of the table: its rank fails it.
+  for (Network* n : {&single, &net}) fs::create_directory(n->file(Network::pair_name(3, 4)));
+  const RunResult one = single.run("B", "Y", 1);
+  ASSERT_EQ(one.status, 3);
+  const RunResult r = run_ranks(net, 3, "B", "Y");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(own_errors(r.err), one.err);
+  EXPECT_EQ(count_of(r.err, "1 of 21 results could not be written or completed"), 1) << r.err;
+}
+
+TEST(Ranks, EndTogetherOnAFaultOfTheLists) {
+  Network net;
+  noisy_network(net, 4, 3000);
+  fs::remove(net.file("names"));
+  fs::create_directory(net.file("names"));
+  const RunResult r = run_ranks(net, 3, "B", "Y");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(count_of(own_errors(r.err), "xcorrnet_v3: error:"), 1) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// The ranks mpirun started, by their parent.
+std::vector<pid_t> children_named(pid_t parent, const std::string& comm) {
+  std::vector<pid_t> found;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 2));
+    std::string state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && text.substr(open + 1, close - open - 1) == comm) {
+      found.push_back(static_cast<pid_t>(std::stoi(pid)));
+    }
+  }
+  return found;
+}
+
+TEST(Ranks, AKilledRankLeavesWholeFilesAndARerunCompletesTheRest) {
+  constexpr int kStations = 12;
+  constexpr int kPairs = kStations * (kStations + 1) / 2;
+  Network killed;
+  noisy_network(killed, kStations, 40000);
+  // The plain loop: slow enough per pair to be caught between them.
+  Started s = start_ranks(killed, 3, {"XCN_ENGINE=plain"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::vector<pid_t> rank_pids;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (rank_pids.size() < 3) rank_pids = children_named(s.pid, "xcorrnet_v3");
+    if (rank_pids.size() == 3 && count_of(output_so_far(s), "# of stacking:") >= 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(rank_pids.size(), 3u) << "no ranks found under mpirun";
+  kill(rank_pids.back(), SIGKILL);
+  const RunResult first = finish_program(s);
+  ASSERT_NE(first.status, 0) << "the run ended before a rank could be killed";
+
+  int complete = 0;
+  for (const auto& [name, bytes] : results_of(killed)) {
+    ASSERT_EQ(name.substr(name.size() - 4), ".sac") << "a partial file: " << name;
+    EXPECT_EQ(bytes.size(), 632u + 4u * 2000u) << name << " is not whole";
+    ++complete;
+  }
+  ASSERT_LT(complete, kPairs) << "every pair was done before the kill";
+  for (const auto& e : fs::directory_iterator(killed.dir())) {
+    EXPECT_EQ(e.path().filename().string().rfind(".wsac0.", 0), std::string::npos)
+        << "a temporary file left behind";
+  }
+
+  const RunResult rerun = run_ranks(killed, 3, "B", "N");
+  ASSERT_EQ(rerun.status, 0) << rerun.err;
+  EXPECT_EQ(count_of(rerun.out, "# of stacking:"), kPairs - complete);
+  expect_each_pair_once(killed, rerun.out, "rerun");
+
+  Network clean;
+  noisy_network(clean, kStations, 40000);
+  ASSERT_EQ(clean.run("B", "Y", 2).status, 0);
+  EXPECT_TRUE(results_of(killed) == results_of(clean));
+}
+
+}  // namespace
+}  // namespace xcn::test
