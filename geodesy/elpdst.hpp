@@ -18,8 +18,8 @@ namespace xcn {
 //   az    azimuth at the first point toward the second, degrees clockwise from north, [0, 360);
 //   baz   azimuth at the second point toward the first, same convention.
 // Points closer than about 10 cm (coincident points, or both at the same pole) give dist 0 and
-// both azimuths the undefined value (-12345). Any other output that would not be finite (non-finite input,
-// exactly antipodal points) is the undefined value (-12345). The call always returns.
+// both azimuths the undefined value (-12345). Any other output that would not be finite
+// (non-finite input, exactly antipodal points) is the undefined value. The call always returns.
 void elpdst(double eplat, double eplon, double stlat, double stlon, double& dist, double& az,
             double& baz);
 
