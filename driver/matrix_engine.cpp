@@ -13,42 +13,11 @@
 // (their deviation bound is the pair's), and two stations whose spectra of a window they both
 // accept pass the kernel's auto-correlation test (a record listed twice).
 //
-// Every product is one single-threaded BLAS call over one bin, and tiles and blocks depend on
-// the budget and the network alone, so the files are the same for any number of workers.
+// Every product is one single-threaded BLAS call over one bin, and tiles and blocks are the
+// run's grid (the network, the settings and the budget alone), so each pair's sum comes out of
+// the same call for any number of workers and ranks, and the files are the same. A rank makes
+// the products of its own blocks only.
 #include "driver/matrix_engine.hpp"
-
-#include <algorithm>
-
-namespace xcn {
-
-namespace {
-constexpr int kMaxBlock = 256;  // large enough for BLAS to run near its peak
-}
-
-MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
-                       std::size_t limit) {
-  if (stations <= 0) return {};
-  const auto block_of = [](int tile) { return std::min(kMaxBlock, tile); };
-  const auto need = [&](int tile, int tiles_held) {
-    const std::size_t b = static_cast<std::size_t>(block_of(tile));
-    return static_cast<std::size_t>(tiles_held) * static_cast<std::size_t>(tile) * station_bytes +
-           b * b * pair_bytes;
-  };
-  if (need(stations, 1) <= limit) return {stations, block_of(stations), need(stations, 1)};
-  int lo = 1;
-  int hi = stations;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo + 1) / 2;
-    if (need(mid, 2) <= limit) {
-      lo = mid;
-    } else {
-      hi = mid - 1;
-    }
-  }
-  return {lo, block_of(lo), need(lo, 2)};
-}
-
-}  // namespace xcn
 
 #ifndef XCN_HAVE_BLAS
 
@@ -67,10 +36,10 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <cblas.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <span>
 #include <unordered_map>
@@ -138,7 +107,7 @@ class MatrixEngine {
   EngineReport run();
 
  private:
-  // A station whose record has the run's common length.
+  // A station of the grid.
   struct Member {
     int station = 0;     // 1-based
     bool cross = false;  // a cross pair of it is computed here: its unit spectra are built
@@ -167,10 +136,13 @@ class MatrixEngine {
     double products_cpu_s = 0.0;
     double writing_cpu_s = 0.0;
   };
-  // A tile of members with unit spectra: bin k, then station row, then window.
+  // A tile of the grid with unit spectra: bin k, then member row, then window. Rows of members
+  // without a cross pair here stay zero.
   struct HeldTile {
-    int first = 0;  // index into cross_
+    int first = 0;  // first member
     int count = 0;
+    int first_block = 0;
+    int blocks = 0;
     PageBuffer<Complex> a;
   };
   // Rows [r0, r0 + rows) of one held tile against columns [c0, c0 + cols) of another (or the
@@ -191,6 +163,11 @@ class MatrixEngine {
   void build(HeldTile& tile);
   void release(HeldTile& tile);
   void note_keys(const HeldTile& tile);
+  bool needed(int x, int y) const {
+    return needed_[static_cast<std::size_t>(x) * static_cast<std::size_t>(blocks_) +
+                   static_cast<std::size_t>(y)];
+  }
+  bool tiles_needed(const HeldTile& ta, const HeldTile& tb) const;
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   void multiply(const Block& b);
@@ -202,36 +179,37 @@ class MatrixEngine {
   void finish(int i, int j, int count, Worker& wk);
   void write_done(Worker& wk);
   int overlap(int mi, int mj) const;
+  bool wanted(int i, int j) const { return wanted_[static_cast<std::size_t>(pair_number(n_, i, j))]; }
   bool handled(int i, int j) const;
   const Member& member(int index) const { return members_[static_cast<std::size_t>(index)]; }
-  int station_of(const HeldTile& t, int row) const {
-    return member(cross_[static_cast<std::size_t>(t.first + row)]).station;
-  }
+  int station_of(const HeldTile& t, int row) const { return member(t.first + row).station; }
 
   const Run& run_;
   const StationTable& table_;
   const WindowTable& wt_;
+  const MatrixGrid& grid_;
   const int n_;
   const CcPlan plan_;
   const std::size_t npt_;
   const std::size_t nb_;  // bins 0 .. npt/2: the others follow by conjugate symmetry
   const std::size_t nptlen_;
-  const std::size_t budget_;
-  std::size_t windows_ = 0;  // windows of the common length
-  std::size_t chunk_ = 1;    // windows spread over the bins at a time
-  int gather_ = 1;           // pairs gathered from a product row at a time
-  std::size_t batch_ = 1;    // finished pairs written in one turn
-  std::size_t fixed_ = 0;    // held throughout: power spectra and acceptance bits
-  std::size_t words_ = 0;    // 64-bit words of acceptance bits per member
+  const std::size_t windows_;  // windows of the common length
+  const int blocks_;
+  const std::size_t budget_;  // for the pairs the exact engine takes
+  std::size_t chunk_ = 1;  // windows spread over the bins at a time
+  int gather_ = 1;         // pairs gathered from a product row at a time
+  std::size_t batch_ = 1;  // finished pairs written in one turn
+  std::size_t fixed_ = 0;  // held throughout: power spectra and acceptance bits
+  std::size_t words_ = 0;  // 64-bit words of acceptance bits per member
   std::vector<Member> members_;
   std::vector<int> member_of_;                     // station -> member, or -1
-  std::vector<int> cross_;                         // members with unit spectra, station order
+  std::vector<bool> wanted_;                       // per pair number: computed here
+  std::vector<bool> needed_;                       // per block pair: holds a pair computed here
   std::vector<std::uint64_t> bits_;                // acceptance bits of each member
   std::vector<float> power_;                       // power spectra of members with `self`
-  std::vector<std::vector<WindowKey> > new_keys_;  // per cross_ entry, until noted
+  std::vector<std::vector<WindowKey> > new_keys_;  // per member, until noted
   std::unordered_multimap<WindowKey, int, WindowKeyHash> keys_;  // -> station
   std::unordered_set<std::uint64_t> exact_pairs_;  // stations (i, j) sharing a window key
-  MatrixPlan plan_tiles_;
   PageBuffer<Complex> stacked_;  // stacked spectra of the block in work: bin, row, column
   std::vector<Worker> workers_;
   std::vector<Complex> ones_;  // divides a spectrum by its modulus through the kernel's own loop
@@ -243,11 +221,14 @@ MatrixEngine::MatrixEngine(const Run& run, const WindowTable& windows, std::size
     : run_(run),
       table_(*run.table),
       wt_(windows),
+      grid_(run.grid),
       n_(run.table->size()),
       plan_(windows.settings.nptlen),
       npt_(static_cast<std::size_t>(plan_.layout().npt)),
       nb_(npt_ / 2 + 1),
       nptlen_(static_cast<std::size_t>(windows.settings.nptlen)),
+      windows_(static_cast<std::size_t>(run.grid.windows)),
+      blocks_(run.grid.block_count()),
       budget_(budget),
       member_of_(static_cast<std::size_t>(n_), -1),
       workers_(static_cast<std::size_t>(std::max(1, omp_get_max_threads()))),
@@ -274,64 +255,60 @@ std::size_t MatrixEngine::worker_bytes() const {
          batch_ * nptlen_ * sizeof(float);
 }
 
-// The members are the usable stations of the most common record length (the longer on a tie);
-// those with a cross pair to compute get unit spectra, those with their auto pair a power
-// spectrum. Every other pair goes to the exact engine.
+// The members are the grid's; those with a cross pair to compute here get unit spectra, those
+// with their auto pair a power spectrum. Every other pair goes to the exact engine.
 void MatrixEngine::choose_members() {
-  std::map<int, int> lengths;
-  for (int i = 1; i <= n_; ++i) {
-    if (table_.station(i).usable) ++lengths[wt_.station(i).nptend];
-  }
-  int common = 0;
-  int most = 0;
-  for (const auto& [length, count] : lengths) {
-    if (count >= most) {
-      common = length;
-      most = count;
-    }
-  }
-  for (int i = 1; i <= n_; ++i) {
-    // The common length is the network's, the same on every rank; members are this rank's.
-    if (!table_.station(i).usable || wt_.station(i).nptend != common || !run_.share.holds(i)) {
-      continue;
-    }
+  for (const int i : grid_.members) {
     member_of_[static_cast<std::size_t>(i - 1)] = static_cast<int>(members_.size());
     members_.push_back({i});
   }
-  if (members_.empty()) return;
-  windows_ = static_cast<std::size_t>(wt_.station(members_.front().station).windows);
   words_ = (windows_ + 63) / 64;
   bits_.assign(members_.size() * words_, 0);
   for (std::size_t m = 0; m < members_.size(); ++m) {
+    // Another rank's station has no windows measured here, and no pair here either.
     const StationWindows& s = wt_.station(members_[m].station);
+    if (s.crt.size() != windows_) continue;
     for (std::size_t w = 0; w < windows_; ++w) {
       if (s.passes(w)) bits_[m * words_ + w / 64] |= std::uint64_t{1} << (w % 64);
     }
   }
+  std::vector<int> block_of(members_.size());
+  for (int b = 0; b < blocks_; ++b) {
+    for (int k = grid_.blocks[static_cast<std::size_t>(b)];
+         k < grid_.blocks[static_cast<std::size_t>(b) + 1]; ++k) {
+      block_of[static_cast<std::size_t>(k)] = b;
+    }
+  }
+  wanted_.assign(static_cast<std::size_t>(run_.pairs->size()) + 1, false);
+  needed_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(blocks_), false);
   const int named = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(run_.pairs->size()), run_.names.size()));
   for (int ij = 1; ij <= named; ++ij) {
     const int mi = member_of_[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)];
     const int mj = member_of_[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)];
     if (mi < 0 || mj < 0 || !pair_would_run(run_, ij)) continue;
+    wanted_[static_cast<std::size_t>(ij)] = true;
     if (mi == mj) {
       members_[static_cast<std::size_t>(mi)].self = true;
-    } else {
-      members_[static_cast<std::size_t>(mi)].cross = true;
-      members_[static_cast<std::size_t>(mj)].cross = true;
+      continue;
     }
+    members_[static_cast<std::size_t>(mi)].cross = true;
+    members_[static_cast<std::size_t>(mj)].cross = true;
+    // Members are in station order, so the first station's block comes first.
+    needed_[static_cast<std::size_t>(block_of[static_cast<std::size_t>(mi)]) *
+                static_cast<std::size_t>(blocks_) +
+            static_cast<std::size_t>(block_of[static_cast<std::size_t>(mj)])] = true;
   }
   int powers = 0;
-  for (std::size_t m = 0; m < members_.size(); ++m) {
-    if (members_[m].cross) cross_.push_back(static_cast<int>(m));
-    if (members_[m].self) members_[m].power = powers++;
+  for (Member& m : members_) {
+    if (m.self) m.power = powers++;
   }
   power_.assign(static_cast<std::size_t>(powers) * nb_, 0.0f);
-  new_keys_.resize(cross_.size());
+  new_keys_.resize(members_.size());
   chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
-  gather_ = std::clamp(static_cast<int>(cross_.size()), 1, kGather);
+  gather_ = std::clamp(grid_.plan.block, 1, kGather);
   batch_ = std::clamp<std::size_t>(kBatchBytes / (nptlen_ * sizeof(float)), 1,
-                                   std::max<std::size_t>(cross_.size(), 1));
+                                   std::max<std::size_t>(members_.size(), 1));
   fixed_ = power_.size() * sizeof(float) + bits_.size() * sizeof(std::uint64_t);
 }
 
@@ -343,13 +320,14 @@ int MatrixEngine::overlap(int mi, int mj) const {
   return count;
 }
 
-// Whether pair (i, j), i <= j, is computed here rather than by the exact engine.
+// Whether pair (i, j), i <= j, is computed here rather than by the exact engine (which also
+// gives the skip lines).
 bool MatrixEngine::handled(int i, int j) const {
   const int mi = member_of_[static_cast<std::size_t>(i - 1)];
   const int mj = member_of_[static_cast<std::size_t>(j - 1)];
   if (mi < 0 || mj < 0) return false;
   if (i == j) return member(mi).self;
-  return member(mi).cross && member(mj).cross && !exact_pairs_.contains(pair_key(i, j));
+  return wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
 }
 
 // Transforms the accepted windows of member m as the kernel does: their unit spectra into row
@@ -407,11 +385,13 @@ void MatrixEngine::build(HeldTile& tile) {
   const Clock::time_point start = Clock::now();
   tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * windows_);
   parallel_for(tile.count, [&](int r) {
-    const std::size_t c = static_cast<std::size_t>(tile.first + r);
-    const Member& m = member(cross_[c]);
+    const int mi = tile.first + r;
+    const Member& m = member(mi);
+    if (!m.cross) return;
     float* power =
         m.seen || m.power < 0 ? nullptr : power_.data() + static_cast<std::size_t>(m.power) * nb_;
-    take_spectra(m, &tile, r, power, m.seen ? nullptr : &new_keys_[c], worker());
+    take_spectra(m, &tile, r, power, m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)],
+                 worker());
   });
   note_keys(tile);
   held_ += tile.a.bytes();
@@ -428,10 +408,10 @@ void MatrixEngine::release(HeldTile& tile) {
 // test: their pair goes to the exact engine. Keys are looked up, not compared pair by pair.
 void MatrixEngine::note_keys(const HeldTile& tile) {
   for (int r = 0; r < tile.count; ++r) {
-    const std::size_t c = static_cast<std::size_t>(tile.first + r);
-    Member& m = members_[static_cast<std::size_t>(cross_[c])];
-    if (m.seen) continue;
-    for (const WindowKey& key : new_keys_[c]) {
+    const std::size_t mi = static_cast<std::size_t>(tile.first + r);
+    Member& m = members_[mi];
+    if (!m.cross || m.seen) continue;
+    for (const WindowKey& key : new_keys_[mi]) {
       const auto [first, last] = keys_.equal_range(key);
       for (auto it = first; it != last; ++it) {
         exact_pairs_.insert(
@@ -439,39 +419,61 @@ void MatrixEngine::note_keys(const HeldTile& tile) {
       }
       keys_.emplace(key, m.station);
     }
-    new_keys_[c] = {};
+    new_keys_[mi] = {};
     m.seen = true;
   }
 }
 
-// Every pair of tiles in turn, two tiles held at most: row a holds tile a with each later tile,
-// the next one last, so that it is held already when its own row begins.
+bool MatrixEngine::tiles_needed(const HeldTile& ta, const HeldTile& tb) const {
+  const bool same = &ta == &tb;
+  for (int x = ta.first_block; x < ta.first_block + ta.blocks; ++x) {
+    for (int y = same ? x : tb.first_block; y < tb.first_block + tb.blocks; ++y) {
+      if (needed(x, y)) return true;
+    }
+  }
+  return false;
+}
+
+// Every pair of tiles with a block pair to multiply here, two tiles held at most: row a holds
+// tile a with each later tile, the next one last, so that it is held already when its own row
+// begins.
 void MatrixEngine::run_tiles() {
-  if (cross_.empty()) return;
-  const int count = static_cast<int>(cross_.size());
-  plan_tiles_ = plan_matrix(count, windows_ * nb_ * sizeof(Complex), nb_ * sizeof(Complex),
-                            budget_ > fixed_ ? budget_ - fixed_ : 0);
+  if (blocks_ == 0) return;
   std::vector<HeldTile> tiles;
-  for (int first = 0; first < count; first += plan_tiles_.tile) {
-    tiles.push_back({first, std::min(plan_tiles_.tile, count - first), {}});
+  for (std::size_t k = 0; k + 1 < grid_.tiles.size(); ++k) {
+    HeldTile t;
+    t.first = grid_.tiles[k];
+    t.count = grid_.tiles[k + 1] - t.first;
+    t.first_block = static_cast<int>(
+        std::lower_bound(grid_.blocks.begin(), grid_.blocks.end(), t.first) -
+        grid_.blocks.begin());
+    const int end = static_cast<int>(
+        std::lower_bound(grid_.blocks.begin(), grid_.blocks.end(), grid_.tiles[k + 1]) -
+        grid_.blocks.begin());
+    t.blocks = end - t.first_block;
+    tiles.push_back(std::move(t));
   }
   report_.tiles = static_cast<int>(tiles.size());
-  report_.stations_per_tile = static_cast<std::size_t>(plan_tiles_.tile);
-  report_.block = plan_tiles_.block;
-  report_.bytes = static_cast<std::size_t>(count) * windows_ * nb_ * sizeof(Complex);
-  const std::size_t block = static_cast<std::size_t>(plan_tiles_.block);
-  stacked_ = PageBuffer<Complex>(nb_ * block * block);
-  held_ += stacked_.bytes();
+  report_.stations_per_tile = static_cast<std::size_t>(grid_.plan.tile);
+  report_.block = grid_.plan.block;
+  report_.bytes = members_.size() * windows_ * nb_ * sizeof(Complex);
+  const std::size_t block = static_cast<std::size_t>(grid_.plan.block);
   const std::size_t t = tiles.size();
   for (std::size_t a = 0; a < t; ++a) {
-    if (tiles[a].a.data() == nullptr) build(tiles[a]);
-    run_blocks(tiles[a], tiles[a]);
-    for (std::size_t b = t - 1; b > a; --b) {
+    for (std::size_t k = 0; k < t - a; ++k) {
+      // Tile a with itself first, then the last tile down to the next one.
+      const std::size_t b = k == 0 ? a : t - k;
+      if (!tiles_needed(tiles[a], tiles[b])) continue;
+      if (stacked_.data() == nullptr) {
+        stacked_ = PageBuffer<Complex>(nb_ * block * block);
+        held_ += stacked_.bytes();
+      }
+      if (tiles[a].a.data() == nullptr) build(tiles[a]);
       if (tiles[b].a.data() == nullptr) build(tiles[b]);
       run_blocks(tiles[a], tiles[b]);
-      if (b != a + 1) release(tiles[b]);
+      if (b > a + 1) release(tiles[b]);
     }
-    release(tiles[a]);
+    if (tiles[a].a.data() != nullptr) release(tiles[a]);
   }
   held_ -= stacked_.bytes();
   stacked_ = PageBuffer<Complex>();
@@ -479,16 +481,17 @@ void MatrixEngine::run_tiles() {
 
 void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
   const bool same = &ta == &tb;
-  const int size = plan_tiles_.block;
-  for (int r0 = 0; r0 < ta.count; r0 += size) {
-    for (int c0 = same ? r0 : 0; c0 < tb.count; c0 += size) {
+  const auto first = [&](int x) { return grid_.blocks[static_cast<std::size_t>(x)]; };
+  for (int x = ta.first_block; x < ta.first_block + ta.blocks; ++x) {
+    for (int y = same ? x : tb.first_block; y < tb.first_block + tb.blocks; ++y) {
+      if (!needed(x, y)) continue;
       const Block b{&ta,
-                    r0,
-                    std::min(size, ta.count - r0),
+                    first(x) - ta.first,
+                    first(x + 1) - first(x),
                     &tb,
-                    c0,
-                    std::min(size, tb.count - c0),
-                    same && r0 == c0};
+                    first(y) - tb.first,
+                    first(y + 1) - first(y),
+                    x == y};
       multiply(b);
       finish_block(b);
     }
@@ -554,9 +557,8 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
       bool any = false;
       for (int g = 0; g < group; ++g) {
         const int j = station_of(*b.tb, b.c0 + c + g);
-        // A pair for the exact engine gets its line there.
-        const bool here =
-            !exact_pairs_.contains(pair_key(i, j)) && pair_wanted(run_, pair_number(n_, i, j));
+        // Another pair gets its line from the exact engine.
+        const bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
         js[g] = here ? j : 0;
         any = any || here;
       }
@@ -661,7 +663,9 @@ EngineReport MatrixEngine::run() {
   report_.peak_bytes = std::max(report_.peak_bytes, exact.peak_bytes);
   for (int i = 1; i <= n_; ++i) {
     if (!table_.station(i).usable) continue;
-    for (int j = i; j <= n_; ++j) report_.exact_pairs += table_.station(j).usable && take(i, j);
+    for (int j = i; j <= n_; ++j) {
+      report_.exact_pairs += table_.station(j).usable && run_.share.mine(i, j) && take(i, j);
+    }
   }
   report_.pairs_cpu_s = exact.pairs_cpu_s;
   report_.writing_cpu_s = exact.writing_cpu_s;
@@ -677,11 +681,8 @@ EngineReport MatrixEngine::run() {
 }  // namespace
 
 EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
-  bool any_usable = false;
-  for (int i = 1; i <= run.table->size(); ++i) {
-    any_usable = any_usable || run.table->station(i).usable;
-  }
-  if (!any_usable) return run_pair_engine(run, budget);
+  // No usable station: every pair is a skip line.
+  if (run.grid.members.empty()) return run_pair_engine(run, budget);
   const Clock::time_point start = Clock::now();
   const WindowTable windows = measure_windows(run);
   const double measure_s = seconds_since(start);

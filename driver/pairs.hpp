@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/lists.hpp"
+#include "driver/matrix_grid.hpp"
 #include "driver/params.hpp"
 #include "driver/rank_share.hpp"
 #include "driver/result_names.hpp"
@@ -56,6 +57,8 @@ struct Run {
   ResultTally* tally = nullptr;
   // The pairs of this rank when the run is divided among processes.
   RankShare share;
+  // The matrix engine's members and blocks; empty for the other engines.
+  MatrixGrid grid;
 
   // Whether pair ij is this rank's to compute and complete.
   bool mine(int ij) const { return share.mine(pairs->ni(ij), pairs->nj(ij)); }

@@ -118,7 +118,6 @@ int run_phases(Run& run, std::FILE* err) {
   PairTable pairs(n);
   run.table = &table;
   run.pairs = &pairs;
-  if (ranks::size() > 1) run.share = RankShare(n, ranks::size(), ranks::rank());
   if (static_cast<std::size_t>(pairs.size()) > run.names.size()) {
     std::fprintf(err,
                  "xcorrnet_v3: warning: the name list has %zu names for %d pairs; pairs %zu to "
@@ -126,10 +125,11 @@ int run_phases(Run& run, std::FILE* err) {
                  run.names.size(), pairs.size(), run.names.size() + 1, pairs.size());
   }
 
-  // Rank 0 reads every record, for the Input block and its reports; the others read only the
-  // rows of their own stations, after the header values have reached them.
-  if (first) run.last = load_stations(lines, table, err, run.share);
-  if (ranks::size() > 1) share_stations(table, run.last);
+  // Rank 0 reads every record, for the Input block and its reports; then every rank reads the
+  // rows of its own stations, once the header values have reached it.
+  const bool divided = ranks::size() > 1;
+  if (first) run.last = load_stations(lines, table, err, !divided);
+  if (divided) share_stations(table, run.last);
   bool any_usable = false;
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
@@ -142,14 +142,24 @@ int run_phases(Run& run, std::FILE* err) {
     }
     check_sampling(table, run.last.dt, err);
   }
-  if (!first) read_rows(table, run.share, stderr);
+  // Planned before any rank reads its rows: a record one rank cannot read again changes
+  // nothing of them.
+  if (settings.engine == EngineKind::kMatrix && matrix_engine_available()) {
+    run.grid = matrix_grid(run, settings.budget);
+  }
+  if (divided) {
+    run.share = run.grid.members.empty()
+                    ? RankShare(n, ranks::size(), ranks::rank())
+                    : RankShare(grid_groups(run.grid, n), ranks::size(), ranks::rank());
+    read_rows(table, run.share, stderr);
+  }
 
   if (first) run.uses = check_result_names(run, err);
   ResultTally tally(pairs.size());
   run.tally = &tally;
   if (first) print_pair_table(run);
   // Once rank 0 has printed the Output block, so that no rank's pair lines come before it.
-  if (ranks::size() > 1) share_uses(run.uses);
+  if (divided) share_uses(run.uses);
   for (int ij = 1; ij <= pairs.size(); ++ij) {
     if (!run.mine(ij)) continue;
     const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];

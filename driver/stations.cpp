@@ -165,10 +165,8 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
 }  // namespace
 
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
-                       const RankShare& share) {
+                       bool keep_rows) {
   LastRead last;
-  // The records of other ranks' stations are read for their header values and their faults
-  // only; their samples are dropped.
   std::vector<float> dropped;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
@@ -178,12 +176,12 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
     float* row = table.row(i);
-    if (!share.holds(i)) {
+    if (!keep_rows) {
       dropped.resize(kCapacity);
       row = dropped.data();
     }
     s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
-    if (!s.usable && share.holds(i)) {
+    if (!s.usable && keep_rows) {
       // Nothing of a failed read may reach a result: the row goes back to zeros.
       std::fill_n(table.row(i), kCapacity, 0.0f);
     }

@@ -60,12 +60,13 @@ struct LastRead {
 // marked unusable; a record cut to the capacity and coordinates that are no position are
 // reported too. Returns the run's sample count and sampling interval: those of the last record
 // read without failure.
-// Divided among ranks, only the rows of the stations that `share` holds are kept.
+// Without `keep_rows` the samples are dropped (a run divided among ranks reads them once it knows
+// which stations each rank needs).
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
-                       const RankShare& share = {});
+                       bool keep_rows = true);
 
 // Reads the rows of the usable stations that `share` holds into a table whose header values
-// another rank loaded; a record that cannot be read now, or reads otherwise, is reported on
+// were loaded without them; a record that cannot be read now, or reads otherwise, is reported on
 // `err` and marked unusable, as a failed load is.
 void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/matrix_engine.hpp"
+#include "driver/matrix_grid.hpp"
 
 namespace xcn {
 namespace {
@@ -58,7 +58,7 @@ TEST(WindowOffsets, StepByTheOverlapAndShorterRecordsTakeAPrefix) {
   EXPECT_TRUE(std::equal(part.begin(), part.end(), day.begin()));
 }
 
-// One tile with a block of at most 256 stations when everything fits; else two tiles as large
+// One tile with a block of at most 128 stations when everything fits; else two tiles as large
 // as fit beside the block they make; never less than one station.
 TEST(PlanMatrix, HoldsTwoTilesAndABlockWithinTheLimit) {
   const struct {
@@ -72,8 +72,8 @@ TEST(PlanMatrix, HoldsTwoTilesAndABlockWithinTheLimit) {
       {4, 10, 1, 55, 2, 2, 44},  // two tiles of 2: 40 + 4
       {7, 10, 2, 80, 3, 3, 78},  // 60 + 18
       {7, 10, 2, 20, 1, 1, 22},  // the least, above the limit
-      {1000, 100, 1, 1000 * 100 + 256 * 256, 1000, 256, 1000 * 100 + 256 * 256},
-      {1000, 100, 1, 2 * 400 * 100 + 256 * 256, 400, 256, 2 * 400 * 100 + 256 * 256},
+      {1000, 100, 1, 1000 * 100 + 128 * 128, 1000, 128, 1000 * 100 + 128 * 128},
+      {1000, 100, 1, 2 * 400 * 100 + 128 * 128, 400, 128, 2 * 400 * 100 + 128 * 128},
   };
   for (const auto& c : cases) {
     const MatrixPlan p = plan_matrix(c.stations, c.station_bytes, c.pair_bytes, c.limit);

@@ -2,6 +2,8 @@
 // records of its own pairs.
 #include "driver/rank_share.hpp"
 
+#include "driver/matrix_grid.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,6 +54,61 @@ TEST(RankShare, SparesRanksRecordsTheirPairsDoNotNeed) {
       for (int i = 1; i <= stations; ++i) held += s.holds(i);
     }
     EXPECT_LT(held * 10, 9 * ranks * stations) << ranks << " ranks";
+  }
+}
+
+TEST(MatrixGrid, CutsEachTileIntoEvenBlocks) {
+  std::vector<int> members(300);
+  for (int k = 0; k < 300; ++k) members[static_cast<std::size_t>(k)] = k + 1;
+  const MatrixGrid one = cut_grid(members, 5, MatrixPlan{300, 128, 0});
+  EXPECT_EQ(one.tiles, (std::vector<int>{0, 300}));
+  EXPECT_EQ(one.blocks, (std::vector<int>{0, 100, 200, 300}));
+  // Tiles of 130, 130 and 40: the first two in halves, never a block across a tile's edge.
+  const MatrixGrid three = cut_grid(members, 5, MatrixPlan{130, 128, 0});
+  EXPECT_EQ(three.tiles, (std::vector<int>{0, 130, 260, 300}));
+  EXPECT_EQ(three.blocks, (std::vector<int>{0, 65, 130, 195, 260, 300}));
+  EXPECT_EQ(three.block_count(), 5);
+  EXPECT_EQ(cut_grid({}, 5, MatrixPlan{}).block_count(), 0);
+}
+
+// The matrix engine's groups: its blocks of members, then the other stations. Pairs of one
+// block pair stay together, whatever the order of the groups.
+TEST(RankShare, DealsTheGridsBlocksWholeAndHoldsTheirStations) {
+  const int stations = 14;
+  const MatrixGrid grid = cut_grid({2, 3, 4, 6, 7, 9, 10, 11, 13}, 5, MatrixPlan{4, 2, 0});
+  const std::vector<int> groups = grid_groups(grid, stations);
+  // Blocks {2,3} {4,6} | {7,9} {10,11} | {13}; the others {1,5} {8,12} {14}.
+  EXPECT_EQ(groups, (std::vector<int>{5, 0, 0, 1, 5, 1, 2, 6, 2, 3, 3, 6, 4, 7}));
+  for (const int ranks : {1, 2, 3, 4}) {
+    std::vector<RankShare> shares;
+    for (int r = 0; r < ranks; ++r) shares.emplace_back(groups, ranks, r);
+    std::int64_t dealt = 0;
+    for (int i = 1; i <= stations; ++i) {
+      for (int j = i; j <= stations; ++j) {
+        int owner = -1;
+        for (int r = 0; r < ranks; ++r) {
+          const RankShare& s = shares[static_cast<std::size_t>(r)];
+          if (!s.mine(i, j)) continue;
+          ASSERT_EQ(owner, -1) << "pair " << i << "," << j << " on two ranks";
+          owner = r;
+          EXPECT_TRUE(s.holds(i) && s.holds(j)) << ranks << " ranks, rank " << r;
+        }
+        ASSERT_GE(owner, 0) << "pair " << i << "," << j << " on no rank";
+        ++dealt;
+        // Every pair of the same two groups has the same owner.
+        for (int k = 1; k <= stations; ++k) {
+          for (int l = k; l <= stations; ++l) {
+            const auto g = [&](int s) { return groups[static_cast<std::size_t>(s - 1)]; };
+            if (std::minmax(g(i), g(j)) == std::minmax(g(k), g(l))) {
+              EXPECT_EQ(shares[0].owner(k, l), owner);
+            }
+          }
+        }
+      }
+    }
+    std::int64_t loads = 0;
+    for (int r = 0; r < ranks; ++r) loads += shares[0].pairs_of(r);
+    EXPECT_EQ(loads, dealt);
   }
 }
 

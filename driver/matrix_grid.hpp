@@ -1,0 +1,49 @@
+// What the matrix engine multiplies and in which blocks, planned once from the network, the
+// run's settings and the budget alone: the same on every rank and for any number of workers, so
+// that each pair's sum comes out of the same product whichever process or worker makes it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace xcn {
+
+struct Run;
+
+// How the stations with spectra are held: in tiles of consecutive stations, and multiplied in
+// blocks of stations whose stacked spectra are held together until their pairs are written.
+struct MatrixPlan {
+  int tile = 0;           // stations per tile (the last may hold fewer)
+  int block = 0;          // stations per block at most, rows and columns of one product
+  std::size_t bytes = 0;  // held at most: the tiles in use and one block's stacked spectra
+};
+// The plan for `stations` stations of `station_bytes` unit spectra each, `pair_bytes` of
+// stacked spectra per pair of a block, within `limit` bytes: every station in one tile when it
+// fits beside a block, else two tiles as large as fit beside theirs. A tile of one station is
+// the least, whatever the limit.
+MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
+                       std::size_t limit);
+
+// The members (the usable stations of the network's most common record length, the longer on
+// a tie) in tiles, each tile cut into blocks of as even a size as the plan allows.
+struct MatrixGrid {
+  std::vector<int> members;  // 1-based stations, in order
+  int windows = 0;           // windows of the common length
+  MatrixPlan plan;
+  std::vector<int> tiles;   // first member of each tile, then the member count
+  std::vector<int> blocks;  // first member of each block, then the member count
+
+  int block_count() const { return blocks.empty() ? 0 : static_cast<int>(blocks.size()) - 1; }
+};
+
+// Cuts `members` into tiles of plan.tile and those into blocks of at most plan.block.
+MatrixGrid cut_grid(std::vector<int> members, int windows, const MatrixPlan& plan);
+// The grid of a run whose station values are read, within `budget` bytes.
+MatrixGrid matrix_grid(const Run& run, std::size_t budget);
+
+// Groups of stations (0-based group of each 1-based station, by index i - 1) for dealing the
+// pairs to ranks: each block of members one group, then the other stations in groups of at
+// most a block, in station order.
+std::vector<int> grid_groups(const MatrixGrid& grid, int stations);
+
+}  // namespace xcn
