@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "driver/ranks.hpp"
+
 namespace xcn {
 
 namespace {
@@ -69,6 +71,10 @@ ConsoleLine& ConsoleLine::real(float item) {
 void ConsoleLine::print(std::FILE* stream) const {
   std::string whole = line_;
   whole += '\n';
+  if (stream == stdout) {
+    ranks::print_lines(whole);
+    return;
+  }
   std::fwrite(whole.data(), 1, whole.size(), stream);
   std::fflush(stream);
 }

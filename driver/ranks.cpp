@@ -1,10 +1,18 @@
 // MPI behind the driver's collective steps; the same calls without MPI for a single process.
 #include "driver/ranks.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef XCN_MPI
 #include <mpi.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
 #endif
 
 namespace xcn::ranks {
@@ -17,6 +25,12 @@ namespace {
 // process as in a build without MPI, and never meets a singleton start-up's limits (it fails
 // under a small file-size limit, for one).
 bool active = false;
+// Whether MPI may be called from a thread other than the main one, one call at a time: the
+// relay's thread talks to MPI while the main thread runs the pair loop.
+bool threads = false;
+// This process's rank and the rank count, kept once MPI has started.
+int own_rank = 0;
+int ranks_count = 1;
 
 bool launched() {
   for (const char* v : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK", "PMI_SIZE"}) {
@@ -30,9 +44,12 @@ bool launched() {
 Session::Session(int* argc, char*** argv) {
   if (!launched()) return;
   int provided = 0;
-  // Only the main thread talks to MPI; the OpenMP workers never do.
-  MPI_Init_thread(argc, argv, MPI_THREAD_FUNNELED, &provided);
+  // The OpenMP workers never talk to MPI; the line relay's thread does, apart from the main one.
+  MPI_Init_thread(argc, argv, MPI_THREAD_MULTIPLE, &provided);
   active = true;
+  threads = provided >= MPI_THREAD_SERIALIZED;
+  MPI_Comm_rank(MPI_COMM_WORLD, &own_rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &ranks_count);
 }
 
 Session::~Session() {
@@ -40,19 +57,9 @@ Session::~Session() {
   active = false;
 }
 
-int rank() {
-  if (!active) return 0;
-  int r = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &r);
-  return r;
-}
+int rank() { return active ? own_rank : 0; }
 
-int size() {
-  if (!active) return 1;
-  int s = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &s);
-  return s;
-}
+int size() { return active ? ranks_count : 1; }
 
 void barrier() {
   if (active) MPI_Barrier(MPI_COMM_WORLD);
@@ -91,6 +98,115 @@ void abort_all(int status) {
   std::_Exit(status);
 }
 
+namespace {
+
+constexpr int kLinesTag = 17;
+// Lines are gathered this long before they are sent, and rank 0 looks for them as often.
+constexpr auto kGather = std::chrono::milliseconds(10);
+constexpr auto kLook = std::chrono::milliseconds(2);
+
+void write_out(const char* data, std::size_t size) {
+  std::fwrite(data, 1, size, stdout);
+  std::fflush(stdout);
+}
+
+struct Relay {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::string outbox;  // lines printed here and not yet sent
+  bool closing = false;
+  std::thread thread;
+};
+// The open relay; set and cleared by the main thread while no worker prints.
+Relay* relay = nullptr;
+
+// Rank 0: every other rank's lines as they come, until each has sent its last (an empty
+// message).
+void print_others() {
+  int open = size() - 1;
+  std::vector<char> lines;
+  while (open > 0) {
+    int found = 0;
+    MPI_Status status;
+    MPI_Iprobe(MPI_ANY_SOURCE, kLinesTag, MPI_COMM_WORLD, &found, &status);
+    if (found == 0) {
+      std::this_thread::sleep_for(kLook);
+      continue;
+    }
+    int count = 0;
+    MPI_Get_count(&status, MPI_CHAR, &count);
+    lines.resize(static_cast<std::size_t>(count) + 1);
+    MPI_Recv(lines.data(), count, MPI_CHAR, status.MPI_SOURCE, kLinesTag, MPI_COMM_WORLD,
+             MPI_STATUS_IGNORE);
+    if (count == 0) {
+      --open;
+    } else {
+      write_out(lines.data(), static_cast<std::size_t>(count));
+    }
+  }
+}
+
+// Another rank: its lines to rank 0, gathered for a while, until the relay closes.
+void send_own(Relay& r) {
+  for (;;) {
+    std::string lines;
+    bool last = false;
+    {
+      std::unique_lock<std::mutex> lock(r.mutex);
+      r.wake.wait(lock, [&] { return !r.outbox.empty() || r.closing; });
+      lines.swap(r.outbox);
+      last = r.closing;
+    }
+    // In pieces: a count of MPI is an int. A piece ends at a line's end.
+    constexpr std::size_t kPiece = std::size_t{1} << 30;
+    for (std::size_t at = 0; at < lines.size();) {
+      std::size_t end = lines.size();
+      if (end - at > kPiece) end = lines.rfind('\n', at + kPiece) + 1;
+      MPI_Send(lines.data() + at, static_cast<int>(end - at), MPI_CHAR, 0, kLinesTag,
+               MPI_COMM_WORLD);
+      at = end;
+    }
+    if (last) {
+      MPI_Send(nullptr, 0, MPI_CHAR, 0, kLinesTag, MPI_COMM_WORLD);
+      return;
+    }
+    std::this_thread::sleep_for(kGather);
+  }
+}
+
+}  // namespace
+
+LineRelay::LineRelay() {
+  if (!active || !threads || size() < 2) return;
+  std::fflush(stdout);
+  relay = new Relay;
+  relay->thread = rank() == 0 ? std::thread(print_others) : std::thread(send_own, std::ref(*relay));
+}
+
+LineRelay::~LineRelay() {
+  if (relay == nullptr) return;
+  {
+    const std::lock_guard<std::mutex> lock(relay->mutex);
+    relay->closing = true;
+  }
+  relay->wake.notify_one();
+  relay->thread.join();
+  delete relay;
+  relay = nullptr;
+}
+
+void print_lines(std::string_view text) {
+  if (relay == nullptr || rank() == 0) {
+    write_out(text.data(), text.size());
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(relay->mutex);
+    relay->outbox += text;
+  }
+  relay->wake.notify_one();
+}
+
 #else
 
 Session::Session(int*, char***) {}
@@ -102,6 +218,12 @@ int max_of(int value) { return value; }
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts) { return counts; }
 void broadcast(std::vector<unsigned char>&) {}
 void abort_all(int status) { std::_Exit(status); }
+LineRelay::LineRelay() = default;
+LineRelay::~LineRelay() = default;
+void print_lines(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
 
 #endif
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace xcn::ranks {
@@ -27,5 +28,20 @@ std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts);
 void broadcast(std::vector<unsigned char>& bytes);
 // Ends every rank of the run at once with this status (a fault that one rank met alone).
 [[noreturn]] void abort_all(int status);
+
+// While open on every rank of a divided run, the lines the other ranks print on standard output
+// reach rank 0 in whole lines and rank 0 prints them: mpirun forwards each rank's output in
+// pieces of its own size, which would cut one rank's line with another's. Closing waits for
+// every rank's last lines (rank 0) or sends this rank's (the others).
+class LineRelay {
+ public:
+  LineRelay();
+  ~LineRelay();
+  LineRelay(const LineRelay&) = delete;
+  LineRelay& operator=(const LineRelay&) = delete;
+};
+// Writes `text` (whole lines, each with its newline) to standard output with one call, through
+// rank 0 while a relay is open.
+void print_lines(std::string_view text);
 
 }  // namespace xcn::ranks

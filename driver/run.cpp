@@ -34,11 +34,12 @@ constexpr int kSomeResultsFailed = 3;
 
 // The phase times asked for with XCN_TIMING=1, on standard error.
 void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,
-                  double header_s, const EngineReport& engine) {
+                  double header_s, const EngineReport& engine, int results) {
   // Each rank times its own share.
-  char rank[48] = "";
+  char rank[80] = "";
   if (ranks::size() > 1) {
-    std::snprintf(rank, sizeof rank, " on rank %d of %d", ranks::rank(), ranks::size());
+    std::snprintf(rank, sizeof rank, " on rank %d of %d (%d results)", ranks::rank(),
+                  ranks::size(), results);
   }
   std::fprintf(err,
                "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
@@ -172,16 +173,20 @@ int run_phases(Run& run, std::FILE* err) {
   const double read_s = seconds_since(start);
   const Clock::time_point loop_start = Clock::now();
   EngineReport engine;
-  switch (settings.engine) {
-    case EngineKind::kPlain:
-      run_pair_loop(run);
-      break;
-    case EngineKind::kExact:
-      engine = run_pair_engine(run, settings.budget);
-      break;
-    case EngineKind::kMatrix:
-      engine = run_matrix_engine(run, settings.budget);
-      break;
+  {
+    // Every rank's skip and progress lines, printed whole by rank 0.
+    const ranks::LineRelay relay;
+    switch (settings.engine) {
+      case EngineKind::kPlain:
+        run_pair_loop(run);
+        break;
+      case EngineKind::kExact:
+        engine = run_pair_engine(run, settings.budget);
+        break;
+      case EngineKind::kMatrix:
+        engine = run_matrix_engine(run, settings.budget);
+        break;
+    }
   }
   const double pairs_s = seconds_since(loop_start);
   // Every result of the run is written before any is completed.
@@ -189,7 +194,8 @@ int run_phases(Run& run, std::FILE* err) {
   const Clock::time_point header_start = Clock::now();
   header_pass(run, stderr);
   if (settings.timing) {
-    print_timing(stderr, settings, read_s, pairs_s, seconds_since(header_start), engine);
+    print_timing(stderr, settings, read_s, pairs_s, seconds_since(header_start), engine,
+                 tally.taken_count());
   }
   const std::vector<std::int64_t> counts =
       ranks::sum_of({tally.failed_count(), tally.taken_count()});

@@ -21,11 +21,15 @@ namespace fs = std::filesystem;
 
 using Files = std::map<std::string, std::vector<unsigned char>>;
 
-// mpirun merges the ranks' output in pieces that may cut a line; each rank's own output, as
-// the tool printed it, goes to a file of its own under "ranks".
-std::vector<std::string> launcher(int ranks, const std::vector<std::string>& env) {
-  std::vector<std::string> args = {"--oversubscribe", "-np", std::to_string(ranks),
-                                   "--output-filename", "ranks"};
+// Each rank's own output goes to a file of its own under "ranks", unless `merged`: then
+// mpirun's own output is the run's.
+std::vector<std::string> launcher(int ranks, const std::vector<std::string>& env,
+                                  bool merged = false) {
+  std::vector<std::string> args = {"--oversubscribe", "-np", std::to_string(ranks)};
+  if (!merged) {
+    args.push_back("--output-filename");
+    args.push_back("ranks");
+  }
   if (geteuid() == 0) args.insert(args.begin(), "--allow-run-as-root");
   for (const auto& e : env) {
     args.push_back("-x");
@@ -45,11 +49,9 @@ std::vector<std::string> with_defaults(std::vector<std::string> env) {
 // Shared memory without the kernel's cross-process copy, which containers often refuse.
 const std::vector<std::string> kMpiEnv = {"OMPI_MCA_btl_vader_single_copy_mechanism=none"};
 
-// Rank 0's output first, then the others' in rank order; each rank's standard output in
-// `each`, when given.
+// Rank 0's output first, then the others' in rank order.
 RunResult run_ranks(const Network& net, int ranks, const std::string& mode,
-                    const std::string& replace, const std::vector<std::string>& env = {},
-                    std::vector<std::string>* each = nullptr) {
+                    const std::string& replace, const std::vector<std::string>& env = {}) {
   std::vector<std::string> args = launcher(ranks, with_defaults(env));
   args.push_back(mode);
   args.push_back(replace);
@@ -59,13 +61,20 @@ RunResult run_ranks(const Network& net, int ranks, const std::string& mode,
   r.status = launched.status;
   for (int k = 0; k < ranks; ++k) {
     const fs::path dir = net.file("ranks") / "1" / ("rank." + std::to_string(k));
-    const std::string out = read_bytes(dir / "stdout");
-    r.out += out;
-    if (each != nullptr) each->push_back(out);
+    r.out += read_bytes(dir / "stdout");
     r.err += read_bytes(dir / "stderr");
   }
   fs::remove_all(net.file("ranks"));
   return r;
+}
+
+// Under mpirun alone, as a user runs it: its output and status.
+RunResult run_merged(const Network& net, int ranks, const std::string& mode,
+                     const std::string& replace) {
+  std::vector<std::string> args = launcher(ranks, with_defaults({}), true);
+  args.push_back(mode);
+  args.push_back(replace);
+  return run_program(XCN_MPIEXEC, args, net.dir(), kMpiEnv);
 }
 
 Started start_ranks(const Network& net, int ranks, const std::vector<std::string>& env = {}) {
@@ -149,10 +158,20 @@ void expect_each_pair_once(const Network& net, const std::string& out, const std
 std::vector<std::vector<std::string>> engines() {
   std::vector<std::vector<std::string>> e = {{"XCN_ENGINE=fast"}, {"XCN_ENGINE=plain"}};
 #ifdef XCN_HAVE_BLAS
-  e.push_back({"XCN_ENGINE=matrix", "XCN_MEMORY_BUDGET=0.4", "XCN_TIMING=1"});
+  e.push_back({"XCN_ENGINE=matrix", "XCN_MEMORY_BUDGET=0.4"});
   e.push_back({"XCN_ENGINE=matrix"});
 #endif
+  // Each rank tells how many results it wrote.
+  for (auto& engine : e) engine.push_back("XCN_TIMING=1");
   return e;
+}
+
+// The results rank k of `ranks` wrote, from its timing line.
+int results_on_rank(const std::string& err, int k, int ranks) {
+  const std::string tag =
+      " on rank " + std::to_string(k) + " of " + std::to_string(ranks) + " (";
+  const auto at = err.find(tag);
+  return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + tag.size());
 }
 
 // The tool's own lines of standard error without the timing lines, which differ by rank.
@@ -179,8 +198,7 @@ TEST(Ranks, WriteTheBytesAndLinesOfOneProcessForOneTwoAndThreeRanks) {
       const std::string what = label + std::to_string(ranks) + " ranks";
       Network net;
       noisy_network(net, 9, 3000);
-      std::vector<std::string> each;
-      const RunResult r = run_ranks(net, ranks, "B", "Y", engine, &each);
+      const RunResult r = run_ranks(net, ranks, "B", "Y", engine);
       ASSERT_EQ(r.status, 0) << what << "\n" << r.err;
       EXPECT_EQ(errors_without_timing(r.err), errors_without_timing(one.err)) << what;
       EXPECT_TRUE(results_of(net) == want) << what << ": files differ from one process's";
@@ -192,15 +210,38 @@ TEST(Ranks, WriteTheBytesAndLinesOfOneProcessForOneTwoAndThreeRanks) {
       if (label.find("BUDGET") != std::string::npos) {
         EXPECT_EQ(count_of(r.err, "3 tiles of up to 3 stations, blocks of 3"), ranks) << r.err;
       }
-      // The work was dealt: every rank computed pairs (the matrix engine's single block of nine
-      // stations aside: its pairs are one product).
-      if (label != "XCN_ENGINE=matrix ") {
+      // The work was dealt: every rank wrote results (the matrix engine's single block of nine
+      // stations aside: its pairs are one product), 45 in all.
+      if (ranks > 1) {
+        int total = 0;
         for (int k = 0; k < ranks; ++k) {
-          EXPECT_GT(count_of(each[static_cast<std::size_t>(k)], "# of stacking:"), 0)
-              << what << ", rank " << k;
+          const int written = results_on_rank(r.err, k, ranks);
+          total += written;
+          if (label != "XCN_ENGINE=matrix XCN_TIMING=1 ") {
+            EXPECT_GT(written, 0) << what << ", rank " << k;
+          }
         }
+        EXPECT_EQ(total, 45) << what;
       }
     }
+  }
+}
+
+// mpirun forwards each rank's output in pieces of its own size; a burst of lines from several
+// ranks (a rerun that skips every pair) would come out with lines cut by another rank's.
+TEST(Ranks, PrintEveryLineWholeUnderMpirunAlone) {
+  Network single, net;
+  noisy_network(single, 150, 3000);
+  noisy_network(net, 150, 3000);
+  for (const std::string replace : {"Y", "N"}) {
+    const RunResult one = single.run("B", replace, 2);
+    ASSERT_EQ(one.status, 0) << one.err;
+    const RunResult r = run_merged(net, 3, "B", replace);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Lines want = lines_of(one.out), got = lines_of(r.out);
+    EXPECT_EQ(got.rest, want.rest) << replace;
+    EXPECT_TRUE(got.pairs == want.pairs) << replace << ": pair lines differ from one process's";
+    EXPECT_EQ(got.pairs.size(), 150u * 151u / 2u) << replace;
   }
 }
 
