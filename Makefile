@@ -67,7 +67,8 @@ bench:
 	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
 	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi
 
-# Only the ranks benchmark: 400 stations, one day at 1 Hz, 1 rank against 2 of one worker each.
+# Only the ranks benchmark: 400 stations, one day at 1 Hz, 1 rank against 2 of one worker each,
+# exact and matrix engine, medians of 3 runs.
 bench-mpi:
 	$(CMAKE) -S . -B build-mpi $(CONFIG) -DXCN_MPI=ON -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build-mpi -j $(JOBS) --target xcorrnet_v3 xcn_synth
