@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 #ifdef XCN_MPI
 #include <mpi.h>
@@ -16,6 +17,26 @@
 #endif
 
 namespace xcn::ranks {
+
+namespace {
+
+// A launcher's count or index of its tasks from the first of these variables that is set.
+int launcher_value(std::initializer_list<const char*> names, int fallback) {
+  for (const char* name : names) {
+    if (const char* v = std::getenv(name); v != nullptr && *v != '\0') return std::atoi(v);
+  }
+  return fallback;
+}
+
+Tasks launcher_tasks() {
+  Tasks t;
+  // srun sets its step's task count only inside a step, not in a batch script.
+  t.count = launcher_value({"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "SLURM_STEP_NUM_TASKS"}, 1);
+  t.index = launcher_value({"OMPI_COMM_WORLD_RANK", "PMI_RANK", "PMIX_RANK", "SLURM_PROCID"}, 0);
+  return t;
+}
+
+}  // namespace
 
 #ifdef XCN_MPI
 
@@ -97,6 +118,8 @@ void abort_all(int status) {
   if (active) MPI_Abort(MPI_COMM_WORLD, status);
   std::_Exit(status);
 }
+
+Tasks unjoined_tasks() { return active ? Tasks{} : launcher_tasks(); }
 
 namespace {
 
@@ -218,6 +241,7 @@ int max_of(int value) { return value; }
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts) { return counts; }
 void broadcast(std::vector<unsigned char>&) {}
 void abort_all(int status) { std::_Exit(status); }
+Tasks unjoined_tasks() { return launcher_tasks(); }
 LineRelay::LineRelay() = default;
 LineRelay::~LineRelay() = default;
 void print_lines(std::string_view text) {

@@ -26,6 +26,15 @@ int max_of(int value);
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts);
 // Rank 0's bytes, on every rank.
 void broadcast(std::vector<unsigned char>& bytes);
+// When a launcher started this process as one of several tasks that MPI does not join into one
+// run (srun without its MPI plugin, or a build without MPI under mpirun): how many tasks, and
+// which one this is (0-based). Each such task would compute every pair. Otherwise {1, 0}.
+struct Tasks {
+  int count = 1;
+  int index = 0;
+};
+Tasks unjoined_tasks();
+
 // Ends every rank of the run at once with this status (a fault that one rank met alone).
 [[noreturn]] void abort_all(int status);
 

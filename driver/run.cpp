@@ -216,6 +216,17 @@ int run_tool(int argc, char** argv) {
     if (first) print_usage();
     return 0;
   }
+  // Tasks that are not one run would each compute and write every pair.
+  if (const ranks::Tasks tasks = ranks::unjoined_tasks(); tasks.count > 1) {
+    if (tasks.index == 0) {
+      std::fprintf(stderr,
+                   "xcorrnet_v3: error: started as one of %d tasks that MPI does not join into "
+                   "one run, each of which would compute every pair; start the MPI build (make "
+                   "mpi) with mpirun or srun --mpi=pmix, or start one task\n",
+                   tasks.count);
+    }
+    return 2;
+  }
   // Every rank reads the arguments and the lists and takes the same way out of a fault in them;
   // rank 0 alone reports it.
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> quiet(

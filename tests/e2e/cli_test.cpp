@@ -1,6 +1,7 @@
 // The command line of xcorrnet_v3: usage text, argument count, refused mode and replace values.
 #include <gtest/gtest.h>
 
+#include "tests/e2e/network.hpp"
 #include "tests/e2e/process.hpp"
 
 namespace xcn::test {
@@ -40,6 +41,30 @@ TEST(CommandLine, ModeOrReplaceWithoutValueEndsWithStatusTwoBeforeAnyFile) {
     EXPECT_NE(r.err.find(mode == "B" ? "replace" : "mode"), std::string::npos) << r.err;
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "list files must not be touched";
+}
+
+// srun without its MPI plugin starts tasks that are each a whole run of their own: they would
+// all compute and write every pair. Every task refuses before any file; the first says why.
+TEST(CommandLine, TasksThatAreNotOneRunEndWithStatusTwoBeforeAnyFile) {
+  Network net;
+  Noise noise(3);
+  for (const char* name : {"A", "B"}) net.add({name, "BHZ", 1.0f, 2.0f, 1.0f, noise.series(2400)});
+  net.write_lists();
+  const RunResult first = net.run("B", "Y", 1, {"SLURM_STEP_NUM_TASKS=2", "SLURM_PROCID=0"});
+  EXPECT_EQ(first.status, 2);
+  EXPECT_EQ(first.out, "");
+  EXPECT_EQ(first.err,
+            "xcorrnet_v3: error: started as one of 2 tasks that MPI does not join into one run, "
+            "each of which would compute every pair; start the MPI build (make mpi) with mpirun "
+            "or srun --mpi=pmix, or start one task\n");
+  const RunResult second = net.run("B", "Y", 1, {"SLURM_STEP_NUM_TASKS=2", "SLURM_PROCID=1"});
+  EXPECT_EQ(second.status, 2);
+  EXPECT_EQ(second.out + second.err, "");
+  EXPECT_FALSE(std::filesystem::exists(net.file(Network::pair_name(1, 2))));
+  // One task of a step is an ordinary run.
+  const RunResult one = net.run("B", "Y", 1, {"SLURM_STEP_NUM_TASKS=1", "SLURM_PROCID=0"});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_TRUE(std::filesystem::exists(net.file(Network::pair_name(1, 2))));
 }
 
 }  // namespace
