@@ -82,35 +82,61 @@ int rank() { return active ? own_rank : 0; }
 
 int size() { return active ? ranks_count : 1; }
 
+namespace {
+
+// Waits for a collective step by looking now and then: a rank that waits long (for rank 0 to
+// read every record, for the slowest rank's pairs) leaves its processor to the ranks that work
+// beside it, where MPI's own wait would spin.
+void wait_for(MPI_Request& request) {
+  int done = 0;
+  for (;;) {
+    MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+    if (done != 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace
+
 void barrier() {
-  if (active) MPI_Barrier(MPI_COMM_WORLD);
+  if (!active) return;
+  MPI_Request request;
+  MPI_Ibarrier(MPI_COMM_WORLD, &request);
+  wait_for(request);
 }
 
 int max_of(int value) {
   if (!active) return value;
   int out = value;
-  MPI_Allreduce(&value, &out, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Request request;
+  MPI_Iallreduce(&value, &out, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
+  wait_for(request);
   return out;
 }
 
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts) {
   if (!active) return counts;
   std::vector<std::int64_t> out(counts.size());
-  MPI_Allreduce(counts.data(), out.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM,
-                MPI_COMM_WORLD);
+  MPI_Request request;
+  MPI_Iallreduce(counts.data(), out.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM,
+                 MPI_COMM_WORLD, &request);
+  wait_for(request);
   return out;
 }
 
 void broadcast(std::vector<unsigned char>& bytes) {
   if (!active) return;
   std::uint64_t count = bytes.size();
-  MPI_Bcast(&count, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+  MPI_Request request;
+  MPI_Ibcast(&count, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  wait_for(request);
   bytes.resize(count);
   // In pieces: a count of MPI is an int.
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 30;
   for (std::uint64_t at = 0; at < count; at += kPiece) {
     const int n = static_cast<int>(count - at < kPiece ? count - at : kPiece);
-    MPI_Bcast(bytes.data() + at, n, MPI_BYTE, 0, MPI_COMM_WORLD);
+    MPI_Ibcast(bytes.data() + at, n, MPI_BYTE, 0, MPI_COMM_WORLD, &request);
+    wait_for(request);
   }
 }
 
