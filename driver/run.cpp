@@ -3,6 +3,7 @@
 #include "driver/run.hpp"
 
 #include <omp.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
 #include "driver/windows.hpp"
+#include "sacio/write.hpp"
 
 namespace xcn {
 
@@ -99,6 +101,27 @@ void share_uses(std::vector<ResultUse>& uses) {
   ranks::broadcast(bytes);
   uses.resize(bytes.size());
   for (std::size_t k = 0; k < bytes.size(); ++k) uses[k] = static_cast<ResultUse>(bytes[k]);
+}
+
+// A run ended by a signal (Ctrl-C, a batch system's time limit, a launcher ending the other
+// ranks, a closed output pipe) first removes the temporaries of the results being written, then
+// ends as the signal would have ended it.
+void end_on_signal(int signal) {
+  discard_pending_files();
+  ::raise(signal);  // the default action, once this handler returns
+}
+
+void clean_up_on_signals() {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGXFSZ}) {
+    struct sigaction now {};
+    // A signal ignored by whoever started the run (nohup) stays ignored.
+    if (::sigaction(signal, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+    struct sigaction clean {};
+    clean.sa_handler = end_on_signal;
+    sigemptyset(&clean.sa_mask);
+    clean.sa_flags = SA_RESETHAND;
+    ::sigaction(signal, &clean, nullptr);
+  }
 }
 
 // `err` takes what a run reports once (rank 0's standard error; nothing on other ranks).
@@ -211,6 +234,7 @@ int run_phases(Run& run, std::FILE* err) {
 
 int run_tool(int argc, char** argv) {
   const ranks::Session session(&argc, &argv);
+  clean_up_on_signals();
   const bool first = ranks::rank() == 0;
   if (argc != 5) {
     if (first) print_usage();

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -54,6 +56,72 @@ void compose_file_error(int number, const char* name, const char* detail) {
   if (detail != nullptr) apcmsg(detail, text_width(detail));
 }
 
+// The temporaries being written, where a signal handler can find them: a slot holds a path,
+// and the thread writing it, while its state is kHeld. A path is held from just before its
+// file is made until it is renamed or removed. Paths longer than a slot, and temporaries beyond
+// the slots, are not held here (a signal then leaves them).
+class PendingPaths {
+ public:
+  static constexpr int kSlots = 1024;
+  // A slot now holding `path`, or -1.
+  int hold(const std::string& path) {
+    if (path.size() >= kPathBytes) return -1;
+    for (int k = 0; k < kSlots; ++k) {
+      Slot& s = slots_[k];
+      int free = kFree;
+      if (!s.state.compare_exchange_strong(free, kFilling)) continue;
+      std::memcpy(s.path, path.c_str(), path.size() + 1);
+      s.owner = ::gettid();
+      s.state.store(kHeld);
+      return k;
+    }
+    return -1;
+  }
+  void release(int k) {
+    if (k >= 0) slots_[k].state.store(kFree);
+  }
+  // Whether a signal is ending the process: no new file may be begun.
+  bool stopping() const { return stopping_.load(); }
+
+  // Only calls that a signal handler may make. Stops new files, lets the other threads finish
+  // the files they are writing (a rename is a moment; a second at most), then removes what is
+  // left, the handler's own thread's temporary included.
+  void stop_and_remove() {
+    stopping_.store(true);
+    const pid_t self = ::gettid();
+    for (int waited = 0; waited < 1000; ++waited) {
+      bool busy = false;
+      for (const Slot& s : slots_) {
+        const int state = s.state.load();
+        busy = busy || state == kFilling || (state == kHeld && s.owner != self);
+      }
+      if (!busy) break;
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+    }
+    for (Slot& s : slots_) {
+      if (s.state.load() == kHeld) unlink(s.path);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kPathBytes = 4096;
+  enum : int { kFree, kFilling, kHeld };
+  struct Slot {
+    std::atomic<int> state{kFree};
+    pid_t owner = 0;
+    char path[kPathBytes] = {};
+  };
+  std::atomic<bool> stopping_{false};
+  Slot slots_[kSlots];
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Made at compile time (zero pages until a slot is first written, and nothing for a signal
+// handler to wait for).
+constinit PendingPaths g_pending_paths;
+PendingPaths& pending_paths() { return g_pending_paths; }
+
 // The file being written: a temporary in the target's directory that replaces the target only
 // once it is complete.
 class PendingFile {
@@ -72,15 +140,27 @@ class PendingFile {
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name =
           dir + ".wsac0." + std::to_string(getpid()) + "." + std::to_string(counter++);
+      const int slot = pending_paths().hold(name);
+      if (pending_paths().stopping()) {
+        // A signal is ending the process: this file is never begun.
+        pending_paths().release(slot);
+        for (;;) pause();
+      }
       int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0);
-      if (fd < 0 && errno == EEXIST) continue;
-      if (fd >= 0) fd = lift_descriptor(fd);
+      if (fd >= 0) {
+        fd = lift_descriptor(fd);
+        if (fd < 0) unlink(name.c_str());
+      }
       if (fd < 0) {
+        const bool taken = errno == EEXIST;
         err = errno;
+        pending_paths().release(slot);
+        if (taken) continue;
         break;
       }
       fd_ = fd;
       temp_ = std::move(name);
+      slot_ = slot;
       widen_permissions();
       return 0;
     }
@@ -100,7 +180,7 @@ class PendingFile {
     if (close(fd) != 0) return Commit::kCloseFailed;  // data may not have reached the disk
     if (temp_.empty()) return Commit::kDone;
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) return Commit::kRenameFailed;
-    temp_.clear();
+    forget();
     return Commit::kDone;
   }
 
@@ -108,7 +188,7 @@ class PendingFile {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     if (!temp_.empty()) unlink(temp_.c_str());
-    temp_.clear();
+    forget();
   }
 
  private:
@@ -119,12 +199,21 @@ class PendingFile {
     }
   }
 
+  void forget() {
+    pending_paths().release(slot_);
+    slot_ = -1;
+    temp_.clear();
+  }
+
   std::string target_;
   std::string temp_;
   int fd_ = -1;
+  int slot_ = -1;  // where a signal handler finds temp_
 };
 
 }  // namespace
+
+void discard_pending_files() { pending_paths().stop_and_remove(); }
 
 int CheckByteOrder() {
   if (g_byte_order < 0) {

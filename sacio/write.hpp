@@ -45,6 +45,12 @@ void report_image_failure(const SacImage& image, const ImageWrite& w);
 
 void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 
+// For a process that a signal is ending: no file is begun from now on (a thread that would
+// begin one waits for the end), the files being written are given a moment to be finished, and
+// the temporaries still there are removed, so that none is left beside the results. Safe to
+// call from a signal handler; the library installs no handler itself.
+void discard_pending_files();
+
 // Extremes and mean of n samples taken every increment-th element, in single precision.
 void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean);
 // The write-swap decision: 1 when written words must be byte-reversed. A negative request

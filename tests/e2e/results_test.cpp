@@ -238,6 +238,34 @@ TEST(Results, AKilledRunLeavesOnlyCompleteFilesAndARerunCompletesTheRest) {
   EXPECT_EQ(finished, want);
 }
 
+// A run ended by a signal that can be caught (Ctrl-C, a batch system's time limit, a launcher
+// ending the other ranks) removes the temporaries of the results its workers were writing. With
+// many small results a worker is nearly always writing one when the signal comes.
+TEST(Results, ARunEndedByASignalLeavesNoTemporary) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    Network net;
+    noisy_network(net, 60, 2400);
+    Started s = net.start("B", "Y", 2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (progress_lines(output_so_far(s)) < 300 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(s.pid, signal);
+    const RunResult r = finish_program(s);
+    ASSERT_EQ(r.status, 128 + signal) << "the run ended before the signal";
+    int results = 0;
+    for (const auto& e : fs::directory_iterator(net.dir())) {
+      const std::string name = e.path().filename().string();
+      EXPECT_NE(name.rfind(".wsac0.", 0), 0u) << "a temporary left behind: " << name;
+      if (name.rfind("p", 0) != 0) continue;
+      EXPECT_EQ(fs::file_size(e.path()), 632u + 4u * 2000u) << name << " is not whole";
+      ++results;
+    }
+    EXPECT_GE(results, 290);  // a progress line comes just before its file
+    EXPECT_LT(results, 1830);
+  }
+}
+
 struct FileStamp {
   ino_t inode;
   std::int64_t mtime_ns;
