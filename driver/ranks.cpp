@@ -28,6 +28,12 @@ int launcher_value(std::initializer_list<const char*> names, int fallback) {
   return fallback;
 }
 
+// Standard output with one call, flushed at once.
+void write_out(const char* data, std::size_t size) {
+  std::fwrite(data, 1, size, stdout);
+  std::fflush(stdout);
+}
+
 Tasks launcher_tasks() {
   Tasks t;
   // srun sets its step's task count only inside a step, not in a batch script.
@@ -154,11 +160,6 @@ constexpr int kLinesTag = 17;
 constexpr auto kGather = std::chrono::milliseconds(10);
 constexpr auto kLook = std::chrono::milliseconds(2);
 
-void write_out(const char* data, std::size_t size) {
-  std::fwrite(data, 1, size, stdout);
-  std::fflush(stdout);
-}
-
 struct Relay {
   std::mutex mutex;
   std::condition_variable wake;
@@ -270,10 +271,7 @@ void abort_all(int status) { std::_Exit(status); }
 Tasks unjoined_tasks() { return launcher_tasks(); }
 LineRelay::LineRelay() = default;
 LineRelay::~LineRelay() = default;
-void print_lines(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+void print_lines(std::string_view text) { write_out(text.data(), text.size()); }
 
 #endif
 
