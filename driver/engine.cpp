@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <string_view>
 #include <utility>
 
@@ -44,10 +45,45 @@ const char* engine_name(EngineKind kind) {
     case EngineKind::kExact:
       break;
   }
-  return "fast";
+  return "exact";
 }
 
+namespace {
+
+// A path named in XCN_FFT_ISA or XCN_SPECTRUM_ISA that is none of `known`: one warning, and the
+// transforms take the fastest path this processor has, as without the variable.
+void check_path_setting(std::FILE* err, const char* variable,
+                        std::initializer_list<std::string_view> known, const char* names) {
+  const char* v = std::getenv(variable);
+  if (v == nullptr) return;
+  if (std::find(known.begin(), known.end(), std::string_view(v)) != known.end()) return;
+  std::fprintf(err,
+               "xcorrnet_v3: warning: %s=\"%s\" is not %s; using the fastest path of this "
+               "processor\n",
+               variable, v, names);
+}
+
+// OMP_NUM_THREADS far beyond the processors (100000, say) makes the parallel runtime fail to
+// start its team: the pair loop takes at most four workers per processor.
+void cap_workers(std::FILE* err) {
+  const int most = 4 * std::max(omp_get_num_procs(), 1);
+  const int asked = omp_get_max_threads();
+  if (asked <= most) return;
+  omp_set_num_threads(most);
+  std::fprintf(err,
+               "xcorrnet_v3: warning: OMP_NUM_THREADS asks for %d workers; using %d, four per "
+               "processor\n",
+               asked, most);
+}
+
+}  // namespace
+
 EngineSettings engine_settings(std::FILE* err) {
+  cap_workers(err);
+  check_path_setting(err, "XCN_FFT_ISA", {"plain", "portable", "avx2", "avx512"},
+                     "plain, portable, avx2 or avx512");
+  check_path_setting(err, "XCN_SPECTRUM_ISA", {"portable", "avx2", "avx512"},
+                     "portable, avx2 or avx512");
   EngineSettings s;
   s.budget = default_budget();
   if (const char* e = std::getenv("XCN_ENGINE"); e != nullptr && *e != '\0') {
@@ -60,12 +96,12 @@ EngineSettings engine_settings(std::FILE* err) {
       } else {
         std::fprintf(err,
                      "xcorrnet_v3: warning: XCN_ENGINE=matrix: this build has no BLAS library; "
-                     "using the fast engine\n");
+                     "using the exact engine\n");
       }
-    } else if (v != "fast") {
+    } else if (v != "exact" && v != "fast") {
       std::fprintf(err,
-                   "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is not plain, fast or matrix; "
-                   "using the fast engine\n",
+                   "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is not plain, exact (or fast) or "
+                   "matrix; using the exact engine\n",
                    e);
     }
   }

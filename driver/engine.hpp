@@ -21,11 +21,13 @@ const char* engine_name(EngineKind kind);
 
 // Settings from the environment.
 struct EngineSettings {
-  EngineKind engine = EngineKind::kExact;  // XCN_ENGINE=plain|fast|matrix
+  EngineKind engine = EngineKind::kExact;  // XCN_ENGINE=plain|exact (or fast)|matrix
   std::size_t budget = 0;                  // bytes the engines may hold (XCN_MEMORY_BUDGET, in MiB)
   bool timing = false;                     // XCN_TIMING=1: phase times on standard error
 };
-// Reads them; an unreadable value is reported on `err` and the default used. The matrix engine
+// Reads them; an unreadable value is reported on `err` and the default used, as is a path of
+// XCN_FFT_ISA or XCN_SPECTRUM_ISA that does not exist; a worker count beyond four per processor
+// is cut to that and reported. The matrix engine
 // asked for in a build without it is reported too, and the exact engine used.
 EngineSettings engine_settings(std::FILE* err);
 

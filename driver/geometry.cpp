@@ -10,6 +10,8 @@ Geometry pair_geometry(const Station& a, const Station& b) {
   Geometry g;
   const bool coincident = a.stla == b.stla && a.stlo == b.stlo;
   if (!coincident) elpdst(a.stla, a.stlo, b.stla, b.stlo, g.dist, g.az, g.baz);
+  // Closer than a millimetre: one place, whose distance is 0 and whose azimuths mean nothing.
+  if (g.dist < 1e-6) g = Geometry{};
   return g;
 }
 

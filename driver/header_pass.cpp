@@ -6,16 +6,76 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <vector>
 
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
 #include "msg/message.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
+
+namespace {
+
+// Character slot of KCMPNM in the header's character block.
+constexpr int kKcmpnmSlot = 21;
+
+// A character field of the current header without its trailing blanks; empty when undefined.
+std::string header_text(int slot, int width) {
+  std::string s(Khdr(slot), static_cast<std::size_t>(width));
+  s = s.substr(0, std::min(s.find('\0'), s.size()));
+  s = trimmed(s);
+  return s == "-12345" ? std::string{} : s;
+}
+
+std::string position_text(float la, float lo) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g, %g", static_cast<double>(la), static_cast<double>(lo));
+  return text;
+}
+
+// Why the result read into the current header is another pair's than (i, j) of this list, or
+// empty when it is this pair's or names none. A result names its pair by an event name of two
+// station names ("STA1-STA2") and the second station's component, and by the event's and the
+// station's positions; an event name without a hyphen names no pair (a spoiled header).
+std::string other_pair(const Run& run, int i, int j) {
+  const StationTable& t = *run.table;
+  const Station& a = t.station(i);
+  const Station& b = t.station(j);
+  std::string kevnm = header_text(kKevnm, 16);
+  if (kevnm.find('-') == std::string::npos) kevnm.clear();
+  const std::string kcmpnm = header_text(kKcmpnmSlot, 8);
+  const std::string want_kevnm = trimmed(pair_event_name(a, b).substr(0, 16));
+  std::string want_kcmpnm = trimmed(std::string_view(b.kcmpnm.data(), 8));
+  if (want_kcmpnm == "-12345") want_kcmpnm.clear();
+  if (!kevnm.empty() && kevnm != want_kevnm) {
+    return "holds the pair " + kevnm + ", not " + want_kevnm + " of this list";
+  }
+  if (!kcmpnm.empty() && !want_kcmpnm.empty() && kcmpnm != want_kcmpnm) {
+    // Such as two components of one station: the event name alone does not tell them apart.
+    const std::string pair = kevnm.empty() ? want_kevnm : kevnm;
+    return "holds the pair " + pair + " (component " + kcmpnm + "), not " + want_kevnm +
+           " (component " + want_kcmpnm + ") of this list";
+  }
+  const float evla = Fhdr(kEvla), evlo = Fhdr(kEvlo), stla = Fhdr(kStla), stlo = Fhdr(kStlo);
+  const bool named_by_place =
+      evla != kUndefFloat && evlo != kUndefFloat && stla != kUndefFloat && stlo != kUndefFloat;
+  const bool placed = a.has_position && b.has_position;
+  if (named_by_place && placed &&
+      !(evla == a.stla && evlo == a.stlo && stla == b.stla && stlo == b.stlo)) {
+    return "holds the pair " + (kevnm.empty() ? std::string() : kevnm + " ") + "of event " +
+           position_text(evla, evlo) + " and station " + position_text(stla, stlo) + ", not " +
+           want_kevnm + " of this list at " + position_text(a.stla, a.stlo) + " and " +
+           position_text(b.stla, b.stlo);
+  }
+  return {};
+}
+
+}  // namespace
 
 void header_pass(const Run& run, std::FILE* err) {
   const StationTable& t = *run.table;
@@ -66,6 +126,23 @@ void header_pass(const Run& run, std::FILE* err) {
                    "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
                    "-(NPTS/2) x DELTA); left as it is\n",
                    path.c_str());
+      failed(ij);
+      continue;
+    }
+    if (Lhdr(kLovrok) == 0) {
+      // Its owner asked that it never be overwritten.
+      std::fprintf(err,
+                   "xcorrnet_v3: result \"%s\" may not be overwritten (LOVROK is false); left "
+                   "as it is\n",
+                   path.c_str());
+      failed(ij);
+      continue;
+    }
+    if (const std::string why = other_pair(run, i, j); !why.empty()) {
+      // Completing it would give its samples another pair's name and geometry, such as after
+      // a station was taken out of the list or put into it.
+      std::fprintf(err, "xcorrnet_v3: result \"%s\" %s; left as it is\n", path.c_str(),
+                   why.c_str());
       failed(ij);
       continue;
     }

@@ -75,6 +75,21 @@ int set_up_run(const char* const args[4], RunParams& params, std::FILE* err) {
   if (params.abc == 0) return 2;
   params.replace = take_flag(params.inp4, args[3], "replace", err);
   if (params.replace == 0) return 2;
+  // Kept as they work (only upper-case A, C, B and Y select), but said: a lower-case letter
+  // would otherwise compute or replace nothing without a word.
+  if (params.abc != 'A' && params.abc != 'C' && params.abc != 'B') {
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: the mode \"%c\" selects no pair: only A, C or B (upper "
+                 "case) select auto-correlations, cross-correlations or both; nothing is "
+                 "computed\n",
+                 params.abc);
+  }
+  if (params.replace != 'Y' && params.replace != 'N') {
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: the replace flag \"%c\" is not Y: existing results are "
+                 "kept (only an upper-case Y replaces them)\n",
+                 params.replace);
+  }
   return 0;
 }
 

@@ -1,6 +1,8 @@
 // MPI behind the driver's collective steps; the same calls without MPI for a single process.
 #include "driver/ranks.hpp"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -28,10 +30,21 @@ int launcher_value(std::initializer_list<const char*> names, int fallback) {
   return fallback;
 }
 
+// The reason the first write to standard output failed (0 while none has).
+std::atomic<int> output_error{0};
+
+}  // namespace
+
+int output_failure() { return output_error.load(); }
+
+namespace {
+
 // Standard output with one call, flushed at once.
 void write_out(const char* data, std::size_t size) {
-  std::fwrite(data, 1, size, stdout);
-  std::fflush(stdout);
+  const bool whole = std::fwrite(data, 1, size, stdout) == size;
+  if ((std::fflush(stdout) != 0 || !whole) && output_error.load() == 0) {
+    output_error.store(errno != 0 ? errno : EIO);
+  }
 }
 
 Tasks launcher_tasks() {

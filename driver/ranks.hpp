@@ -52,5 +52,7 @@ class LineRelay {
 // Writes `text` (whole lines, each with its newline) to standard output with one call, through
 // rank 0 while a relay is open.
 void print_lines(std::string_view text);
+// The reason (an errno value) the first of those writes failed, 0 while none has.
+int output_failure();
 
 }  // namespace xcn::ranks

@@ -58,11 +58,14 @@ std::string strip_blanks(const std::array<char, 10>& field) {
 
 }  // namespace
 
+std::string pair_event_name(const Station& a, const Station& b) {
+  return strip_blanks(a.kstnm) + "-" + strip_blanks(b.kstnm);
+}
+
 void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {
   const StationTable& t = *run.table;
-  // Event name: the two station names without leading blanks, joined by a hyphen.
   Name kevnm;
-  fill_field(kevnm, strip_blanks(t.station(i).kstnm) + "-" + strip_blanks(t.station(j).kstnm));
+  fill_field(kevnm, pair_event_name(t.station(i), t.station(j)));
   newhdr();
   set_integer("NPTS", np);
   set_real("DELTA", dt);

@@ -24,6 +24,10 @@ float result_begin(int nptlen, float dt);
 // completes nothing else under a result's name.
 bool holds_correlation(int npts, float b, float dt);
 
+// The event name of pair (a, b): both station names without leading blanks, joined by a hyphen
+// (the header keeps its first 16 characters).
+std::string pair_event_name(const Station& a, const Station& b);
+
 // Sets, on a fresh header, the final header of pair (i, j) for np samples at dt from b: both
 // stations, the event name "STA1-STA2" and the pair geometry g. The pair loop writes a result
 // with it, and the header pass completes an existing result with it.

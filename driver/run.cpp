@@ -5,6 +5,8 @@
 #include <omp.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,8 +42,8 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   // Each rank times its own share.
   char rank[80] = "";
   if (ranks::size() > 1) {
-    std::snprintf(rank, sizeof rank, " on rank %d of %d (%d results)", ranks::rank(),
-                  ranks::size(), results);
+    std::snprintf(rank, sizeof rank, " on rank %d of %d (%d results)", ranks::rank(), ranks::size(),
+                  results);
   }
   std::fprintf(err,
                "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
@@ -52,22 +54,22 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   if (settings.engine == EngineKind::kExact) {
     std::fprintf(err,
                  "xcorrnet_v3: timing: engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
-                 "(processor: correlation %.3f s, writing %.3f s); %d tiles of up to %zu "
+                 "(processor: correlation %.3f s, writing %.3f s); %d tile%s of up to %zu "
                  "stations; spectra %.1f MiB, held at most %.1f MiB\n",
                  engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
-                 engine.writing_cpu_s, engine.tiles, engine.stations_per_tile,
-                 static_cast<double>(engine.bytes) / kMiB,
+                 engine.writing_cpu_s, engine.tiles, engine.tiles == 1 ? "" : "s",
+                 engine.stations_per_tile, static_cast<double>(engine.bytes) / kMiB,
                  static_cast<double>(engine.peak_bytes) / kMiB);
   } else if (settings.engine == EngineKind::kMatrix) {
     std::fprintf(
         err,
         "xcorrnet_v3: timing: matrix engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
         "(processor: correlation %.3f s of which products %.3f s, writing %.3f s; exact path "
-        "%.3f s for %ld pairs); %d tiles of up to %zu stations, blocks of %d; unit "
+        "%.3f s for %ld pairs); %d tile%s of up to %zu stations, blocks of %d; unit "
         "spectra %.1f MiB, held at most %.1f MiB\n",
         engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
         engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs,
-        engine.tiles, engine.stations_per_tile, engine.block,
+        engine.tiles, engine.tiles == 1 ? "" : "s", engine.stations_per_tile, engine.block,
         static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
   }
 }
@@ -147,6 +149,12 @@ int run_phases(Run& run, std::FILE* err) {
                  "xcorrnet_v3: warning: the name list has %zu names for %d pairs; pairs %zu to "
                  "%d have no name and are skipped\n",
                  run.names.size(), pairs.size(), run.names.size() + 1, pairs.size());
+  } else if (static_cast<std::size_t>(pairs.size()) < run.names.size()) {
+    // Most likely a list made for another station list: its names may not be the pairs'.
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: the name list has %zu names for %d pairs; names %d to "
+                 "%zu are not used (was it made for another station list?)\n",
+                 run.names.size(), pairs.size(), pairs.size() + 1, run.names.size());
   }
 
   // Rank 0 reads every record, for the Input block and its reports; then every rank reads the
@@ -232,8 +240,32 @@ int run_phases(Run& run, std::FILE* err) {
 
 }  // namespace
 
+namespace {
+
+// Status 3 when standard output lost lines (a full disk, a closed terminal): scripts read
+// the run's outcome from them.
+int with_output_checked(int status) {
+  int error = ranks::output_failure();
+  if (std::fflush(stdout) != 0 && error == 0) error = errno;
+  if (std::ferror(stdout) && error == 0) error = EIO;
+  if (error == 0) return status;
+  std::fprintf(stderr, "xcorrnet_v3: error: standard output could not be written: %s\n",
+               std::strerror(error));
+  return std::max(status, kSomeResultsFailed);
+}
+
+int run_tool_once(int argc, char** argv);
+
+}  // namespace
+
 int run_tool(int argc, char** argv) {
   const ranks::Session session(&argc, &argv);
+  return with_output_checked(run_tool_once(argc, argv));
+}
+
+namespace {
+
+int run_tool_once(int argc, char** argv) {
   clean_up_on_signals();
   const bool first = ranks::rank() == 0;
   if (argc != 5) {
@@ -283,5 +315,7 @@ int run_tool(int argc, char** argv) {
   }
   return ranks::max_of(status);
 }
+
+}  // namespace
 
 }  // namespace xcn

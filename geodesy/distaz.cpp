@@ -184,7 +184,13 @@ void update_distaz() {
   int nerr = 0;
   distaz(Fhdr(kEvla), Fhdr(kEvlo), &Fhdr(kStla), &Fhdr(kStlo), 1, &Fhdr(kDist), &Fhdr(kAz),
          &Fhdr(kBaz), &Fhdr(kGcarc), &nerr);
-  if (Fhdr(kEvla) == Fhdr(kStla) && Fhdr(kEvlo) == Fhdr(kStlo)) {
+  // One place, or two closer than a millimetre: the formula leaves rounding (7e-13 km) where a
+  // distance of exactly 0 is meant.
+  constexpr float kMillimetreKm = 1e-6f;
+  const bool same_place = Fhdr(kEvla) == Fhdr(kStla) && Fhdr(kEvlo) == Fhdr(kStlo);
+  if (same_place || (Fhdr(kDist) != undef && Fhdr(kDist) >= 0.0f && Fhdr(kDist) < kMillimetreKm)) {
+    if (Fhdr(kDist) != undef) Fhdr(kDist) = 0.0f;
+    if (Fhdr(kGcarc) != undef) Fhdr(kGcarc) = 0.0f;
     Fhdr(kAz) = 0.0f;
     Fhdr(kBaz) = 0.0f;
   }

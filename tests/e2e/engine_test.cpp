@@ -98,7 +98,7 @@ TEST(Engine, GivesThePlainLoopsBytesInMemoryTilesOfEveryShape) {
   // From nothing kept at all, through some stations kept and tiles of one to three stations,
   // to everything at once.
   const std::regex report(
-      R"((\d+) tiles of up to (\d+) stations; spectra ([0-9.]+) MiB, held at most ([0-9.]+) MiB)");
+      R"((\d+) tiles? of up to (\d+) stations; spectra ([0-9.]+) MiB, held at most ([0-9.]+) MiB)");
   std::set<std::string> shapes;
   for (const char* budget : {"0.1", "0.3", "0.55", "0.7", "1.1", "1000"}) {
     for (int workers : {1, 2}) {
@@ -131,13 +131,13 @@ TEST(Engine, ReportsUnreadableSettingsAndRunsWithTheDefaults) {
        "megabytes; using half the physical memory\n"},
       {"XCN_MEMORY_BUDGET=-5", "XCN_MEMORY_BUDGET=\"-5\" is not a positive number"},
       {"XCN_ENGINE=quick",
-       "xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is not plain, fast or matrix; using the fast "
-       "engine\n"},
+       "xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is not plain, exact (or fast) or matrix; "
+       "using the exact engine\n"},
   };
   for (const auto& c : cases) {
     const std::string err = expect_as_plain(net, ref, 2, {c.setting}, c.setting);
     EXPECT_NE(err.find(c.warning), std::string::npos) << err;
-    EXPECT_NE(err.find("fast engine"), std::string::npos) << err;
+    EXPECT_NE(err.find("exact engine"), std::string::npos) << err;
   }
 }
 

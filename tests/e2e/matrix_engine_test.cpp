@@ -244,7 +244,7 @@ TEST(MatrixEngine, AgreesInTilesOfEveryShape) {
   Network net;
   decisions_network(net);
   const Outcome exact = exact_run(net);
-  const std::regex shape(R"((\d+) tiles of up to (\d+) stations)");
+  const std::regex shape(R"((\d+) tiles? of up to (\d+) stations)");
   std::set<int> tiles;
   // Seven stations of 48 KiB unit spectra and 8 KiB of stacked spectra per pair of a block:
   // tiles of 1, 2, 3, 4 and 7 stations.

@@ -1,0 +1,219 @@
+// End-to-end runs where a result or a setting is not what the run expects: results of other
+// pairs under this run's names, results their owner locked, lower-case arguments, settings out
+// of range, standard output that cannot be written, and stations at one place.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "tests/e2e/network.hpp"
+
+namespace xcn::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Four stations S1..S4 at different places, 2400 samples at 1 s.
+void four_stations(Network& net) {
+  Noise noise(71);
+  for (int k = 1; k <= 4; ++k) {
+    net.add({"S" + std::to_string(k), "BHZ", 10.0f + static_cast<float>(k), 20.0f, 1.0f,
+             noise.series(2400)});
+  }
+}
+
+std::map<std::string, std::string> results_of(const Network& net) {
+  std::map<std::string, std::string> bytes;
+  for (const auto& e : fs::directory_iterator(net.dir())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("p", 0) == 0) bytes[name] = read_bytes(e.path());
+  }
+  return bytes;
+}
+
+// Puts `text` at `offset` of a file, as another program editing a header would.
+void patch(const fs::path& p, std::size_t offset, const std::string& text) {
+  std::string b = read_bytes(p);
+  b.replace(offset, text.size(), text);
+  write_bytes(p, b);
+}
+
+void patch_word(const fs::path& p, std::size_t offset, std::int32_t value) {
+  patch(p, offset, std::string(reinterpret_cast<const char*>(&value), 4));
+}
+
+// Every way a list can come to name other pairs' results: a station taken out, a station put
+// in, one result copied over another's name, and a result known only by its positions.
+TEST(ResultIdentity, AResultOfAnotherPairIsNeverRelabelled) {
+  Network net;
+  four_stations(net);
+  net.write_lists();
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  const auto before = results_of(net);
+
+  // The last station taken out of the list: the names now fall on other pairs.
+  write_bytes(net.file("stations"), "st1.sac\nst2.sac\nst3.sac\n");
+  RunResult r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("xcorrnet_v3: result \"p1_4.sac\" holds the pair S1-S4, not S2-S2 of this "
+                       "list; left as it is\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(count_of(r.err, "names 7 to 10 are not used"), 1) << r.err;
+  EXPECT_EQ(results_of(net), before);
+
+  // A station put in front: every name but the first is another pair's.
+  fs::copy_file(net.file("st4.sac"), net.file("st0.sac"));
+  write_bytes(net.file("stations"), "st1.sac\nst0.sac\nst2.sac\nst3.sac\nst4.sac\n");
+  r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("result \"p1_2.sac\" holds the pair S1-S2, not S1-S4 of this list"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(results_of(net), before);
+
+  // One result copied over another's name, and one whose event name was wiped, which still
+  // names its pair by the positions.
+  net.write_lists();
+  fs::copy_file(net.file("p1_2.sac"), net.file("p1_3.sac"), fs::copy_options::overwrite_existing);
+  fs::copy_file(net.file("p2_4.sac"), net.file("p2_3.sac"), fs::copy_options::overwrite_existing);
+  patch(net.file("p2_3.sac"), off::kKevnm, "-12345          ");
+  const std::string copied = read_bytes(net.file("p1_3.sac"));
+  const std::string wiped = read_bytes(net.file("p2_3.sac"));
+  r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("result \"p1_3.sac\" holds the pair S1-S2, not S1-S3 of this list; left "
+                       "as it is"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("result \"p2_3.sac\" holds the pair of event 12, 20 and station 14, 20, "
+                       "not S2-S3 of this list at 12, 20 and 13, 20; left as it is"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_bytes(net.file("p1_3.sac")), copied);
+  EXPECT_EQ(read_bytes(net.file("p2_3.sac")), wiped);
+  EXPECT_EQ(count_of(r.err, "holds the pair"), 2) << r.err;
+  EXPECT_NE(r.err.find("2 of 10 results could not be written or completed"), std::string::npos);
+
+  // With Y the pairs are computed again and the names hold their own pairs once more.
+  r = net.run("B", "Y");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(results_of(net), before);
+}
+
+// Two components of one station share their event name; the component tells their pairs apart.
+TEST(ResultIdentity, TwoComponentsOfOneStationAreToldApart) {
+  Network net;
+  Noise noise(72);
+  net.add({"S1", "BHZ", 10.0f, 20.0f, 1.0f, noise.series(2400)});
+  net.add({"S1", "BHN", 10.0f, 20.0f, 1.0f, noise.series(2400)});
+  net.write_lists();
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  fs::copy_file(net.file("p1_1.sac"), net.file("p1_2.sac"), fs::copy_options::overwrite_existing);
+  const RunResult r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("result \"p1_2.sac\" holds the pair S1-S1 (component BHZ), not S1-S1 "
+                       "(component BHN) of this list; left as it is"),
+            std::string::npos)
+      << r.err;
+}
+
+// A result whose owner set LOVROK false is not rewritten by the header pass, even when its
+// header is not the final one.
+TEST(ResultIdentity, AResultLockedByLovrokIsLeftAndReported) {
+  Network net;
+  four_stations(net);
+  net.write_lists();
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  const fs::path locked = net.file("p1_2.sac");
+  patch_word(locked, 428, 0);                      // LOVROK false
+  patch(locked, off::kKevnm, "-12345          ");  // and its event name gone
+  patch_word(locked, off::kDist, 0x7fc00000);      // and a distance to be mended
+  const std::string kept = read_bytes(locked);
+  const RunResult r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("xcorrnet_v3: result \"p1_2.sac\" may not be overwritten (LOVROK is "
+                       "false); left as it is\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_bytes(locked), kept);
+}
+
+// Arguments and settings that do nothing or cannot be honoured say so once on standard error;
+// the run itself is what it was.
+TEST(Settings, LowerCaseArgumentsAndSettingsOutOfRangeAreReported) {
+  Network net;
+  four_stations(net);
+  net.write_lists();
+
+  RunResult r = net.run("b", "y");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("xcorrnet_v3: warning: the mode \"b\" selects no pair: only A, C or B "
+                       "(upper case) select auto-correlations, cross-correlations or both; "
+                       "nothing is computed\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("xcorrnet_v3: warning: the replace flag \"y\" is not Y: existing results "
+                       "are kept (only an upper-case Y replaces them)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(results_of(net).empty());
+
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  const auto reference = results_of(net);
+  r = net.run("B", "Y", 100000, {"XCN_FFT_ISA=avx3", "XCN_SPECTRUM_ISA=sse"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(count_of(r.err, "warning: OMP_NUM_THREADS asks for 100000 workers; using "), 1)
+      << r.err;
+  EXPECT_NE(r.err.find("warning: XCN_FFT_ISA=\"avx3\" is not plain, portable, avx2 or avx512; "
+                       "using the fastest path of this processor\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("warning: XCN_SPECTRUM_ISA=\"sse\" is not portable, avx2 or avx512"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(results_of(net), reference);
+}
+
+// Lines that never reached standard output are a failure the run's status tells.
+TEST(Settings, StandardOutputThatCannotBeWrittenEndsWithStatus3) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  Network net;
+  four_stations(net);
+  net.write_lists();
+  const RunResult r =
+      run_program(tool(), {"stations", "names", "B", "Y"}, net.dir(), {"OMP_NUM_THREADS=2"}, [] {
+        const int full = open("/dev/full", O_WRONLY);
+        if (full >= 0) dup2(full, 1);
+      });
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(count_of(r.err,
+                     "xcorrnet_v3: error: standard output could not be written: No space "
+                     "left on device\n"),
+            1)
+      << r.err;
+  EXPECT_EQ(results_of(net).size(), 10u);
+}
+
+// Two stations at one place are 0 km apart in the header, not a rounding remainder that a
+// record section would draw as a distance.
+TEST(Settings, StationsAtOnePlaceAreExactlyZeroKilometresApart) {
+  Network net;
+  Noise noise(73);
+  net.add({"S1", "BHZ", 35.123456f, -117.654321f, 1.0f, noise.series(2400)});
+  net.add({"S2", "BHZ", 35.123456f, -117.654321f, 1.0f, noise.series(2400)});
+  net.write_lists();
+  const RunResult r = net.run("B", "Y");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"p1_1.sac", "p1_2.sac", "p2_2.sac"}) {
+    const SacBytes b(net.file(name).string());
+    EXPECT_EQ(b.f(off::kDist), 0.0f) << name;
+    EXPECT_EQ(b.f(off::kAz), 0.0f) << name;
+    EXPECT_EQ(b.f(off::kBaz), 0.0f) << name;
+  }
+}
+
+}  // namespace
+}  // namespace xcn::test
