@@ -18,6 +18,9 @@ class ResultTally {
     if (s == kUntouched) s = kTaken;
   }
   void failed(int ij) { at(ij) = kFailed; }
+  // Written whole, with its final header, by this run's pair loop.
+  void written(int ij) { at(ij) = kWritten; }
+  bool was_written(int ij) const { return state_[static_cast<std::size_t>(ij - 1)] == kWritten; }
   int taken_count() const {
     return static_cast<int>(std::count_if(state_.begin(), state_.end(),
                                           [](unsigned char s) { return s != kUntouched; }));
@@ -27,7 +30,7 @@ class ResultTally {
   }
 
  private:
-  enum : unsigned char { kUntouched, kTaken, kFailed };
+  enum : unsigned char { kUntouched, kTaken, kFailed, kWritten };
   unsigned char& at(int ij) { return state_[static_cast<std::size_t>(ij - 1)]; }
   std::vector<unsigned char> state_;
 };

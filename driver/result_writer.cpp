@@ -112,7 +112,10 @@ void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack
     error = w.error;
   }
   if (run.tally != nullptr) run.tally->taken(ij);
-  if (nerr == 0) return;
+  if (nerr == 0) {
+    if (run.tally != nullptr) run.tally->written(ij);
+    return;
+  }
   // The library has said its piece on standard output; scripts read the outcome here.
   if (run.tally != nullptr) run.tally->failed(ij);
   const std::string line = "xcorrnet_v3: result \"" + run.path(ij) +
