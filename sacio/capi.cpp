@@ -31,6 +31,11 @@ bool required(const char* routine, int* nerr, Rest... rest) {
   return present(routine, nerr, nerr, "nerr", rest...);
 }
 
+// The second component as wsac0 uses it: only a file that is not evenly sampled has one.
+const float* samples_x(const float* xarray, const float* yarray) {
+  return xcn::Lhdr(xcn::kLeven) == 0 ? xarray : yarray;
+}
+
 // zopenc has no nerr: a refusal is a failed open (status 2, handle 1) where they can be set.
 bool open_arguments(int* handle, const int* create, const int* readonly, int* status) {
   int ignored = 0;
@@ -89,9 +94,11 @@ XCN_BIND(rsac1,
 XCN_BIND(rsach, (const char* kname, int* nerr, int kname_len),
          if (required("rsach", nerr)) xcn::rsach(kname, nerr, kname_len))
 XCN_BIND(wsac0, (const char* kname, float* xarray, float* yarray, int* nerr, int kname_len),
-         if (required("wsac0", nerr)) xcn::wsac0(kname, xarray, yarray, nerr, kname_len))
+         if (required("wsac0", nerr, yarray, "yarray", samples_x(xarray, yarray), "xarray"))
+             xcn::wsac0(kname, xarray, yarray, nerr, kname_len))
 XCN_BIND(wsac3, (const char* kname, float* xarray, float* yarray, int* nerr, int kname_len),
-         if (required("wsac3", nerr)) xcn::wsac3(kname, xarray, yarray, nerr, kname_len))
+         if (required("wsac3", nerr, yarray, "yarray", samples_x(xarray, yarray), "xarray"))
+             xcn::wsac3(kname, xarray, yarray, nerr, kname_len))
 XCN_BIND(zopenc,
          (int* handle, const char* kname, const int* create, const int* readonly, int* status,
           int kname_len),
