@@ -15,7 +15,8 @@ inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
 inline constexpr char kNotRegular[] = "(Not a regular file.)";
 
-// Open status of a name that is not a regular file (a directory, FIFO, device or socket).
+// Open status of a name that is not a regular file (a directory, FIFO, device or socket), for
+// an open and for the writer's refusal to replace one.
 inline constexpr int kOpenNotRegular = 3;
 
 // Primitive open (create nonzero: create or truncate; a new file gets 0666 less the umask).

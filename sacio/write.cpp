@@ -264,11 +264,16 @@ class PendingFile {
     return err == EACCES ? 1 : 2;
   }
 
-  // Gives the new file no wider access than the one it replaces: its group where we may, and
-  // the permission bits both allow. false (errno set) when that cannot be done.
+  // Gives the new file no wider access than the one it replaces: its owner and group where we
+  // may (root replacing a user's result leaves it the user's), and the permission bits both
+  // allow. false (errno set) when that cannot be done.
   bool narrow_to(const struct stat& old) {
     struct stat now;
     if (fstat(fd_, &now) != 0) return false;
+    if (now.st_uid != old.st_uid && fchown(fd_, old.st_uid, old.st_gid) == 0) {
+      now.st_uid = old.st_uid;
+      now.st_gid = old.st_gid;
+    }
     if (now.st_gid != old.st_gid && fchown(fd_, static_cast<uid_t>(-1), old.st_gid) == 0) {
       now.st_gid = old.st_gid;
     }

@@ -221,6 +221,26 @@ TEST(WritePermissions, AReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"ro.sac"});
 }
 
+// Root replacing a user's result leaves it the user's, with no more than its permissions.
+TEST(WritePermissions, AResultReplacedByRootStaysItsOwners) {
+  if (!is_root()) GTEST_SKIP() << "needs root";
+  ScratchDir dir;
+  const std::string path = dir.file("u.sac");
+  write_file(path, {'o', 'l', 'd'});
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0660), 0);
+  const mode_t old_mask = umask(022);
+  const int nerr = write_samples(path);
+  umask(old_mask);
+  ASSERT_EQ(nerr, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_size, 632 + 16);
+}
+
 // Names someone planted where the temporaries of a pid-and-counter scheme would go (files,
 // links to our result, folders) cost no write: a temporary's name cannot be foreseen.
 TEST(WriteTemporaries, PlantedNamesDoNotBlockAWrite) {
