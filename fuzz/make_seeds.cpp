@@ -210,6 +210,59 @@ void access_seeds() {
        call(4, 5, 3, "KSTNM", "   ") + call(4, 0, 0, "") + call(3, 0, 0, "") + call(5, 0, 0, ""));
 }
 
+// Write-target input: flags, the kind of name, the sample count (little-endian), the numeric
+// and character blocks, then the samples.
+void write_seed(const std::string& name, std::uint8_t flags, std::uint8_t kind, const Sac& s) {
+  const std::string file = s.bytes(false);
+  const std::size_t n = s.y.size();
+  std::string input;
+  input += static_cast<char>(flags);
+  input += static_cast<char>(kind);
+  input += static_cast<char>(n & 0xff);
+  input += static_cast<char>(n >> 8);
+  seed("write", name, input + file);
+}
+
+void write_seeds() {
+  const Sac ok = station(200);
+  const char* kinds[] = {"new",    "file", "read_only", "fifo",
+                         "folder", "link", "dangling",  "link_to_fifo"};
+  for (std::uint8_t k = 0; k < 8; ++k) write_seed(kinds[k], 0, k, ok);
+  write_seed("padded_name", 1, 1, ok);
+  write_seed("null_y", 2, 0, ok);
+  write_seed("no_samples", 8, 0, ok);
+  Sac uneven = station(50);
+  uneven.set_i(kLeven, 0);
+  write_seed("uneven", 0, 0, uneven);
+  write_seed("uneven_null_x", 4, 0, uneven);
+  Sac version = station(10);
+  version.set_i(kNvhdr, 100);
+  write_seed("version_100", 0, 0, version);
+  Sac no_overwrite = station(10);
+  no_overwrite.set_i(kLovrok, 0);
+  write_seed("no_overwrite", 0, 1, no_overwrite);
+}
+
+// Fortran-text input: op (bit 0 set, bits 1-6 the name, bit 7 a terminated name), length,
+// the name's extra blanks (padded names only), then the value of a set.
+std::string text_call(std::uint8_t name, bool set, int length, const std::string& value = "") {
+  std::string s;
+  s += static_cast<char>((name << 1) | (set ? 1 : 0));
+  s += static_cast<char>(length);
+  s += static_cast<char>(0);
+  return s + (set ? value : "");
+}
+
+void ftext_seeds() {
+  seed("ftext", "full_width",
+       text_call(0, true, 3, "WBM") + text_call(0, false, 8) + text_call(3, true, 3, "BHZ") +
+           text_call(3, false, 3) + text_call(1, true, 16, "SIXTEEN-CHARS-EV") +
+           text_call(1, false, 16) + text_call(2, false, 8));
+  seed("ftext", "long_and_unknown",
+       text_call(1, false, 30) + text_call(9, false, 8) + text_call(4, true, 12, "ABCDEFGHIJKL") +
+           text_call(4, false, 2) + text_call(5, false, 0));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,5 +276,7 @@ int main(int argc, char** argv) {
   list_seeds();
   arg_seeds();
   access_seeds();
+  write_seeds();
+  ftext_seeds();
   return 0;
 }

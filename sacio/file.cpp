@@ -97,7 +97,15 @@ void zopenc(int* handle, const char* name, const int* create, const int* readonl
   // changes nothing.
   int fd;
   if (*create != 0) {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0);
+    // A device is not even opened (an open alone may act on one); a new file gets 0666 less
+    // the umask, as the kernel applies it, and an existing one keeps its permissions.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      *status = 2;
+      *handle = 1;
+      return;
+    }
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   } else {
     // A FIFO or a device would block the open or the reads for ever: it is refused by its
     // name before it is touched, and by its descriptor, opened without waiting, in case the
@@ -127,10 +135,6 @@ void zopenc(int* handle, const char* name, const int* create, const int* readonl
     *status = errno == EACCES ? 1 : 2;  // errno of the failed open (or of the lift)
     *handle = 1;
     return;
-  }
-  // Result files are shared between users: their permissions do not depend on the umask.
-  if (*create != 0 && fchmod(fd, 0666) != 0) {
-    // The file exists and is usable; only its permissions could not be widened.
   }
   *handle = -fd;
 }

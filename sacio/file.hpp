@@ -15,10 +15,11 @@ inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
 inline constexpr char kNotRegular[] = "(Not a regular file.)";
 
-// Open status of a name that is not a regular file (a directory, FIFO, device or socket).
+// Open status of a name that is not a regular file (a directory, FIFO, device or socket), for
+// an open and for the writer's refusal to replace one.
 inline constexpr int kOpenNotRegular = 3;
 
-// Primitive open (create nonzero: create or truncate, permissions 0666 whatever the umask).
+// Primitive open (create nonzero: create or truncate; a new file gets 0666 less the umask).
 // status: 0 success, 1 access refused, 2 any other failure (creating over a name that is not a
 // regular file among them), 3 (opening only) not a regular file. No open waits.
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,

@@ -2,6 +2,7 @@
 #include "sacio/header_access.hpp"
 
 #include <cstring>
+#include <string>
 
 #include "msg/message.hpp"
 #include "msg/text.hpp"
@@ -176,6 +177,26 @@ void setkhv(const char* kname, const char* kvalue, int* nerr, int kname_len, int
     }
   }
   report("ERROR", *nerr, name);
+}
+
+void getkhvf(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len) {
+  // Through a buffer longer than any field, so that the terminator the blank-padded mode puts
+  // into short buffers never reaches the caller's text; a terminated name is given by its
+  // length, since a negative length would choose the terminated result.
+  const int width = kvalue_len > 16 ? kvalue_len + 1 : 17;
+  std::string buffer(static_cast<std::size_t>(width), ' ');
+  const int name_length = kname_len >= 0 || kname == nullptr ? (kname_len >= 0 ? kname_len : 0)
+                                                             : static_cast<int>(std::strlen(kname));
+  getkhv(kname, buffer.data(), nerr, name_length, width);
+  if (kvalue_len > 0) std::memcpy(kvalue, buffer.data(), static_cast<std::size_t>(kvalue_len));
+}
+
+void report_null_argument(const char* routine, const char* argument) {
+  setmsg("ERROR", SACIO_ERR_NULL_ARGUMENT);
+  apcmsg(routine, static_cast<int>(std::strlen(routine)) + 1);
+  apcmsg(argument, static_cast<int>(std::strlen(argument)) + 1);
+  outmsg();
+  clrmsg();
 }
 
 }  // namespace xcn

@@ -16,5 +16,11 @@ void getnhv(const char* kname, int* nvalue, int* nerr, int kname_len);
 void setnhv(const char* kname, const int* nvalue, int* nerr, int kname_len);
 void getkhv(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len);
 void setkhv(const char* kname, const char* kvalue, int* nerr, int kname_len, int kvalue_len);
+// getkhv for a caller whose text has no terminator (Fortran): the field, or "-12345", cut or
+// blank-padded to exactly kvalue_len characters, whatever the sign of kname_len.
+void getkhvf(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalue_len);
+
+// Reports at once that a required argument of a routine is a null pointer (error 1338).
+void report_null_argument(const char* routine, const char* argument);
 
 }  // namespace xcn

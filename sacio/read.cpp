@@ -1,6 +1,8 @@
 // Reading SAC files: header version and byte-order detection, character block, samples.
 #include "sacio/read.hpp"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "msg/message.hpp"
@@ -13,6 +15,10 @@ namespace xcn {
 namespace {
 
 constexpr int kNvhdrOffset = 304;
+
+// Whether the header of the last file this thread read could not be read because the file is
+// empty: the wording of the failure says so rather than that it is short.
+thread_local bool g_last_read_empty = false;
 
 std::int32_t load_i32(const unsigned char* p) {
   std::int32_t v;
@@ -111,7 +117,11 @@ int sac_header_read(int handle, int* nerr) {
   unsigned char numeric[kNumericBytes];
   const int at_start = 0;
   zrabs(&handle, numeric, kNumericWords, &at_start, nerr);
-  if (*nerr != 0) return 0;
+  if (*nerr != 0) {
+    struct stat st;
+    g_last_read_empty = handle < 0 && fstat(-handle, &st) == 0 && st.st_size == 0;
+    return 0;
+  }
   std::memcpy(header_numeric_bytes(), numeric, sizeof numeric);
 
   const int swap = sac_check_header_version(header_numeric_bytes(), nerr);
@@ -154,6 +164,9 @@ void sac_data_read(int handle, float* array, int count, int component, int swap,
 void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
            int* nerr, int kname_len) {
   *nerr = 0;
+  // A failure stores no sample: the count says so, whatever the step that failed.
+  *nlen = 0;
+  g_last_read_empty = false;
   int handle = 0;
   bool truncated = false;
   sacio_initialize_common();
@@ -189,6 +202,8 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
       if (*nerr == 0) {
         Nhdr(kNpts) = count;
         Fhdr(kE) = Fhdr(kB) + static_cast<float>(count - 1) * Fhdr(kDelta);
+      } else {
+        *nlen = 0;
       }
     }
   }
@@ -198,6 +213,7 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
 
 void rsach(const char* kname, int* nerr, int kname_len) {
   *nerr = 0;
+  g_last_read_empty = false;
   int handle = 0;
   sacio_initialize_common();
   open_and_read_header(kname != nullptr ? kname : "", kname_len, &handle, nerr);
@@ -211,7 +227,7 @@ std::string read_failure(int nerr) {
     case SACIO_ERR_NO_FILE:
       return "the file does not exist";
     case SACIO_ERR_SHORT_READ:
-      return "the file is shorter than its header says";
+      return g_last_read_empty ? "the file is empty" : "the file is shorter than its header says";
     case SACIO_ERR_NOT_EVEN:
       return "the record is not evenly sampled (LEVEN is false)";
     case SACIO_ERR_NOT_SAC:

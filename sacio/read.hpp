@@ -9,8 +9,9 @@ namespace xcn {
 inline constexpr int kWarnTruncated = -803;
 
 // Reads an evenly sampled file: header into the current header, at most max samples into
-// yarray. nlen: samples stored; beg, del: B and DELTA. nerr: 0, -803 when cut to max, or
-// 101 (also: not a regular file), 108, 114, 801, 1317 (not SAC, or a negative NPTS).
+// yarray. nlen: samples stored (0 after any failure); beg, del: B and DELTA. nerr: 0, -803
+// when cut to max, or 101 (also: not a regular file), 108, 114, 801, 1317 (not SAC, or a
+// negative NPTS).
 void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
            int* nerr, int kname_len);
 // Reads only the header.
@@ -23,7 +24,8 @@ int sac_check_header_version(const unsigned char* numeric_block, int* nerr);
 void sac_header_swap(unsigned char* numeric_block);
 void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr);
 void sac_data_swap(float* array, int count);
-// Why a read failed, in a few words, from its error number: for the lines that name a file.
+// Why a read failed, in a few words, from its error number and, for 114, whether the file the
+// calling thread read last was empty: for the lines that name a file.
 std::string read_failure(int nerr);
 int byteswap(void* value, int size);
 // Unpacks the 192-byte character block into the current header; a field ends at its first NUL.

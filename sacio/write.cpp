@@ -3,10 +3,9 @@
 #include "sacio/write.hpp"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <ctime>
 
 #include <atomic>
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,6 +23,7 @@
 #include "msg/message.hpp"
 #include "msg/text.hpp"
 #include "sacio/file.hpp"
+#include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "xcorrnet/sacio.h"
@@ -122,6 +123,97 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 constinit PendingPaths g_pending_paths;
 PendingPaths& pending_paths() { return g_pending_paths; }
 
+// Ten characters from 62 for a temporary's name: 8e17 names, drawn from the kernel's random
+// source, so that no one can plant the next one beforehand.
+std::string random_suffix() {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[10];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // No random source yet (early boot) or none at all: the clock, the address space and a
+    // counter, mixed; O_EXCL still refuses any name that exists.
+    static std::atomic<std::uint64_t> counter{0};
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::uint64_t x = static_cast<std::uint64_t>(now.tv_nsec) ^
+                      (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                      reinterpret_cast<std::uintptr_t>(&now) ^ (counter++ * 0x9E3779B97F4A7C15u);
+    for (unsigned char& b : bytes) {
+      x ^= x >> 31;
+      x *= 0xBF58476D1CE4E5B9u;
+      x ^= x >> 27;
+      b = static_cast<unsigned char>(x >> 56);
+    }
+  }
+  std::string out;
+  for (const unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return out;
+}
+
+// Where a result is written, found before anything is created: the name itself, or the
+// regular file that a symbolic link of ours under the name leads to (the link stays and the
+// file behind it is replaced). A refusal carries the open status and errno it reports.
+struct Destination {
+  std::string path;
+  bool exists = false;
+  struct stat old {};
+  int status = 0;
+  int error = 0;
+};
+
+Destination destination_of(const std::string& name) {
+  Destination d;
+  d.path = name;
+  const auto refuse = [&d](int status, int error) {
+    d.status = status;
+    d.error = error;
+    return d;
+  };
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (lstat(d.path.c_str(), &st) != 0) {
+      // A link to nothing would create a file wherever it points: refused. Any other trouble
+      // (a missing folder, no search permission) is the creation's to report.
+      if (errno == ENOENT && hops > 0) return refuse(2, ENOENT);
+      return d;
+    }
+    if (S_ISREG(st.st_mode)) {
+      d.exists = true;
+      d.old = st;
+      return d;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      // A device, pipe, socket or directory is never replaced, whoever runs the writer.
+      return refuse(kOpenNotRegular, S_ISDIR(st.st_mode) ? EISDIR : 0);
+    }
+    // Only a link of our own is followed: someone else's, in a folder we share, must not
+    // turn our result into a write over a file of ours they point it at.
+    if (st.st_uid != geteuid()) return refuse(1, EACCES);
+    if (hops >= 40) return refuse(2, ELOOP);
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    const ssize_t n = readlink(d.path.c_str(), target.data(), target.size());
+    if (n < 0) return refuse(2, errno);
+    if (static_cast<std::size_t>(n) >= target.size()) return refuse(2, ENAMETOOLONG);
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    if (next.empty()) return refuse(2, ENOENT);
+    if (next.front() != '/') {
+      const std::size_t slash = d.path.rfind('/');
+      if (slash != std::string::npos) next = d.path.substr(0, slash + 1) + next;
+    }
+    d.path = std::move(next);
+  }
+}
+
+// Whether we may write the existing file: a file without a write bit is left as it is, also
+// for a privileged user, as opening it for writing would be refused to anyone else.
+bool may_write(const Destination& d) {
+  if ((d.old.st_mode & 0222) == 0) {
+    errno = EACCES;
+    return false;
+  }
+  return faccessat(AT_FDCWD, d.path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 // The file being written: a temporary in the target's directory that replaces the target only
 // once it is complete.
 class PendingFile {
@@ -131,22 +223,25 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() { discard(); }
 
-  // Creates the file; on failure returns the open status (1 access refused, 2 other).
+  // Creates the temporary beside the target under a name no one can guess, with 0666 less the
+  // umask as any new file gets (the kernel applies the umask, so nothing reads it). On failure
+  // returns the open status (1 access refused, 2 other) and leaves errno.
   int create() {
-    static std::atomic<unsigned> counter{0};
     const std::size_t slash = target_.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    const std::string prefix = dir + ".wsac0." + std::to_string(getpid()) + ".";
     int err = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name =
-          dir + ".wsac0." + std::to_string(getpid()) + "." + std::to_string(counter++);
+      std::string name = prefix + random_suffix();
       const int slot = pending_paths().hold(name);
       if (pending_paths().stopping()) {
         // A signal is ending the process: this file is never begun.
         pending_paths().release(slot);
         for (;;) pause();
       }
-      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0);
+      // O_EXCL and O_NOFOLLOW: a name planted in between, file or link, is never opened.
+      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                    0666);
       if (fd >= 0) {
         fd = lift_descriptor(fd);
         if (fd < 0) unlink(name.c_str());
@@ -161,12 +256,32 @@ class PendingFile {
       fd_ = fd;
       temp_ = std::move(name);
       slot_ = slot;
-      widen_permissions();
       return 0;
     }
     // No temporary can be made (e.g. a read-only directory): the old file, if any, stays as
     // it is rather than being truncated and rewritten in place.
+    errno = err;
     return err == EACCES ? 1 : 2;
+  }
+
+  // Gives the new file no wider access than the one it replaces: its owner and group where we
+  // may (root replacing a user's result leaves it the user's), and the permission bits both
+  // allow. false (errno set) when that cannot be done.
+  bool narrow_to(const struct stat& old) {
+    struct stat now;
+    if (fstat(fd_, &now) != 0) return false;
+    if (now.st_uid != old.st_uid && fchown(fd_, old.st_uid, old.st_gid) == 0) {
+      now.st_uid = old.st_uid;
+      now.st_gid = old.st_gid;
+    }
+    if (now.st_gid != old.st_gid && fchown(fd_, static_cast<uid_t>(-1), old.st_gid) == 0) {
+      now.st_gid = old.st_gid;
+    }
+    mode_t mode = now.st_mode & old.st_mode & 0777;
+    // Another group may not gain what the old file's group had.
+    if (now.st_gid != old.st_gid) mode &= ~static_cast<mode_t>(070);
+    if (mode == (now.st_mode & 07777)) return true;
+    return fchmod(fd_, mode) == 0;
   }
 
   int handle() const { return -fd_; }
@@ -192,13 +307,6 @@ class PendingFile {
   }
 
  private:
-  // Result files are shared between users: their permissions do not depend on the umask.
-  void widen_permissions() {
-    if (fchmod(fd_, 0666) != 0) {
-      // The file is usable; only its permissions stay narrower.
-    }
-  }
-
   void forget() {
     pending_paths().release(slot_);
     slot_ = -1;
@@ -361,48 +469,66 @@ SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, i
     errno = 0;
     return image;
   }
+  if (const int version = Nhdr(kNvhdr); version < 1 || version > kHeaderVersion) {
+    // A file that no reader takes (this one included) is no result.
+    *nerr = SACIO_ERR_BAD_VERSION;
+    compose_file_error(SACIO_ERR_BAD_VERSION, name, nullptr);
+    aplmsg("NVHDR is", text_width("NVHDR is"));
+    apimsg(version);
+    outmsg();
+    clrmsg();
+    errno = 0;
+    return image;
+  }
+  const bool uneven = Lhdr(kLeven) == 0;
+  if (yarray == nullptr || (uneven && xarray == nullptr)) {
+    // Checked before the extremes read the samples.
+    *nerr = SACIO_ERR_NULL_ARGUMENT;
+    report_null_argument("wsac0", yarray == nullptr ? "yarray" : "xarray");
+    errno = 0;
+    return image;
+  }
 
   extrma(yarray, 1, npts, &Fhdr(kDepmin), &Fhdr(kDepmax), &Fhdr(kDepmen));
   update_distaz();
   const int swap = sac_byte_order(-1);
-  const bool uneven = Lhdr(kLeven) == 0;
   // The whole file in one buffer, written with one call.
   std::vector<unsigned char>& bytes = image.bytes;
   bytes.reserve(static_cast<std::size_t>(kNumericBytes + kCharBlockBytes) +
                 static_cast<std::size_t>(npts) * (uneven ? 8 : 4));
   put_header(bytes, swap);
-  if (yarray != nullptr) put_samples(bytes, yarray, npts, swap);
-  if (uneven && xarray != nullptr) put_samples(bytes, xarray, npts, swap);
+  put_samples(bytes, yarray, npts, swap);
+  if (uneven) put_samples(bytes, xarray, npts, swap);
   // After a byte-reversed write the caller's arrays hold file byte order, as they always have.
   if (swap == 1) {
-    if (yarray != nullptr) sac_data_swap(yarray, npts);
-    if (uneven && xarray != nullptr) sac_data_swap(xarray, npts);
-  }
-  if (yarray == nullptr || (uneven && xarray == nullptr)) {
-    *nerr = SACIO_ERR_WRITE;
-    compose_file_error(*nerr, name, nullptr);
-    outmsg();
-    clrmsg();
-    errno = 0;
-    image.bytes.clear();
+    sac_data_swap(yarray, npts);
+    if (uneven) sac_data_swap(xarray, npts);
   }
   return image;
 }
 
 ImageWrite write_image(const SacImage& image, bool only_if_changed) {
   ImageWrite w;
-  const char* name = image.name.c_str();
-  if (only_if_changed && file_holds(name, image.bytes)) return w;
+  const Destination d = destination_of(image.name);
+  if (d.status != 0) return {SACIO_ERR_OPEN, d.status, d.error, false};
+  if (only_if_changed && d.exists && file_holds(d.path.c_str(), image.bytes)) return w;
+  if (d.exists && !may_write(d)) {
+    // Read-only: replacing it by a writable copy would undo what its owner chose.
+    const int error = errno;
+    return {SACIO_ERR_OPEN, error == EACCES || error == EPERM ? 1 : 2, error, false};
+  }
   errno = 0;
-  PendingFile file(image.name);
+  PendingFile file(d.path);
   if (const int status = file.create(); status != 0) {
     w = {SACIO_ERR_OPEN, status, errno, false};
+  } else if (d.exists && !file.narrow_to(d.old)) {
+    w = {SACIO_ERR_OPEN, 2, errno, false};
   } else if (!write_fully(-file.handle(), image.bytes.data(), image.bytes.size())) {
     w = {SACIO_ERR_WRITE, 0, errno, false};
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
     w = {SACIO_ERR_WRITE, 0, errno, false};
   } else if (done == PendingFile::Commit::kRenameFailed) {
-    // The name cannot take the new file (e.g. it is a directory): the old one stays.
+    // The name cannot take the new file (e.g. it became a directory): the old one stays.
     w = {SACIO_ERR_OPEN, errno == EACCES ? 1 : 2, errno, false};
   } else {
     w.written = true;

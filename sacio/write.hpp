@@ -10,9 +10,13 @@ namespace xcn {
 // samples of yarray (and xarray when LEVEN is false), in the byte order chosen once per process
 // by SAC_WRITE_BYTE_ORDER. The file is written under a temporary name in the same directory
 // and renamed over kname only when complete, so a failed write leaves an old file untouched.
+// A new file gets 0666 less the umask; a file replaced keeps at most its permissions. A name
+// that is a symbolic link of our own is written through to the regular file it leads to.
 // After a byte-reversed write the sample arrays hold file byte order.
-// nerr: 0, 101 cannot create or replace, 115 NPTS not positive or a failed write, 1303 LOVROK
-// false. After a failure errno holds the system's reason, or 0 when no system call failed.
+// nerr: 0; 101 cannot create or replace (also: not a regular file, a file we may not write, a
+// link of another user or to nothing); 115 NPTS not positive or a failed write; 1303 LOVROK
+// false; 1318 NVHDR not a version the reader takes; 1338 yarray (or xarray of an uneven file)
+// NULL. After a failure errno holds the system's reason, or 0 when no system call failed.
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 // wsac0, except that a regular file under kname that holds the very bytes wsac0 would write is
 // left as it is. *written tells whether the file was written.

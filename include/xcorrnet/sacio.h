@@ -8,6 +8,9 @@
  * - nerr is set to 0 on entry; a positive value is a failure, a negative value a success with
  *   a remark. Failures are also reported as numbered messages on standard output (the switches
  *   of switches.h, included below, route them elsewhere).
+ * - Every pointer a routine uses must be valid. A NULL one is refused before anything is done:
+ *   nerr 1338 and a message naming the routine and the argument (a NULL nerr: the message
+ *   only). A NULL name is an empty name. xarray of wsac0 is used only when LEVEN is false.
  * - Samples are 32-bit floats; times in seconds; angles in degrees; distances in km.
  * - The library holds one current header per process and is not reentrant: serialise every
  *   sequence from newhdr or rsac1 to the last get, set or wsac0 across threads.
@@ -47,8 +50,10 @@ enum {
   SACIO_ERR_DISTANCE = 904,      /* header distance disagrees with the arc */
   SACIO_ERR_NO_OVERWRITE = 1303, /* LOVROK is false: the file may not be written */
   SACIO_ERR_NOT_SAC = 1317,      /* not a SAC header: bad version word or negative NPTS */
+  SACIO_ERR_BAD_VERSION = 1318,  /* wsac0: NVHDR is not a version rsac1 reads (1 to 6) */
   SACIO_WARN_UNDEFINED = 1336,   /* the field holds its undefined value */
-  SACIO_ERR_NO_FIELD = 1337      /* no header field of that name */
+  SACIO_ERR_NO_FIELD = 1337,     /* no header field of that name */
+  SACIO_ERR_NULL_ARGUMENT = 1338 /* a pointer the routine needs is NULL; nothing was done */
 };
 
 /* Declares a routine under its three link names. */
@@ -82,6 +87,12 @@ SACIO_API(setnhv, (const char *kname, const int *nvalue, int *nerr, int kname_le
    nerr 1336 for an undefined field, 1337 (and "-12345") for an unknown name. */
 SACIO_API(getkhv, (const char *kname, char *kvalue, int *nerr, int kname_len, int kvalue_len))
 
+/* getkhv for a text without a terminator, as Fortran passes it (the module's getkhv): the
+   field, or "-12345", blank-padded or cut to exactly kvalue_len characters, never a NUL,
+   whatever the sign of kname_len. KCMPNM "BHZ" into 3 characters is "BHZ"; a 16-character
+   KEVNM into 16 keeps all 16. */
+SACIO_API(getkhvf, (const char *kname, char *kvalue, int *nerr, int kname_len, int kvalue_len))
+
 /* Sets a character field to the first 8 characters of kvalue (16 for KEVNM), blank-padded;
    a blank or empty value leaves the field unchanged. nerr 1337 for an unknown name. */
 SACIO_API(setkhv, (const char *kname, const char *kvalue, int *nerr, int kname_len, int kvalue_len))
@@ -89,8 +100,8 @@ SACIO_API(setkhv, (const char *kname, const char *kvalue, int *nerr, int kname_l
 /* Reads an evenly sampled SAC file of either byte order: its header becomes the current
    header, at most *max samples go into yarray. nlen: samples stored; beg, del: B and DELTA
    in seconds. nerr: 0; -803 when the file held more than *max samples (NPTS becomes *max);
-   101, 108, 114, 801 or 1317 on failure (nlen 0 for a negative NPTS; 101 also for a name
-   that is not a regular file). A character field ends at its first NUL: the rest of it reads
+   101, 108, 114, 801 or 1317 on failure, with nlen 0 (101 also for a name that is not a
+   regular file). A character field ends at its first NUL: the rest of it reads
    as blanks. */
 SACIO_API(rsac1, (const char *kname, float *yarray, int *nlen, float *beg, float *del,
                   const int *max, int *nerr, int kname_len))
@@ -104,19 +115,27 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
    chosen once per process from SAC_WRITE_BYTE_ORDER (big or little; default: the host's; any
    other value gives the host's and one warning on standard error);
    after a byte-reversed write the sample arrays hold the reversed values. An existing file is
-   replaced only when the new one is complete. The file gets permissions 0666.
-   nerr: 0, 101, 115 or 1303; after a failure errno holds the system's reason (0 when no
-   system call failed). */
+   replaced only when the new one is complete.
+   A new file gets permissions 0666 less the process's umask; a file replaced keeps at most
+   the permissions (and, where the caller may, the group) it had. A name that is a symbolic
+   link of the caller's own is written through: the file it leads to is replaced, the link
+   stays. Refused with 101, the name left as it is: a name that is not a regular file
+   ("(Not a regular file.)": a directory, FIFO, socket or device, or a link to one), a file
+   without write permission for the caller, a link of another user ("(Insufficient access
+   rights.)") or a link to nothing. Temporaries are hidden files .wsac0.PID.XXXXXXXXXX beside
+   the file, with names no one can guess, created exclusively.
+   nerr: 0, 101, 115, 1303, 1318 (NVHDR not 1 to 6) or 1338; after a failure errno holds the
+   system's reason (0 when no system call failed). */
 SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
 /* The same as wsac0. */
 SACIO_API(wsac3, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
-/* Opens (create 0) or creates (create nonzero, permissions 0666) a file. handle: the negated
-   descriptor when open, 1 after a failure. status: 0, 1 access refused, 2 other failure,
-   3 not a regular file (opening only: a directory, FIFO, device or socket is never opened for
-   reading). No open waits for a pipe's other end: creating over a name that is not a regular
-   file fails with status 2. */
+/* Opens (create 0) or creates (create nonzero; a new file gets 0666 less the umask) a file.
+   handle: the negated descriptor when open, 1 after a failure. status: 0, 1 access refused,
+   2 other failure, 3 not a regular file (opening only: a directory, FIFO, device or socket is
+   never opened for reading). No open waits for a pipe's other end: creating over a name that is not a regular
+   file fails with status 2, without opening it. */
 SACIO_API(zopenc, (int *handle, const char *kname, const int *create, const int *readonly,
                    int *status, int kname_len))
 

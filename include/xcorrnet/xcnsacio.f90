@@ -30,8 +30,10 @@ module xcnsacio
   integer(c_int), parameter, public :: SACIO_ERR_DISTANCE = 904
   integer(c_int), parameter, public :: SACIO_ERR_NO_OVERWRITE = 1303
   integer(c_int), parameter, public :: SACIO_ERR_NOT_SAC = 1317
+  integer(c_int), parameter, public :: SACIO_ERR_BAD_VERSION = 1318
   integer(c_int), parameter, public :: SACIO_WARN_UNDEFINED = 1336
   integer(c_int), parameter, public :: SACIO_ERR_NO_FIELD = 1337
+  integer(c_int), parameter, public :: SACIO_ERR_NULL_ARGUMENT = 1338
 
   interface
 
@@ -68,9 +70,10 @@ module xcnsacio
       integer(c_int), value, intent(in) :: kname_len
     end subroutine setnhv
 
-    ! A character field into kvalue, blank-padded. Unless the buffer is longer than the field
-    ! (8 characters, 16 for KEVNM), its last byte holds a NUL: give 9 or 17 characters or more.
-    subroutine getkhv(kname, kvalue, nerr, kname_len, kvalue_len) bind(C, name='getkhv')
+    ! A character field into kvalue, blank-padded or cut to kvalue_len characters, never a
+    ! NUL: with character(len=8) :: k8, getkhv('KSTNM', k8, nerr, 5, len(k8)) gives 'WBM     '.
+    ! (The C library's getkhvf; C's getkhv ends a short buffer with a NUL.)
+    subroutine getkhv(kname, kvalue, nerr, kname_len, kvalue_len) bind(C, name='getkhvf')
       import :: c_char, c_int
       character(kind=c_char), intent(in) :: kname(*)
       character(kind=c_char), intent(out) :: kvalue(*)

@@ -10,6 +10,14 @@
 
 static int failures = 0;
 
+/* A call given a NULL pointer it needs: refused with 1338, nothing done. */
+#define REFUSED(call)                        \
+  do {                                       \
+    nerr = -1;                               \
+    call;                                    \
+    CHECK(nerr == SACIO_ERR_NULL_ARGUMENT);  \
+  } while (0)
+
 #define CHECK(cond)                                                            \
   do {                                                                         \
     if (!(cond)) {                                                             \
@@ -38,6 +46,7 @@ int main(int argc, char **argv) {
   float beg = 0.0f, del = 0.0f, value = 0.0f;
   char text[17];
   char padded[10];
+  char k8[8], k3[3], k16[16];
 
   if (argc != 2) {
     fprintf(stderr, "usage: %s file.sac\n", argv[0]);
@@ -103,6 +112,40 @@ int main(int argc, char **argv) {
   sac_warning_off();
   getkhv("KNOWHERE", text, &nerr, -1, 16);
   CHECK(nerr == SACIO_ERR_NO_FIELD);
+
+  /* Fields that fill the text: a blank-padded C buffer no longer than the field ends in a NUL,
+     as the header says; getkhvf, the text of a Fortran caller, never does. */
+  setkhv("KSTNM", "WBM", &nerr, -1, -1);
+  setkhv("KEVNM", "SIXTEEN-CHARS-EV", &nerr, -1, -1);
+  getkhv_("KSTNM", k8, &nerr, 5, 8);
+  CHECK(nerr == 0 && memcmp(k8, "WBM    \0", 8) == 0);
+  getkhvf_("KSTNM", k8, &nerr, 5, 8);
+  CHECK(nerr == 0 && memcmp(k8, "WBM     ", 8) == 0);
+  getkhvf("KCMPNM", k3, &nerr, -1, 3);
+  CHECK(nerr == 0 && memcmp(k3, "BHZ", 3) == 0);
+  getkhvf__("KEVNM", k16, &nerr, 5, 16);
+  CHECK(nerr == 0 && memcmp(k16, "SIXTEEN-CHARS-EV", 16) == 0);
+  getkhv("KEVNM", text, &nerr, -1, 16);
+  CHECK(nerr == 0 && strcmp(text, "SIXTEEN-CHARS-EV") == 0);
+
+  /* Every pointer a routine uses is checked before use. */
+  sac_error_off();
+  REFUSED(getfhv("B", NULL, &nerr, -1));
+  REFUSED(setfhv("B", NULL, &nerr, -1));
+  REFUSED(setnhv_("NPTS", NULL, &nerr, 4));
+  REFUSED(getkhv("KSTNM", NULL, &nerr, -1, 8));
+  REFUSED(getkhvf("KSTNM", NULL, &nerr, -1, 8));
+  REFUSED(setkhv("KSTNM", NULL, &nerr, -1, -1));
+  REFUSED(rsac1(argv[1], NULL, &nlen, &beg, &del, &max, &nerr, -1));
+  REFUSED(rsac1(argv[1], z, NULL, &beg, &del, &max, &nerr, -1));
+  REFUSED(rsac1(argv[1], z, &nlen, &beg, &del, NULL, &nerr, -1));
+  REFUSED(wsac0(argv[1], NULL, NULL, &nerr, -1));
+  REFUSED(wsac3__(argv[1], y, NULL, &nerr, -1));
+  REFUSED(znfilef(NULL, argv[1], "DATA", &n, &nerr, -1, 4));
+  getfhv("B", &value, NULL, -1); /* nothing to say it in: nothing done, no crash */
+  newhdr();
+  rsac1(argv[1], z, &nlen, &beg, &del, &max, &nerr, -1);
+  CHECK(nerr == 0 && nlen == NPTS); /* the file the refused writes left alone */
 
   if (failures == 0) printf("c_client: all values read back\n");
   return failures == 0 ? 0 : 1;

@@ -3,12 +3,14 @@
 program client
   implicit none
   integer, parameter :: npts = 50
-  external newhdr, setfhv, setnhv, setkhv, getfhv, getkhv, wsac0, rsac1
+  external newhdr, setfhv, setnhv, setkhv, getfhv, getkhv, getkhvf, wsac0, rsac1
   integer :: nerr, nlen, maxn, i, failures
   real :: y(npts), z(npts + 1), expected(npts), beg, del, val
   character(len=512) :: path
   character(len=10) :: kstnm
   character(len=16) :: kevnm
+  character(len=8) :: k8
+  character(len=3) :: k3
 
   failures = 0
   if (command_argument_count() /= 1) stop 2
@@ -56,6 +58,18 @@ program client
   call check(nerr == 0 .and. kstnm == 'FORTSTA   ', 'KSTNM')
   call getkhv('KEVNM', kevnm, nerr)
   call check(nerr == 0 .and. kevnm(1:15) == 'FORTRAN-EVENT  ', 'KEVNM')
+
+  ! Fields that fill the text: getkhvf blank-pads or cuts to the length, never a NUL.
+  call setkhv('KSTNM', 'WBM', nerr)
+  call setkhv('KCMPNM', 'BHZ', nerr)
+  call setkhv('KEVNM', 'SIXTEEN-CHARS-EV', nerr)
+  call getkhvf('KSTNM', k8, nerr)
+  call check(nerr == 0 .and. k8 == 'WBM', 'KSTNM into 8')
+  call check(index(k8, achar(0)) == 0, 'no NUL in KSTNM')
+  call getkhvf('KCMPNM', k3, nerr)
+  call check(nerr == 0 .and. k3 == 'BHZ', 'KCMPNM into 3')
+  call getkhvf('KEVNM', kevnm, nerr)
+  call check(nerr == 0 .and. kevnm == 'SIXTEEN-CHARS-EV', 'KEVNM into 16')
 
   if (failures /= 0) stop 1
   print '(a)', 'fortran_client: all values read back'

@@ -94,7 +94,7 @@ TEST(Robustness, DamagedRecordsCostOnlyTheirOwnPairs) {
     const char* reason;
     const char* library_says;  // lines the library prints on standard output
   } cases[] = {
-      {"empty", [](std::string& f) { f.clear(); }, "the file is shorter than its header says", ""},
+      {"empty", [](std::string& f) { f.clear(); }, "the file is empty", ""},
       {"header cut", [](std::string& f) { f.resize(600); },
        "the file is shorter than its header says", ""},
       {"samples cut", [](std::string& f) { f.resize(632 + 4 * 1000); },

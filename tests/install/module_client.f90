@@ -10,7 +10,10 @@ program module_client
   real(c_float) :: y(npts), z(npts + 1), expected(npts), beg, del, val
   character(len=512) :: path
   character(len=10) :: kstnm
-  character(len=18) :: kevnm  ! longer than the field, so no NUL
+  character(len=18) :: kevnm
+  character(len=16) :: k16
+  character(len=8) :: k8
+  character(len=3) :: k3
 
   failures = 0
   if (command_argument_count() /= 1) stop 2
@@ -56,6 +59,17 @@ program module_client
   call check(nerr == SACIO_OK .and. kstnm == 'MODSTA    ', 'KSTNM')
   call getkhv('KEVNM', kevnm, nerr, 5, len(kevnm))
   call check(nerr == SACIO_OK .and. kevnm == 'MODULE-EVENT', 'KEVNM')
+
+  ! Texts as long as the field, or shorter: blank-padded or cut, never a NUL.
+  call setkhv('KSTNM', 'WBM', nerr, 5, 3)
+  call setkhv('KCMPNM', 'BHZ', nerr, 6, 3)
+  call setkhv('KEVNM', 'SIXTEEN-CHARS-EV', nerr, 5, 16)
+  call getkhv('KSTNM', k8, nerr, 5, len(k8))
+  call check(nerr == SACIO_OK .and. k8 == 'WBM' .and. index(k8, achar(0)) == 0, 'KSTNM into 8')
+  call getkhv('KCMPNM', k3, nerr, 6, len(k3))
+  call check(nerr == SACIO_OK .and. k3 == 'BHZ', 'KCMPNM into 3')
+  call getkhv('KEVNM', k16, nerr, 5, len(k16))
+  call check(nerr == SACIO_OK .and. k16 == 'SIXTEEN-CHARS-EV', 'KEVNM into 16')
 
   ! The module's error numbers are the library's.
   call sac_warning_off()

@@ -174,6 +174,49 @@ TEST(GetCharacterByName, BufferModesAndWidths) {
   }
 }
 
+// Row: text without a terminator (a Fortran caller's) gets the field blank-padded or cut to
+// exactly its length, never a NUL, also for fields that fill the text.
+TEST(GetCharacterByName, PaddedTextHasNoTerminatorAtAnyWidth) {
+  newhdr();
+  int nerr = 0;
+  setkhv("KCMPNM", "BHZ", &nerr, -1, -1);
+  setkhv("KEVNM", "EVENT-NAME-16CHR", &nerr, -1, -1);
+  setkhv("KNETWK", "ABCDEFGH", &nerr, -1, -1);
+  setkhv("KSTNM", "WBM", &nerr, -1, -1);
+  const struct {
+    const char* name;
+    int name_length;
+    int length;
+    std::string expected;
+    int nerr;
+  } cases[] = {
+      {"KSTNM", 5, 8, "WBM     ", 0},
+      {"KSTNM", -1, 8, "WBM     ", 0},  // a terminated name changes nothing for the text
+      {"KCMPNM", 6, 3, "BHZ", 0},
+      {"KCMPNM", 6, 2, "BH", 0},
+      {"KNETWK", 6, 8, "ABCDEFGH", 0},
+      {"KEVNM", 5, 16, "EVENT-NAME-16CHR", 0},
+      {"KEVNM", 5, 17, "EVENT-NAME-16CHR ", 0},
+      {"KEVNM", 5, 24, "EVENT-NAME-16CHR        ", 0},
+      {"KEVNMC", 6, 8, "ME-16CHR", 0},
+      {"KHOLE", 5, 8, "-12345  ", 1336},
+      {"KXYZ", 4, 6, "-12345", 1337},
+      {"KSTNM", 5, 0, "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.length));
+    char buffer[32];
+    std::memset(buffer, '#', sizeof buffer);
+    CaptureStdout();
+    getkhvf(c.name, buffer, &nerr, c.name_length, c.length);
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(std::string(buffer, c.expected.size()), c.expected);
+    EXPECT_EQ(buffer[c.expected.size()], '#') << "wrote past the text";
+    EXPECT_EQ(nerr, c.nerr);
+    EXPECT_EQ(out, c.nerr != 0 ? warning_line(c.nerr, c.name) : "");
+  }
+}
+
 TEST(GetCharacterByName, TerminatedModeWithoutRoomReturnsAtOnce) {
   newhdr();
   char buffer[4] = {'x', 'y', 'z', 'w'};

@@ -114,24 +114,38 @@ TEST_F(FileLayer, ShortWordReadIs114) {
   EXPECT_EQ(nerr, 114);
 }
 
-TEST_F(FileLayer, NewFileTruncatesWith0666) {
+// A new file gets 0666 less the umask, as any program's would; an existing one is truncated
+// and keeps its permissions.
+TEST_F(FileLayer, NewFileFollowsTheUmaskAndTruncatesKeepingPermissions) {
+  const struct {
+    mode_t mask;
+    int existing;  // permissions of a file already there, -1: none
+    mode_t want;
+  } cases[] = {{077, -1, 0600}, {022, -1, 0644},   {002, -1, 0664},
+               {000, -1, 0666}, {077, 0644, 0644}, {000, 0600, 0600}};
   const std::string path = dir.file("n.sac");
-  write_file(path, Bytes(100, 1));
-  const mode_t old_mask = umask(077);
-  int handle = 0, nerr = -1;
-  const std::string padded = path + "   ";
-  znfile(&handle, padded.c_str(), static_cast<int>(padded.size()), "DATA", 4, &nerr);
-  umask(old_mask);
-  ASSERT_EQ(nerr, 0);
-  ASSERT_LT(handle, 0);
-  zclose(&handle, &nerr);
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mask) + " " + std::to_string(c.existing));
+    unlink(path.c_str());
+    if (c.existing >= 0) {
+      write_file(path, Bytes(100, 1));
+      chmod(path.c_str(), static_cast<mode_t>(c.existing));
+    }
+    const mode_t old_mask = umask(c.mask);
+    int handle = 0, nerr = -1;
+    const std::string padded = path + "   ";
+    znfile(&handle, padded.c_str(), static_cast<int>(padded.size()), "DATA", 4, &nerr);
+    umask(old_mask);
+    ASSERT_EQ(nerr, 0);
+    ASSERT_LT(handle, 0);
+    zclose(&handle, &nerr);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(st.st_mode & 0777, c.want);
+  }
 
-  handle = 0;
-  int unused = 0;
+  int handle = 0, nerr = -1, unused = 0;
   znfilef(&handle, path.c_str(), "TEXT", &unused, &nerr, -1, 4);
   EXPECT_EQ(nerr, 101);
   EXPECT_EQ(composed_line(), message_text(101) + " " + path);
@@ -196,8 +210,7 @@ TEST_F(FileLayer, OnlyRegularFilesOpenAndNothingWaitsForAPipe) {
     alarm(5);
     int handle = 0, nerr = 0;
     zopen_sac(&handle, fifo.c_str(), -1, "RODATA", 6, &nerr);
-    const bool said =
-        composed_line() == message_text(101) + " " + fifo + " (Not a regular file.)";
+    const bool said = composed_line() == message_text(101) + " " + fifo + " (Not a regular file.)";
     return said ? nerr : 100;
   });
   EXPECT_EQ(r.status, 101);

@@ -95,6 +95,7 @@ TEST(ReadSac, VersionValidInNeitherOrderIsRefusedOnce) {
       const ReadResult r = read(dir.file("v.sac"));
       const std::string out = GetCapturedStdout();
       EXPECT_EQ(r.nerr, 1317);
+      EXPECT_EQ(r.nlen, 0);
       EXPECT_EQ(out, "\a ERROR 1317: " + message_text(1317) +
                          "\n not in sac format, nor byteswapped sac format.\n");
       EXPECT_EQ(r.y[0], 777.0f);
@@ -147,10 +148,13 @@ TEST(ReadSac, UnevenFileIsRefusedNamingIt) {
   const ReadResult r = read(path);
   EXPECT_EQ(GetCapturedStdout(), error_line(801, path));
   EXPECT_EQ(r.nerr, 801);
+  EXPECT_EQ(r.nlen, 0);
   EXPECT_EQ(r.y[0], 777.0f);
   EXPECT_EQ(Fhdr(kB), 12.5f);  // the header is loaded
 }
 
+// A damaged file: 114 composed and left to the caller, no sample count, and the reason in
+// words (an empty file is said to be empty).
 TEST(ReadSac, DamagedFilesReportAFailure) {
   ScratchDir dir;
   const Bytes good = sample_image().bytes(false);
@@ -158,17 +162,20 @@ TEST(ReadSac, DamagedFilesReportAFailure) {
     const char* what;
     Bytes bytes;
     int nerr;
+    const char* why;
   };
   SacImage overlong = sample_image();
   overlong.set_int(kNptsWord, 6);  // one sample more than the file holds
   SacImage huge = sample_image();
   huge.set_int(kNptsWord, 0x7fffffff);
+  const char* shorter = "the file is shorter than its header says";
   const Case cases[] = {
-      {"cut to 600 bytes", Bytes(good.begin(), good.begin() + 600), 114},
-      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 100), 114},
-      {"empty", Bytes(), 114},
-      {"NPTS beyond the samples", overlong.bytes(false), 114},
-      {"NPTS huge", huge.bytes(true), 114},
+      {"cut to 600 bytes", Bytes(good.begin(), good.begin() + 600), 114, shorter},
+      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 100), 114, shorter},
+      {"one byte", Bytes(1, 0), 114, shorter},
+      {"empty", Bytes(), 114, "the file is empty"},
+      {"NPTS beyond the samples", overlong.bytes(false), 114, shorter},
+      {"NPTS huge", huge.bytes(true), 114, shorter},
   };
   for (const Case& c : cases) {
     write_file(dir.file("bad.sac"), c.bytes);
@@ -177,6 +184,8 @@ TEST(ReadSac, DamagedFilesReportAFailure) {
     const ReadResult r = read(dir.file("bad.sac"), 16);
     EXPECT_EQ(GetCapturedStdout(), "") << c.what;  // composed, left to the caller
     EXPECT_EQ(r.nerr, c.nerr) << c.what;
+    EXPECT_EQ(r.nlen, 0) << c.what;
+    EXPECT_EQ(read_failure(r.nerr), c.why) << c.what;
     EXPECT_EQ(message_store().current_number, c.nerr) << c.what;
   }
 }
@@ -207,6 +216,7 @@ TEST(ReadSac, MissingFileLeavesHeaderAndConsoleAlone) {
   const ReadResult r = read(dir.file("absent.sac"));
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(r.nerr, 108);
+  EXPECT_EQ(r.nlen, 0);
   EXPECT_EQ(std::memcmp(&before, &cmhdr(), sizeof before), 0);
 }
 

@@ -397,23 +397,40 @@ TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
   ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   CaptureStdout();
   const int nerr = write_fresh(path, {1.0f});
-  EXPECT_EQ(GetCapturedStdout(), error_line(101, path + " (System error occurred.)"));
+  EXPECT_EQ(GetCapturedStdout(), error_line(101, path + " (Not a regular file.)"));
   EXPECT_EQ(nerr, 101);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
 }
 
-TEST(WritePermissions, NewFilesAre0666WhateverTheUmask) {
+// A new result gets 0666 less the umask; one replaced never gets more than the old file had.
+TEST(WritePermissions, NewFilesFollowTheUmaskAndReplacedOnesGetNoWider) {
+  const struct {
+    mode_t mask;
+    int old;  // permissions of the file replaced, -1: a new file
+    mode_t want;
+  } cases[] = {
+      {077, -1, 0600},   {022, -1, 0644},   {002, -1, 0664},   {000, -1, 0666},   {022, 0600, 0600},
+      {077, 0664, 0600}, {002, 0640, 0640}, {000, 0644, 0644}, {002, 0664, 0664}, {000, 0200, 0200},
+  };
   ScratchDir dir;
   const std::string path = dir.file("p.sac");
-  write_file(path, {'x'});
-  chmod(path.c_str(), 0600);
-  const mode_t old_mask = umask(077);
-  const int nerr = write_fresh(path, {1.0f});
-  umask(old_mask);
-  ASSERT_EQ(nerr, 0);
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mask) + " " + std::to_string(c.old));
+    unlink(path.c_str());
+    if (c.old >= 0) {
+      write_file(path, {'x'});
+      ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(c.old)), 0);
+    }
+    const mode_t old_mask = umask(c.mask);
+    const int nerr = write_fresh(path, {1.0f});
+    umask(old_mask);
+    ASSERT_EQ(nerr, 0);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.want);
+    EXPECT_EQ(st.st_size, 636);
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"p.sac"});
 }
 
 TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
