@@ -134,8 +134,8 @@ SACIO_API(wsac3, (const char *kname, float *xarray, float *yarray, int *nerr, in
 /* Opens (create 0) or creates (create nonzero; a new file gets 0666 less the umask) a file.
    handle: the negated descriptor when open, 1 after a failure. status: 0, 1 access refused,
    2 other failure, 3 not a regular file (opening only: a directory, FIFO, device or socket is
-   never opened for reading). No open waits for a pipe's other end: creating over a name that is not a regular
-   file fails with status 2, without opening it. */
+   never opened for reading). No open waits for a pipe's other end: creating over a name that
+   is not a regular file fails with status 2, without opening it. */
 SACIO_API(zopenc, (int *handle, const char *kname, const int *create, const int *readonly,
                    int *status, int kname_len))
 
