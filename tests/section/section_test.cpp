@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/e2e/process.hpp"
 #include "tests/tools/tools_test_util.hpp"
 #include "tools/commands.hpp"
 #include "tools/section_layout.hpp"
@@ -288,6 +289,34 @@ TEST_F(SectionRun, ResultsThatAreNoFilesAndLinesWithANulAreLeftOutWithoutWaiting
            "\"/dev/zero\" cannot be read: it is not a regular file"}) {
     EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
   }
+}
+
+// The built program, as a user runs it: a device as the name list ends at once, and the
+// picture is never the list it reads.
+TEST_F(SectionRun, TheProgramRefusesADeviceListAndAPictureThatIsItsList) {
+  std::filesystem::copy_file(dir / "names.txt", dir / "names.png");
+  const std::string list = file_bytes(dir / "names.png");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"/dev/zero", "x.png"},
+       1,
+       "xcn_section: cannot open the name list \"/dev/zero\": it is neither a regular file nor "
+       "a pipe\n"},
+      {{"names.png", "./names.png"},
+       2,
+       "xcn_section: the picture \"./names.png\" is the name list \"names.png\"; nothing "
+       "written\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = xcn::test::run_program(XCN_SECTION, c.args, dir.path(), {}, [] { alarm(60); });
+    EXPECT_EQ(r.status, c.status) << c.says;
+    EXPECT_EQ(r.err, c.says);
+  }
+  EXPECT_EQ(file_bytes(dir / "names.png"), list);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
 }
 
 TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
