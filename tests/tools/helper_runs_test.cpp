@@ -17,10 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::file_bytes;
-using xcn::test::run_program;
-using xcn::test::RunResult;
 using test::ScratchDir;
 using test::write_text;
+using xcn::test::run_program;
+using xcn::test::RunResult;
 
 // Every helper run here ends well within this, or the alarm fails the test.
 void alarm_in_child() { alarm(60); }
@@ -71,6 +71,8 @@ TEST_F(HelperRuns, NamesNeverWritesOverAListOrARecordItReads) {
        "2; nothing written"},
       {{"stations.txt", "names.txt", "ccf"},
        "the folder \"ccf\" does not exist; names.txt not written"},
+      {{"stations.txt", "names.txt", "stations.txt"},
+       "the folder \"stations.txt\" is not a folder; names.txt not written"},
   };
   for (const auto& c : cases) {
     const RunResult r = run(XCN_NAMES, c.args, dir_);

@@ -298,42 +298,6 @@ TEST_F(NameMaker, RefusesRecordsThatAreNoFilesAndLinesWithANulWithoutWaiting) {
   }
 }
 
-TEST_F(NameMaker, RefusesANameListThatIsAnInputAndAFolderThatIsNotThere) {
-  add_station("KOB", "BHZ");
-  add_station("ABC", "HHN");
-  write_text(dir_ / "stations.txt", list_);
-  const std::string list = file_bytes(dir_ / "stations.txt");
-  const std::string record = file_bytes(dir_ / "st1.sac");
-  std::filesystem::create_symlink(dir_ / "st2.sac", dir_ / "link.sac");
-  write_text(dir_ / "file", "");
-  const struct {
-    std::vector<std::string> args;
-    std::string says;
-  } cases[] = {
-      {{"stations.txt", "./stations.txt"},
-       "the name list \"./stations.txt\" is the station list \"stations.txt\"; nothing written\n"},
-      {{"stations.txt", (dir_ / "st1.sac").string()},
-       "the name list \"" + (dir_ / "st1.sac").string() + "\" is the station record \"" +
-           (dir_ / "st1.sac").string() + "\" of stations.txt line 1; nothing written\n"},
-      {{"stations.txt", "link.sac"},
-       "the name list \"link.sac\" is the station record \"" + (dir_ / "st2.sac").string() +
-           "\" of stations.txt line 2; nothing written\n"},
-      {{"stations.txt", "names.txt", "ccf"},
-       "the folder \"ccf\" does not exist; names.txt not written\n"},
-      {{"stations.txt", "names.txt", "file"},
-       "the folder \"file\" is not a folder; names.txt not written\n"},
-  };
-  for (const auto& c : cases) {
-    Capture err;
-    EXPECT_EQ(run_names(c.args, err.stream()), 2) << c.says;
-    EXPECT_EQ(err.text(), "xcn_names: " + c.says);
-  }
-  EXPECT_EQ(file_bytes(dir_ / "stations.txt"), list);
-  EXPECT_EQ(file_bytes(dir_ / "st1.sac"), record);
-  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.sac"));
-  EXPECT_FALSE(names_exist());
-}
-
 TEST_F(NameMaker, RefusesAStationNameThatWouldMoveTheResult) {
   add_station("A/B", "BHZ");
   EXPECT_EQ(run(), 1);
