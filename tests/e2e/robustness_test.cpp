@@ -20,6 +20,12 @@
 // - "a pipe, a socket or a device under a result's name", "a result name that is an input of
 //   the run", "one file named for two pairs", "a result folder that does not exist":
 //   HostileResults (hostile_results_test.cpp)
+// - "a named pipe as a list that no program opens for writing":
+//   ListFiles.ANamedPipeIsReadFromItsWriterAndRefusedWhenNoneComes (tests/driver/lists_test.cpp)
+//   and HelperRuns.ListsThatNeverEndOrNeverComeAreRefused
+// - the helpers' rows (an output that is an input, a folder that does not exist, an output
+//   name taken by something else, a device or a pipe as a list or a record): HelperRuns
+//   (tests/tools/helper_runs_test.cpp) and SectionRun (tests/section/section_test.cpp)
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
