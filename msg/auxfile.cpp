@@ -1,6 +1,8 @@
 // The auxiliary directory from SACAUX, path joining, existence tests and text files.
 #include "msg/auxfile.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -119,7 +121,24 @@ void zopens(std::FILE** stream, const char* name, int name_length, const char* t
     apcmsg(")", 2);
     return;
   }
-  std::FILE* opened = std::fopen(file.c_str(), "r");
+  // A pipe under the name would hold the process until some program writes to it, and a
+  // directory or a device is no text: the open never waits, and keeps only a regular file.
+  std::FILE* opened = nullptr;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    *nerr = 101;
+    setmsg("ERROR", 101);
+    append_piece(file);
+    apcmsg(kNotRegularFile, sizeof kNotRegularFile);
+    return;
+  }
+  if (fd >= 0) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    opened = ::fdopen(fd, "r");
+    if (opened == nullptr) ::close(fd);
+  }
   if (opened == nullptr) {
     *nerr = 101;
     setmsg("ERROR", 101);

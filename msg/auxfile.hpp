@@ -18,7 +18,11 @@ void crname(char* path, int path_length, char delimiter, const char* name, int n
             int* nerr);
 // exists = 1 when a file of that name (trailing white space removed) exists, else 0.
 void zinquire(const char* name, int* exists);
-// Opens an existing text file for reading; types TEXT, ROTEXT, READ.
+// The piece error 101 appends after the name of something that is not a regular file.
+inline constexpr char kNotRegularFile[] = "(Not a regular file.)";
+
+// Opens an existing text file for reading; types TEXT, ROTEXT, READ. Only a regular file is
+// opened, and the open never waits (error 101 for a pipe, a device or a directory).
 void zopens(std::FILE** stream, const char* name, int name_length, const char* type,
             int type_length, int* nerr);
 void zcloses(std::FILE** stream, int* nerr);

@@ -9,12 +9,12 @@
 
 namespace xcn {
 
-inline constexpr int kMsgLines = 5;          // message lines
-inline constexpr int kMsgColumns = 1001;     // columns of a line (plus a terminator)
-inline constexpr int kMsgLine1Limit = 991;   // line 1 keeps ten columns for the error header
-inline constexpr int kMsgUnits = 5;          // output units
-inline constexpr int kMsgTypes = 6;          // message types
-inline constexpr int kMsgTableSize = 500;    // entries of the message table
+inline constexpr int kMsgLines = 5;         // message lines
+inline constexpr int kMsgColumns = 1001;    // columns of a line (plus a terminator)
+inline constexpr int kMsgLine1Limit = 991;  // line 1 keeps ten columns for the error header
+inline constexpr int kMsgUnits = 5;         // output units
+inline constexpr int kMsgTypes = 6;         // message types
+inline constexpr int kMsgTableSize = 500;   // entries of the message table
 
 // Message type codes (position in type_names).
 enum MsgType : int {
@@ -85,9 +85,16 @@ void bell();
 void bell_on();
 void bell_off();
 
-// Message table and initialisation.
+// Message table and initialisation. When the message file cannot be opened (SACAUX empty, not
+// a folder, without a regular file `messages`, or too long for the file's name), inimsg says
+// once per process on standard error that messages show their number only.
 void sacmsg(int* nerr);
 void inimsg();
+
+namespace detail {
+// Test hook: lets the next inimsg warn again about message texts it cannot load.
+void forget_texts_warning();
+}  // namespace detail
 
 }  // namespace xcn
 

@@ -1,6 +1,11 @@
 // Loading of the message table from SACAUX/messages, and the one-time set-up of the store.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "msg/auxfile.hpp"
 #include "msg/message.hpp"
@@ -64,7 +69,46 @@ void load_lines(std::FILE* file, const char* path, int* nerr) {
   }
 }
 
+// The warning about missing message texts is given once per process, however often the store
+// is set up again.
+bool texts_warned = false;
+
+// Why the message file could not be opened, told by its folder or by the file itself.
+std::string unavailable_reason(int nerr) {
+  // The path of the file is the folder without its trailing blanks.
+  std::string dir = sacaux();
+  dir.erase(dir.find_last_not_of(' ') + 1);
+  if (dir.empty()) return "SACAUX is empty";
+  const std::string named = "SACAUX \"" + dir + "\"";
+  if (nerr == 916) return named + " leaves no room for the file name (at most 119 characters)";
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) {
+    return named + (errno == ENOENT ? std::string(" does not exist")
+                                    : ": " + std::string(std::strerror(errno)));
+  }
+  if (!S_ISDIR(st.st_mode)) return named + " is not a folder";
+  const std::string file = dir + "/messages";
+  if (::stat(file.c_str(), &st) != 0) {
+    if (errno == ENOENT) return named + " holds no file \"messages\"";
+    return "\"" + file + "\": " + std::strerror(errno);
+  }
+  if (!S_ISREG(st.st_mode)) return "\"" + file + "\" is not a regular file";
+  if (::access(file.c_str(), R_OK) != 0) return "\"" + file + "\": " + std::strerror(errno);
+  return "\"" + file + "\" cannot be opened";
+}
+
+// Without the table every message reads "Number" and its number: say so once, and why.
+void warn_texts_unavailable(int nerr) {
+  if (texts_warned || (nerr != 101 && nerr != 108 && nerr != 916)) return;
+  texts_warned = true;
+  const std::string line = "WARNING: message texts are unavailable (" + unavailable_reason(nerr) +
+                           "); messages show their number only\n";
+  std::fputs(line.c_str(), stderr);
+}
+
 }  // namespace
+
+void detail::forget_texts_warning() { texts_warned = false; }
 
 void sacmsg(int* nerr) {
   *nerr = 0;
@@ -91,6 +135,7 @@ void inimsg() {
   int nerr = 0;
   sacmsg(&nerr);
   if (nerr != 0) outmsg();
+  warn_texts_unavailable(nerr);
 
   cmmsg.unit_count = 0;
   for (auto& unit : cmmsg.units) unit = nullptr;

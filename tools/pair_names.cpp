@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <system_error>
 #include <unordered_map>
 
 namespace xcn::tools {
@@ -87,30 +86,75 @@ std::string unusable_id_reason(std::string_view what, std::string_view name) {
   return {};
 }
 
-bool read_station_list(const std::filesystem::path& path, std::vector<std::string>& entries,
-                       std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open the station list " + path.string() + ": " + std::strerror(errno);
+bool read_list(const std::string& path, const char* what, std::vector<ListLine>& lines,
+               std::string& error) {
+  return read_list_lines(path, what, ListFileRules{}, lines, error);
+}
+
+std::string entry_text(const ListLine& line) {
+  const std::size_t end = line.text.find_last_not_of(" \t\r\n\v\f");
+  return end == std::string::npos ? std::string() : line.text.substr(0, end + 1);
+}
+
+std::string result_name(const ListLine& line) {
+  if (holds_nul(line.text)) return {};
+  bool cut = false;
+  const Name name = name_from_line(line.text, &cut);
+  const std::string_view field(name.data(), name.size());
+  const std::size_t end = field.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string() : std::string(field.substr(0, end + 1));
+}
+
+void InputFiles::add(const std::string& path, std::string described) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) files_.emplace(std::pair(st.st_dev, st.st_ino), described);
+}
+
+std::string InputFiles::which(const std::string& path) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  const auto found = files_.find(std::pair(st.st_dev, st.st_ino));
+  return found == files_.end() ? std::string() : found->second;
+}
+
+std::string not_a_record(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  return {};
+}
+
+bool output_target(const std::string& path, std::string& target, mode_t& mode, std::string& error) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  mode = 0666 & ~mask;
+  target = path;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;  // a new file
+    error = "\"" + path + "\" cannot be examined: " + std::strerror(errno);
     return false;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read the station list " + path.string();
+  if (S_ISLNK(st.st_mode)) {
+    // The link is the user's way to the file: the file is replaced and the link stays.
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (ec || ::stat(resolved.c_str(), &st) != 0) {
+      error = "\"" + path + "\" is a symbolic link to nothing; left as it is";
+      return false;
+    }
+    target = resolved.string();
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "\"" + path + "\" is a directory; left as it is";
     return false;
   }
-  entries.clear();
-  // As xcorrnet_v3 reads the list: a byte-order mark is no part of the first path, and
-  // trailing blanks, tabs and a CR are no part of any.
-  std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    line.erase(line.find_last_not_of(" \t\r\v\f") + 1);
-    entries.push_back(std::move(line));
-    start = end + 1;
+  if (!S_ISREG(st.st_mode)) {
+    error = "\"" + path + "\" is not a regular file; left as it is";
+    return false;
   }
+  mode &= st.st_mode & 0777;  // never wider than the file it replaces
   return true;
 }
 
@@ -121,10 +165,13 @@ bool write_lines_atomically(const std::filesystem::path& path, std::span<const s
     text += line;
     text += '\n';
   }
-  std::string temp = path.string() + ".XXXXXX";
+  std::string target;
+  mode_t mode = 0;
+  if (!output_target(path.string(), target, mode, error)) return false;
+  std::string temp = target + ".XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
-    error = "cannot create a file beside " + path.string() + ": " + std::strerror(errno);
+    error = "cannot create a file beside " + target + ": " + std::strerror(errno);
     return false;
   }
   std::size_t done = 0;
@@ -139,16 +186,14 @@ bool write_lines_atomically(const std::filesystem::path& path, std::span<const s
     done += static_cast<std::size_t>(n);
   }
   // Lists are plain text for the user: the usual permissions, not mkstemp's 0600.
-  const mode_t mask = umask(0);
-  umask(mask);
-  if (failure == 0 && fchmod(fd, 0666 & ~mask) != 0) failure = errno;
+  if (failure == 0 && fchmod(fd, mode) != 0) failure = errno;
   if (close(fd) != 0 && failure == 0) failure = errno;
   if (failure != 0) {
     error = "cannot write " + path.string() + ": " + std::strerror(failure);
     unlink(temp.c_str());
     return false;
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
     error = "cannot replace " + path.string() + ": " + std::strerror(errno);
     unlink(temp.c_str());
     return false;

@@ -5,12 +5,18 @@
 // a longer name would silently send a result somewhere else, so it is refused here.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "driver/list_file.hpp"
 
 namespace xcn::tools {
 
@@ -46,15 +52,50 @@ NameList make_name_list(std::string_view folder, std::span<const StationId> stat
 // Why a station or component name cannot be part of a file name, or empty when it can.
 std::string unusable_id_reason(std::string_view what, std::string_view name);
 
-// The entries of a station list as the tool reads them: one per line, a last line without a
-// line end included, a leading byte-order mark and trailing white space removed. False (and
-// `error`) when the file cannot be read.
-bool read_station_list(const std::filesystem::path& path, std::vector<std::string>& entries,
-                       std::string& error);
+// Reads a list through the tool's own list reader: regular files and pipes only, a named pipe
+// that no program opens for writing refused after a while, a byte-order mark dropped, LF, CR
+// LF and CR ending a line, each line kept to its first 64 KiB. Unlike the tool, a list that
+// does not exist is an error. False (and `error`, such as `cannot open the station list "x":
+// it is a directory`) when the list cannot be read.
+bool read_list(const std::string& path, const char* what, std::vector<ListLine>& lines,
+               std::string& error);
 
-// Writes the lines, each ending in a newline, to a temporary file beside `path` and renames it
-// over `path`, so no reader ever sees a partial list. False (and `error`) on failure, with the
-// temporary file removed.
+// A station-list line without its trailing white space: the path the tool opens when it has
+// at most 100 characters.
+std::string entry_text(const ListLine& line);
+
+// The name the tool gives the result of a name-list line: empty for a blank line and for one
+// holding a NUL, which name no file.
+std::string result_name(const ListLine& line);
+
+// The files a helper reads, by device and inode, so that its output can never be one of them
+// under another spelling or through a link.
+class InputFiles {
+ public:
+  // `described` tells the user which input it is, such as `the station list "s.txt"`. A file
+  // that does not exist is not kept.
+  void add(const std::string& path, std::string described);
+  // The description of the input that `path` is, or empty when it is none of them.
+  std::string which(const std::string& path) const;
+
+ private:
+  std::map<std::pair<dev_t, ino_t>, std::string> files_;
+};
+
+// Why the file at `path` is no SAC file to read, told without opening it: "it is a directory"
+// or "it is not a regular file" (a pipe or a device would hold the reader, or never end).
+// Empty for a regular file and for a name that does not exist, which the reader reports.
+std::string not_a_record(const std::string& path);
+
+// Where a helper's output named `path` is written: `path` itself, or, for a symbolic link to a
+// regular file, the file it names (the link stays). `mode` is what a new file gets under the
+// umask, never more than the file it replaces allows. False (and `error`, such as
+// `"x" is a directory; left as it is`) when the name is taken by anything but a regular file.
+bool output_target(const std::string& path, std::string& target, mode_t& mode, std::string& error);
+
+// Writes the lines, each ending in a newline, to a temporary file beside the output target of
+// `path` and renames it over the target, so no reader ever sees a partial list. False (and
+// `error`) on failure, with the temporary file removed and whatever held the name untouched.
 bool write_lines_atomically(const std::filesystem::path& path, std::span<const std::string> lines,
                             std::string& error);
 

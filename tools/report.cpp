@@ -2,7 +2,6 @@
 #include "tools/report.hpp"
 
 #include <cmath>
-#include <fstream>
 #include <vector>
 
 #include "driver/limits.hpp"
@@ -27,8 +26,10 @@ struct Largest {
 };
 
 std::vector<std::string> read_names(const std::string& path, std::string& error) {
+  std::vector<ListLine> lines;
   std::vector<std::string> names;
-  if (!read_station_list(path, names, error)) error = "cannot read the name list " + path;
+  if (!read_list(path, "name list", lines, error)) return names;
+  for (const auto& line : lines) names.push_back(result_name(line));
   return names;
 }
 
@@ -73,8 +74,8 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
   sac_error_stderr();
   sac_warning_stderr();
   std::string error;
-  std::vector<std::string> stations;
-  if (!read_station_list(args[0], stations, error)) {
+  std::vector<ListLine> stations;
+  if (!read_list(args[0], "station list", stations, error)) {
     std::fprintf(err, "xcn_demo_report: %s\n", error.c_str());
     return 1;
   }
@@ -94,6 +95,11 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     if (pairs[k].first == pairs[k].second) continue;  // auto-correlations peak at 0
     ++checked;
+    if (const std::string why = not_a_record(names[k]); !why.empty()) {
+      std::fprintf(out, "%-20s cannot be read: %s\n", names[k].c_str(), why.c_str());
+      ++failed;
+      continue;
+    }
     int nlen = 0;
     float begin = 0;
     float delta = 0;

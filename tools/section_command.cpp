@@ -95,6 +95,10 @@ std::vector<bool> auto_positions(std::size_t names) {
 // A cross-correlation result ready to draw, or the reason it cannot be drawn.
 std::optional<SectionTrace> read_trace(const std::string& name, std::vector<float>& buffer,
                                        std::string& reason) {
+  if (const std::string why = not_a_record(name); !why.empty()) {
+    reason = "cannot be read: " + why;
+    return std::nullopt;
+  }
   int nlen = 0;
   float begin = 0;
   float delta = 0;
@@ -151,9 +155,30 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
                  options.picture.c_str());
     return 2;
   }
+  std::vector<ListLine> lines;
+  if (!read_list(options.name_list, "name list", lines, error)) {
+    std::fprintf(err, "xcn_section: %s\n", error.c_str());
+    return 1;
+  }
+  // Before anything is read or written: the picture must be none of the files read.
+  InputFiles inputs;
+  inputs.add(options.name_list, "the name list \"" + options.name_list + "\"");
   std::vector<std::string> names;
-  if (!read_station_list(options.name_list, names, error)) {
-    std::fprintf(err, "xcn_section: cannot read the name list %s\n", options.name_list.c_str());
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    names.push_back(result_name(lines[k]));
+    if (names.back().empty()) continue;
+    inputs.add(names.back(), "the result \"" + names.back() + "\" of " + options.name_list +
+                                 " line " + std::to_string(k + 1));
+  }
+  if (const std::string input = inputs.which(options.picture); !input.empty()) {
+    std::fprintf(err, "xcn_section: the picture \"%s\" is %s; nothing written\n",
+                 options.picture.c_str(), input.c_str());
+    return 2;
+  }
+  std::string target;
+  mode_t mode = 0;
+  if (!output_target(options.picture, target, mode, error)) {
+    std::fprintf(err, "xcn_section: cannot write %s: %s\n", options.picture.c_str(), error.c_str());
     return 1;
   }
 
@@ -165,6 +190,11 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   std::vector<SectionTrace> traces;
   for (std::size_t k = 0; k < names.size(); ++k) {
     if (!is_auto.empty() && is_auto[k]) continue;
+    if (holds_nul(lines[k].text)) {
+      std::fprintf(err, "xcn_section: line %zu of %s holds a NUL byte; skipped\n", k + 1,
+                   options.name_list.c_str());
+      continue;
+    }
     if (names[k].empty()) {
       std::fprintf(err, "xcn_section: line %zu of %s is blank; skipped\n", k + 1,
                    options.name_list.c_str());

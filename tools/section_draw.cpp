@@ -16,6 +16,7 @@
 #include <memory>
 #include <numbers>
 
+#include "tools/pair_names.hpp"
 #include "tools/section.hpp"
 #include "tools/section_layout.hpp"
 
@@ -34,8 +35,10 @@ using Context = std::unique_ptr<cairo_t, ContextDeleter>;
 // A temporary file beside the picture, renamed over it once complete.
 class PendingFile {
  public:
-  explicit PendingFile(const std::string& path) : path_(path) {
-    const std::filesystem::path target(path);
+  explicit PendingFile(const std::string& path) {
+    mode_t mode = 0;
+    if (!output_target(path, path_, mode, error_)) return;
+    const std::filesystem::path target(path_);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
     // Appended piece by piece: GCC 12 at -O3 warns falsely about "." + std::string.
@@ -50,9 +53,7 @@ class PendingFile {
       return;
     }
     // mkstemp's 0600 would hide the picture from others; give what a plain create gives.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, mode);
     file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
       error_ = std::strerror(errno);

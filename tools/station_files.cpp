@@ -74,6 +74,10 @@ bool write_station_record(const std::string& path, const StationHeader& header,
 }
 
 bool read_station_id(const std::string& path, StationId& id, std::string& error) {
+  if (const std::string why = not_a_record(path); !why.empty()) {
+    error = "\"" + path + "\" cannot be read: " + why;
+    return false;
+  }
   std::vector<float> samples(kCapacity);
   int nlen = 0;
   float beg = 0;

@@ -2,9 +2,14 @@
 // file can be named by.
 #include "driver/lists.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -99,6 +104,83 @@ TEST(ListFiles, APipeIsReadAndADeviceRefused) {
   }
 }
 
+// Reads a list with a short wait for a pipe's writer, in a child with an alarm, so that a wait
+// for ever fails the test instead of holding it; the child exits 0 when `check` holds.
+template <typename Check>
+void read_in_child(const std::string& path, Check check) {
+  EXPECT_EXIT(
+      {
+        alarm(20);
+        ListFileRules rules;
+        rules.writer_wait = std::chrono::milliseconds(300);
+        std::vector<ListLine> lines;
+        std::string error;
+        const bool ok = read_list_lines(path, "station list", rules, lines, error);
+        std::fputs(error.c_str(), stderr);
+        std::exit(check(ok, texts(lines)) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ListFiles, ANamedPipeIsReadFromItsWriterAndRefusedWhenNoneComes) {
+  ScratchDir dir;
+  const std::string fifo = (dir.path() / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Nobody opens it: refused after the wait.
+  EXPECT_EXIT(
+      {
+        alarm(20);
+        ListFileRules rules;
+        rules.writer_wait = std::chrono::milliseconds(300);
+        std::vector<ListLine> lines;
+        std::string error;
+        const bool ok = read_list_lines(fifo, "station list", rules, lines, error);
+        std::fputs(error.c_str(), stderr);
+        std::exit(ok ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0),
+      "^cannot open the station list \".*/fifo\": no program opened the pipe for writing within "
+      "0.3 s$");
+
+  // A writer that comes after the reader, one that writes late, and one that writes nothing.
+  const struct {
+    int open_after_ms;
+    int write_after_ms;
+    std::string text;
+    std::vector<std::string> lines;
+  } writers[] = {
+      {100, 0, "st1.sac\nst2.sac\n", {"st1.sac", "st2.sac"}},
+      {0, 600, "late.sac\n", {"late.sac"}},
+      {100, 0, "", {}},
+  };
+  for (const auto& w : writers) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+      usleep(static_cast<useconds_t>(w.open_after_ms) * 1000);
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      usleep(static_cast<useconds_t>(w.write_after_ms) * 1000);
+      const bool wrote =
+          write(fd, w.text.data(), w.text.size()) == static_cast<ssize_t>(w.text.size());
+      _exit(fd >= 0 && wrote ? 0 : 1);
+    }
+    read_in_child(
+        fifo, [&](bool ok, const std::vector<std::string>& got) { return ok && got == w.lines; });
+    // The reader in the death test's child may have come and gone before the writer opened.
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+  }
+}
+
+TEST(ListFiles, APipeWhoseWriterHasGoneWithoutWritingIsAnEmptyListAtOnce) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[1]);
+  // As a shell passes <(true): nothing to wait for.
+  read_in_child("/dev/fd/" + std::to_string(fds[0]),
+                [](bool ok, const std::vector<std::string>& got) { return ok && got.empty(); });
+  close(fds[0]);
+}
+
 TEST(ListFiles, AMissingListIsCreatedEmptyAndADirectoryIsRefused) {
   ScratchDir dir;
   const fs::path missing = dir.path() / "none.txt";
@@ -166,11 +248,11 @@ TEST(ListFiles, EntriesAreTheFirstHundredCharacters) {
 TEST(ListFiles, CutNamesAndNamesWithANulAreReportedWithTheirLineNumber) {
   ScratchDir dir;
   write_file(dir.path() / "names", "short.sac\n" + std::string(55, 'q') + "\n" +
-                                     std::string("p1_3.sac\0x", 10) + "\n" +
-                                     std::string(70000, 'r') + "\n");
+                                       std::string("p1_3.sac\0x", 10) + "\n" +
+                                       std::string(70000, 'r') + "\n");
   std::vector<Name> names;
-  const std::string report =
-      reported([&](std::FILE* err) { names = read_name_list((dir.path() / "names").string(), err); });
+  const std::string report = reported(
+      [&](std::FILE* err) { names = read_name_list((dir.path() / "names").string(), err); });
   ASSERT_EQ(names.size(), 4u);
   EXPECT_EQ(report,
             "xcorrnet_v3: warning: line 2 of the name list has 55 characters; using the name \"" +

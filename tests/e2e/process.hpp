@@ -110,10 +110,12 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   return finish_program(s);
 }
 
+#ifdef XCN_TOOL
 // The tool under test: XCN_BIN when set, else the one built beside the tests.
 inline std::string tool() {
   const char* bin = std::getenv("XCN_BIN");
   return bin ? bin : XCN_TOOL;
 }
+#endif
 
 }  // namespace xcn::test

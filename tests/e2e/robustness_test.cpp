@@ -20,6 +20,12 @@
 // - "a pipe, a socket or a device under a result's name", "a result name that is an input of
 //   the run", "one file named for two pairs", "a result folder that does not exist":
 //   HostileResults (hostile_results_test.cpp)
+// - "a named pipe as a list that no program opens for writing":
+//   ListFiles.ANamedPipeIsReadFromItsWriterAndRefusedWhenNoneComes (tests/driver/lists_test.cpp)
+//   and HelperRuns.ListsThatNeverEndOrNeverComeAreRefused
+// - the helpers' rows (an output that is an input, a folder that does not exist, an output
+//   name taken by something else, a device or a pipe as a list or a record): HelperRuns
+//   (tests/tools/helper_runs_test.cpp) and SectionRun (tests/section/section_test.cpp)
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -277,9 +283,68 @@ TEST(Robustness, ABadMessageFileCostsOnlyTheMessageTexts) {
     // Messages read their number where the text is missing; nothing else changes.
     EXPECT_NE(r.out.find(" ERROR 1317: Number 1317\n not in sac format"), std::string::npos)
         << r.out;
-    EXPECT_EQ(r.err,
-              "xcorrnet_v3: station 2 \"st2.sac\" cannot be read: it is not a SAC file; its "
-              "pairs are skipped\n");
+    // Without any text, the one warning says why.
+    const std::string warning =
+        c.load_errors > 0 ? ""
+                          : "WARNING: message texts are unavailable (SACAUX \"" + aux.string() +
+                                "\" leaves no room for the file name (at most 119 characters)); "
+                                "messages show their number only\n";
+    EXPECT_EQ(r.err, warning +
+                         "xcorrnet_v3: station 2 \"st2.sac\" cannot be read: it is not a SAC "
+                         "file; its pairs are skipped\n");
+    for (const char* name : {"p1_1.sac", "p1_3.sac", "p3_3.sac"}) {
+      EXPECT_EQ(fs::file_size(net.file(name)), kResultBytes) << name;
+    }
+  }
+}
+
+// Rows "SACAUX empty, not a folder, or without a regular file messages": one warning, and the
+// run as it would be with texts. A pipe under the name must not hold the run.
+TEST(Robustness, MessageTextsThatCannotBeLoadedAreAnnouncedOnceAndCostNothingElse) {
+  const struct {
+    const char* what;
+    std::function<std::string(const fs::path&)> make;  // SACAUX for the run's folder
+    std::string because;                               // with {} for SACAUX
+  } cases[] = {
+      {"empty", [](const fs::path&) { return std::string(); }, "SACAUX is empty"},
+      {"missing folder", [](const fs::path& d) { return (d / "none").string(); },
+       "SACAUX \"{}\" does not exist"},
+      {"a file", [](const fs::path& d) { return (d / "stations").string(); },
+       "SACAUX \"{}\" is not a folder"},
+      {"no messages",
+       [](const fs::path& d) {
+         fs::create_directory(d / "aux");
+         return (d / "aux").string();
+       },
+       "SACAUX \"{}\" holds no file \"messages\""},
+      {"a pipe",
+       [](const fs::path& d) {
+         fs::create_directory(d / "aux");
+         mkfifo((d / "aux" / "messages").c_str(), 0644);
+         return (d / "aux").string();
+       },
+       "\"{}/messages\" is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Network net;
+    three_stations(net, 45);
+    std::string file = read_bytes(net.file("st2.sac"));
+    put_int(file, 304, 7);
+    write_bytes(net.file("st2.sac"), file);
+    net.write_lists();
+    const std::string aux = c.make(net.dir());
+    std::string because = c.because;
+    if (const auto at = because.find("{}"); at != std::string::npos) because.replace(at, 2, aux);
+    const RunResult r = run_program(tool(), {"stations", "names", "B", "Y"}, net.dir(),
+                                    {"OMP_NUM_THREADS=2", "SACAUX=" + aux}, [] { alarm(60); });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" ERROR 1317: Number 1317\n not in sac format"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err, "WARNING: message texts are unavailable (" + because +
+                         "); messages show their number only\n"
+                         "xcorrnet_v3: station 2 \"st2.sac\" cannot be read: it is not a SAC "
+                         "file; its pairs are skipped\n");
     for (const char* name : {"p1_1.sac", "p1_3.sac", "p3_3.sac"}) {
       EXPECT_EQ(fs::file_size(net.file(name)), kResultBytes) << name;
     }

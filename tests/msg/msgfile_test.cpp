@@ -1,6 +1,8 @@
 // Tests of the message table loader and of the set-up of the store, with the shipped message file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -94,17 +96,82 @@ TEST(MessageFileTest, LineStartingWithALetterIsBad) {
   EXPECT_EQ(line_text(1), "Number  100 2 Number  114 " + dir.file("messages"));
 }
 
-TEST(MessageFileTest, ReadFailureIsError100WithoutTheBadLineNote) {
+TEST(MessageFileTest, AMessagesFileThatIsNoRegularFileIsRefusedWithoutWaiting) {
   ScratchDir dir;
-  std::filesystem::create_directory(dir.file("messages"));  // opens, but cannot be read
-  use_sacaux(dir.path().string());
-  testing::reset_table();
-  int nerr = 0;
-  ::testing::internal::CaptureStdout();
-  sacmsg(&nerr);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(nerr, 100);
-  EXPECT_EQ(line_text(1), "Number  100 1 Number  114 " + dir.file("messages"));
+  for (const char* kind : {"directory", "pipe", "device"}) {
+    SCOPED_TRACE(kind);
+    const std::string aux = dir.file(kind);
+    std::filesystem::create_directory(aux);
+    const std::string file = aux + "/messages";
+    if (std::string(kind) == "directory") {
+      std::filesystem::create_directory(file);
+    } else if (std::string(kind) == "pipe") {
+      ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+    } else {
+      std::filesystem::create_symlink("/dev/zero", file);
+    }
+    // In a child with an alarm: an open that waits for a writer fails the test, not hangs it.
+    EXPECT_EXIT(
+        {
+          alarm(20);
+          use_sacaux(aux);
+          testing::reset_table();
+          int nerr = 0;
+          sacmsg(&nerr);
+          const bool refused = nerr == 101 && message_store().table_count == 0 &&
+                               line_text(1) == "Number  101 " + file + " (Not a regular file.)";
+          std::exit(refused ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
+}
+
+// What the one warning says when no message text can be loaded, and that it comes once.
+TEST(MessageFileTest, MessagesWithoutTextsAreAnnouncedOnceWithTheirReason) {
+  ScratchDir dir;
+  write_file(dir.file("plain"), "not a folder");
+  std::filesystem::create_directory(dir.file("empty"));
+  std::filesystem::create_directory(dir.file("pipe"));
+  ASSERT_EQ(mkfifo(dir.file("pipe/messages").c_str(), 0644), 0);
+  const std::string too_long = path_of_length(dir, 120);
+  const std::string tail = "); messages show their number only\n";
+  const struct {
+    std::string sacaux;
+    std::string says;  // empty: no warning
+  } cases[] = {
+      {"", "(SACAUX is empty"},
+      {dir.file("none"), "(SACAUX \"" + dir.file("none") + "\" does not exist"},
+      {dir.file("plain"), "(SACAUX \"" + dir.file("plain") + "\" is not a folder"},
+      {dir.file("empty"), "(SACAUX \"" + dir.file("empty") + "\" holds no file \"messages\""},
+      {dir.file("pipe"), "(\"" + dir.file("pipe/messages") + "\" is not a regular file"},
+      {too_long,
+       "(SACAUX \"" + too_long + "\" leaves no room for the file name (at most 119 characters)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sacaux);
+    detail::forget_texts_warning();
+    use_sacaux(c.sacaux);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    inimsg();
+    inimsg();  // set up again, as the routing switches do: no second warning
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "WARNING: message texts are unavailable " + c.says + tail);
+    EXPECT_EQ(message_store().table_count, 0);
+  }
+  // A message file that loads, even in part, says nothing of the kind.
+  for (const std::string& bytes : {std::string("1336 ok\n"), std::string("1336 ok\n\n")}) {
+    detail::forget_texts_warning();
+    write_file(dir.file("empty/messages"), bytes);
+    use_sacaux(dir.file("empty"));
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    inimsg();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(message_store().table_count, 1);
+  }
 }
 
 TEST(MessageFileTest, TableHoldsAtMost500Entries) {

@@ -2,6 +2,7 @@
 // arguments it refuses.
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/e2e/process.hpp"
 #include "tests/tools/tools_test_util.hpp"
 #include "tools/commands.hpp"
 #include "tools/section_layout.hpp"
@@ -243,6 +245,80 @@ TEST_F(SectionRun, AFailedWriteLeavesTheOldPictureAndNoTemporaryFile) {
   }
 }
 
+TEST_F(SectionRun, APictureThatIsAnInputOrNoFileIsRefusedBeforeAnythingIsWritten) {
+  std::filesystem::create_symlink(dir / "12.sac", dir / "link.png");
+  std::filesystem::create_hard_link(dir / "names.txt", dir / "names.svg");
+  std::filesystem::create_directory(dir / "folder.png");
+  ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+  const std::string result = (dir / "12.sac").string();
+  const struct {
+    std::string picture;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"link.png", 2,
+       "is the result \"" + result + "\" of " + names() + " line 2; nothing written"},
+      {"names.svg", 2, "is the name list \"" + names() + "\"; nothing written"},
+      {"folder.png", 1, "is a directory; left as it is"},
+      {"fifo.png", 1, "is not a regular file; left as it is"},
+  };
+  const std::string before = file_bytes(dir / "12.sac");
+  for (const auto& c : cases) {
+    std::string err;
+    std::string out;
+    EXPECT_EQ(run({names(), (dir / c.picture).string()}, &err, &out), c.status) << c.picture;
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  EXPECT_EQ(file_bytes(dir / "12.sac"), before);
+  EXPECT_EQ(file_bytes(dir / "names.svg"), file_bytes(dir / "names.txt"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.png"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder.png"));
+}
+
+TEST_F(SectionRun, ResultsThatAreNoFilesAndLinesWithANulAreLeftOutWithoutWaiting) {
+  ASSERT_EQ(mkfifo((dir / "fifo.sac").c_str(), 0644), 0);
+  write_text(dir / "some.txt", (dir / "12.sac").string() + "\n" + (dir / "fifo.sac").string() +
+                                   "\n" + std::string("x\0y.sac\n", 8) + "/dev/zero\n");
+  std::string err;
+  EXPECT_EQ(run({(dir / "some.txt").string(), (dir / "s.png").string()}, &err), 0) << err;
+  for (const std::string& line : std::vector<std::string>{
+           "\"" + (dir / "fifo.sac").string() + "\" cannot be read: it is not a regular file",
+           "line 3 of " + (dir / "some.txt").string() + " holds a NUL byte; skipped",
+           "\"/dev/zero\" cannot be read: it is not a regular file"}) {
+    EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+  }
+}
+
+// The built program, as a user runs it: a device as the name list ends at once, and the
+// picture is never the list it reads.
+TEST_F(SectionRun, TheProgramRefusesADeviceListAndAPictureThatIsItsList) {
+  std::filesystem::copy_file(dir / "names.txt", dir / "names.png");
+  const std::string list = file_bytes(dir / "names.png");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"/dev/zero", "x.png"},
+       1,
+       "xcn_section: cannot open the name list \"/dev/zero\": it is neither a regular file nor "
+       "a pipe\n"},
+      {{"names.png", "./names.png"},
+       2,
+       "xcn_section: the picture \"./names.png\" is the name list \"names.png\"; nothing "
+       "written\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = xcn::test::run_program(XCN_SECTION, c.args, dir.path(), {}, [] { alarm(60); });
+    EXPECT_EQ(r.status, c.status) << c.says;
+    EXPECT_EQ(r.err, c.says);
+  }
+  EXPECT_EQ(file_bytes(dir / "names.png"), list);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
+}
+
 TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
   struct Case {
     std::vector<std::string> args;
@@ -262,7 +338,13 @@ TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
       {{"names.txt", "a.png", "--max-lag", "nan"}, 2, "bad value for --max-lag: \"nan\""},
       {{"names.txt", "a.png", "--max-lag"}, 2, "option --max-lag needs a value"},
       {{"names.txt", "a.png", "--colour", "red"}, 2, "unknown option --colour"},
-      {{"/nonexistent/names.txt", "a.png"}, 1, "cannot read the name list /nonexistent/names.txt"},
+      {{"/nonexistent/names.txt", "a.png"},
+       1,
+       "cannot open the name list \"/nonexistent/names.txt\": No such file or directory"},
+      // A device would be read for ever.
+      {{"/dev/zero", "a.png"},
+       1,
+       "cannot open the name list \"/dev/zero\": it is neither a regular file nor a pipe"},
   };
   for (const Case& c : cases) {
     std::string err;

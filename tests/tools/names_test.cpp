@@ -1,5 +1,6 @@
 // Tests of the name list: pair order, the 50-character limit, header names, safe writing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -50,31 +51,114 @@ TEST(PairNames, RefuseNamesOverFiftyCharactersAndNamesSharedByTwoPairs) {
             "s.txt lines 1 and 3: the output name \"A.Z_A.Z.sac\" is already that of line 1");
 }
 
-TEST(StationList, ReadsEntriesAsTheToolDoes) {
+TEST(StationList, ReadsEntriesAndNamesAsTheToolDoes) {
   struct Case {
     std::string text;
     std::vector<std::string> entries;
   };
+  const std::string nul("st\0.sac", 7);
   const std::vector<Case> cases = {
       {"a.sac\nb.sac\n", {"a.sac", "b.sac"}},
       {"a.sac\nb.sac", {"a.sac", "b.sac"}},  // a last line without its end counts
       {"a.sac\n\nb.sac\n", {"a.sac", "", "b.sac"}},
       {"a.sac   \n  b.sac\n", {"a.sac", "  b.sac"}},
       {std::string("\xEF\xBB\xBF") + "a.sac\t\r\nb.sac \t\n", {"a.sac", "b.sac"}},
+      {"a.sac\rb.sac\r", {"a.sac", "b.sac"}},
+      {nul + "\n", {nul}},
       {"", {}},
   };
   ScratchDir dir;
   for (const auto& c : cases) {
     write_text(dir / "list", c.text);
-    std::vector<std::string> entries{"stale"};
+    std::vector<ListLine> lines{{"stale", 5}};
     std::string error;
-    ASSERT_TRUE(read_station_list(dir / "list", entries, error));
+    ASSERT_TRUE(read_list(dir / "list", "station list", lines, error));
+    std::vector<std::string> entries;
+    for (const auto& line : lines) entries.push_back(entry_text(line));
     EXPECT_EQ(entries, c.entries) << c.text;
   }
-  std::vector<std::string> entries;
+  // The result name is the tool's: the last 50 of the first 100 characters, none for a NUL.
+  const struct {
+    std::string line;
+    std::string name;
+  } names[] = {
+      {"p1_2.sac  ", "p1_2.sac"},
+      {std::string(60, 'x') + "p.sac", std::string(45, 'x') + "p.sac"},
+      {"p.sac" + std::string(60, ' '), ""},
+      {nul, ""},
+  };
+  for (const auto& n : names) {
+    EXPECT_EQ(result_name(ListLine{n.line, n.line.size()}), n.name) << n.line;
+  }
+}
+
+TEST(StationList, AMissingListOrADeviceIsRefusedAndAPipeWithoutWriterEnds) {
+  ScratchDir dir;
+  std::vector<ListLine> lines;
   std::string error;
-  EXPECT_FALSE(read_station_list(dir / "missing", entries, error));
-  EXPECT_NE(error.find("missing"), std::string::npos);
+  EXPECT_FALSE(read_list(dir / "missing", "station list", lines, error));
+  EXPECT_EQ(error, "cannot open the station list \"" + dir.file("missing") +
+                       "\": No such file or directory");
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  EXPECT_FALSE(read_list("/dev/zero", "name list", lines, error));
+  EXPECT_EQ(error,
+            "cannot open the name list \"/dev/zero\": it is neither a regular file nor a pipe");
+}
+
+TEST(Outputs, AnOutputIsNoneOfTheInputsUnderAnySpellingOrLink) {
+  ScratchDir dir;
+  write_text(dir / "s.txt", "st1.sac\n");
+  write_text(dir / "st1.sac", "record");
+  std::filesystem::create_directory(dir / "sub");
+  std::filesystem::create_symlink(dir / "st1.sac", dir / "link.sac");
+  std::filesystem::create_hard_link(dir / "s.txt", dir / "hard.txt");
+  InputFiles inputs;
+  inputs.add(dir.file("s.txt"), "the station list");
+  inputs.add(dir.file("st1.sac"), "the record");
+  inputs.add(dir.file("absent.sac"), "nothing");
+  for (const auto& [path, which] : std::vector<std::pair<std::string, std::string>>{
+           {dir.file("s.txt"), "the station list"},
+           {dir.file("sub") + "/../s.txt", "the station list"},
+           {dir.file("hard.txt"), "the station list"},
+           {dir.file("link.sac"), "the record"},
+           {dir.file("absent.sac"), ""},
+           {dir.file("other.txt"), ""}}) {
+    EXPECT_EQ(inputs.which(path), which) << path;
+  }
+}
+
+TEST(Outputs, OnlyAFileOrALinkToOneIsReplacedAndNeverMoreOpenThanBefore) {
+  ScratchDir dir;
+  write_text(dir / "private.txt", "old\n");
+  std::filesystem::permissions(dir / "private.txt", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+  std::filesystem::create_symlink(dir / "private.txt", dir / "link.txt");
+  std::filesystem::create_symlink(dir / "gone.txt", dir / "dangling.txt");
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  const std::vector<std::string> lines{"new"};
+  std::string error;
+  ASSERT_TRUE(write_lines_atomically(dir / "link.txt", lines, error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(file_bytes(dir / "private.txt"), "new\n");
+  EXPECT_EQ(std::filesystem::status(dir / "private.txt").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const struct {
+    const char* name;
+    const char* says;
+  } refused[] = {
+      {"folder", "is a directory; left as it is"},
+      {"fifo", "is not a regular file; left as it is"},
+      {"dangling.txt", "is a symbolic link to nothing; left as it is"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(write_lines_atomically(dir / r.name, lines, error)) << r.name;
+    EXPECT_EQ(error, "\"" + dir.file(r.name) + "\" " + r.says);
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"dangling.txt", "fifo", "folder", "link.txt",
+                                                     "private.txt"}));
 }
 
 TEST(AtomicWrite, ReplacesWholeOrLeavesNothing) {
@@ -92,6 +176,11 @@ TEST(AtomicWrite, ReplacesWholeOrLeavesNothing) {
 // A folder of station records, their list, and runs of the name maker on them.
 class NameMaker : public ::testing::Test {
  protected:
+  // A folder argument names a folder where the tool runs: here.
+  NameMaker() : home_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir_.path());
+  }
+  ~NameMaker() override { std::filesystem::current_path(home_); }
   void add_station(const std::string& station, const std::string& component) {
     const auto path = dir_ / ("st" + std::to_string(++count_) + ".sac");
     std::vector<float> samples(100, 1.0f);
@@ -116,6 +205,7 @@ class NameMaker : public ::testing::Test {
         std::distance(std::filesystem::directory_iterator(dir_.path()), {}));
   }
 
+  std::filesystem::path home_;
   ScratchDir dir_;
   std::string list_;
   int count_ = 0;
@@ -125,6 +215,7 @@ class NameMaker : public ::testing::Test {
 TEST_F(NameMaker, WritesNamesFromTheHeadersInPairOrder) {
   add_station("KOB", "BHZ");
   add_station("ABC", "HHN");
+  std::filesystem::create_directory(dir_ / "ccf");
   ASSERT_EQ(run({"ccf"}), 0) << err_.text();
   EXPECT_EQ(names(), "ccf/KOB.BHZ_KOB.BHZ.sac\nccf/KOB.BHZ_ABC.HHN.sac\nccf/ABC.HHN_ABC.HHN.sac\n");
   EXPECT_EQ(err_.text(), "");
@@ -151,9 +242,10 @@ TEST_F(NameMaker, RefusesAFiftyOneCharacterNameAndLeavesNoFile) {
   add_station("AB", "Z");
   add_station("ABCDEFGH", "HHZ");
   const std::string folder(21, 'f');
+  std::filesystem::create_directory(dir_ / folder);
   EXPECT_EQ(run({folder}), 1);
   EXPECT_FALSE(names_exist());
-  EXPECT_EQ(files(), 3u);
+  EXPECT_EQ(files(), 4u);
   const std::string err = err_.text();
   EXPECT_NE(err.find("stations.txt line 2: the output name \"" + folder +
                      "/ABCDEFGH.HHZ_ABCDEFGH.HHZ.sac\" has 51 characters"),
@@ -185,6 +277,25 @@ TEST_F(NameMaker, RefusesUnreadableFilesAndHeadersWithoutNames) {
             std::string::npos)
       << err;
   EXPECT_NE(err.find("stations.txt line 4: the path has 101 characters"), std::string::npos) << err;
+}
+
+TEST_F(NameMaker, RefusesRecordsThatAreNoFilesAndLinesWithANulWithoutWaiting) {
+  add_station("GOOD", "BHZ");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.sac").c_str(), 0644), 0);
+  std::filesystem::create_directory(dir_ / "folder.sac");
+  list_ += (dir_ / "fifo.sac").string() + "\n" + (dir_ / "folder.sac").string() + "\n" +
+           std::string("st\0.sac\n", 8);
+  EXPECT_EQ(run(), 1);
+  EXPECT_FALSE(names_exist());
+  const std::string err = err_.text();
+  for (const std::string& line : std::vector<std::string>{
+           "stations.txt line 2: \"" + (dir_ / "fifo.sac").string() +
+               "\" cannot be read: it is not a regular file\n",
+           "stations.txt line 3: \"" + (dir_ / "folder.sac").string() +
+               "\" cannot be read: it is a directory\n",
+           "stations.txt line 4: the line holds a NUL byte; xcorrnet_v3 reads no file from it\n"}) {
+    EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+  }
 }
 
 TEST_F(NameMaker, RefusesAStationNameThatWouldMoveTheResult) {

@@ -1,0 +1,55 @@
+// Reading a list file line by line, as the tool and its helpers read their lists, and the name
+// or entry the tool takes from one line. Shared by xcorrnet_v3 and the helper programs; it
+// depends on nothing else of the driver.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/limits.hpp"
+
+namespace xcn {
+
+inline constexpr std::size_t kMaxLine = 65536;  // characters kept of one list line
+
+// How long a named pipe given as a list may go without a program opening it for writing.
+inline constexpr std::chrono::milliseconds kPipeWriterWait{10000};
+
+using Name = std::array<char, kNameWidth>;
+
+// One line of a list file: its first kMaxLine characters, and how many it has in all.
+struct ListLine {
+  std::string text;
+  std::size_t length = 0;
+  bool operator==(const ListLine&) const = default;
+};
+
+struct ListFileRules {
+  bool create_missing = false;  // a list that does not exist is created empty (the tool's rule)
+  std::chrono::milliseconds writer_wait = kPipeWriterWait;
+};
+
+// Lines of a list file: LF, CR LF and CR end a line, and a last line without an end counts
+// too; a UTF-8 byte-order mark before the first line is not part of it. Only regular files and
+// pipes are read (a list may be `<(ls *.sac)`); a named pipe that no program opens for writing
+// within `writer_wait` is refused rather than waited on for ever. False, with `error` such as
+// `cannot open the station list "x": it is a directory`, when the list cannot be read.
+bool read_list_lines(const std::string& path, const char* what, const ListFileRules& rules,
+                     std::vector<ListLine>& lines, std::string& error);
+
+// The name of one name-list line: a line of up to 50 characters is the name, a longer one gives
+// the last 50 of its first 100 characters; trailing white space is not part of it. `cut` tells
+// whether characters were dropped.
+Name name_from_line(std::string_view line, bool* cut);
+// The 100-character station entry of one station-list line, without trailing white space.
+std::array<char, kEntryWidth> entry_from_line(std::string_view line, bool* cut);
+
+// A NUL cannot be part of a file name: a line holding one names no file.
+bool holds_nul(std::string_view line);
+// The line as it can be shown, each NUL written as \0.
+std::string shown_line(std::string_view line);
+
+}  // namespace xcn

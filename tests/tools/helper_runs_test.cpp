@@ -1,0 +1,137 @@
+// The built helpers run as a user runs them: they never write over what they read, and a list
+// that never ends or never comes costs neither memory nor a wait for ever.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.hpp"
+#include "tests/tools/tools_test_util.hpp"
+
+namespace xcn::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using test::file_bytes;
+using test::ScratchDir;
+using test::write_text;
+using xcn::test::run_program;
+using xcn::test::RunResult;
+
+// Every helper run here ends well within this, or the alarm fails the test.
+void alarm_in_child() { alarm(60); }
+
+RunResult run(const char* program, const std::vector<std::string>& args, const ScratchDir& dir) {
+  return run_program(program, args, dir.path(), {}, alarm_in_child);
+}
+
+std::size_t lines_in(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A network of three stations made by the built generator, and its files as bytes.
+class HelperRuns : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const RunResult r = run(XCN_SYNTH, {"--stations", "3", "--samples", "100"}, dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::create_directory(dir_ / "sub");
+    fs::create_symlink("ST02.BHZ.sac", dir_ / "link.sac");
+  }
+  std::vector<std::pair<std::string, std::string>> files() const {
+    std::vector<std::pair<std::string, std::string>> all;
+    for (const auto& name : dir_.entries()) {
+      if (fs::is_regular_file(dir_ / name)) all.emplace_back(name, file_bytes(dir_ / name));
+    }
+    return all;
+  }
+  ScratchDir dir_;
+};
+
+TEST_F(HelperRuns, NamesNeverWritesOverAListOrARecordItReads) {
+  const auto before = files();
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"stations.txt", "ST01.BHZ.sac"},
+       "the name list \"ST01.BHZ.sac\" is the station record \"ST01.BHZ.sac\" of stations.txt "
+       "line 1; nothing written"},
+      {{"stations.txt", "stations.txt"},
+       "the name list \"stations.txt\" is the station list \"stations.txt\"; nothing written"},
+      {{"stations.txt", "sub/../stations.txt"},
+       "the name list \"sub/../stations.txt\" is the station list \"stations.txt\"; nothing "
+       "written"},
+      {{"stations.txt", "link.sac"},
+       "the name list \"link.sac\" is the station record \"ST02.BHZ.sac\" of stations.txt line "
+       "2; nothing written"},
+      {{"stations.txt", "names.txt", "ccf"},
+       "the folder \"ccf\" does not exist; names.txt not written"},
+      {{"stations.txt", "names.txt", "stations.txt"},
+       "the folder \"stations.txt\" is not a folder; names.txt not written"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run(XCN_NAMES, c.args, dir_);
+    EXPECT_EQ(r.status, 2) << c.says;
+    EXPECT_EQ(r.err, "xcn_names: " + c.says + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.sac"));
+}
+
+TEST_F(HelperRuns, ListsThatNeverEndOrNeverComeAreRefused) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  const auto before = files();
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {XCN_NAMES,
+       {"/dev/zero", "nl.txt"},
+       "xcn_names: cannot open the station list \"/dev/zero\": it is neither a regular file nor "
+       "a pipe"},
+      {XCN_DEMO_REPORT,
+       {"stations.txt", "/dev/zero"},
+       "xcn_demo_report: cannot open the name list \"/dev/zero\": it is neither a regular file "
+       "nor a pipe"},
+      // A named pipe nobody opens: refused after the tool's wait for a writer.
+      {XCN_NAMES,
+       {"fifo", "nl.txt"},
+       "xcn_names: cannot open the station list \"fifo\": no program opened the pipe for writing "
+       "within 10 s"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run(c.program, c.args, dir_);
+    EXPECT_EQ(r.status, 1) << c.says;
+    EXPECT_EQ(r.err, c.says + "\n");
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
+}
+
+TEST_F(HelperRuns, NamesReadsAPipeAndRefusesARecordThatIsAPipeWithoutWaiting) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo.sac").c_str(), 0644), 0);
+  const std::string list = file_bytes(dir_ / "stations.txt");
+  write_text(dir_ / "with_fifo.txt", list + "fifo.sac\n");
+  RunResult r = run(XCN_NAMES, {"with_fifo.txt", "nl.txt"}, dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "xcn_names: with_fifo.txt line 4: \"fifo.sac\" cannot be read: it is not a regular "
+            "file\nxcn_names: nl.txt not written\n");
+  EXPECT_FALSE(fs::exists(dir_ / "nl.txt"));
+
+  // The list through a pipe whose writer is there, as a shell passes <(cat stations.txt).
+  r = run_program("/bin/sh", {"-c", "cat stations.txt | \"$0\" /dev/stdin nl.txt", XCN_NAMES},
+                  dir_.path(), {}, alarm_in_child);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines_in(file_bytes(dir_ / "nl.txt")), 6u);
+}
+
+}  // namespace
+}  // namespace xcn::tools
