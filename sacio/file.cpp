@@ -85,7 +85,7 @@ bool write_fully(int fd, const void* buffer, std::size_t bytes) {
 
 const char* open_status_text(int status) {
   if (status == 1) return kAccessRefused;
-  return status == kOpenNotRegular ? kNotRegular : kSystemError;
+  return status == kOpenNotRegular ? kNotRegularFile : kSystemError;
 }
 
 void zopenc(int* handle, const char* name, const int* create, const int* readonly, int* status,

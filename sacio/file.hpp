@@ -13,7 +13,6 @@ namespace xcn {
 
 inline constexpr char kAccessRefused[] = "(Insufficient access rights.)";
 inline constexpr char kSystemError[] = "(System error occurred.)";
-inline constexpr char kNotRegular[] = "(Not a regular file.)";
 
 // Open status of a name that is not a regular file (a directory, FIFO, device or socket), for
 // an open and for the writer's refusal to replace one.
