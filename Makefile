@@ -1,12 +1,12 @@
 # Thin wrapper over CMake: make, make test, make mpi, make test-asan, make test-tsan, make fuzz,
-# make demo, make bench, make install.
+# make demo, make demo-archive, make bench, make install.
 JOBS    ?= $(shell nproc)
 WERROR  ?= OFF
 CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi demo install clean
+.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi demo demo-archive install clean
 
 all: build
 
@@ -79,6 +79,12 @@ demo:
 	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
 	$(CMAKE) --build build-release -j $(JOBS) --target xcn_demo_programs
 	tools/demo.sh build-release
+
+# The same network as a miniSEED archive, through xcn_prep (needs libmseed, libxml2, libsoxr).
+demo-archive:
+	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
+	$(CMAKE) --build build-release -j $(JOBS) --target xcn_demo_programs
+	tools/demo_archive.sh build-release
 
 install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
