@@ -6,7 +6,7 @@ CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi demo demo-archive install clean
+.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi bench-prep demo demo-archive install clean
 
 all: build
 
@@ -73,6 +73,13 @@ bench-mpi:
 	$(CMAKE) -S . -B build-mpi $(CONFIG) -DXCN_MPI=ON -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build-mpi -j $(JOBS) --target xcorrnet_v3 xcn_synth
 	bench/ranks_bench.sh build-mpi
+
+# xcn_prep's station-days per second, 100 Hz Steim-2 day files to 1 Hz and to 20 Hz records
+# (needs libmseed, libxml2, libsoxr).
+bench-prep:
+	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
+	$(CMAKE) --build build-release -j $(JOBS) --target xcn_prep xcn_synth
+	bench/prep_bench.sh build-release
 
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:
