@@ -148,26 +148,22 @@ MseedFile::~MseedFile() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool MseedFile::decode(const RecordRef& ref, Piece& piece, std::vector<std::string>& problems) {
-  const std::string& path = path_;
+bool MseedFile::decode(const RecordRef& ref, Piece& piece, std::string& reason) {
   if (fd_ < 0) {
-    problems.push_back(path + " cannot be read: " + reason_);
+    reason = "the file cannot be read: " + reason_;
     return false;
   }
-  std::vector<char>& bytes = bytes_;
-  bytes.resize(static_cast<std::size_t>(ref.length));
-  if (read_at(fd_, bytes.data(), bytes.size(), ref.offset) != bytes.size()) {
-    problems.push_back(where(path, ref.offset) + ": the record cannot be read again");
+  bytes_.resize(static_cast<std::size_t>(ref.length));
+  if (read_at(fd_, bytes_.data(), bytes_.size(), ref.offset) != bytes_.size()) {
+    reason = "the file changed while it was read";
     return false;
   }
   MSRecord* raw = nullptr;
-  const int status = msr_unpack(bytes.data(), ref.length, &raw, 1, 0);
+  const int status = msr_unpack(bytes_.data(), ref.length, &raw, 1, 0);
   const RecordPtr msr(raw);
   if (status != MS_NOERROR || msr == nullptr || msr->numsamples != msr->samplecnt) {
-    problems.push_back(where(path, ref.offset) + ": the record's samples cannot be decoded (" +
-                       (status != MS_NOERROR ? std::string(ms_errorstr(status))
-                                             : std::string("fewer samples than its header says")) +
-                       "); they are left out");
+    reason = status != MS_NOERROR ? std::string(ms_errorstr(status))
+                                  : std::string("fewer samples than the header says");
     return false;
   }
   piece.start = ref.start;
@@ -186,7 +182,7 @@ bool MseedFile::decode(const RecordRef& ref, Piece& piece, std::vector<std::stri
         piece.samples[i] = static_cast<const double*>(data)[i];
         break;
       default:
-        problems.push_back(where(path, ref.offset) + ": the record holds text, not samples");
+        reason = "text, not samples";
         return false;
     }
   }

@@ -47,8 +47,9 @@ class MseedFile {
   ~MseedFile();
   MseedFile(const MseedFile&) = delete;
   MseedFile& operator=(const MseedFile&) = delete;
-  // The samples of one indexed record, or false with a line in `problems`.
-  bool decode(const RecordRef& ref, Piece& piece, std::vector<std::string>& problems);
+  // The samples of one indexed record, or false with the reason.
+  bool decode(const RecordRef& ref, Piece& piece, std::string& reason);
+  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

@@ -233,11 +233,32 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     std::vector<std::string> problems;
     std::vector<Piece> pieces;
     std::map<std::size_t, std::unique_ptr<MseedFile>> open;
+    // Records that cannot be decoded, one line per file: where the first is, how many, why.
+    struct Undecoded {
+      std::int64_t first = 0;
+      int count = 0;
+      std::string reason;
+    };
+    std::map<std::size_t, Undecoded> undecoded;
     for (const RecordRef* r : t.records) {
       auto& file = open[r->file];
       if (!file) file = std::make_unique<MseedFile>(files[r->file]);
       Piece p;
-      if (file->decode(*r, p, problems)) pieces.push_back(std::move(p));
+      std::string reason;
+      if (file->decode(*r, p, reason)) {
+        pieces.push_back(std::move(p));
+      } else if (Undecoded& u = undecoded[r->file]; u.count++ == 0) {
+        u.first = r->offset;
+        u.reason = reason;
+      }
+    }
+    for (const auto& [f, u] : undecoded) {
+      problems.push_back(files[f] + " at byte " + std::to_string(u.first) + ": " +
+                         (u.count == 1 ? std::string("the record's samples cannot be decoded")
+                                       : "the samples of " + std::to_string(u.count) +
+                                             " records from there cannot be decoded") +
+                         " (" + u.reason + "); they are left out of " + t.id.text() + " " +
+                         day_label(t.day));
     }
     DayOutcome outcome = process_day(std::move(pieces), t.day, o);
     const std::string what = t.id.text() + " " + day_label(t.day);
