@@ -40,7 +40,7 @@ DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& opt
     detrend(s.samples);
     taper_ends(s.samples, static_cast<std::size_t>(std::llround(options.taper * s.rate)));
     const double start = static_cast<double>(s.start - day) / 1e6;
-    GridPiece piece = resample_onto_grid(s.samples, start, s.rate, delta, outcome.error);
+    GridPiece piece = resample_onto_grid(std::move(s.samples), start, s.rate, delta, outcome.error);
     if (!outcome.error.empty()) return outcome;
     for (std::size_t j = 0; j < piece.values.size(); ++j) {
       const std::int64_t k = piece.first + static_cast<std::int64_t>(j);

@@ -13,8 +13,11 @@ std::vector<Segment> merge_pieces(std::vector<Piece> pieces, MergeTally& tally) 
   // so the first copy read is the one kept.
   std::stable_sort(pieces.begin(), pieces.end(),
                    [](const Piece& a, const Piece& b) { return a.start < b.start; });
+  std::size_t remaining = 0;
+  for (const Piece& p : pieces) remaining += p.samples.size();
   std::vector<Segment> segments;
   for (Piece& p : pieces) {
+    remaining -= p.samples.size();
     if (p.samples.empty() || !(p.rate > 0)) continue;
     if (!segments.empty()) {
       Segment& s = segments.back();
@@ -38,6 +41,8 @@ std::vector<Segment> merge_pieces(std::vector<Piece> pieces, MergeTally& tally) 
       }
     }
     segments.push_back({p.start, p.rate, std::move(p.samples)});
+    // Room for the rest, so that joining a day of records copies each sample once.
+    segments.back().samples.reserve(segments.back().samples.size() + remaining);
   }
   return segments;
 }

@@ -88,7 +88,7 @@ ResamplerBands resampler_bands() {
   return {q.passband_end, q.stopband_begin, 6.02 * q.precision};
 }
 
-GridPiece resample_onto_grid(std::span<const double> x, double start, double rate, double delta,
+GridPiece resample_onto_grid(std::vector<double> x, double start, double rate, double delta,
                              std::string& error) {
   GridPiece piece;
   if (x.empty() || !(rate > 0) || !(delta > 0)) return piece;
@@ -108,37 +108,40 @@ GridPiece resample_onto_grid(std::span<const double> x, double start, double rat
     ++skip;
     fraction = 0;
   }
-  std::vector<double> moved;
-  if (fraction < 1e-7) {
-    moved.assign(x.begin() + static_cast<std::ptrdiff_t>(std::min(skip, x.size())), x.end());
-  } else {
-    // Longer taps where the band kept reaches near the input's Nyquist frequency.
-    const int half = 1.0 / delta > 0.25 * rate ? 32 : 8;
+  skip = std::min(skip, x.size());
+  double* const moved = x.data() + skip;
+  const auto n = static_cast<std::ptrdiff_t>(x.size() - skip);
+  if (fraction >= 1e-7) {
+    // Longer taps where the band kept reaches near the input's Nyquist frequency; far below
+    // it (100 Hz to 1 Hz) a short interpolator is exact to a few parts in a million.
+    const double band = 1.0 / (delta * rate);
+    const int half = band > 0.5 ? 32 : (band > 0.1 ? 8 : 4);
     const std::vector<double> taps = fractional_taps(fraction, half);
-    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(x.size());
-    moved.resize(x.size() - std::min(skip, x.size()));
-    for (std::size_t i = 0; i < moved.size(); ++i) {
-      const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(skip + i) - half + 1;
+    // In place: the window of input samples that output i reads, kept twice over in a ring so
+    // that it is always contiguous. Beyond the segment's ends it is zero (tapered there).
+    const int width = 2 * half;
+    const std::ptrdiff_t below = skip;  // input samples before the first one moved
+    auto original = [&](std::ptrdiff_t k) { return k >= -below && k < n ? moved[k] : 0.0; };
+    std::vector<double> ring(static_cast<std::size_t>(2 * width));
+    for (int m = 0; m < width; ++m) {
+      ring[static_cast<std::size_t>(m)] = ring[static_cast<std::size_t>(m + width)] =
+          original(m - half + 1);
+    }
+    int pos = 0;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+      const double* w = ring.data() + pos;
       double sum = 0;
-      if (base >= 0 && base + 2 * half <= n) {
-        const double* p = x.data() + base;
-        for (int m = 0; m < 2 * half; ++m) sum += taps[static_cast<std::size_t>(m)] * p[m];
-      } else {
-        // Beyond the segment's ends it is zero: it was tapered to zero there.
-        for (int m = 0; m < 2 * half; ++m) {
-          const std::ptrdiff_t k = base + m;
-          if (k >= 0 && k < n)
-            sum += taps[static_cast<std::size_t>(m)] * x[static_cast<std::size_t>(k)];
-        }
-      }
+      for (int m = 0; m < width; ++m) sum += taps[static_cast<std::size_t>(m)] * w[m];
+      const double next = original(i + half + 1);
+      ring[static_cast<std::size_t>(pos)] = ring[static_cast<std::size_t>(pos + width)] = next;
+      pos = pos + 1 == width ? 0 : pos + 1;
       moved[i] = sum;
     }
   }
 
   const double out_rate = 1.0 / delta;
   if (std::fabs(1.0 - out_rate / rate) < 1e-12) {
-    moved.resize(std::min(moved.size(), count));
-    piece.values = std::move(moved);
+    piece.values.assign(moved, moved + std::min(static_cast<std::size_t>(n), count));
     return piece;
   }
   // One more than the grid times, so that rounding in the resampler never leaves one short.
@@ -147,8 +150,8 @@ GridPiece resample_onto_grid(std::span<const double> x, double start, double rat
   std::size_t made = 0;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
   const soxr_quality_spec_t q = quality();
-  const soxr_error_t failed = soxr_oneshot(rate, out_rate, 1, moved.data(), moved.size(), &used,
-                                           out.data(), out.size(), &made, &io, &q, nullptr);
+  const soxr_error_t failed = soxr_oneshot(rate, out_rate, 1, moved, static_cast<std::size_t>(n),
+                                           &used, out.data(), out.size(), &made, &io, &q, nullptr);
   if (failed != nullptr) {
     error = std::string("the resampler failed: ") + failed;
     return {};

@@ -42,7 +42,7 @@ struct GridPiece {
 // time from its first sample to its last: moved by the fraction of an input sample that puts
 // the first grid time on a sample, then low-passed and resampled to 1 / delta. An empty piece
 // and `error` when the resampler fails.
-GridPiece resample_onto_grid(std::span<const double> x, double start, double rate, double delta,
+GridPiece resample_onto_grid(std::vector<double> x, double start, double rate, double delta,
                              std::string& error);
 
 // Zero-phase band-pass in the frequency domain: full gain from low to high (Hz), falling with
