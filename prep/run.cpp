@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
 
+#include "driver/limits.hpp"
 #include "prep/channel_day.hpp"
 #include "prep/metadata.hpp"
 #include "prep/mseed_read.hpp"
@@ -73,9 +75,17 @@ bool selected(const Options& o, const ChannelId& id) {
 
 // The day files of the archive for the days [first, last], with the day on each side, whose
 // names match the selection.
-std::vector<std::string> sds_files(const Options& o, Micros first, Micros last) {
+std::vector<std::string> sds_files(const Options& o, Micros first, Micros last,
+                                   std::vector<std::string>& problems) {
   std::vector<std::string> files;
   std::error_code ec;
+  // A folder that is there and cannot be read would silently lose its channels.
+  auto check = [&](const fs::path& folder) {
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      problems.push_back("cannot read the folder " + folder.string() + ": " + ec.message());
+    }
+    ec.clear();
+  };
   for (Micros day = first - kDay; day <= last + kDay; day += kDay) {
     const YearDay yd = year_day(day);
     const fs::path year = fs::path(o.sds_root) / std::to_string(yd.year);
@@ -95,10 +105,16 @@ std::vector<std::string> sds_files(const Options& o, Micros first, Micros last) 
               files.push_back(file.path().string());
             }
           }
+          check(cha.path());
         }
+        check(sta.path());
       }
+      check(net.path());
     }
+    check(year);
   }
+  std::sort(problems.begin(), problems.end());
+  problems.erase(std::unique(problems.begin(), problems.end()), problems.end());
   std::sort(files.begin(), files.end());
   return files;
 }
@@ -145,7 +161,9 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       std::fprintf(err, "xcn_prep: the archive %s is not a folder\n", o.sds_root.c_str());
       return 1;
     }
-    files = sds_files(o, *o.first_day, *o.last_day);
+    std::vector<std::string> problems;
+    files = sds_files(o, *o.first_day, *o.last_day, problems);
+    for (const auto& line : problems) console.problem(line);
   }
 
   std::vector<std::vector<RecordRef>> indexed(files.size());
@@ -216,6 +234,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     return 1;
   }
 
+  const double per_record = static_cast<double>(o.span) / 1e6 / o.delta;
+  if (per_record > kCapacity) {
+    console.problem("warning: records of " + std::to_string(std::llround(per_record)) +
+                    " samples are longer than the " + std::to_string(kCapacity) +
+                    " xcorrnet_v3 reads; a shorter --span keeps them whole");
+  }
+  remember_umask();
   std::mutex tally_lock;
   std::vector<Written> written;
   std::size_t records_total = 0;

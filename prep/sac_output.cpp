@@ -54,6 +54,8 @@ bool taken_by_other(const std::string& path) {
 
 }  // namespace
 
+void remember_umask() { process_umask(); }
+
 bool safe_code(const std::string& code) {
   for (const char c : code) {
     const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||

@@ -9,6 +9,10 @@
 
 namespace xcn::prep {
 
+// Reads the process's umask once; call before workers write, since reading it means setting it
+// for a moment.
+void remember_umask();
+
 // Writes the record with its reference time (the span's start), B, the names, the coordinates
 // and the orientation. A name taken by anything but a regular file is left alone. The library's
 // one header is held under a lock of this process; the file itself is written outside it.

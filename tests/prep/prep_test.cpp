@@ -430,6 +430,13 @@ TEST_F(Prep, CutsSpansAndNormalises) {
     ASSERT_TRUE(second.sample(k) == 1.0f || second.sample(k) == -1.0f) << k;
   }
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out/2024.005.010000/names.txt"));
+
+  // A day at 0.25 s is more than the tool reads of a record: said once, written all the same.
+  ASSERT_EQ(run_files({"a.mseed"}, {"--delta", "0.25"}), 0) << err_;
+  EXPECT_EQ(problems(), std::vector<std::string>{"xcn_prep: warning: records of 345600 samples "
+                                                 "are longer than the 172800 xcorrnet_v3 reads; "
+                                                 "a shorter --span keeps them whole"});
+  EXPECT_EQ(record("2024.005", kZ).npts(), 4 * 7200 - 1);
 }
 
 TEST_F(Prep, RefusesBadArguments) {
