@@ -93,6 +93,11 @@ bool index_file(const std::string& path, std::size_t file_index, Micros from, Mi
     return false;
   }
   const auto size = static_cast<std::int64_t>(buffer.size());
+  if (size >= 3 && buffer[0] == 'M' && buffer[1] == 'S' && buffer[2] == 3) {
+    problems.push_back(path + " is miniSEED 3, which libmseed " LIBMSEED_VERSION
+                              " does not read; skipped");
+    return false;
+  }
   std::int64_t offset = 0;
   std::int64_t bad_from = -1;  // start of a stretch of bytes that is no record
   auto end_bad_stretch = [&](std::int64_t upto) {

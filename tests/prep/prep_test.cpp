@@ -151,14 +151,17 @@ TEST_F(Prep, WritesRecordsWithTheirHeadersAndTheListsForTheTool) {
   // An SDS archive of two stations, each starting a few milliseconds after 01:00.
   const Micros a = kJan5 + 3600 * kSecond + 3000;
   const Micros b = kJan5 + 3600 * kSecond + 7000;
-  write(sds_path("sds", kZ, kJan5).substr(0), {});
   std::string error;
   ASSERT_TRUE(write_bytes(sds_path(path("sds"), kZ, kJan5), pack(kZ, a, 20, 20 * 7200), error));
   ASSERT_TRUE(write_bytes(sds_path(path("sds"), kB, kJan5), pack(kB, b, 20, 20 * 7200), error));
+  // A station folder that is a file: it cannot be read, and is said so once.
+  write_text(dir_ / "sds/2024/XC/ZZZ", "");
   ASSERT_EQ(run({"--sds", path("sds"), "--start", "2024-01-05", "--meta", path("meta.txt"), "--out",
                  path("out")}),
             0)
       << err_;
+  EXPECT_EQ(problems(), std::vector<std::string>{"xcn_prep: cannot read the folder " + path("sds") +
+                                                 "/2024/XC/ZZZ: Not a directory"});
   EXPECT_EQ(out_, "xcn_prep: 2 channels, 1 day: 2 records written in " + path("out") +
                       ", 0 gaps (0 s zero-filled), 0 conflicting overlaps, 0 channels skipped\n");
   EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.AAA.00.BHZ.sac\nXC.BBB..BHZ.sac\n");
@@ -351,12 +354,14 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
       garbled[at + i] = static_cast<char>(garbled[at + i] ^ 0x55);
   }
   write("garbled.mseed", garbled);
+  // miniSEED 3 begins "MS" and the format version.
+  write_text(dir_ / "v3.mseed", std::string("MS\x03\x00", 4) + std::string(60, '\0'));
   // Not StationXML, beside the metadata that holds the coordinates.
   write_text(dir_ / "other.xml", "<?xml version=\"1.0\"?>\n<quakeml><event/></quakeml>\n");
-  ASSERT_EQ(
-      run({"--meta", path("other.xml"), "--meta", path("meta.txt"), "--out", path("out"),
-           path("corrupt.mseed"), path("cut.mseed"), path("good.mseed"), path("garbled.mseed")}),
-      0)
+  ASSERT_EQ(run({"--meta", path("other.xml"), "--meta", path("meta.txt"), "--out", path("out"),
+                 path("corrupt.mseed"), path("cut.mseed"), path("good.mseed"),
+                 path("garbled.mseed"), path("v3.mseed")}),
+            0)
       << err_;
   const std::vector<std::string> expected{
       "xcn_prep: " + path("other.xml") +
@@ -365,6 +370,9 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
           " at byte 12288: 4096 bytes are no miniSEED record; skipped",
       "xcn_prep: " + path("cut.mseed") + " at byte " + std::to_string(cut.size() + 1000 - 4096) +
           ": the last record is cut short (3096 bytes of it are in the file)",
+      "xcn_prep: " + path("v3.mseed") +
+          " is miniSEED 3, which libmseed 2.19.8 does not read; "
+          "skipped",
       "xcn_prep: " + path("garbled.mseed") + " at byte 0: the samples of " +
           std::to_string(garbled.size() / 4096) +
           " records from there cannot be decoded (Generic error); they are left out of "
@@ -372,7 +380,7 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
   };
   auto lines = problems();
   // The channel-days end in any order.
-  std::sort(lines.begin() + 3, lines.end());
+  std::sort(lines.begin() + 4, lines.end());
   EXPECT_EQ(lines, expected) << err_;
   EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"),
             "XC.AAA.00.BHN.sac\nXC.AAA.00.BHZ.sac\nXC.BBB..BHZ.sac\n");
