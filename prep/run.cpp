@@ -251,7 +251,6 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
   long long conflicts = 0;
   std::set<ChannelId> channels_done;
   std::set<Micros> days_done;
-  std::set<std::string> folders_failed;
 #pragma omp parallel for schedule(dynamic)
   for (std::size_t k = 0; k < tasks.size(); ++k) {
     const Task& t = tasks[k];
@@ -293,7 +292,8 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
                          " with other samples than those before; the earlier samples are kept");
     }
     std::vector<Written> mine;
-    std::size_t failed = 0;
+    // A day the resampler could not make is a day not written.
+    std::size_t failed = outcome.error.empty() ? 0 : 1;
     for (const SpanRecord& r : outcome.records) {
       std::string folder = day_label(r.span_start);
       if (o.span != kDay) {
@@ -311,15 +311,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
         problems.push_back("record \"" + path +
                            "\" could not be written: " + (made ? made.message() : why));
         ++failed;
-        const std::lock_guard<std::mutex> hold(tally_lock);
-        folders_failed.insert(folder);
         continue;
       }
       mine.push_back({folder, t.id.text()});
     }
     for (const auto& line : problems) console.problem(line);
     const std::lock_guard<std::mutex> hold(tally_lock);
-    records_total += outcome.records.size();
+    records_total += outcome.records.size() + (outcome.error.empty() ? 0 : 1);
     not_written += failed;
     conflicts += outcome.tally.conflicts;
     for (const SpanRecord& r : outcome.records) {
