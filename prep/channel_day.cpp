@@ -27,13 +27,20 @@ void clip(Segment& s, Micros from, Micros to) {
 }  // namespace
 
 DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options) {
+  MergeTally tally;
+  std::vector<Segment> segments = merge_pieces(std::move(pieces), tally);
+  return process_segments(std::move(segments), tally, day, options);
+}
+
+DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,
+                            const Options& options) {
   DayOutcome outcome;
+  outcome.tally = tally;
   const double delta = options.delta;
   const auto per_day = static_cast<std::size_t>(std::llround(86400.0 / delta));
   std::vector<double> values(per_day, 0.0);
   std::vector<std::uint8_t> covered(per_day, 0);
 
-  std::vector<Segment> segments = merge_pieces(std::move(pieces), outcome.tally);
   for (Segment& s : segments) {
     clip(s, day - kDayMargin, day + kDay + kDayMargin);
     if (s.samples.size() < 2) continue;

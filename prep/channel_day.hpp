@@ -33,5 +33,8 @@ inline constexpr Micros kDayMargin = 600 * kSecond;
 // detrend and taper each segment, resample onto the grid, then per span cut to the stretch
 // from the first to the last sample with data, zero the gaps, band-pass and normalise.
 DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options);
+// The same from segments already merged, with the merge's tally.
+DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,
+                            const Options& options);
 
 }  // namespace xcn::prep

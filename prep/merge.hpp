@@ -31,6 +31,22 @@ struct MergeTally {
   int conflicts = 0;   // overlaps whose samples differ from those kept (the earlier are kept)
 };
 
+// Joins pieces given in time order (pieces that start together in the order they were read),
+// as merge_pieces does, without holding them all at once.
+class Merger {
+ public:
+  // `expected`: the samples that will come, so that each is copied once.
+  explicit Merger(std::size_t expected = 0) : remaining_(expected) {}
+  void add(Piece&& p);
+  std::vector<Segment> finish() { return std::move(segments_); }
+  const MergeTally& tally() const { return tally_; }
+
+ private:
+  std::vector<Segment> segments_;
+  MergeTally tally_;
+  std::size_t remaining_;
+};
+
 // Sorts the pieces by time and joins them: a piece that starts within half a sample of where
 // the segment ends continues it; one that starts earlier overlaps it, and only its samples past
 // the segment's end are added (the overlapping ones, the same or not, are counted); one that

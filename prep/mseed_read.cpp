@@ -124,6 +124,7 @@ bool index_file(const std::string& path, std::size_t file_index, Micros from, Mi
         ref.start = msr_starttime(msr.get());
         ref.end = msr_endtime(msr.get());
         ref.rate = msr_samprate(msr.get());
+        ref.samples = msr->samplecnt;
         if (from > to || (ref.end >= from && ref.start <= to)) records.push_back(std::move(ref));
       }
       offset += msr->reclen;

@@ -32,6 +32,7 @@ struct RecordRef {
   Micros start = 0;  // first sample
   Micros end = 0;    // last sample
   double rate = 0;
+  std::int64_t samples = 0;
 };
 
 // Appends the data records of `path` that overlap [from, to] (every record when from > to) to

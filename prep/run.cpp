@@ -253,9 +253,14 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
   std::set<Micros> days_done;
 #pragma omp parallel for schedule(dynamic)
   for (std::size_t k = 0; k < tasks.size(); ++k) {
-    const Task& t = tasks[k];
+    Task& t = tasks[k];
     std::vector<std::string> problems;
-    std::vector<Piece> pieces;
+    // In time order, those that start together in the order read: the first copy is kept.
+    std::stable_sort(t.records.begin(), t.records.end(),
+                     [](const RecordRef* a, const RecordRef* b) { return a->start < b->start; });
+    std::size_t expected = 0;
+    for (const RecordRef* r : t.records) expected += static_cast<std::size_t>(r->samples);
+    Merger merger(expected);
     std::map<std::size_t, std::unique_ptr<MseedFile>> open;
     // Records that cannot be decoded, one line per file: where the first is, how many, why.
     struct Undecoded {
@@ -270,7 +275,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       Piece p;
       std::string reason;
       if (file->decode(*r, p, reason)) {
-        pieces.push_back(std::move(p));
+        merger.add(std::move(p));
       } else if (Undecoded& u = undecoded[r->file]; u.count++ == 0) {
         u.first = r->offset;
         u.reason = reason;
@@ -284,7 +289,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
                          " (" + u.reason + "); they are left out of " + t.id.text() + " " +
                          day_label(t.day));
     }
-    DayOutcome outcome = process_day(std::move(pieces), t.day, o);
+    DayOutcome outcome = process_segments(merger.finish(), merger.tally(), t.day, o);
     const std::string what = t.id.text() + " " + day_label(t.day);
     if (!outcome.error.empty()) problems.push_back(what + ": " + outcome.error);
     if (outcome.tally.conflicts > 0) {
