@@ -1,12 +1,12 @@
 # Thin wrapper over CMake: make, make test, make mpi, make test-asan, make test-tsan, make fuzz,
-# make demo, make bench, make install.
+# make demo, make demo-archive, make bench, make install.
 JOBS    ?= $(shell nproc)
 WERROR  ?= OFF
 CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi demo install clean
+.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi bench-prep demo demo-archive install clean
 
 all: build
 
@@ -74,11 +74,24 @@ bench-mpi:
 	$(CMAKE) --build build-mpi -j $(JOBS) --target xcorrnet_v3 xcn_synth
 	bench/ranks_bench.sh build-mpi
 
+# xcn_prep's station-days per second, 100 Hz Steim-2 day files to 1 Hz and to 20 Hz records
+# (needs libmseed, libxml2, libsoxr).
+bench-prep:
+	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
+	$(CMAKE) --build build-release -j $(JOBS) --target xcn_prep xcn_synth
+	bench/prep_bench.sh build-release
+
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:
 	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
 	$(CMAKE) --build build-release -j $(JOBS) --target xcn_demo_programs
 	tools/demo.sh build-release
+
+# The same network as a miniSEED archive, through xcn_prep (needs libmseed, libxml2, libsoxr).
+demo-archive:
+	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
+	$(CMAKE) --build build-release -j $(JOBS) --target xcn_demo_programs
+	tools/demo_archive.sh build-release
 
 install: build
 	$(CMAKE) --install build --prefix $(PREFIX)

@@ -18,6 +18,10 @@ namespace xcn::tools {
 // to DIR (run xcorrnet_v3 there).
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
+// xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]  (with libmseed)
+// Writes the network as a miniSEED SDS archive DIR/sds with DIR/stations.xml.
+int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
 // xcn_names STATION_LIST NAME_LIST [FOLDER]
 // Writes NAME_LIST in pair order from the station and component names of the listed files,
 // each name placed in FOLDER when one is given. Nothing is written unless every name serves.

@@ -21,17 +21,22 @@ std::string line_numbers(Pair p) {
 
 }  // namespace
 
+namespace {
+
+std::string record_name(const StationId& id) {
+  if (id.network.empty() && id.location.empty()) return id.station + "." + id.component;
+  return id.network + "." + id.station + "." + id.location + "." + id.component;
+}
+
+}  // namespace
+
 std::string pair_file_name(std::string_view folder, const StationId& first,
                            const StationId& second) {
   std::string name(folder);
   if (!name.empty() && name.back() != '/') name += '/';
-  name += first.station;
-  name += '.';
-  name += first.component;
+  name += record_name(first);
   name += '_';
-  name += second.station;
-  name += '.';
-  name += second.component;
+  name += record_name(second);
   name += ".sac";
   return name;
 }

@@ -24,11 +24,21 @@ inline constexpr std::size_t kMaxNameLength = 50;
 inline constexpr std::size_t kMaxPathLength = 100;  // of a station list entry
 
 struct StationId {
+  StationId() = default;
+  StationId(std::string sta, std::string cmp, std::string net = {}, std::string loc = {})
+      : station(std::move(sta)),
+        component(std::move(cmp)),
+        network(std::move(net)),
+        location(std::move(loc)) {}
   std::string station;    // KSTNM without surrounding blanks
   std::string component;  // KCMPNM without surrounding blanks
+  std::string network;    // KNETWK, empty when undefined
+  std::string location;   // KHOLE, empty when undefined
 };
 
-// "ST01.BHZ_ST02.BHZ.sac", after `folder` and a slash when a folder is given.
+// "ST01.BHZ_ST02.BHZ.sac", after `folder` and a slash when a folder is given. A record whose
+// network or location is set is named NET.STA.LOC.CHA instead ("II.AAK.00.BHZ"), so that
+// stations of one name in two networks, or two locations of one station, do not collide.
 std::string pair_file_name(std::string_view folder, const StationId& first,
                            const StationId& second);
 

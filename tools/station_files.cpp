@@ -45,6 +45,18 @@ bool fetch_name(std::string_view field, std::string_view what, std::string& valu
   return error.empty();
 }
 
+// A field that may be undefined (empty then), else as fetch_name.
+bool fetch_optional_name(std::string_view field, std::string_view what, std::string& value,
+                         std::string& error) {
+  if (fetch_name(field, what, value, error)) return true;
+  if (value.empty() || value == "-12345") {
+    value.clear();
+    error.clear();
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool write_station_record(const std::string& path, const StationHeader& header,
@@ -60,6 +72,8 @@ bool write_station_record(const std::string& path, const StationHeader& header,
   set_text("KCMPNM", header.component, nerr);
   set_float("STLA", header.latitude, nerr);
   set_float("STLO", header.longitude, nerr);
+  if (!header.network.empty()) set_text("KNETWK", header.network, nerr);
+  if (!header.location.empty()) set_text("KHOLE", header.location, nerr);
   if (nerr != 0) {
     error = "cannot set the header of " + path + " (error " + std::to_string(nerr) + ")";
     return false;
@@ -91,7 +105,9 @@ bool read_station_id(const std::string& path, StationId& id, std::string& error)
   }
   std::string reason;
   if (!fetch_name("KSTNM", "station name", id.station, reason) ||
-      !fetch_name("KCMPNM", "component name", id.component, reason)) {
+      !fetch_name("KCMPNM", "component name", id.component, reason) ||
+      !fetch_optional_name("KNETWK", "network name", id.network, reason) ||
+      !fetch_optional_name("KHOLE", "location code", id.location, reason)) {
     error = "\"" + path + "\": " + reason;
     return false;
   }

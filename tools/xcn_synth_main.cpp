@@ -1,4 +1,5 @@
 // Writes a synthetic station network as SAC files with its station and name lists.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -6,5 +7,14 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--sds") {
+#ifdef XCN_HAVE_ARCHIVE
+    return xcn::tools::run_synth_archive(args, stdout, stderr);
+#else
+    std::fputs("xcn_synth: --sds needs libmseed, libxml2 and libsoxr, which this build lacks\n",
+               stderr);
+    return 2;
+#endif
+  }
   return xcn::tools::run_synth(args, stdout, stderr);
 }

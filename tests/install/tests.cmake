@@ -14,6 +14,9 @@ set(xcn_programs xcorrnet_v3 xcn_synth xcn_names)
 if(TARGET xcn_section)
   list(APPEND xcn_programs xcn_section)
 endif()
+if(TARGET xcn_prep)
+  list(APPEND xcn_programs xcn_prep)
+endif()
 add_test(NAME installed_copy
          COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DPREFIX=${xcn_installed}
                  -DLIBDIR=${CMAKE_INSTALL_LIBDIR} "-DPROGRAMS=${xcn_programs}"

@@ -221,6 +221,30 @@ TEST_F(NameMaker, WritesNamesFromTheHeadersInPairOrder) {
   EXPECT_EQ(err_.text(), "");
 }
 
+TEST_F(NameMaker, NamesRecordsWithANetworkOrLocationByAllFourCodes) {
+  // Two stations AAK of two networks, and two locations of one station, no longer collide.
+  const std::vector<StationHeader> headers{{"AAK", "BHZ", 10.0f, 20.0f, 1.0f, "II", "00"},
+                                           {"AAK", "BHZ", 10.0f, 20.0f, 1.0f, "KN", "00"},
+                                           {"AAK", "BHZ", 10.0f, 20.0f, 1.0f, "KN", "10"},
+                                           {"OLD", "BHZ", 10.0f, 20.0f, 1.0f, "", ""},
+                                           {"NOL", "BHZ", 10.0f, 20.0f, 1.0f, "XC", ""}};
+  std::vector<float> samples(100, 1.0f);
+  std::string error;
+  for (const auto& h : headers) {
+    const auto path = dir_ / ("st" + std::to_string(++count_) + ".sac");
+    ASSERT_TRUE(write_station_record(path, h, samples, error)) << error;
+    list_ += path.string() + "\n";
+  }
+  ASSERT_EQ(run(), 0) << err_.text();
+  const std::string n = names();
+  EXPECT_TRUE(
+      n.starts_with("II.AAK.00.BHZ_II.AAK.00.BHZ.sac\nII.AAK.00.BHZ_KN.AAK.00.BHZ.sac\n"
+                    "II.AAK.00.BHZ_KN.AAK.10.BHZ.sac\nII.AAK.00.BHZ_OLD.BHZ.sac\n"
+                    "II.AAK.00.BHZ_XC.NOL..BHZ.sac\n"))
+      << n;
+  EXPECT_NE(n.find("\nOLD.BHZ_OLD.BHZ.sac\n"), std::string::npos) << n;
+}
+
 TEST_F(NameMaker, ReadsNamesEndedByANulAndListLinesEndedByTabs) {
   add_station("WBM", "BHZ");
   add_station("CLC", "HHZ");

@@ -1,0 +1,40 @@
+// One channel's day: its records merged, processed and cut into records on the day's grid.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "prep/merge.hpp"
+#include "prep/options.hpp"
+#include "prep/time.hpp"
+
+namespace xcn::prep {
+
+// A record ready to write: samples on the grid of its span from grid index `first` on.
+struct SpanRecord {
+  Micros span_start = 0;   // reference time of the record
+  std::int64_t first = 0;  // index of its first sample from the span's start
+  std::vector<float> samples;
+  int gaps = 0;  // stretches without data inside the record, zero-filled
+  std::int64_t gap_samples = 0;
+};
+
+struct DayOutcome {
+  std::vector<SpanRecord> records;
+  MergeTally tally;
+  std::string error;  // the resampler's failure, if any
+};
+
+// Seconds of data read on each side of a day, so that filters near midnight see real samples.
+inline constexpr Micros kDayMargin = 600 * kSecond;
+
+// Processes the pieces of a channel that overlap [day - margin, day + 1 day + margin]: merge,
+// detrend and taper each segment, resample onto the grid, then per span cut to the stretch
+// from the first to the last sample with data, zero the gaps, band-pass and normalise.
+DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options);
+// The same from segments already merged, with the merge's tally.
+DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,
+                            const Options& options);
+
+}  // namespace xcn::prep

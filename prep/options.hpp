@@ -1,0 +1,43 @@
+// xcn_prep's command line.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "prep/time.hpp"
+
+namespace xcn::prep {
+
+enum class Normalisation { kNone, kOneBit, kRunningMean };
+
+struct Options {
+  std::string sds_root;             // --sds ROOT
+  std::vector<std::string> files;   // --files LIST and files named on the command line
+  std::optional<Micros> first_day;  // --start, midnight
+  std::optional<Micros> last_day;   // --end, midnight (inclusive)
+  std::vector<std::string> networks{"*"}, stations{"*"}, locations{"*"}, channels{"*"};
+  std::vector<std::string> metadata;          // --meta FILE, repeatable
+  std::string out = "prep";                   // --out DIR
+  double delta = 1.0;                         // --delta S
+  Micros span = kDay;                         // --span S
+  double taper = 30.0;                        // --taper S
+  std::optional<double> band_low, band_high;  // --band LOW-HIGH
+  Normalisation norm = Normalisation::kNone;  // --norm onebit | ram:S
+  double norm_window = 0;
+  int threads = 0;  // --threads N (0: OpenMP's default)
+  bool help = false;
+};
+
+extern const char* const kUsage;
+
+// Fills `options` from the arguments (without the program name); false with `error` on a bad
+// or unknown option or a missing one.
+bool parse_options(std::span<const std::string> args, Options& options, std::string& error);
+
+// Whether a code matches any of the patterns (shell wildcards * ? [...]); "--" stands for
+// the empty location code.
+bool matches_any(const std::vector<std::string>& patterns, const std::string& code);
+
+}  // namespace xcn::prep

@@ -1,0 +1,164 @@
+// Writing a prepared record as a SAC file through our library, and the lists for the tool.
+#include "prep/sac_output.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "sacio/write.hpp"
+#include "xcorrnet/sacio.h"
+
+namespace xcn::prep {
+namespace {
+
+std::mutex& library_lock() {
+  static std::mutex lock;
+  return lock;
+}
+
+mode_t process_umask() {
+  // Read once, before any worker runs: umask cannot be read without setting it.
+  static const mode_t mask = [] {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+void set_real(const char* field, double value) {
+  int nerr = 0;
+  const auto v = static_cast<float>(value);
+  setfhv(field, &v, &nerr, static_cast<int>(std::strlen(field)));
+}
+void set_integer(const char* field, int value) {
+  int nerr = 0;
+  setnhv(field, &value, &nerr, static_cast<int>(std::strlen(field)));
+}
+void set_text(const char* field, const std::string& value) {
+  int nerr = 0;
+  setkhv(field, value.c_str(), &nerr, static_cast<int>(std::strlen(field)),
+         static_cast<int>(value.size()));
+}
+
+// Something other than a regular file under the name (a directory, a pipe, a device)?
+bool taken_by_other(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !(S_ISLNK(st.st_mode) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+}
+
+}  // namespace
+
+void remember_umask() { process_umask(); }
+
+bool safe_code(const std::string& code) {
+  for (const char c : code) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool write_record(const std::string& path, const SpanRecord& record, double delta,
+                  const ChannelEpoch& where, std::string& error) {
+  if (taken_by_other(path)) {
+    error = "it is not a regular file; left as it is";
+    return false;
+  }
+  process_umask();
+  const YearDay yd = year_day(record.span_start);
+  const Micros in_day = record.span_start - day_start(yd.year, yd.day);
+  const auto seconds = static_cast<int>(in_day / kSecond);
+  std::vector<float> samples = record.samples;
+  const int npts = static_cast<int>(samples.size());
+  SacImage image;
+  int nerr = 0;
+  {
+    const std::lock_guard<std::mutex> hold(library_lock());
+    newhdr();
+    set_integer("NPTS", npts);
+    set_real("DELTA", delta);
+    set_real("B", static_cast<double>(record.first) * delta);
+    set_real("E", static_cast<double>(record.first + npts - 1) * delta);
+    set_integer("NZYEAR", yd.year);
+    set_integer("NZJDAY", yd.day);
+    set_integer("NZHOUR", seconds / 3600);
+    set_integer("NZMIN", seconds / 60 % 60);
+    set_integer("NZSEC", seconds % 60);
+    set_integer("NZMSEC", static_cast<int>(in_day % kSecond / 1000));
+    set_text("KNETWK", where.id.network);
+    set_text("KSTNM", where.id.station);
+    set_text("KHOLE", where.id.location);
+    set_text("KCMPNM", where.id.channel);
+    set_real("STLA", where.latitude);
+    set_real("STLO", where.longitude);
+    set_real("STEL", where.elevation);
+    set_real("STDP", where.depth);
+    set_real("CMPAZ", where.azimuth);
+    // SAC measures the inclination from the vertical up; SEED's dip from the horizontal down.
+    set_real("CMPINC", where.dip + 90.0);
+    float xdummy = 0;
+    image = sac_image(path.c_str(), &xdummy, samples.data(), &nerr, static_cast<int>(path.size()));
+  }
+  if (nerr != 0) {
+    error = "the library refused it (error " + std::to_string(nerr) + ")";
+    return false;
+  }
+  const ImageWrite w = write_image(image, false);
+  if (w.nerr != 0) {
+    error = w.error != 0 ? std::strerror(w.error) : "error " + std::to_string(w.nerr);
+    return false;
+  }
+  // The library makes its files readable and writable by all; records follow the user's umask.
+  chmod(path.c_str(), 0666 & ~process_umask());
+  return true;
+}
+
+bool write_list(const std::string& path, const std::vector<std::string>& lines,
+                std::string& error) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int failure = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (failure == 0 && fchmod(fd, 0666 & ~process_umask()) != 0) failure = errno;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && taken_by_other(path)) failure = EEXIST;
+  if (failure == 0 && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    error = failure == EEXIST ? "it is not a regular file; left as it is" : std::strerror(failure);
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> pair_names(const std::vector<std::string>& ids) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    for (std::size_t j = i; j < ids.size(); ++j) names.push_back(ids[i] + "_" + ids[j] + ".sac");
+  }
+  return names;
+}
+
+}  // namespace xcn::prep
