@@ -115,8 +115,6 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
     error = w.error != 0 ? std::strerror(w.error) : "error " + std::to_string(w.nerr);
     return false;
   }
-  // The library makes its files readable and writable by all; records follow the user's umask.
-  chmod(path.c_str(), 0666 & ~process_umask());
   return true;
 }
 
