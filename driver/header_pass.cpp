@@ -89,8 +89,9 @@ void header_pass(const Run& run, std::FILE* err) {
   for (int ij = 1; ij <= run.pairs->size(); ++ij) {
     // Names refused before the pair loop were reported there; other ranks complete their own.
     if (!run.may_write(ij) || !run.mine(ij)) continue;
-    // Written by this run's pair loop with its final header: nothing to read back.
-    if (run.tally != nullptr && run.tally->was_written(ij)) continue;
+    // Written by this run's pair loop with its final header, or refused and reported there:
+    // nothing to read back.
+    if (run.tally != nullptr && run.tally->settled(ij)) continue;
     const std::string path = run.path(ij);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) continue;

@@ -20,7 +20,8 @@ class ResultTally {
   void failed(int ij) { at(ij) = kFailed; }
   // Written whole, with its final header, by this run's pair loop.
   void written(int ij) { at(ij) = kWritten; }
-  bool was_written(int ij) const { return state_[static_cast<std::size_t>(ij - 1)] == kWritten; }
+  // Written or refused by this run already: the header pass has nothing to add.
+  bool settled(int ij) const { return state(ij) == kWritten || state(ij) == kFailed; }
   int taken_count() const {
     return static_cast<int>(std::count_if(state_.begin(), state_.end(),
                                           [](unsigned char s) { return s != kUntouched; }));
@@ -32,6 +33,7 @@ class ResultTally {
  private:
   enum : unsigned char { kUntouched, kTaken, kFailed, kWritten };
   unsigned char& at(int ij) { return state_[static_cast<std::size_t>(ij - 1)]; }
+  unsigned char state(int ij) const { return state_[static_cast<std::size_t>(ij - 1)]; }
   std::vector<unsigned char> state_;
 };
 
