@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "driver/params.hpp"  // fill_field, a template of the header alone
 
@@ -219,6 +220,82 @@ std::string shown_line(std::string_view line) {
     }
   }
   return shown;
+}
+
+bool output_target(const std::string& path, std::string& target, mode_t& mode, std::string& error) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  mode = 0666 & ~mask;
+  target = path;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;  // a new file
+    error = "\"" + path + "\" cannot be examined: " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    // The link is the user's way to the file: the file is replaced and the link stays.
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (ec || ::stat(resolved.c_str(), &st) != 0) {
+      error = "\"" + path + "\" is a symbolic link to nothing; left as it is";
+      return false;
+    }
+    target = resolved.string();
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "\"" + path + "\" is a directory; left as it is";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "\"" + path + "\" is not a regular file; left as it is";
+    return false;
+  }
+  mode &= st.st_mode & 0777;  // never wider than the file it replaces
+  return true;
+}
+
+bool write_lines_atomically(const std::filesystem::path& path, std::span<const std::string> lines,
+                            std::string& error) {
+  std::string text;
+  for (const auto& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  std::string target;
+  mode_t mode = 0;
+  if (!output_target(path.string(), target, mode, error)) return false;
+  std::string temp = target + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    error = "cannot create a file beside " + target + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int failure = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // Lists are plain text for the user: the usual permissions, not mkstemp's 0600.
+  if (failure == 0 && fchmod(fd, mode) != 0) failure = errno;
+  if (close(fd) != 0 && failure == 0) failure = errno;
+  if (failure != 0) {
+    error = "cannot write " + path.string() + ": " + std::strerror(failure);
+    unlink(temp.c_str());
+    return false;
+  }
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
+    error = "cannot replace " + path.string() + ": " + std::strerror(errno);
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace xcn

@@ -3,8 +3,12 @@
 // depends on nothing else of the driver.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <chrono>
+#include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +55,19 @@ std::array<char, kEntryWidth> entry_from_line(std::string_view line, bool* cut);
 bool holds_nul(std::string_view line);
 // The line as it can be shown, each NUL written as \0.
 std::string shown_line(std::string_view line);
+
+// Writing a list or another output of the helpers in place of what held its name.
+
+// Where a helper's output (a list or a picture) named `path` is written: `path` itself, or, for a
+// symbolic link to a regular file, the file it names (the link stays). `mode` is what a new file
+// gets under the umask, never more than the file it replaces allows. False (and `error`, such as
+// `"x" is a directory; left as it is`) when the name is taken by anything but a regular file.
+bool output_target(const std::string& path, std::string& target, mode_t& mode, std::string& error);
+
+// Writes the lines, each ending in a newline, to a temporary file beside the output target of
+// `path` and renames it over the target, so no reader ever sees a partial list. False (and
+// `error`) on failure, with the temporary file removed and whatever held the name untouched.
+bool write_lines_atomically(const std::filesystem::path& path, std::span<const std::string> lines,
+                            std::string& error);
 
 }  // namespace xcn

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "driver/list_file.hpp"
+
 namespace xcn::prep {
 
 const char* const kUsage =
@@ -48,15 +50,14 @@ std::vector<std::string> split(const std::string& text) {
   return parts;
 }
 
+// Read as the tool reads its lists: a device or a pipe that never ends cannot hold the run.
 bool read_file_list(const std::string& path, std::vector<std::string>& files, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot read the file list " + path;
-    return false;
-  }
-  for (std::string line; std::getline(in, line);) {
-    line.erase(line.find_last_not_of(" \t\r") + 1);
-    if (!line.empty()) files.push_back(line);
+  std::vector<ListLine> lines;
+  if (!read_list_lines(path, "file list", ListFileRules{}, lines, error)) return false;
+  for (ListLine& line : lines) {
+    std::string& text = line.text;
+    text.erase(text.find_last_not_of(" \t\r") + 1);
+    if (!text.empty()) files.push_back(text);
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "driver/limits.hpp"
+#include "driver/list_file.hpp"
 #include "prep/channel_day.hpp"
 #include "prep/metadata.hpp"
 #include "prep/mseed_read.hpp"
@@ -240,7 +241,6 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
                     " samples are longer than the " + std::to_string(kCapacity) +
                     " xcorrnet_v3 reads; a shorter --span keeps them whole");
   }
-  remember_umask();
   std::mutex tally_lock;
   std::vector<Written> written;
   std::size_t records_total = 0;
@@ -347,7 +347,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     const fs::path dir = fs::path(o.out) / folder;
     for (const auto& [name, lines] :
          {std::pair{"stations.txt", entries}, std::pair{"names.txt", pair_names(ids)}}) {
-      if (!write_list((dir / name).string(), lines, error)) {
+      if (!write_lines_atomically(dir / name, lines, error)) {
         console.problem("\"" + (dir / name).string() + "\" could not be written: " + error);
         ++not_written;
       }

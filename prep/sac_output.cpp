@@ -1,4 +1,4 @@
-// Writing a prepared record as a SAC file through our library, and the lists for the tool.
+// Writing a prepared record as a SAC file through our library, and the names of the pairs.
 #include "prep/sac_output.hpp"
 
 #include <fcntl.h>
@@ -18,16 +18,6 @@ namespace {
 std::mutex& library_lock() {
   static std::mutex lock;
   return lock;
-}
-
-mode_t process_umask() {
-  // Read once, before any worker runs: umask cannot be read without setting it.
-  static const mode_t mask = [] {
-    const mode_t m = umask(0);
-    umask(m);
-    return m;
-  }();
-  return mask;
 }
 
 void set_real(const char* field, double value) {
@@ -54,8 +44,6 @@ bool taken_by_other(const std::string& path) {
 
 }  // namespace
 
-void remember_umask() { process_umask(); }
-
 bool safe_code(const std::string& code) {
   for (const char c : code) {
     const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -71,7 +59,6 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
     error = "it is not a regular file; left as it is";
     return false;
   }
-  process_umask();
   const YearDay yd = year_day(record.span_start);
   const Micros in_day = record.span_start - day_start(yd.year, yd.day);
   const auto seconds = static_cast<int>(in_day / kSecond);
@@ -113,39 +100,6 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
   const ImageWrite w = write_image(image, false);
   if (w.nerr != 0) {
     error = w.error != 0 ? std::strerror(w.error) : "error " + std::to_string(w.nerr);
-    return false;
-  }
-  return true;
-}
-
-bool write_list(const std::string& path, const std::vector<std::string>& lines,
-                std::string& error) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  int failure = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failure = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (failure == 0 && fchmod(fd, 0666 & ~process_umask()) != 0) failure = errno;
-  if (close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && taken_by_other(path)) failure = EEXIST;
-  if (failure == 0 && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    error = failure == EEXIST ? "it is not a regular file; left as it is" : std::strerror(failure);
-    unlink(temp.c_str());
     return false;
   }
   return true;

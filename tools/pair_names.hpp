@@ -97,16 +97,4 @@ class InputFiles {
 // Empty for a regular file and for a name that does not exist, which the reader reports.
 std::string not_a_record(const std::string& path);
 
-// Where a helper's output named `path` is written: `path` itself, or, for a symbolic link to a
-// regular file, the file it names (the link stays). `mode` is what a new file gets under the
-// umask, never more than the file it replaces allows. False (and `error`, such as
-// `"x" is a directory; left as it is`) when the name is taken by anything but a regular file.
-bool output_target(const std::string& path, std::string& target, mode_t& mode, std::string& error);
-
-// Writes the lines, each ending in a newline, to a temporary file beside the output target of
-// `path` and renames it over the target, so no reader ever sees a partial list. False (and
-// `error`) on failure, with the temporary file removed and whatever held the name untouched.
-bool write_lines_atomically(const std::filesystem::path& path, std::span<const std::string> lines,
-                            std::string& error);
-
 }  // namespace xcn::tools
