@@ -185,8 +185,7 @@ class MatrixEngine {
     return static_cast<std::size_t>(grid_.first_column[static_cast<std::size_t>(m)]);
   }
   std::size_t column_end(int m) const {
-    return column_first(m) +
-           static_cast<std::size_t>(wt_.station(member(m).station).place.windows);
+    return column_first(m) + static_cast<std::size_t>(wt_.station(member(m).station).place.windows);
   }
   bool wanted(int i, int j) const { return wanted_[static_cast<std::size_t>(pair_number(n_, i, j))]; }
   bool handled(int i, int j) const;

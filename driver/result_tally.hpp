@@ -40,9 +40,7 @@ class EmptyTally {
   explicit EmptyTally(int pairs) : why_(static_cast<std::size_t>(pairs), kStacked) {}
   void mark(int ij, Why why) { why_[static_cast<std::size_t>(ij - 1)] = why; }
   Why why(int ij) const { return static_cast<Why>(why_[static_cast<std::size_t>(ij - 1)]); }
-  int count(Why why) const {
-    return static_cast<int>(std::count(why_.begin(), why_.end(), why));
-  }
+  int count(Why why) const { return static_cast<int>(std::count(why_.begin(), why_.end(), why)); }
 
  private:
   std::vector<unsigned char> why_;

@@ -153,8 +153,8 @@ void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
       .real(t.station(j).stlo)
       .print();
   if (stack.counter == 0 && run.empty != nullptr) {
-    run.empty->mark(ij, stack.shared == 0 ? EmptyTally::kNoSharedWindow
-                                          : EmptyTally::kNoneAccepted);
+    run.empty->mark(ij,
+                    stack.shared == 0 ? EmptyTally::kNoSharedWindow : EmptyTally::kNoneAccepted);
   }
   write_result(run, ij, i, j, g, stack);
 }

@@ -97,8 +97,7 @@ void report_empty_pairs(const Run& run, bool list, std::FILE* err) {
                  counts[0] == 1 ? "its result holds" : "their results hold");
   }
   if (counts[1] > 0) {
-    std::fprintf(err,
-                 "xcorrnet_v3: %lld %s windows but %s none of them together; %s no stack\n",
+    std::fprintf(err, "xcorrnet_v3: %lld %s windows but %s none of them together; %s no stack\n",
                  static_cast<long long>(counts[1]), counts[1] == 1 ? "pair shares" : "pairs share",
                  counts[1] == 1 ? "accepts" : "accept",
                  counts[1] == 1 ? "its result holds" : "their results hold");

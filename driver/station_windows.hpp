@@ -19,10 +19,10 @@ namespace xcn {
 // The windows of one station on the run's grid, each accepted or not once: its deviation
 // against 1.1 times its record's (gaps of zeros left out), and never when all zeros.
 struct StationWindows {
-  GridPlace place;              // the grid windows the record holds
-  float bound = 0.0f;           // a window is accepted below this
-  std::vector<float> crt;       // deviation of each window it holds, from place.first on
-  std::vector<char> accepted;   // whether it accepts each of them
+  GridPlace place;             // the grid windows the record holds
+  float bound = 0.0f;          // a window is accepted below this
+  std::vector<float> crt;      // deviation of each window it holds, from place.first on
+  std::vector<char> accepted;  // whether it accepts each of them
 
   // Whether it accepts grid window k (one it holds).
   bool passes(long long k) const {

@@ -117,7 +117,8 @@ void report_cut(std::FILE* err, int i, const Station& s) {
 // reports why it is none. An undefined NZYEAR is no date and no fault: such records are placed
 // by B alone.
 void set_reference(std::FILE* err, int i, Station& s) {
-  static constexpr const char* kNames[] = {"NZYEAR", "NZJDAY", "NZHOUR", "NZMIN", "NZSEC", "NZMSEC"};
+  static constexpr const char* kNames[] = {"NZYEAR", "NZJDAY", "NZHOUR",
+                                           "NZMIN",  "NZSEC",  "NZMSEC"};
   static constexpr int kLow[] = {1, 1, 0, 0, 0, 0};
   static constexpr int kHigh[] = {9999, 366, 23, 59, 60, 999};
   s.dated = false;
@@ -259,8 +260,8 @@ bool same_interval(float delta, int npts, float dt) {
   // Intervals written by other programs differ in their last digits (0.0500000343 for 0.05):
   // the same interval while the difference adds up to less than half a sample over the
   // record. Written in the negative, so that a NaN is never the same.
-  const double drift = std::fabs(static_cast<double>(delta) - static_cast<double>(dt)) *
-                       static_cast<double>(npts);
+  const double drift =
+      std::fabs(static_cast<double>(delta) - static_cast<double>(dt)) * static_cast<double>(npts);
   return drift < static_cast<double>(dt) / 2.0;
 }
 
