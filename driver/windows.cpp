@@ -143,7 +143,7 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
       std::fprintf(err,
                    "xcorrnet_v3: warning: station %d \"%s\" starts %.2f samples off the run's "
                    "window grid; its samples are taken at the nearest whole sample\n",
-                   i, station_path(s).c_str(), at - static_cast<double>(p.shift));
+                   i, station_path(s).c_str(), std::fabs(at - static_cast<double>(p.shift)));
     }
     if (s.npts < nptlen) {
       char seconds[32];
