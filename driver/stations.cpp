@@ -270,7 +270,8 @@ float run_interval(const StationTable& table, float* unrunnable) {
   // single record decides, and the list's order only breaks a tie.
   struct Candidate {
     float dt;
-    int votes;
+    int votes;  // records of this interval, float rounding included
+    int exact;  // records of exactly this value: the one most written wins between variants
   };
   std::vector<Candidate> candidates;
   std::vector<std::pair<float, int>> records;  // interval, samples: sorted for the vote
@@ -281,7 +282,8 @@ float run_interval(const StationTable& table, float* unrunnable) {
     const bool seen = std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) {
       return c.dt == s.delta || (std::isnan(c.dt) && std::isnan(s.delta));
     });
-    if (!seen) candidates.push_back({s.delta, 0});
+    if (!seen) candidates.push_back({s.delta, 0, 0});
+    for (Candidate& c : candidates) c.exact += c.dt == s.delta ? 1 : 0;
   }
   std::sort(records.begin(), records.end());
   for (Candidate& c : candidates) {
@@ -297,7 +299,13 @@ float run_interval(const StationTable& table, float* unrunnable) {
     const Candidate* best = nullptr;
     for (const Candidate& c : candidates) {
       if (runnable && refuse_sampling(c.dt) != nullptr) continue;
-      if (best == nullptr || c.votes > best->votes) best = &c;
+      // Between two writings of one interval (they differ in the last digits), the one more
+      // records hold; between two intervals, the first listed.
+      const bool variant = best != nullptr && std::fabs(c.dt - best->dt) < best->dt * 1e-5f;
+      if (best == nullptr || c.votes > best->votes ||
+          (c.votes == best->votes && variant && c.exact > best->exact)) {
+        best = &c;
+      }
     }
     return best;
   };
