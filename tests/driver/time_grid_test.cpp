@@ -58,27 +58,42 @@ TEST(TimeGrid, PlacesEachRecordByItsStartFromTheEarliest) {
     std::vector<GridPlace> places;  // shift, first, windows
     std::string reports;
   } cases[] = {
-      {"together", {{false, 0, 0.0, 6000}, {false, 0, 0.0, 6000}}, 1.0f,
-       {{0, 0, 21}, {0, 0, 21}}, ""},
+      {"together",
+       {{false, 0, 0.0, 6000}, {false, 0, 0.0, 6000}},
+       1.0f,
+       {{0, 0, 21}, {0, 0, 21}},
+       ""},
       {"one 300 s later and longer",
-       {{false, 0, 0.0, 6000}, {false, 0, 300.0, 7000}}, 1.0f,
-       {{0, 0, 21}, {300, 2, 25}}, ""},
+       {{false, 0, 0.0, 6000}, {false, 0, 300.0, 7000}},
+       1.0f,
+       {{0, 0, 21}, {300, 2, 25}},
+       ""},
       {"grid from the earliest, not the first listed",
-       {{true, day, 100.0, 4000}, {true, day, -100.0, 4000}}, 1.0f,
-       {{200, 1, 11}, {0, 0, 11}}, ""},
-      {"two days", {{true, day, 0.0, 4000}, {true, 2 * day, 0.0, 4000}}, 1.0f,
-       {{0, 0, 11}, {86400, 432, 11}}, ""},
-      {"half a second at 0.5 s: one sample", {{false, 0, 0.5, 8000}, {false, 0, 0.0, 8000}},
-       0.5f, {{1, 1, 10}, {0, 0, 11}}, ""},
+       {{true, day, 100.0, 4000}, {true, day, -100.0, 4000}},
+       1.0f,
+       {{200, 1, 11}, {0, 0, 11}},
+       ""},
+      {"two days",
+       {{true, day, 0.0, 4000}, {true, 2 * day, 0.0, 4000}},
+       1.0f,
+       {{0, 0, 11}, {86400, 432, 11}},
+       ""},
+      {"half a second at 0.5 s: one sample",
+       {{false, 0, 0.5, 8000}, {false, 0, 0.0, 8000}},
+       0.5f,
+       {{1, 1, 10}, {0, 0, 11}},
+       ""},
       {"off the grid and shorter than a window",
-       {{false, 0, 0.0, 6000}, {false, 0, 0.25, 1999}}, 1.0f,
+       {{false, 0, 0.0, 6000}, {false, 0, 0.25, 1999}},
+       1.0f,
        {{0, 0, 21}, {0, 0, 0}},
        "xcorrnet_v3: warning: station 2 \"st2.sac\" starts 0.25 samples off the run's window "
        "grid; its samples are taken at the nearest whole sample\n"
        "xcorrnet_v3: warning: station 2 \"st2.sac\" holds 1999 samples (1999 s), fewer than one "
        "2000 s window; its pairs stack nothing\n"},
       {"undated placed from the earliest dated start",
-       {{true, day, 50.0, 4000}, {false, 0, -50.0, 4000}, {true, day, 0.0, 4000}}, 1.0f,
+       {{true, day, 50.0, 4000}, {false, 0, -50.0, 4000}, {true, day, 0.0, 4000}},
+       1.0f,
        {{100, 1, 10}, {0, 0, 11}, {50, 1, 10}},
        "xcorrnet_v3: warning: 1 of 3 records have no reference time (NZYEAR undefined); they "
        "are placed by their begin time B from the earliest start of the others\n"},
@@ -112,10 +127,10 @@ TEST(RunInterval, IsTheOneMostRecordsShare) {
     float unrunnable;
   } cases[] = {
       {{1.0f, 1.0f, 0.5f}, 1.0f, 0.0f},
-      {{0.5f, 1.0f, 1.0f}, 1.0f, 0.0f},           // not the first listed
-      {{0.5f, 1.0f}, 0.5f, 0.0f},                 // a tie: the first listed
-      {{1.0f, 0.01f, 0.01f}, 1.0f, 0.0f},         // 2000 s at 100 Hz is over the capacity
-      {{0.01f, 0.01f}, 0.0f, 0.01f},              // nothing can be run
+      {{0.5f, 1.0f, 1.0f}, 1.0f, 0.0f},                   // not the first listed
+      {{0.5f, 1.0f}, 0.5f, 0.0f},                         // a tie: the first listed
+      {{1.0f, 0.01f, 0.01f}, 1.0f, 0.0f},                 // 2000 s at 100 Hz is over the capacity
+      {{0.01f, 0.01f}, 0.0f, 0.01f},                      // nothing can be run
       {{0.05f, 0.0500000343f, 0.1f, 0.1f}, 0.05f, 0.0f},  // float rounding votes as one
       {{0.0500000343f, 0.05f, 0.05f}, 0.05f, 0.0f},
   };

@@ -26,7 +26,9 @@ std::vector<std::string> engines() {
 }
 
 // A reference time: 2024, day `jday`, at hour:min.
-std::array<int, 6> day(int jday, int hour = 0, int min = 0) { return {2024, jday, hour, min, 0, 0}; }
+std::array<int, 6> day(int jday, int hour = 0, int min = 0) {
+  return {2024, jday, hour, min, 0, 0};
+}
 
 // Noise waves that reach station k `delay[k]` samples late, plus its own noise, from `from` on.
 std::vector<float> delayed_waves(const std::vector<float>& waves, int delay, std::size_t from,
@@ -127,8 +129,8 @@ TEST(TimeTrue, ARecordThatStartsLaterLinesUpByItsTime) {
     for (int k = 0; k < 4; ++k) {
       Noise own(100 + static_cast<std::uint64_t>(k));
       auto y = delayed_waves(waves, delays[k], 0, 8000, own);
-      Record r{"S" + std::to_string(k + 1), "BHZ", 30.0f + 0.1f * static_cast<float>(k), 20.0f,
-               1.0f, y};
+      Record r{
+          "S" + std::to_string(k + 1), "BHZ", 30.0f + 0.1f * static_cast<float>(k), 20.0f, 1.0f, y};
       r.reference = day(100);
       if (shifted && k == 1) {
         r.samples.erase(r.samples.begin(), r.samples.begin() + 200);
@@ -187,7 +189,11 @@ TEST(TimeTrue, TheOrderOfTheListChangesNoResult) {
   const std::vector<std::string> names = {"A", "B", "C", "D"};
   for (std::size_t k = 0; k < 4; ++k) {
     Noise own(200 + k);
-    Record r{names[k], "BHZ", 30.0f + 0.1f * static_cast<float>(k), 20.0f, 1.0f,
+    Record r{names[k],
+             "BHZ",
+             30.0f + 0.1f * static_cast<float>(k),
+             20.0f,
+             1.0f,
              delayed_waves(waves, records[k].delay, records[k].from, records[k].count, own)};
     r.reference = day(120, 6);
     r.b = static_cast<float>(records[k].from);
@@ -240,17 +246,16 @@ TEST(TimeTrue, ARecordAtAnotherIntervalOrTooShortCostsOnlyItsOwnPairs) {
   Noise noise(33);
   const std::vector<std::string> names = {"N1", "N2", "N3", "N4", "H", "S"};
   for (int k = 0; k < 4; ++k) {
-    net.add({names[static_cast<std::size_t>(k)], "BHZ", 30.0f + 0.2f * static_cast<float>(k),
-             20.0f, 1.0f, noise.series(6000)});
+    net.add({names[static_cast<std::size_t>(k)], "BHZ", 30.0f + 0.2f * static_cast<float>(k), 20.0f,
+             1.0f, noise.series(6000)});
   }
   net.add({"H", "HHZ", 31.0f, 21.0f, 0.01f, noise.series(172800)});
   net.add({"S", "BHZ", 31.0f, 22.0f, 1.0f, noise.series(700)});
   const struct {
     const char* label;
     std::vector<int> order;
-  } placements[] = {{"last", {1, 2, 3, 4, 5, 6}},
-                    {"first", {5, 6, 1, 2, 3, 4}},
-                    {"middle", {1, 2, 5, 6, 3, 4}}};
+  } placements[] = {
+      {"last", {1, 2, 3, 4, 5, 6}}, {"first", {5, 6, 1, 2, 3, 4}}, {"middle", {1, 2, 5, 6, 3, 4}}};
   for (const std::string& engine : engines()) {
     SCOPED_TRACE(engine);
     write_ordered_lists(net, {1, 2, 3, 4}, names);
@@ -268,11 +273,11 @@ TEST(TimeTrue, ARecordAtAnotherIntervalOrTooShortCostsOnlyItsOwnPairs) {
         ASSERT_TRUE(got.count(name)) << name;
         expect_same(bytes, got.at(name), engine != "matrix", name);
       }
-      const int h = static_cast<int>(std::find(p.order.begin(), p.order.end(), 5) -
-                                     p.order.begin()) +
-                    1;
+      const int h =
+          static_cast<int>(std::find(p.order.begin(), p.order.end(), 5) - p.order.begin()) + 1;
       const int s = h + 1;
-      EXPECT_NE(r.err.find("xcorrnet_v3: station " + std::to_string(h) + " \"st5.sac\" has "
+      EXPECT_NE(r.err.find("xcorrnet_v3: station " + std::to_string(h) +
+                           " \"st5.sac\" has "
                            "sampling interval 0.01 s, not the run's 1 s; its pairs are skipped\n"),
                 std::string::npos)
           << r.err;
@@ -300,8 +305,8 @@ TEST(TimeTrue, RecordsOfTwoDaysShareNoWindow) {
   Noise noise(8);
   const int jdays[] = {100, 100, 101};
   for (int k = 0; k < 3; ++k) {
-    Record r{"D" + std::to_string(k + 1), "BHZ", 30.0f + 0.2f * static_cast<float>(k), 20.0f,
-             1.0f, noise.series(20000)};
+    Record r{"D" + std::to_string(k + 1), "BHZ", 30.0f + 0.2f * static_cast<float>(k), 20.0f, 1.0f,
+             noise.series(20000)};
     r.reference = day(jdays[k], 3, 30);
     net.add(r);
   }
@@ -349,8 +354,8 @@ TEST(TimeTrue, ARecordWithoutAReferenceTimeAmongDatedOnesIsReportedOnce) {
   Network net;
   Noise noise(9);
   for (int k = 0; k < 3; ++k) {
-    Record r{"M" + std::to_string(k + 1), "BHZ", 30.0f + 0.2f * static_cast<float>(k), 20.0f,
-             1.0f, noise.series(6000)};
+    Record r{"M" + std::to_string(k + 1), "BHZ", 30.0f + 0.2f * static_cast<float>(k), 20.0f, 1.0f,
+             noise.series(6000)};
     if (k != 2) r.reference = day(50);
     r.b = k == 0 ? 0.5f : 0.0f;  // half a sample off the grid
     net.add(r);
