@@ -3,15 +3,15 @@
 //
 // For two different windows the kernel's phase-only cross-spectrum P/|P| is (X/|X|) conj(Y/|Y|)
 // wherever neither spectrum is 0 (and 0 where either is), so with A(k) the stations x windows
-// matrix of unit spectra at bin k, rejected windows 0, a pair's sum over the windows both of its
-// stations accept is an element of A(k) A(k)^H. For records of the run's length a pair accepts
-// a window exactly when both stations do, so the count is the overlap of their acceptance bits.
-// One inverse transform of the sum per pair then gives the sum of the window correlations.
-// Auto-correlations stack the power spectrum, which the kernel leaves unnormalised.
+// matrix of unit spectra at bin k, the columns the grid windows of the run, windows a record
+// lacks or rejects 0, a pair's sum over the windows both of its stations accept is an element of
+// A(k) A(k)^H. Each station accepts a window once, for all its pairs, so the count is the
+// overlap of their acceptance bits. One inverse transform of the sum per pair then gives the sum
+// of the window correlations. Auto-correlations stack the power spectrum, which the kernel
+// leaves unnormalised.
 //
-// Where this does not hold the pair goes through the exact engine: records of another length
-// (their deviation bound is the pair's), and two stations whose spectra of a window they both
-// accept pass the kernel's auto-correlation test (a record listed twice).
+// Where this does not hold the pair goes through the exact engine: two stations whose spectra
+// of a window they both accept pass the kernel's auto-correlation test (a record listed twice).
 //
 // Every product is one single-threaded BLAS call over one bin, and tiles and blocks are the
 // run's grid (the network, the settings and the budget alone), so each pair's sum comes out of

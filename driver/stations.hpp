@@ -66,8 +66,8 @@ struct LastRead {
 // Reads every listed SAC file into the table, printing the "Input:" block. A station that is
 // not a regular file, whose read fails or whose record has no samples is reported on `err` and
 // marked unusable; a record cut to the capacity and coordinates that are no position are
-// reported too. Returns the run's sample count and sampling interval: those of the last record
-// read without failure.
+// reported too. Returns the values of the last record read without failure; the run's sampling
+// interval is chosen from all of them (run_interval).
 // Without `keep_rows` the samples are dropped (a run divided among ranks reads them once it knows
 // which stations each rank needs).
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
