@@ -374,6 +374,46 @@ TEST(TimeTrue, ARecordWithoutAReferenceTimeAmongDatedOnesIsReportedOnce) {
   EXPECT_EQ(stacking(r.out, "p1_3.sac"), 20);
 }
 
+// A reference time that is no date places the record by B alone; a begin time that is no time
+// leaves the record out.
+TEST(TimeTrue, ARecordWhoseTimeCannotBeTakenIsReported) {
+  const struct {
+    std::array<int, 6> reference;
+    float b;
+    const char* report;
+  } cases[] = {
+      {{2024, 400, 0, 0, 0, 0},
+       0.0f,
+       "xcorrnet_v3: warning: station 2 \"st2.sac\" has a reference time that is no date "
+       "(NZJDAY 400); it is placed by its begin time B alone\n"},
+      {{2024, 10, -12345, 0, 0, 0},
+       0.0f,
+       "xcorrnet_v3: warning: station 2 \"st2.sac\" has a reference time that is no date "
+       "(NZHOUR -12345); it is placed by its begin time B alone\n"},
+      {{-12345, -12345, -12345, -12345, -12345, -12345},
+       std::nanf(""),
+       "xcorrnet_v3: station 2 \"st2.sac\" cannot be read: its begin time B nan is no time; its "
+       "pairs are skipped\n"},
+      {{-12345, -12345, -12345, -12345, -12345, -12345},
+       3e10f,
+       "xcorrnet_v3: station 2 \"st2.sac\" cannot be read: its begin time B 3e+10 is no time; "
+       "its pairs are skipped\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    Network net;
+    Noise noise(4);
+    net.add({"A", "BHZ", 30.0f, 20.0f, 1.0f, noise.series(3000)});
+    Record r{"B", "BHZ", 31.0f, 20.0f, 1.0f, noise.series(3000), c.b};
+    r.reference = c.reference;
+    net.add(r);
+    net.write_lists();
+    const RunResult run = net.run("B", "Y", 1);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, c.report);
+  }
+}
+
 // A stretch of 10 000 zeros (a gap another program filled) is not counted: of the 91 windows,
 // the 41 that lie wholly inside it hold no data, and it does not lower the bound of the others.
 TEST(TimeTrue, AGapFilledWithZerosIsNotCounted) {
