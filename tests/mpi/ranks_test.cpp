@@ -240,8 +240,13 @@ void timed_network(Network& net) {
                  {2800, 200.0f, 10}, {3000, 0.0f, 10},   {3200, 400.0f, 10}};
   for (int k = 0; k < 9; ++k) {
     const auto& r = records[k];
-    Record rec{"T" + std::to_string(k), "BHZ", 40.0f + 0.3f * static_cast<float>(k),
-               10.0f - 0.4f * static_cast<float>(k % 4), 1.0f, noise.series(r.samples), r.b};
+    Record rec{"T" + std::to_string(k),
+               "BHZ",
+               40.0f + 0.3f * static_cast<float>(k),
+               10.0f - 0.4f * static_cast<float>(k % 4),
+               1.0f,
+               noise.series(r.samples),
+               r.b};
     rec.reference = {2024, r.jday, 0, 0, 0, 0};
     if (k == 2) std::fill(rec.samples.begin() + 600, rec.samples.begin() + 3000, 0.0f);
     net.add(rec);
