@@ -44,6 +44,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "driver/clock.hpp"
@@ -171,7 +172,9 @@ class MatrixEngine {
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   void multiply(const Block& b);
-  void multiply_bin(const Block& b, std::size_t k);
+  // Columns [first, end) where rows [r0, r0 + rows) of a tile hold windows.
+  std::pair<std::size_t, std::size_t> columns_of(const HeldTile& t, int r0, int rows) const;
+  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end);
   void finish_block(const Block& b);
   void finish_row(const Block& b, int r, Worker& wk);
   void powers_left();
@@ -521,37 +524,59 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
 
 // The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
 // (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
+std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, int r0,
+                                                             int rows) const {
+  std::size_t first = windows_;
+  std::size_t end = 0;
+  for (int r = r0; r < r0 + rows; ++r) {
+    const int m = t.first + r;
+    if (column_end(m) == column_first(m)) continue;
+    first = std::min(first, column_first(m));
+    end = std::max(end, column_end(m));
+  }
+  return {first, end};
+}
+
 void MatrixEngine::multiply(const Block& b) {
+  // Only the columns where both sides hold windows add anything: records of other days or
+  // starts than the block's make no work. Records that start together use every column.
+  auto [first, end] = columns_of(*b.ta, b.r0, b.rows);
+  if (!b.diagonal) {
+    const auto [col_first, col_end] = columns_of(*b.tb, b.c0, b.cols);
+    first = std::max(first, col_first);
+    end = std::min(end, col_end);
+  }
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
-    multiply_bin(b, static_cast<std::size_t>(bin));
+    multiply_bin(b, static_cast<std::size_t>(bin), first, end);
     worker().products_cpu_s += thread_cpu_seconds() - cpu;
   });
 }
 
-void MatrixEngine::multiply_bin(const Block& b, std::size_t k) {
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end) {
   const std::size_t rows = static_cast<std::size_t>(b.rows);
   const std::size_t cols = static_cast<std::size_t>(b.cols);
-  const int k_count = static_cast<int>(windows_);
   Complex* c = stacked_.data() + k * rows * cols;
-  if (k_count == 0) {
+  if (end <= first) {
     std::fill_n(c, rows * cols, Complex{0.0f, 0.0f});
     return;
   }
+  const int k_count = static_cast<int>(end - first);
+  const int stride = static_cast<int>(windows_);
   const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
-                     static_cast<std::size_t>(b.r0) * windows_;
+                     static_cast<std::size_t>(b.r0) * windows_ + first;
   if (b.diagonal) {
     // The upper triangle only: the pairs i < j of one block.
-    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, k_count, 0.0f, c,
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, 0.0f, c,
                 b.rows);
     return;
   }
   const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
-                      static_cast<std::size_t>(b.c0) * windows_;
+                      static_cast<std::size_t>(b.c0) * windows_ + first;
   const Complex one{1.0f, 0.0f};
   const Complex zero{0.0f, 0.0f};
-  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a,
-              k_count, bt, k_count, &zero, c, b.cols);
+  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a, stride,
+              bt, stride, &zero, c, b.cols);
 }
 
 // Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
