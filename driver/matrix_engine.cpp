@@ -540,11 +540,13 @@ std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, 
 void MatrixEngine::multiply(const Block& b) {
   // Only the columns where both sides hold windows add anything: records of other days or
   // starts than the block's make no work. Records that start together use every column.
-  auto [first, end] = columns_of(*b.ta, b.r0, b.rows);
+  const std::pair<std::size_t, std::size_t> rows = columns_of(*b.ta, b.r0, b.rows);
+  std::size_t first = rows.first;
+  std::size_t end = rows.second;
   if (!b.diagonal) {
-    const auto [col_first, col_end] = columns_of(*b.tb, b.c0, b.cols);
-    first = std::max(first, col_first);
-    end = std::min(end, col_end);
+    const std::pair<std::size_t, std::size_t> cols = columns_of(*b.tb, b.c0, b.cols);
+    first = std::max(first, cols.first);
+    end = std::min(end, cols.second);
   }
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
