@@ -23,7 +23,6 @@
 #include "driver/plain_loop.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
-#include "signal/stats.hpp"
 #include "signal/xcorr.hpp"
 
 namespace xcn {
