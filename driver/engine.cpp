@@ -24,7 +24,6 @@
 #include "driver/plain_loop.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
-#include "signal/stats.hpp"
 #include "signal/xcorr.hpp"
 
 namespace xcn {
@@ -167,8 +166,7 @@ class PairEngine {
   // One pair of a unit, with its stack.
   struct Job {
     int ij = 0, i = 0, j = 0;
-    int windows = 0;
-    float bound_i = 0.0f, bound_j = 0.0f;
+    CommonWindows common;  // the grid windows both records hold
     Geometry geometry;
     Stack stack;
   };
@@ -197,7 +195,7 @@ class PairEngine {
   void run_unit(const Unit& unit, Worker& wk);
   int group_size(int stations) const;
   std::vector<Tile> groups(const Tile& tile) const;
-  const Complex* spectrum(int station, std::size_t k, std::vector<Complex>& scratch,
+  const Complex* spectrum(int station, long long k, std::vector<Complex>& scratch,
                           Worker& wk) const;
   std::size_t worker_bytes() const;
 
@@ -216,7 +214,6 @@ class PairEngine {
   const std::size_t nptlen_;
   const std::size_t budget_;
   const int workers_count_;
-  const std::vector<std::size_t>& offsets_;  // window starts of the longest record
   std::vector<StationSpectra> st_;
   std::vector<Tile> tiles_;
   std::vector<Worker> workers_;
@@ -237,7 +234,6 @@ PairEngine::PairEngine(const Run& run, const WindowTable& windows, std::size_t b
       nptlen_(static_cast<std::size_t>(w_.nptlen)),
       budget_(budget),
       workers_count_(std::max(1, omp_get_max_threads())),
-      offsets_(windows.offsets),
       st_(static_cast<std::size_t>(n_)),
       workers_(static_cast<std::size_t>(workers_count_)) {}
 
@@ -279,7 +275,7 @@ void PairEngine::choose_kept() {
     StationSpectra& sp = spectra(i);
     sp.slot.assign(s.crt.size(), -1);
     if (!wanted[static_cast<std::size_t>(i - 1)]) continue;
-    for (std::size_t w = 0; w < s.crt.size(); ++w) sp.kept += s.passes(w) ? 1 : 0;
+    for (const char a : s.accepted) sp.kept += a != 0 ? 1 : 0;
     bytes[static_cast<std::size_t>(i - 1)] = sp.kept * npt_ * sizeof(Complex);
     total += bytes[static_cast<std::size_t>(i - 1)];
   }
@@ -316,10 +312,11 @@ void PairEngine::build(const Tile& tile) {
     const float* row = table_.row(tile.first + k);
     int next = 0;
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
-      // Rejected windows never reach a pair of this station's own length.
-      if (!s.passes(w)) continue;
+      // A window the station rejects never reaches any of its pairs.
+      if (s.accepted[w] == 0) continue;
       sp.slot[w] = next;
-      std::copy_n(row + offsets_[w], nptlen_, wk.window.begin());
+      std::copy_n(row + s.place.offset(s.place.first + static_cast<long long>(w), w_), nptlen_,
+                  wk.window.begin());
       window_spectrum(
           plan_, wk.window,
           std::span<Complex>(store.data() + static_cast<std::size_t>(next) * npt_, npt_));
@@ -371,15 +368,16 @@ void PairEngine::run_units(const Tile& a, const Tile& b) {
   report_.pairs_s += seconds_since(start);
 }
 
-// The spectrum of window k of a station: the kept one, or made now into `scratch`.
-const Complex* PairEngine::spectrum(int i, std::size_t k, std::vector<Complex>& scratch,
+// The spectrum of grid window k of a station: the kept one, or made now into `scratch`.
+const Complex* PairEngine::spectrum(int i, long long k, std::vector<Complex>& scratch,
                                     Worker& wk) const {
   const StationSpectra& s = spectra(i);
-  const int slot = s.slot[k];
+  const GridPlace& place = station(i).place;
+  const int slot = s.slot[static_cast<std::size_t>(k - place.first)];
   if (slot >= 0 && s.store.data() != nullptr) {
     return s.store.data() + static_cast<std::size_t>(slot) * npt_;
   }
-  std::copy_n(table_.row(i) + offsets_[k], nptlen_, wk.window.begin());
+  std::copy_n(table_.row(i) + place.offset(k, w_), nptlen_, wk.window.begin());
   window_spectrum(plan_, wk.window, scratch);
   return scratch.data();
 }
@@ -396,38 +394,26 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
       if (!pair_wanted(run_, ij)) continue;
       if (wk.jobs.size() <= count) wk.jobs.emplace_back();
       Job& job = wk.jobs[count++];
-      const StationWindows& si = station(i);
-      const StationWindows& sj = station(j);
-      // A pair uses what both records hold: the windows and deviations of the shorter one.
-      const int nptend = pair_nptend(run_, i, j);
-      auto bound = [&](int s, const StationWindows& sw) {
-        return nptend == sw.nptend
-                   ? sw.bound
-                   : rejection_bound(std(std::span<const float>(table_.row(s), kCapacity), nptend));
-      };
       job.ij = ij;
       job.i = i;
       job.j = j;
-      job.windows = nptend == si.nptend ? si.windows : sj.windows;
-      job.bound_i = bound(i, si);
-      job.bound_j = bound(j, sj);
+      job.common = common_windows(station(i).place, station(j).place);
       job.geometry = pair_geometry(table_.station(i), table_.station(j));
       job.stack.reset(w_.nptlen);
-      windows = std::max(windows, job.windows);
+      job.stack.shared = job.common.count;
+      windows = std::max(windows, job.common.count);
     }
   }
   const std::span<Job> jobs(wk.jobs.data(), count);
   const std::span<Complex> yw(wk.yw.data(), npt_);
-  // Window by window over all pairs of the unit, so each spectrum is read while cached; each
-  // pair still adds its windows in order.
+  // Window by window over all pairs of the unit, so each spectrum is read while cached (the
+  // pairs of records that start together are at the same window); each pair still adds its
+  // windows in order.
   for (int w = 0; w < windows; ++w) {
-    const std::size_t k = static_cast<std::size_t>(w);
     for (Job& job : jobs) {
-      if (w >= job.windows) continue;
-      if (!window_accepted(station(job.i).crt[k], job.bound_i, station(job.j).crt[k],
-                           job.bound_j)) {
-        continue;
-      }
+      if (w >= job.common.count) continue;
+      const long long k = job.common.first + w;
+      if (!station(job.i).passes(k) || !station(job.j).passes(k)) continue;
       // The second station's window goes first: a positive lag is a later arrival there.
       const Complex* first = spectrum(job.j, k, wk.spec_j, wk);
       const Complex* second = spectrum(job.i, k, wk.spec_i, wk);

@@ -3,15 +3,15 @@
 //
 // For two different windows the kernel's phase-only cross-spectrum P/|P| is (X/|X|) conj(Y/|Y|)
 // wherever neither spectrum is 0 (and 0 where either is), so with A(k) the stations x windows
-// matrix of unit spectra at bin k, rejected windows 0, a pair's sum over the windows both of its
-// stations accept is an element of A(k) A(k)^H. For records of the run's length a pair accepts
-// a window exactly when both stations do, so the count is the overlap of their acceptance bits.
-// One inverse transform of the sum per pair then gives the sum of the window correlations.
-// Auto-correlations stack the power spectrum, which the kernel leaves unnormalised.
+// matrix of unit spectra at bin k, the columns the grid windows of the run, windows a record
+// lacks or rejects 0, a pair's sum over the windows both of its stations accept is an element of
+// A(k) A(k)^H. Each station accepts a window once, for all its pairs, so the count is the
+// overlap of their acceptance bits. One inverse transform of the sum per pair then gives the sum
+// of the window correlations. Auto-correlations stack the power spectrum, which the kernel
+// leaves unnormalised.
 //
-// Where this does not hold the pair goes through the exact engine: records of another length
-// (their deviation bound is the pair's), and two stations whose spectra of a window they both
-// accept pass the kernel's auto-correlation test (a record listed twice).
+// Where this does not hold the pair goes through the exact engine: two stations whose spectra
+// of a window they both accept pass the kernel's auto-correlation test (a record listed twice).
 //
 // Every product is one single-threaded BLAS call over one bin, and tiles and blocks are the
 // run's grid (the network, the settings and the budget alone), so each pair's sum comes out of
@@ -44,6 +44,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "driver/clock.hpp"
@@ -171,14 +172,24 @@ class MatrixEngine {
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   void multiply(const Block& b);
-  void multiply_bin(const Block& b, std::size_t k);
+  // Columns [first, end) where rows [r0, r0 + rows) of a tile hold windows.
+  std::pair<std::size_t, std::size_t> columns_of(const HeldTile& t, int r0, int rows) const;
+  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end);
   void finish_block(const Block& b);
   void finish_row(const Block& b, int r, Worker& wk);
   void powers_left();
   void run_autos();
-  void finish(int i, int j, int count, Worker& wk);
+  void finish(int i, int j, int mi, int mj, Worker& wk);
   void write_done(Worker& wk);
   int overlap(int mi, int mj) const;
+  int shared(int mi, int mj) const;
+  // Columns [first, end) of member m's windows.
+  std::size_t column_first(int m) const {
+    return static_cast<std::size_t>(grid_.first_column[static_cast<std::size_t>(m)]);
+  }
+  std::size_t column_end(int m) const {
+    return column_first(m) + static_cast<std::size_t>(wt_.station(member(m).station).place.windows);
+  }
   bool wanted(int i, int j) const { return wanted_[static_cast<std::size_t>(pair_number(n_, i, j))]; }
   bool handled(int i, int j) const;
   const Member& member(int index) const { return members_[static_cast<std::size_t>(index)]; }
@@ -193,7 +204,7 @@ class MatrixEngine {
   const std::size_t npt_;
   const std::size_t nb_;  // bins 0 .. npt/2: the others follow by conjugate symmetry
   const std::size_t nptlen_;
-  const std::size_t windows_;  // windows of the common length
+  const std::size_t windows_;  // columns: the grid windows any member holds
   const int blocks_;
   const std::size_t budget_;  // for the pairs the exact engine takes
   std::size_t chunk_ = 1;  // windows spread over the bins at a time
@@ -267,9 +278,11 @@ void MatrixEngine::choose_members() {
   for (std::size_t m = 0; m < members_.size(); ++m) {
     // Another rank's station has no windows measured here, and no pair here either.
     const StationWindows& s = wt_.station(members_[m].station);
-    if (s.crt.size() != windows_) continue;
-    for (std::size_t w = 0; w < windows_; ++w) {
-      if (s.passes(w)) bits_[m * words_ + w / 64] |= std::uint64_t{1} << (w % 64);
+    if (!s.measured()) continue;
+    const std::size_t first = column_first(static_cast<int>(m));
+    for (std::size_t w = 0; w < s.accepted.size(); ++w) {
+      const std::size_t c = first + w;
+      if (s.accepted[w] != 0) bits_[m * words_ + c / 64] |= std::uint64_t{1} << (c % 64);
     }
   }
   std::vector<int> block_of(members_.size());
@@ -320,6 +333,13 @@ int MatrixEngine::overlap(int mi, int mj) const {
   return count;
 }
 
+// Windows both members hold, accepted or not.
+int MatrixEngine::shared(int mi, int mj) const {
+  const std::size_t first = std::max(column_first(mi), column_first(mj));
+  const std::size_t end = std::min(column_end(mi), column_end(mj));
+  return end > first ? static_cast<int>(end - first) : 0;
+}
+
 // Whether pair (i, j), i <= j, is computed here rather than by the exact engine (which also
 // gives the skip lines).
 bool MatrixEngine::handled(int i, int j) const {
@@ -336,6 +356,9 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
                                 std::vector<WindowKey>* keys, Worker& wk) {
   const StationWindows& s = wt_.station(m.station);
   const float* record = table_.row(m.station);
+  const int mi = member_of_[static_cast<std::size_t>(m.station - 1)];
+  const std::size_t first = column_first(mi);
+  const std::size_t end = column_end(mi);
   const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * windows_ : 0;
   if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
   const detail::SpectrumIsa isa = detail::spectrum_isa();
@@ -344,13 +367,14 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
     for (std::size_t c = 0; c < chunk; ++c) {
       const std::size_t w = w0 + c;
       Complex* u = wk.unit.data() + c * nb_;
-      if (!s.passes(w)) {
-        // Exact zeros: a rejected window adds nothing to any pair.
+      if (w < first || w >= end || s.accepted[w - first] == 0) {
+        // Exact zeros: a window the record lacks or rejects adds nothing to any pair.
         std::fill_n(u, nb_, Complex{0.0f, 0.0f});
         continue;
       }
       const Complex* x = wk.spectrum.data();
-      std::copy_n(record + wt_.offsets[w], nptlen_, wk.window.begin());
+      const long long k = s.place.first + static_cast<long long>(w - first);
+      std::copy_n(record + s.place.offset(k, wt_.settings), nptlen_, wk.window.begin());
       window_spectrum(plan_, wk.window, wk.spectrum);
       if (keys) {
         // A window of zeros correlates to zeros on either path, and a NaN fails the test.
@@ -500,37 +524,61 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
 
 // The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
 // (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
+std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, int r0,
+                                                             int rows) const {
+  std::size_t first = windows_;
+  std::size_t end = 0;
+  for (int r = r0; r < r0 + rows; ++r) {
+    const int m = t.first + r;
+    if (column_end(m) == column_first(m)) continue;
+    first = std::min(first, column_first(m));
+    end = std::max(end, column_end(m));
+  }
+  return {first, end};
+}
+
 void MatrixEngine::multiply(const Block& b) {
+  // Only the columns where both sides hold windows add anything: records of other days or
+  // starts than the block's make no work. Records that start together use every column.
+  const std::pair<std::size_t, std::size_t> rows = columns_of(*b.ta, b.r0, b.rows);
+  std::size_t first = rows.first;
+  std::size_t end = rows.second;
+  if (!b.diagonal) {
+    const std::pair<std::size_t, std::size_t> cols = columns_of(*b.tb, b.c0, b.cols);
+    first = std::max(first, cols.first);
+    end = std::min(end, cols.second);
+  }
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
-    multiply_bin(b, static_cast<std::size_t>(bin));
+    multiply_bin(b, static_cast<std::size_t>(bin), first, end);
     worker().products_cpu_s += thread_cpu_seconds() - cpu;
   });
 }
 
-void MatrixEngine::multiply_bin(const Block& b, std::size_t k) {
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end) {
   const std::size_t rows = static_cast<std::size_t>(b.rows);
   const std::size_t cols = static_cast<std::size_t>(b.cols);
-  const int k_count = static_cast<int>(windows_);
   Complex* c = stacked_.data() + k * rows * cols;
-  if (k_count == 0) {
+  if (end <= first) {
     std::fill_n(c, rows * cols, Complex{0.0f, 0.0f});
     return;
   }
+  const int k_count = static_cast<int>(end - first);
+  const int stride = static_cast<int>(windows_);
   const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
-                     static_cast<std::size_t>(b.r0) * windows_;
+                     static_cast<std::size_t>(b.r0) * windows_ + first;
   if (b.diagonal) {
     // The upper triangle only: the pairs i < j of one block.
-    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, k_count, 0.0f, c,
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, 0.0f, c,
                 b.rows);
     return;
   }
   const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
-                      static_cast<std::size_t>(b.c0) * windows_;
+                      static_cast<std::size_t>(b.c0) * windows_ + first;
   const Complex one{1.0f, 0.0f};
   const Complex zero{0.0f, 0.0f};
-  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a,
-              k_count, bt, k_count, &zero, c, b.cols);
+  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a, stride,
+              bt, stride, &zero, c, b.cols);
 }
 
 // Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
@@ -574,7 +622,7 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
         // The pair stacks conj(C); its upper bins mirror the lower ones.
         for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(s[k]);
         for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = s[k];
-        finish(i, js[g], overlap(mi, member_of_[static_cast<std::size_t>(js[g] - 1)]), wk);
+        finish(i, js[g], mi, member_of_[static_cast<std::size_t>(js[g] - 1)], wk);
       }
     }
   }
@@ -612,7 +660,7 @@ void MatrixEngine::run_autos() {
     const float* p = power_.data() + static_cast<std::size_t>(m.power) * nb_;
     for (std::size_t b = 0; b < nb_; ++b) wk.yw[b] = {p[b], 0.0f};
     for (std::size_t b = 1; b + 1 < nb_; ++b) wk.yw[npt_ - b] = {p[b], 0.0f};
-    finish(m.station, m.station, overlap(mi, mi), wk);
+    finish(m.station, m.station, mi, mi, wk);
     write_done(wk);
     wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
   });
@@ -620,14 +668,15 @@ void MatrixEngine::run_autos() {
 
 // Pair (i, j) from its stacked spectrum in the worker's yw: transformed back, rotated and cut
 // as the kernel does, divided by its count, printed and written.
-void MatrixEngine::finish(int i, int j, int count, Worker& wk) {
+void MatrixEngine::finish(int i, int j, int mi, int mj, Worker& wk) {
   correlation_cut(plan_, std::span<Complex>(wk.yw.data(), npt_), wk.yy);
   Worker::Done& d = wk.done[wk.pending++];
   d.i = i;
   d.j = j;
   d.geometry = pair_geometry(table_.station(i), table_.station(j));
-  d.stack.set_sum(wk.yy, count);
+  d.stack.set_sum(wk.yy, overlap(mi, mj));
   d.stack.finish();
+  d.stack.shared = shared(mi, mj);
   if (wk.pending == wk.done.size()) write_done(wk);
 }
 

@@ -13,8 +13,8 @@ namespace xcn {
 bool matrix_engine_available();
 
 // Runs the pair loop with the matrix engine over all workers of the parallel runtime, on the
-// grid of run.grid. Pairs the product cannot give (records of another length than most, two
-// copies of one record) go through the exact engine. Without BLAS in the build this is the
+// grid of run.grid. Pairs the product cannot give (two copies of one record) go through the
+// exact engine. Without BLAS in the build this is the
 // exact engine.
 EngineReport run_matrix_engine(const Run& run, std::size_t budget);
 

@@ -3,7 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <limits>
+#include <utility>
 
 #include "driver/pairs.hpp"
 #include "driver/windows.hpp"
@@ -58,28 +59,56 @@ MatrixGrid cut_grid(std::vector<int> members, int windows, const MatrixPlan& pla
   return g;
 }
 
+int window_columns(const Run& run, const std::vector<int>& members,
+                   std::vector<int>& first_column) {
+  // The spans of grid windows the members hold, merged, each span's columns after the last's.
+  std::vector<std::pair<long long, long long>> spans;  // first, end
+  for (const int i : members) {
+    const GridPlace& p = run.time.place(i);
+    if (p.windows > 0) spans.emplace_back(p.first, p.first + p.windows);
+  }
+  std::sort(spans.begin(), spans.end());
+  std::vector<std::pair<long long, long long>> merged;
+  for (const auto& sp : spans) {
+    if (!merged.empty() && sp.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, sp.second);
+    } else {
+      merged.push_back(sp);
+    }
+  }
+  std::vector<long long> base;  // column of each merged span's first window
+  long long columns = 0;
+  for (const auto& m : merged) {
+    base.push_back(columns);
+    columns += m.second - m.first;
+  }
+  first_column.clear();
+  for (const int i : members) {
+    const GridPlace& p = run.time.place(i);
+    int column = 0;
+    if (p.windows > 0) {
+      const auto at = std::upper_bound(merged.begin(), merged.end(),
+                                       std::pair{p.first, std::numeric_limits<long long>::max()}) -
+                      1;
+      column = static_cast<int>(base[static_cast<std::size_t>(at - merged.begin())] + p.first -
+                                at->first);
+    }
+    first_column.push_back(column);
+  }
+  return static_cast<int>(columns);
+}
+
 MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
   const StationTable& table = *run.table;
   const int n = table.size();
-  std::map<int, int> lengths;
-  for (int i = 1; i <= n; ++i) {
-    if (table.station(i).usable) ++lengths[pair_nptend(run, i, i)];
-  }
-  int common = 0;
-  int most = 0;
-  for (const auto& [length, count] : lengths) {
-    if (count >= most) {
-      common = length;
-      most = count;
-    }
-  }
   std::vector<int> members;
   for (int i = 1; i <= n; ++i) {
-    if (table.station(i).usable && pair_nptend(run, i, i) == common) members.push_back(i);
+    if (table.station(i).usable) members.push_back(i);
   }
   if (members.empty()) return {};
-  const WindowSettings settings = window_settings(run.last.dt);
-  const auto windows = static_cast<int>(window_offsets(settings, common).size());
+  std::vector<int> first_column;
+  const int windows = window_columns(run, members, first_column);
+  const WindowSettings& settings = run.time.settings;
   const std::size_t nb = static_cast<std::size_t>(cc_layout(settings.nptlen).npt) / 2 + 1;
   const std::size_t m = members.size();
   // Held besides the tiles, at most: each member's power spectrum and acceptance bits.
@@ -88,7 +117,9 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
   const MatrixPlan plan =
       plan_matrix(static_cast<int>(m), static_cast<std::size_t>(windows) * nb * sizeof(Complex),
                   nb * sizeof(Complex), budget > fixed ? budget - fixed : 0);
-  return cut_grid(std::move(members), windows, plan);
+  MatrixGrid g = cut_grid(std::move(members), windows, plan);
+  g.first_column = std::move(first_column);
+  return g;
 }
 
 std::vector<int> grid_groups(const MatrixGrid& grid, int stations) {

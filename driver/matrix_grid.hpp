@@ -24,11 +24,13 @@ struct MatrixPlan {
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
                        std::size_t limit);
 
-// The members (the usable stations of the network's most common record length, the longer on
-// a tie) in tiles, each tile cut into blocks of as even a size as the plan allows.
+// The members (the usable stations) in tiles, each tile cut into blocks of as even a size as
+// the plan allows. The columns of a product are the grid windows that any member holds, in time
+// order; a member's windows are consecutive columns, the others of its row zeros.
 struct MatrixGrid {
-  std::vector<int> members;  // 1-based stations, in order
-  int windows = 0;           // windows of the common length
+  std::vector<int> members;       // 1-based stations, in order
+  int windows = 0;                // columns
+  std::vector<int> first_column;  // of each member's first window
   MatrixPlan plan;
   std::vector<int> tiles;   // first member of each tile, then the member count
   std::vector<int> blocks;  // first member of each block, then the member count
@@ -38,6 +40,9 @@ struct MatrixGrid {
 
 // Cuts `members` into tiles of plan.tile and those into blocks of at most plan.block.
 MatrixGrid cut_grid(std::vector<int> members, int windows, const MatrixPlan& plan);
+// The columns of the members' windows: the number of grid windows any of them holds, and the
+// column of each one's first window.
+int window_columns(const Run& run, const std::vector<int>& members, std::vector<int>& first_column);
 // The grid of a run whose station values are read, within `budget` bytes.
 MatrixGrid matrix_grid(const Run& run, std::size_t budget);
 

@@ -108,10 +108,4 @@ bool pair_wanted(const Run& run, int ij) {
   return false;
 }
 
-int pair_nptend(const Run& run, int i, int j) {
-  // Only samples that both records hold take part.
-  const StationTable& t = *run.table;
-  return std::min({run.last.np, t.station(i).npts, t.station(j).npts});
-}
-
 }  // namespace xcn

@@ -13,6 +13,7 @@
 #include "driver/result_names.hpp"
 #include "driver/result_tally.hpp"
 #include "driver/stations.hpp"
+#include "driver/windows.hpp"
 
 namespace xcn {
 
@@ -55,6 +56,10 @@ struct Run {
   std::vector<ResultUse> uses;
   // What became of the results; none kept when null.
   ResultTally* tally = nullptr;
+  // Which computed pairs stacked nothing, and why; none kept when null.
+  EmptyTally* empty = nullptr;
+  // The run's window grid and where each record lies on it.
+  TimeGrid time;
   // The pairs of this rank when the run is divided among processes.
   RankShare share;
   // The matrix engine's members and blocks; empty for the other engines.
@@ -84,8 +89,5 @@ bool result_exists(const std::string& path);
 bool pair_wanted(const Run& run, int ij);
 // The same without the skip line (and with the output test as it stands now).
 bool pair_would_run(const Run& run, int ij);
-
-// Samples of both records that a pair uses.
-int pair_nptend(const Run& run, int i, int j);
 
 }  // namespace xcn

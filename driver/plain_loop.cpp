@@ -11,8 +11,9 @@
 
 namespace xcn {
 
-void stack_pair(const StationTable& table, int i, int j, int nptend, const WindowSettings& w,
-                float dt, float dist, WorkerBuffers& buffers, Stack& stack) {
+void stack_pair(const StationTable& table, const TimeGrid& grid, int i, int j, float dist,
+                WorkerBuffers& buffers, Stack& stack) {
+  const WindowSettings& w = grid.settings;
   const int nptlen = w.nptlen;
   const std::size_t len = static_cast<std::size_t>(nptlen);
   buffers.y1.resize(len);
@@ -20,17 +21,29 @@ void stack_pair(const StationTable& table, int i, int j, int nptend, const Windo
   buffers.yyc.resize(len);
   stack.reset(nptlen);
 
+  const GridPlace& p1 = grid.place(i);
+  const GridPlace& p2 = grid.place(j);
+  const CommonWindows common = common_windows(p1, p2);
+  stack.shared = common.count;
+  if (common.count == 0) {
+    stack.finish();
+    return;
+  }
   const float* row1 = table.row(i);
   const float* row2 = table.row(j);
-  const float bound1 = rejection_bound(std(std::span<const float>(row1, kCapacity), nptend));
-  const float bound2 = rejection_bound(std(std::span<const float>(row2, kCapacity), nptend));
-  for (const std::size_t offset : window_offsets(w, nptend)) {
-    std::copy_n(row1 + offset, len, buffers.y1.begin());
-    std::copy_n(row2 + offset, len, buffers.y2.begin());
-    if (window_accepted(std(buffers.y1, nptlen), bound1, std(buffers.y2, nptlen), bound2)) {
+  const auto record = [&](int s, const float* row) {
+    return std::span<const float>(row, static_cast<std::size_t>(table.station(s).npts));
+  };
+  const float bound1 = record_bound(record(i, row1), nptlen);
+  const float bound2 = record_bound(record(j, row2), nptlen);
+  for (long long k = common.first; k < common.first + common.count; ++k) {
+    std::copy_n(row1 + p1.offset(k, w), len, buffers.y1.begin());
+    std::copy_n(row2 + p2.offset(k, w), len, buffers.y2.begin());
+    if (window_taken(std(buffers.y1, nptlen), bound1, all_zero(buffers.y1)) &&
+        window_taken(std(buffers.y2, nptlen), bound2, all_zero(buffers.y2))) {
       // The second station's window goes first: a positive lag is a later arrival there.
-      ccfunction(buffers.y2, buffers.y1, dt, nptlen, buffers.yyc, kTimelen, dist, stack.count(),
-                 buffers.work);
+      ccfunction(buffers.y2, buffers.y1, grid.dt, nptlen, buffers.yyc, kTimelen, dist,
+                 stack.count(), buffers.work);
       stack.add(buffers.yyc);
     }
   }
@@ -45,9 +58,7 @@ void run_pair(const Run& run, int ij, WorkerBuffers& buffers, Stack& stack) {
   const int j = run.pairs->nj(ij);
   const StationTable& t = *run.table;
   const Geometry g = pair_geometry(t.station(i), t.station(j));
-  const WindowSettings w = window_settings(run.last.dt);
-  stack_pair(t, i, j, pair_nptend(run, i, j), w, run.last.dt, static_cast<float>(g.dist), buffers,
-             stack);
+  stack_pair(t, run.time, i, j, static_cast<float>(g.dist), buffers, stack);
   finish_pair(run, ij, g, stack);
 }
 

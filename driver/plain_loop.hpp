@@ -16,10 +16,10 @@ struct WorkerBuffers {
   CcWorkspace work;
 };
 
-// Correlates and stacks pair (i, j) over the first nptend samples of both rows; dt and dist
-// are handed to the kernel as the pair's sampling interval and distance.
-void stack_pair(const StationTable& table, int i, int j, int nptend, const WindowSettings& w,
-                float dt, float dist, WorkerBuffers& buffers, Stack& stack);
+// Correlates and stacks pair (i, j) over the grid windows both records hold, each judged by
+// its own record's bound; dist is handed to the kernel as the pair's distance.
+void stack_pair(const StationTable& table, const TimeGrid& grid, int i, int j, float dist,
+                WorkerBuffers& buffers, Stack& stack);
 
 // Runs the plain pair loop over all workers of the parallel runtime.
 void run_pair_loop(const Run& run);

@@ -37,4 +37,18 @@ class ResultTally {
   std::vector<unsigned char> state_;
 };
 
+// Why computed pairs stacked nothing: their records share no window in time, or share windows
+// but accept none of them together. A pair is marked only by the worker that computes it.
+class EmptyTally {
+ public:
+  enum Why : unsigned char { kStacked, kNoSharedWindow, kNoneAccepted };
+  explicit EmptyTally(int pairs) : why_(static_cast<std::size_t>(pairs), kStacked) {}
+  void mark(int ij, Why why) { why_[static_cast<std::size_t>(ij - 1)] = why; }
+  Why why(int ij) const { return static_cast<Why>(why_[static_cast<std::size_t>(ij - 1)]); }
+  int count(Why why) const { return static_cast<int>(std::count(why_.begin(), why_.end(), why)); }
+
+ private:
+  std::vector<unsigned char> why_;
+};
+
 }  // namespace xcn

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -79,6 +80,18 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
   set_real("DIST", static_cast<float>(g.dist));
   set_real("AZ", static_cast<float>(g.az));
   set_real("BAZ", static_cast<float>(g.baz));
+  // Results of dated records carry the start of the run's first window as their reference
+  // time, so that results of different days can be told apart.
+  if (run.time.dated && t.station(i).dated && t.station(j).dated) {
+    const long long ms = run.time.start_ms + std::llround(run.time.start_s * 1000.0);
+    const Date d = date_of(ms);
+    set_integer("NZYEAR", d.year);
+    set_integer("NZJDAY", d.jday);
+    set_integer("NZHOUR", d.hour);
+    set_integer("NZMIN", d.min);
+    set_integer("NZSEC", d.sec);
+    set_integer("NZMSEC", d.msec);
+  }
 }
 
 namespace {
@@ -145,6 +158,10 @@ void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
       .integer(j)
       .real(t.station(j).stlo)
       .print();
+  if (stack.counter == 0 && run.empty != nullptr) {
+    run.empty->mark(ij,
+                    stack.shared == 0 ? EmptyTally::kNoSharedWindow : EmptyTally::kNoneAccepted);
+  }
   write_result(run, ij, i, j, g, stack);
 }
 

@@ -74,6 +74,38 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   }
 }
 
+// Says why computed pairs came out empty: one line per cause for the whole run, and with
+// XCN_TIMING=1 each such pair of this rank.
+void report_empty_pairs(const Run& run, bool list, std::FILE* err) {
+  const EmptyTally& empty = *run.empty;
+  if (list) {
+    for (int ij = 1; ij <= run.pairs->size(); ++ij) {
+      const EmptyTally::Why why = empty.why(ij);
+      if (why == EmptyTally::kStacked) continue;
+      std::fprintf(stderr, "xcorrnet_v3: pair %d \"%s\" (stations %d and %d) %s\n", ij,
+                   run.path(ij).c_str(), run.pairs->ni(ij), run.pairs->nj(ij),
+                   why == EmptyTally::kNoSharedWindow
+                       ? "shares no window in time"
+                       : "shares windows but accepts none of them together");
+    }
+  }
+  const std::vector<std::int64_t> counts = ranks::sum_of(
+      {empty.count(EmptyTally::kNoSharedWindow), empty.count(EmptyTally::kNoneAccepted)});
+  if (counts[0] > 0) {
+    std::fprintf(err,
+                 "xcorrnet_v3: %lld %s no window in time (a record shorter than one window, or "
+                 "records that do not overlap); %s no stack\n",
+                 static_cast<long long>(counts[0]), counts[0] == 1 ? "pair shares" : "pairs share",
+                 counts[0] == 1 ? "its result holds" : "their results hold");
+  }
+  if (counts[1] > 0) {
+    std::fprintf(err, "xcorrnet_v3: %lld %s windows but %s none of them together; %s no stack\n",
+                 static_cast<long long>(counts[1]), counts[1] == 1 ? "pair shares" : "pairs share",
+                 counts[1] == 1 ? "accepts" : "accept",
+                 counts[1] == 1 ? "its result holds" : "their results hold");
+  }
+}
+
 // Rank 0's station header values and run-wide values, on every rank.
 void share_stations(StationTable& table, LastRead& last) {
   static_assert(std::is_trivially_copyable_v<Station> && std::is_trivially_copyable_v<LastRead>);
@@ -165,14 +197,18 @@ int run_phases(Run& run, std::FILE* err) {
   bool any_usable = false;
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
-    if (const char* why = refuse_sampling(run.last.dt)) {
+    // The interval most records share; only when none can be run does the run end.
+    float unrunnable = 0.0f;
+    run.last.dt = run_interval(table, &unrunnable);
+    if (run.last.dt == 0.0f) {
       char line[256];
       std::snprintf(line, sizeof line,
                     "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
-                    static_cast<double>(run.last.dt), why);
+                    static_cast<double>(unrunnable), refuse_sampling(unrunnable));
       throw Fatal{2, line};
     }
     check_sampling(table, run.last.dt, err);
+    run.time = lay_out_grid(table, run.last.dt, err);
   }
   // Planned before any rank reads its rows: a record one rank cannot read again changes
   // nothing of them.
@@ -189,6 +225,8 @@ int run_phases(Run& run, std::FILE* err) {
   if (first) run.uses = check_result_names(run, err);
   ResultTally tally(pairs.size());
   run.tally = &tally;
+  EmptyTally empty(pairs.size());
+  run.empty = &empty;
   if (first) print_pair_table(run);
   // Once rank 0 has printed the Output block, so that no rank's pair lines come before it.
   if (divided) share_uses(run.uses);
@@ -220,6 +258,7 @@ int run_phases(Run& run, std::FILE* err) {
     }
   }
   const double pairs_s = seconds_since(loop_start);
+  report_empty_pairs(run, settings.timing, err);
   // Every result of the run is written before any is completed.
   ranks::barrier();
   const Clock::time_point header_start = Clock::now();

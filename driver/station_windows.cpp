@@ -1,7 +1,6 @@
 // Window deviations of every station, measured once per run.
 #include "driver/station_windows.hpp"
 
-#include <algorithm>
 #include <span>
 
 #include "signal/stats.hpp"
@@ -12,27 +11,26 @@ WindowTable measure_windows(const Run& run) {
   const StationTable& table = *run.table;
   const int n = table.size();
   WindowTable wt;
-  wt.settings = window_settings(run.last.dt);
+  wt.settings = run.time.settings;
   wt.stations.resize(static_cast<std::size_t>(n));
-  int longest = 0;
-  for (int i = 1; i <= n; ++i) {
-    if (table.station(i).usable) longest = std::max(longest, pair_nptend(run, i, i));
-  }
-  wt.offsets = window_offsets(wt.settings, longest);
   const std::size_t nptlen = static_cast<std::size_t>(wt.settings.nptlen);
   parallel_for(n, [&](int k) {
     const int i = k + 1;
     if (!table.station(i).usable) return;
     StationWindows& s = wt.stations[static_cast<std::size_t>(k)];
-    const float* row = table.row(i);
-    s.nptend = pair_nptend(run, i, i);
-    // Another rank's station: its record is not read here, its length is known to all.
+    s.place = run.time.place(i);
+    // Another rank's station: its record is not read here, its place is known to all.
     if (!run.share.holds(i)) return;
-    s.windows = static_cast<int>(window_offsets(wt.settings, s.nptend).size());
-    s.bound = rejection_bound(std(std::span<const float>(row, kCapacity), s.nptend));
-    s.crt.resize(static_cast<std::size_t>(s.windows));
+    const float* row = table.row(i);
+    const std::size_t npts = static_cast<std::size_t>(table.station(i).npts);
+    s.bound = record_bound(std::span<const float>(row, npts), wt.settings.nptlen);
+    s.crt.resize(static_cast<std::size_t>(s.place.windows));
+    s.accepted.resize(s.crt.size());
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
-      s.crt[w] = std(std::span<const float>(row + wt.offsets[w], nptlen), wt.settings.nptlen);
+      const std::span<const float> window(
+          row + s.place.offset(s.place.first + static_cast<long long>(w), wt.settings), nptlen);
+      s.crt[w] = std(window, wt.settings.nptlen);
+      s.accepted[w] = window_taken(s.crt[w], s.bound, all_zero(window));
     }
   });
   return wt;

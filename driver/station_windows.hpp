@@ -16,20 +16,25 @@
 
 namespace xcn {
 
-// The windows of one station over its own record (cut to the run's sample count).
+// The windows of one station on the run's grid, each accepted or not once: its deviation
+// against 1.1 times its record's (gaps of zeros left out), and never when all zeros.
 struct StationWindows {
-  int nptend = 0;          // samples its windows cover
-  int windows = 0;         // windows in those samples
-  float bound = 0.0f;      // a window is accepted below this (1.1 times the record's deviation)
-  std::vector<float> crt;  // deviation of each window
+  GridPlace place;             // the grid windows the record holds
+  float bound = 0.0f;          // a window is accepted below this
+  std::vector<float> crt;      // deviation of each window it holds, from place.first on
+  std::vector<char> accepted;  // whether it accepts each of them
 
-  bool passes(std::size_t w) const { return window_passes(crt[w], bound); }
+  // Whether it accepts grid window k (one it holds).
+  bool passes(long long k) const {
+    return accepted[static_cast<std::size_t>(k - place.first)] != 0;
+  }
+  // Whether its windows were measured here (another rank's station's are not).
+  bool measured() const { return crt.size() == static_cast<std::size_t>(place.windows); }
 };
 
 // Every station's windows; unusable stations, and those of no pair of this rank, have none.
 struct WindowTable {
   WindowSettings settings{};
-  std::vector<std::size_t> offsets;  // window starts of the longest usable record
   std::vector<StationWindows> stations;
 
   const StationWindows& station(int i) const { return stations[static_cast<std::size_t>(i - 1)]; }

@@ -7,9 +7,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
+#include <utility>
 
 #include "driver/console.hpp"
 #include "driver/params.hpp"
+#include "driver/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/read.hpp"
@@ -27,11 +30,13 @@ StationTable::StationTable(int n) : stations_(static_cast<std::size_t>(n)) {
   }
 }
 
-namespace {
-
-std::string entry_path(const Station& s) {
+std::string station_path(const Station& s) {
   return trimmed(std::string_view(s.entry.data(), kEntryWidth));
 }
+
+namespace {
+
+std::string entry_path(const Station& s) { return station_path(s); }
 
 void report_unreadable(std::FILE* err, int i, const Station& s, const std::string& why) {
   std::fprintf(err, "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs are skipped\n", i,
@@ -108,6 +113,33 @@ void report_cut(std::FILE* err, int i, const Station& s) {
                i, entry_path(s).c_str(), held, kCapacity);
 }
 
+// Takes the reference time of the current header (NZYEAR .. NZMSEC) as the record's date, or
+// reports why it is none. An undefined NZYEAR is no date and no fault: such records are placed
+// by B alone.
+void set_reference(std::FILE* err, int i, Station& s) {
+  static constexpr const char* kNames[] = {"NZYEAR", "NZJDAY", "NZHOUR",
+                                           "NZMIN",  "NZSEC",  "NZMSEC"};
+  static constexpr int kLow[] = {1, 1, 0, 0, 0, 0};
+  static constexpr int kHigh[] = {9999, 366, 23, 59, 60, 999};
+  s.dated = false;
+  s.reference_ms = 0;
+  int v[6];
+  for (int k = 0; k < 6; ++k) v[k] = Nhdr(k + 1);
+  if (v[0] == kUndefInt) return;
+  for (int k = 0; k < 6; ++k) {
+    if (v[k] < kLow[k] || v[k] > kHigh[k]) {
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: station %d \"%s\" has a reference time that is no date "
+                   "(%s %d); it is placed by its begin time B alone\n",
+                   i, entry_path(s).c_str(), kNames[k], v[k]);
+      return;
+    }
+  }
+  const long long days = days_to_year(v[0]) + v[1] - 1;
+  s.reference_ms = ((days * 24 + v[2]) * 60 + v[3]) * 60000LL + v[4] * 1000LL + v[5];
+  s.dated = true;
+}
+
 // The coordinates of a header as the file holds them.
 struct Coordinates {
   float stla = kUndefFloat;
@@ -149,9 +181,16 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
     report_unreadable(err, i, s, "it has no samples");
     return false;
   }
+  if (!(std::fabs(b) < 1e10f)) {
+    // No time to line the record up by (a begin time of over 300 years is none either).
+    report_unreadable(err, i, s, "its begin time B " + float_text(b) + " is no time");
+    return false;
+  }
   const bool cut_to_capacity = nerr == SACIO_WARN_TRUNCATED;
   s.npts = npts;
   s.delta = dt;
+  s.begin = b;
+  set_reference(err, i, s);
   last = LastRead{npts, dt, b};
   getkhv("KSTNM", s.kstnm.data(), &nerr, 5, 10);
   getkhv("KCMPNM", s.kcmpnm.data(), &nerr, 6, 10);
@@ -217,15 +256,71 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
   }
 }
 
+bool same_interval(float delta, int npts, float dt) {
+  // Intervals written by other programs differ in their last digits (0.0500000343 for 0.05):
+  // the same interval while the difference adds up to less than half a sample over the
+  // record. Written in the negative, so that a NaN is never the same.
+  const double drift =
+      std::fabs(static_cast<double>(delta) - static_cast<double>(dt)) * static_cast<double>(npts);
+  return drift < static_cast<double>(dt) / 2.0;
+}
+
+float run_interval(const StationTable& table, float* unrunnable) {
+  // Each distinct interval, in the order first listed, with the records that share it; so no
+  // single record decides, and the list's order only breaks a tie.
+  struct Candidate {
+    float dt;
+    int votes;  // records of this interval, float rounding included
+    int exact;  // records of exactly this value: the one most written wins between variants
+  };
+  std::vector<Candidate> candidates;
+  std::vector<std::pair<float, int>> records;  // interval, samples: sorted for the vote
+  for (int i = 1; i <= table.size(); ++i) {
+    const Station& s = table.station(i);
+    if (!s.usable) continue;
+    if (std::isfinite(s.delta)) records.emplace_back(s.delta, s.npts);
+    const bool seen = std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) {
+      return c.dt == s.delta || (std::isnan(c.dt) && std::isnan(s.delta));
+    });
+    if (!seen) candidates.push_back({s.delta, 0, 0});
+    for (Candidate& c : candidates) c.exact += c.dt == s.delta ? 1 : 0;
+  }
+  std::sort(records.begin(), records.end());
+  for (Candidate& c : candidates) {
+    if (!(c.dt > 0.0f) || !std::isfinite(c.dt)) continue;
+    // Only records within half the interval can be within half a sample over their length.
+    const auto first = std::lower_bound(records.begin(), records.end(),
+                                        std::pair{c.dt * 0.5f, std::numeric_limits<int>::min()});
+    const auto last = std::upper_bound(records.begin(), records.end(),
+                                       std::pair{c.dt * 1.5f, std::numeric_limits<int>::max()});
+    for (auto r = first; r != last; ++r) c.votes += same_interval(r->first, r->second, c.dt);
+  }
+  const auto most = [&](bool runnable) {
+    const Candidate* best = nullptr;
+    for (const Candidate& c : candidates) {
+      if (runnable && refuse_sampling(c.dt) != nullptr) continue;
+      // Between two writings of one interval (they differ in the last digits), the one more
+      // records hold; between two intervals, the first listed.
+      const bool variant = best != nullptr && std::fabs(c.dt - best->dt) < best->dt * 1e-5f;
+      if (best == nullptr || c.votes > best->votes ||
+          (c.votes == best->votes && variant && c.exact > best->exact)) {
+        best = &c;
+      }
+    }
+    return best;
+  };
+  if (const Candidate* best = most(true)) return best->dt;
+  if (unrunnable != nullptr) {
+    const Candidate* best = most(false);
+    *unrunnable = best != nullptr ? best->dt : 0.0f;
+  }
+  return 0.0f;
+}
+
 void check_sampling(StationTable& table, float dt, std::FILE* err) {
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
-    // Intervals written by other programs differ in their last digits (0.0500000343 for 0.05):
-    // the same interval while the difference adds up to less than half a sample over the
-    // record. Written in the negative, so that a NaN is never the same.
-    const double drift = std::fabs(static_cast<double>(s.delta) - static_cast<double>(dt)) *
-                         static_cast<double>(s.npts);
-    if (s.usable && !(drift < static_cast<double>(dt) / 2.0)) {
+    if (s.usable && !same_interval(s.delta, s.npts, dt)) {
       std::fprintf(err,
                    "xcorrnet_v3: station %d \"%s\" has sampling interval %s s, not the run's "
                    "%s s; its pairs are skipped\n",

@@ -27,6 +27,11 @@ struct Station {
   int npts = 0;               // samples held in the row
   float delta = 0.0f;         // sampling interval of the record
   bool usable = false;        // read without failure, at the run's sampling interval
+  // When the record starts: its reference time (NZYEAR .. NZMSEC, in milliseconds since 1970)
+  // plus B. Without a reference time (`dated` false) it is placed by B alone.
+  bool dated = false;
+  long long reference_ms = 0;
+  double begin = 0.0;
 };
 
 // The station table: one row of kCapacity samples per station (zero beyond the record), and
@@ -48,6 +53,9 @@ class StationTable {
   std::unique_ptr<float, FreeDeleter> rows_;
 };
 
+// The station's list entry as a path: without trailing blanks.
+std::string station_path(const Station& s);
+
 // Run-wide values left by the last read, as the pair loop and the header pass use them.
 struct LastRead {
   int np = 0;
@@ -58,8 +66,8 @@ struct LastRead {
 // Reads every listed SAC file into the table, printing the "Input:" block. A station that is
 // not a regular file, whose read fails or whose record has no samples is reported on `err` and
 // marked unusable; a record cut to the capacity and coordinates that are no position are
-// reported too. Returns the run's sample count and sampling interval: those of the last record
-// read without failure.
+// reported too. Returns the values of the last record read without failure; the run's sampling
+// interval is chosen from all of them (run_interval).
 // Without `keep_rows` the samples are dropped (a run divided among ranks reads them once it knows
 // which stations each rank needs).
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
@@ -69,6 +77,15 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
 // were loaded without them; a record that cannot be read now, or reads otherwise, is reported on
 // `err` and marked unusable, as a failed load is.
 void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
+
+// Whether two sampling intervals are one: they differ by less than half a sample over a record
+// of npts samples (other programs' float rounding).
+bool same_interval(float delta, int npts, float dt);
+
+// The run's sampling interval: the one most usable records share among those that can be run
+// (a tie: the one listed first). 0 when no usable record has one; `unrunnable` then takes the
+// most common interval of all, for the refusal.
+float run_interval(const StationTable& table, float* unrunnable);
 
 // Marks unusable (and reports) every station whose sampling interval differs from the run's by
 // half a sample or more over its record; smaller differences are float rounding.

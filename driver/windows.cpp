@@ -1,10 +1,13 @@
 // Window layout of a record, and the stack of a pair.
 #include "driver/windows.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "driver/stations.hpp"
+#include "signal/stats.hpp"
 
 namespace xcn {
 
@@ -34,10 +37,161 @@ std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend) {
   return offsets;
 }
 
+float record_bound(std::span<const float> record, int nptlen) {
+  const std::size_t n = record.size();
+  const std::size_t gap = static_cast<std::size_t>(std::max(nptlen, 1));
+  std::vector<float> live;
+  bool gaps = false;
+  std::size_t kept = 0;  // samples before `kept` are in `live` or left out
+  for (std::size_t k = 0; k < n;) {
+    if (record[k] != 0.0f) {
+      ++k;
+      continue;
+    }
+    std::size_t end = k;
+    while (end < n && record[end] == 0.0f) ++end;
+    if (end - k >= gap) {
+      if (!gaps) live.reserve(n);
+      gaps = true;
+      live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept),
+                  record.begin() + static_cast<std::ptrdiff_t>(k));
+      kept = end;
+    }
+    k = end;
+  }
+  // Without a gap, the deviation of the record as it is.
+  if (!gaps) return rejection_bound(std(record, static_cast<int>(n)));
+  live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept), record.end());
+  return rejection_bound(std(live, static_cast<int>(live.size())));
+}
+
+bool all_zero(std::span<const float> window) {
+  return std::all_of(window.begin(), window.end(), [](float v) { return v == 0.0f; });
+}
+
+CommonWindows common_windows(const GridPlace& a, const GridPlace& b) {
+  const long long first = std::max(a.first, b.first);
+  const long long end = std::min(a.first + a.windows, b.first + b.windows);
+  return {first, end > first ? static_cast<int>(end - first) : 0};
+}
+
+namespace {
+
+// Seconds from start (ms, s) a to start b.
+double seconds_between(long long a_ms, double a_s, long long b_ms, double b_s) {
+  return static_cast<double>(b_ms - a_ms) * 1e-3 + (b_s - a_s);
+}
+
+struct Start {
+  long long ms = 0;
+  double s = 0.0;
+};
+
+}  // namespace
+
+TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
+  TimeGrid grid;
+  grid.dt = dt;
+  grid.settings = window_settings(dt);
+  const int n = table.size();
+  grid.places.resize(static_cast<std::size_t>(n));
+  // Records without a reference time are placed by B from the earliest dated start.
+  int dated = 0, undated = 0;
+  Start origin;
+  for (int i = 1; i <= n; ++i) {
+    const Station& s = table.station(i);
+    if (!s.usable) continue;
+    if (!s.dated) {
+      ++undated;
+      continue;
+    }
+    if (dated++ == 0 || seconds_between(origin.ms, origin.s, s.reference_ms, s.begin) < 0.0) {
+      origin = {s.reference_ms, s.begin};
+    }
+  }
+  if (dated > 0 && undated > 0) {
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: %d of %d records have no reference time (NZYEAR "
+                 "undefined); they are placed by their begin time B from the earliest start of "
+                 "the others\n",
+                 undated, dated + undated);
+  }
+  std::vector<Start> starts(static_cast<std::size_t>(n));
+  bool any = false;
+  Start earliest;
+  for (int i = 1; i <= n; ++i) {
+    const Station& s = table.station(i);
+    if (!s.usable) continue;
+    Start& t = starts[static_cast<std::size_t>(i - 1)];
+    t = s.dated ? Start{s.reference_ms, s.begin} : Start{origin.ms, origin.s + s.begin};
+    if (!any || seconds_between(earliest.ms, earliest.s, t.ms, t.s) < 0.0) earliest = t;
+    any = true;
+  }
+  grid.dated = dated > 0;
+  grid.start_ms = earliest.ms;
+  grid.start_s = earliest.s;
+  const long long step = static_cast<long long>(grid.settings.overlap);
+  const long long nptlen = grid.settings.nptlen;
+  for (int i = 1; i <= n; ++i) {
+    const Station& s = table.station(i);
+    if (!s.usable) continue;
+    const Start& t = starts[static_cast<std::size_t>(i - 1)];
+    const double at = seconds_between(earliest.ms, earliest.s, t.ms, t.s) / static_cast<double>(dt);
+    GridPlace& p = grid.places[static_cast<std::size_t>(i - 1)];
+    p.shift = std::llround(at);
+    if (std::fabs(at - static_cast<double>(p.shift)) > 0.1) {
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: station %d \"%s\" starts %.2f samples off the run's "
+                   "window grid; its samples are taken at the nearest whole sample\n",
+                   i, station_path(s).c_str(), std::fabs(at - static_cast<double>(p.shift)));
+    }
+    if (s.npts < nptlen) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(s.npts) * dt);
+      std::fprintf(err,
+                   "xcorrnet_v3: warning: station %d \"%s\" holds %d samples (%s s), fewer than "
+                   "one %g s window; its pairs stack nothing\n",
+                   i, station_path(s).c_str(), s.npts, seconds, static_cast<double>(kTimelen));
+      continue;
+    }
+    // Windows k with k * step >= shift and k * step + nptlen <= shift + npts.
+    p.first = (p.shift + step - 1) / step;
+    const long long last = (p.shift + s.npts - nptlen) / step;
+    p.windows = last >= p.first ? static_cast<int>(last - p.first + 1) : 0;
+  }
+  return grid;
+}
+
+long long days_to_year(long long year) {
+  const long long y = year - 1;
+  return 365 * (year - 1970) + (y / 4 - y / 100 + y / 400) - (1969 / 4 - 1969 / 100 + 1969 / 400);
+}
+
+Date date_of(long long ms) {
+  long long days = ms / 86400000;
+  long long rest = ms % 86400000;
+  if (rest < 0) {
+    rest += 86400000;
+    --days;
+  }
+  long long year = 1970 + days / 366;
+  while (days_to_year(year + 1) <= days) ++year;
+  while (days_to_year(year) > days) --year;
+  Date d;
+  d.year = static_cast<int>(year);
+  d.jday = static_cast<int>(days - days_to_year(year) + 1);
+  d.hour = static_cast<int>(rest / 3600000);
+  d.min = static_cast<int>(rest / 60000 % 60);
+  d.sec = static_cast<int>(rest / 1000 % 60);
+  d.msec = static_cast<int>(rest % 1000);
+  return d;
+}
+
 void Stack::reset(int nptlen) {
   yall.assign(static_cast<std::size_t>(nptlen), 0.0f);
   count_ = 0.0f;
   counter = 0;
+  shared = 0;
 }
 
 void Stack::add(std::span<const float> yyc) {

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <span>
 #include <vector>
 
 namespace xcn {
+
+class StationTable;
 
 // Fixed window settings.
 inline constexpr float kTimelen = 2000.0f;  // window length in seconds
@@ -28,17 +31,75 @@ std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend);
 
 // A window of a record is kept below this deviation: 1.1 times the record's.
 inline float rejection_bound(float record_std) { return kCrtStd * record_std; }
+// The bound of a record's windows: 1.1 times the deviation of its samples, leaving out every
+// stretch of exact zeros at least one window of nptlen samples long (a gap another program
+// filled), so that a gap neither counts nor lowers the bound of the live windows.
+float record_bound(std::span<const float> record, int nptlen);
+// Whether every sample of a window is exactly zero: it holds no data and is never accepted.
+bool all_zero(std::span<const float> window);
+
 // Whether one record's window passes its bound (a deviation that is not a number never does).
 inline bool window_passes(float crt, float bound) { return crt < bound; }
 // A pair takes a window when the windows of both its records pass.
 inline bool window_accepted(float crt1, float bound1, float crt2, float bound2) {
   return window_passes(crt1, bound1) && window_passes(crt2, bound2);
 }
+// Whether a station accepts its window of deviation crt (not all zeros).
+inline bool window_taken(float crt, float bound, bool zero) {
+  return !zero && window_passes(crt, bound);
+}
+
+// The run's one window grid: windows of nptlen samples every `overlap` samples from the
+// earliest start among the usable records, window k starting k x overlap samples after it. A
+// record holds window k when every sample of it lies within the record.
+struct GridPlace {
+  long long shift = 0;  // samples from the grid's start to the record's first sample
+  long long first = 0;  // first grid window the record holds
+  int windows = 0;      // it holds windows first .. first + windows - 1
+
+  // Sample of the record where grid window k begins.
+  std::size_t offset(long long k, const WindowSettings& w) const {
+    return static_cast<std::size_t>(k * static_cast<long long>(w.overlap) - shift);
+  }
+};
+// The grid windows two records both hold: first .. first + count - 1.
+struct CommonWindows {
+  long long first = 0;
+  int count = 0;
+};
+CommonWindows common_windows(const GridPlace& a, const GridPlace& b);
+
+struct TimeGrid {
+  WindowSettings settings{};
+  float dt = 0.0f;
+  // The grid's start: a date (milliseconds since 1970 plus seconds) when `dated`, else seconds
+  // on the common origin of records without a reference time.
+  bool dated = false;
+  long long start_ms = 0;
+  double start_s = 0.0;
+  std::vector<GridPlace> places;  // per station; none for an unusable one
+
+  const GridPlace& place(int i) const { return places[static_cast<std::size_t>(i - 1)]; }
+};
+// Lays the usable stations of `table` out on the grid of sampling interval dt. Reported on
+// `err`: a run mixing records with and without a reference time (once), a record whose start
+// lies off the grid by more than a tenth of a sample, and a record shorter than one window.
+TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err);
+
+// A date as the header's reference time fields hold it.
+struct Date {
+  int year = 0, jday = 0, hour = 0, min = 0, sec = 0, msec = 0;
+};
+// Days from 1970-01-01 to the first of January of `year` (Gregorian calendar).
+long long days_to_year(long long year);
+// The date of a time in milliseconds since 1970.
+Date date_of(long long ms);
 
 // The stack of one pair: the sum of its accepted window correlations, then their mean.
 struct Stack {
   std::vector<float> yall;  // nptlen values
   int counter = 0;          // accepted windows, once finished
+  int shared = 0;           // windows both records hold, accepted or not
 
   // Empty stack of nptlen values.
   void reset(int nptlen);

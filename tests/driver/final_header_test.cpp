@@ -106,6 +106,7 @@ TEST(FinalHeader, ThePairLoopWritesWhatTheHeaderPassWouldMakeOfAProvisionalResul
     run.table = &table;
     run.pairs = &pairs;
     run.last = LastRead{1500, 1.5f, 0.0f};
+    run.time = lay_out_grid(table, 1.5f, stderr);
     return run;
   };
   const xcn::Run direct = make_run(one);

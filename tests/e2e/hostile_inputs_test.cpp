@@ -191,7 +191,7 @@ TEST(HostileInputs, CoordinatesOffTheEarthGiveNoDistance) {
 // Row "sampling intervals that differ by float rounding".
 TEST(HostileInputs, IntervalsThatDifferByRoundingAreOneInterval) {
   const struct {
-    float delta;  // of the first record; the others are at `run`
+    float delta;  // of the first record; the other two are at `run`
     float run;
     std::size_t samples;
     const char* refused;  // the interval texts of the report, or none
@@ -208,6 +208,7 @@ TEST(HostileInputs, IntervalsThatDifferByRoundingAreOneInterval) {
     Noise noise(63);
     net.add({"S1", "BHZ", 1.0f, 10.0f, c.delta, noise.series(c.samples)});
     net.add({"S2", "BHZ", 2.0f, 10.0f, c.run, noise.series(c.samples)});
+    net.add({"S3", "BHZ", 3.0f, 10.0f, c.run, noise.series(c.samples)});
     net.write_lists();
     const RunResult r = run_within_a_minute(net);
     ASSERT_EQ(r.status, 0) << r.err;

@@ -2,6 +2,7 @@
 // files straight from their bytes (independently of the library's reader).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -21,6 +22,8 @@ struct Record {
   float delta = 1.0f;
   std::vector<float> samples;
   float b = 0.0f;  // begin time; a result's is -(NPTS/2) x DELTA
+  // Reference time NZYEAR, NZJDAY, NZHOUR, NZMIN, NZSEC, NZMSEC; none when the year is -12345.
+  std::array<int, 6> reference = {-12345, -12345, -12345, -12345, -12345, -12345};
 };
 
 // Writes a station record with a fresh header; returns the library's error number.
@@ -35,6 +38,11 @@ inline int write_record(const std::string& path, const Record& r) {
   setkhv("KCMPNM", r.kcmpnm.c_str(), &nerr, -1, -1);
   setfhv("STLA", &r.stla, &nerr, -1);
   setfhv("STLO", &r.stlo, &nerr, -1);
+  static constexpr const char* kReference[] = {"NZYEAR", "NZJDAY", "NZHOUR",
+                                               "NZMIN",  "NZSEC",  "NZMSEC"};
+  for (std::size_t k = 0; k < 6; ++k) {
+    if (r.reference[k] != -12345) setnhv(kReference[k], &r.reference[k], &nerr, -1);
+  }
   std::vector<float> y = r.samples;
   float x = 0.0f;
   wsac0(path.c_str(), &x, y.data(), &nerr, -1);
@@ -81,7 +89,8 @@ namespace off {
 inline constexpr std::size_t kDelta = 0, kDepmin = 4, kDepmax = 8, kB = 20, kE = 24, kStla = 124,
                              kStlo = 128, kEvla = 140, kEvlo = 144, kDist = 200, kAz = 204,
                              kBaz = 208, kGcarc = 212, kDepmen = 224, kNpts = 316, kKstnm = 440,
-                             kKevnm = 448, kKcmpnm = 600;
+                             kKevnm = 448, kKcmpnm = 600, kNzyear = 280, kNzjday = 284,
+                             kNzhour = 288, kNzmin = 292, kNzsec = 296, kNzmsec = 300;
 }
 
 }  // namespace xcn::test

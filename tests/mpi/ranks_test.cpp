@@ -227,6 +227,64 @@ TEST(Ranks, WriteTheBytesAndLinesOfOneProcessForOneTwoAndThreeRanks) {
   }
 }
 
+// Nine records of different starts, lengths and two days, one with a gap of zeros and one
+// shorter than a window.
+void timed_network(Network& net) {
+  Noise noise(77);
+  const struct {
+    std::size_t samples;
+    float b;
+    int jday;
+  } records[] = {{3000, 0.0f, 10},   {2600, 300.0f, 10}, {3400, 100.0f, 10},
+                 {1500, 0.0f, 10},   {3000, 0.0f, 11},   {3000, 0.0f, 10},
+                 {2800, 200.0f, 10}, {3000, 0.0f, 10},   {3200, 400.0f, 10}};
+  for (int k = 0; k < 9; ++k) {
+    const auto& r = records[k];
+    Record rec{"T" + std::to_string(k),
+               "BHZ",
+               40.0f + 0.3f * static_cast<float>(k),
+               10.0f - 0.4f * static_cast<float>(k % 4),
+               1.0f,
+               noise.series(r.samples),
+               r.b};
+    rec.reference = {2024, r.jday, 0, 0, 0, 0};
+    if (k == 2) std::fill(rec.samples.begin() + 600, rec.samples.begin() + 3000, 0.0f);
+    net.add(rec);
+  }
+  net.write_lists();
+}
+
+// Standard error's own lines without the timing lines, sorted: each rank lists its own pairs.
+std::multiset<std::string> sorted_errors(const std::string& err) {
+  std::multiset<std::string> lines;
+  for (const auto& line : split_lines(errors_without_timing(own_errors(err)))) lines.insert(line);
+  return lines;
+}
+
+TEST(Ranks, WriteOneProcessesBytesForRecordsOfDifferentTimes) {
+  for (const auto& engine : engines()) {
+    std::string label;
+    for (const auto& e : engine) label += e + " ";
+    Network single;
+    timed_network(single);
+    const RunResult one = single.run("B", "Y", 1, engine);
+    ASSERT_EQ(one.status, 0) << label << one.err;
+    const Files want = results_of(single);
+    ASSERT_EQ(want.size(), 45u);
+    EXPECT_NE(one.err.find("pairs share no window in time"), std::string::npos) << one.err;
+    for (const int ranks : {2, 3}) {
+      const std::string what = label + std::to_string(ranks) + " ranks";
+      Network net;
+      timed_network(net);
+      const RunResult r = run_ranks(net, ranks, "B", "Y", engine);
+      ASSERT_EQ(r.status, 0) << what << "\n" << r.err;
+      EXPECT_EQ(sorted_errors(r.err), sorted_errors(one.err)) << what << "\n" << r.err;
+      EXPECT_TRUE(results_of(net) == want) << what << ": files differ from one process's";
+      EXPECT_EQ(lines_of(r.out).pairs, lines_of(one.out).pairs) << what;
+    }
+  }
+}
+
 // mpirun forwards each rank's output in pieces of its own size; a burst of lines from several
 // ranks (a rerun that skips every pair) would come out with lines cut by another rank's.
 TEST(Ranks, PrintEveryLineWholeUnderMpirunAlone) {

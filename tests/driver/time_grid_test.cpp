@@ -1,0 +1,202 @@
+// The run's window grid: where each record lies on it, the run's sampling interval, the bound
+// of a record with gaps of zeros, and dates.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/stations.hpp"
+#include "driver/windows.hpp"
+#include "signal/stats.hpp"
+
+namespace xcn {
+namespace {
+
+struct Rec {
+  bool dated;
+  long long reference_ms;
+  double begin;
+  int npts;
+  float delta = 1.0f;
+};
+
+void fill_table(StationTable& table, const std::vector<Rec>& recs) {
+  for (int i = 1; i <= table.size(); ++i) {
+    const Rec& r = recs[static_cast<std::size_t>(i - 1)];
+    Station& s = table.station(i);
+    s.entry.fill(' ');
+    const std::string name = "st" + std::to_string(i) + ".sac";
+    std::copy(name.begin(), name.end(), s.entry.begin());
+    s.usable = true;
+    s.dated = r.dated;
+    s.reference_ms = r.reference_ms;
+    s.begin = r.begin;
+    s.npts = r.npts;
+    s.delta = r.delta;
+  }
+}
+
+// What lay_out_grid reports, from a temporary stream.
+std::string reports_of(const StationTable& table, float dt, TimeGrid& grid) {
+  std::FILE* err = std::tmpfile();
+  grid = lay_out_grid(table, dt, err);
+  std::rewind(err);
+  std::string text;
+  for (int c; (c = std::fgetc(err)) != EOF;) text += static_cast<char>(c);
+  std::fclose(err);
+  return text;
+}
+
+TEST(TimeGrid, PlacesEachRecordByItsStartFromTheEarliest) {
+  const long long day = 86400000;
+  const struct {
+    const char* label;
+    std::vector<Rec> recs;
+    float dt;
+    std::vector<GridPlace> places;  // shift, first, windows
+    std::string reports;
+  } cases[] = {
+      {"together",
+       {{false, 0, 0.0, 6000}, {false, 0, 0.0, 6000}},
+       1.0f,
+       {{0, 0, 21}, {0, 0, 21}},
+       ""},
+      {"one 300 s later and longer",
+       {{false, 0, 0.0, 6000}, {false, 0, 300.0, 7000}},
+       1.0f,
+       {{0, 0, 21}, {300, 2, 25}},
+       ""},
+      {"grid from the earliest, not the first listed",
+       {{true, day, 100.0, 4000}, {true, day, -100.0, 4000}},
+       1.0f,
+       {{200, 1, 11}, {0, 0, 11}},
+       ""},
+      {"two days",
+       {{true, day, 0.0, 4000}, {true, 2 * day, 0.0, 4000}},
+       1.0f,
+       {{0, 0, 11}, {86400, 432, 11}},
+       ""},
+      {"half a second at 0.5 s: one sample",
+       {{false, 0, 0.5, 8000}, {false, 0, 0.0, 8000}},
+       0.5f,
+       {{1, 1, 10}, {0, 0, 11}},
+       ""},
+      {"off the grid and shorter than a window",
+       {{false, 0, 0.0, 6000}, {false, 0, 0.25, 1999}},
+       1.0f,
+       {{0, 0, 21}, {0, 0, 0}},
+       "xcorrnet_v3: warning: station 2 \"st2.sac\" starts 0.25 samples off the run's window "
+       "grid; its samples are taken at the nearest whole sample\n"
+       "xcorrnet_v3: warning: station 2 \"st2.sac\" holds 1999 samples (1999 s), fewer than one "
+       "2000 s window; its pairs stack nothing\n"},
+      {"undated placed from the earliest dated start",
+       {{true, day, 50.0, 4000}, {false, 0, -50.0, 4000}, {true, day, 0.0, 4000}},
+       1.0f,
+       {{100, 1, 10}, {0, 0, 11}, {50, 1, 10}},
+       "xcorrnet_v3: warning: 1 of 3 records have no reference time (NZYEAR undefined); they "
+       "are placed by their begin time B from the earliest start of the others\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    StationTable table(static_cast<int>(c.recs.size()));
+    fill_table(table, c.recs);
+    TimeGrid grid;
+    EXPECT_EQ(reports_of(table, c.dt, grid), c.reports);
+    for (int i = 1; i <= table.size(); ++i) {
+      const GridPlace& want = c.places[static_cast<std::size_t>(i - 1)];
+      EXPECT_EQ(grid.place(i).shift, want.shift) << i;
+      EXPECT_EQ(grid.place(i).first, want.first) << i;
+      EXPECT_EQ(grid.place(i).windows, want.windows) << i;
+    }
+  }
+}
+
+TEST(TimeGrid, CommonWindowsAreThoseBothHold) {
+  EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).first, 2);
+  EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).count, 19);
+  EXPECT_EQ(common_windows({0, 0, 11}, {86400, 432, 11}).count, 0);
+  EXPECT_EQ(common_windows({0, 0, 0}, {0, 0, 11}).count, 0);
+}
+
+TEST(RunInterval, IsTheOneMostRecordsShare) {
+  const struct {
+    std::vector<float> deltas;
+    float run;
+    float unrunnable;
+  } cases[] = {
+      {{1.0f, 1.0f, 0.5f}, 1.0f, 0.0f},
+      {{0.5f, 1.0f, 1.0f}, 1.0f, 0.0f},                   // not the first listed
+      {{0.5f, 1.0f}, 0.5f, 0.0f},                         // a tie: the first listed
+      {{1.0f, 0.01f, 0.01f}, 1.0f, 0.0f},                 // 2000 s at 100 Hz is over the capacity
+      {{0.01f, 0.01f}, 0.0f, 0.01f},                      // nothing can be run
+      {{0.05f, 0.0500000343f, 0.1f, 0.1f}, 0.05f, 0.0f},  // float rounding votes as one
+      {{0.0500000343f, 0.05f, 0.05f}, 0.05f, 0.0f},
+  };
+  for (const auto& c : cases) {
+    StationTable table(static_cast<int>(c.deltas.size()));
+    for (int i = 1; i <= table.size(); ++i) {
+      table.station(i).usable = true;
+      table.station(i).npts = 48000;
+      table.station(i).delta = c.deltas[static_cast<std::size_t>(i - 1)];
+    }
+    float unrunnable = 0.0f;
+    EXPECT_EQ(run_interval(table, &unrunnable), c.run) << c.deltas.size() << " " << c.deltas[0];
+    EXPECT_EQ(unrunnable, c.unrunnable);
+  }
+}
+
+TEST(RecordBound, LeavesOutGapsOfZerosAWindowLong) {
+  std::vector<float> y(10000);
+  unsigned state = 7;
+  for (float& v : y) {
+    state = state * 1103515245u + 12345u;
+    v = static_cast<float>((state >> 8) & 0xffff) / 32768.0f - 1.0f;
+  }
+  // No gap: the deviation of the whole record, as it always was.
+  EXPECT_EQ(record_bound(y, 2000), rejection_bound(std(y, 10000)));
+  // 1999 zeros are no gap.
+  std::vector<float> short_run = y;
+  std::fill(short_run.begin() + 3000, short_run.begin() + 4999, 0.0f);
+  EXPECT_EQ(record_bound(short_run, 2000), rejection_bound(std(short_run, 10000)));
+  // 2500 zeros (a -0.0 among them) are: the bound is the live samples'.
+  std::vector<float> gapped = y;
+  std::fill(gapped.begin() + 3000, gapped.begin() + 5500, 0.0f);
+  gapped[4000] = -0.0f;
+  std::vector<float> live(y.begin(), y.begin() + 3000);
+  live.insert(live.end(), y.begin() + 5500, y.end());
+  EXPECT_EQ(record_bound(gapped, 2000), rejection_bound(std(live, 7500)));
+  // Nothing but zeros: no bound any window passes.
+  EXPECT_FALSE(window_passes(0.0f, record_bound(std::vector<float>(4000, 0.0f), 2000)));
+  EXPECT_TRUE(all_zero(std::vector<float>{0.0f, -0.0f}));
+  EXPECT_FALSE(all_zero(std::vector<float>{0.0f, 1e-30f}));
+}
+
+TEST(Dates, ReadBackAsTheHeaderHoldsThem) {
+  const struct {
+    long long ms;
+    Date date;
+  } cases[] = {
+      {0, {1970, 1, 0, 0, 0, 0}},
+      {1704067200000LL, {2024, 1, 0, 0, 0, 0}},
+      {1704067200000LL + 99 * 86400000LL + 12630000LL + 1234, {2024, 100, 3, 30, 31, 234}},
+      {1735603200000LL, {2024, 366, 0, 0, 0, 0}},  // 31 December of a leap year
+      {951782400000LL, {2000, 60, 0, 0, 0, 0}},    // 29 February 2000
+      {-1000, {1969, 365, 23, 59, 59, 0}},
+  };
+  for (const auto& c : cases) {
+    const Date d = date_of(c.ms);
+    EXPECT_EQ(d.year, c.date.year) << c.ms;
+    EXPECT_EQ(d.jday, c.date.jday) << c.ms;
+    EXPECT_EQ(d.hour, c.date.hour) << c.ms;
+    EXPECT_EQ(d.min, c.date.min) << c.ms;
+    EXPECT_EQ(d.sec, c.date.sec) << c.ms;
+    EXPECT_EQ(d.msec, c.date.msec) << c.ms;
+  }
+  EXPECT_EQ(days_to_year(2024), 19723);
+  EXPECT_EQ(days_to_year(1970), 0);
+}
+
+}  // namespace
+}  // namespace xcn
