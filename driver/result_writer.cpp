@@ -63,6 +63,12 @@ std::string pair_event_name(const Station& a, const Station& b) {
   return strip_blanks(a.kstnm) + "-" + strip_blanks(b.kstnm);
 }
 
+std::optional<Date> result_date(const Run& run, int i, int j) {
+  const StationTable& t = *run.table;
+  if (!run.time.dated || !t.station(i).dated || !t.station(j).dated) return std::nullopt;
+  return date_of(run.time.start_ms + std::llround(run.time.start_s * 1000.0));
+}
+
 void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {
   const StationTable& t = *run.table;
   Name kevnm;
@@ -80,11 +86,8 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
   set_real("DIST", static_cast<float>(g.dist));
   set_real("AZ", static_cast<float>(g.az));
   set_real("BAZ", static_cast<float>(g.baz));
-  // Results of dated records carry the start of the run's first window as their reference
-  // time, so that results of different days can be told apart.
-  if (run.time.dated && t.station(i).dated && t.station(j).dated) {
-    const long long ms = run.time.start_ms + std::llround(run.time.start_s * 1000.0);
-    const Date d = date_of(ms);
+  if (const std::optional<Date> date = result_date(run, i, j)) {
+    const Date& d = *date;
     set_integer("NZYEAR", d.year);
     set_integer("NZJDAY", d.jday);
     set_integer("NZHOUR", d.hour);

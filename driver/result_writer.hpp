@@ -3,6 +3,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "driver/geometry.hpp"
@@ -27,6 +28,10 @@ bool holds_correlation(int npts, float b, float dt);
 // The event name of pair (a, b): both station names without leading blanks, joined by a hyphen
 // (the header keeps its first 16 characters).
 std::string pair_event_name(const Station& a, const Station& b);
+
+// The reference time of pair (i, j)'s result: the start of the run's first window, when both
+// records are dated (results of different days can then be told apart); none otherwise.
+std::optional<Date> result_date(const Run& run, int i, int j);
 
 // Sets, on a fresh header, the final header of pair (i, j) for np samples at dt from b: both
 // stations, the event name "STA1-STA2" and the pair geometry g. The pair loop writes a result

@@ -120,6 +120,36 @@ TEST(ResultIdentity, TwoComponentsOfOneStationAreToldApart) {
       << r.err;
 }
 
+// The same pair of another day is not given this run's date: a day run into the folder of the
+// day before, with N, leaves the older day's results as they are.
+TEST(ResultIdentity, AResultOfAnotherDayIsNotRedated) {
+  Network net;
+  Noise noise(74);
+  const auto add_day = [&](int jday) {
+    for (int k = 1; k <= 2; ++k) {
+      Record r{"S" + std::to_string(k), "BHZ", 10.0f + static_cast<float>(k), 20.0f, 1.0f,
+               noise.series(2400)};
+      r.reference = {2024, jday, 0, 0, 0, 0};
+      EXPECT_EQ(write_record(net.file("st" + std::to_string(k) + ".sac").string(), r), 0);
+    }
+  };
+  add_day(100);
+  write_bytes(net.file("stations"), "st1.sac\nst2.sac\n");
+  write_bytes(net.file("names"), "p1_1.sac\np1_2.sac\np2_2.sac\n");
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  const auto day100 = results_of(net);
+  ASSERT_EQ(SacBytes(net.file("p1_2.sac").string()).i(off::kNzjday), 100);
+
+  add_day(101);
+  const RunResult r = net.run("B", "N");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("xcorrnet_v3: result \"p1_2.sac\" holds the pair S1-S2 of 2024.100 "
+                       "00:00:00.000, not of this run's 2024.101 00:00:00.000; left as it is\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(results_of(net), day100);
+}
+
 // A result whose owner set LOVROK false is not rewritten by the header pass, even when its
 // header is not the final one.
 TEST(ResultIdentity, AResultLockedByLovrokIsLeftAndReported) {
