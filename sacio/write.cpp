@@ -72,7 +72,7 @@ class PendingPaths {
       int free = kFree;
       if (!s.state.compare_exchange_strong(free, kFilling)) continue;
       std::memcpy(s.path, path.c_str(), path.size() + 1);
-      s.owner = ::gettid();
+      s.owner.store(::gettid());
       s.state.store(kHeld);
       return k;
     }
@@ -94,7 +94,7 @@ class PendingPaths {
       bool busy = false;
       for (const Slot& s : slots_) {
         const int state = s.state.load();
-        busy = busy || state == kFilling || (state == kHeld && s.owner != self);
+        busy = busy || state == kFilling || (state == kHeld && s.owner.load() != self);
       }
       if (!busy) break;
       const timespec pause{0, 1000000};
@@ -110,13 +110,15 @@ class PendingPaths {
   enum : int { kFree, kFilling, kHeld };
   struct Slot {
     std::atomic<int> state{kFree};
-    pid_t owner = 0;
+    // Atomic: a slot freed and taken again may be filled while a handler looks at it.
+    std::atomic<pid_t> owner{0};
     char path[kPathBytes] = {};
   };
   std::atomic<bool> stopping_{false};
   Slot slots_[kSlots];
 };
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free &&
+              std::atomic<pid_t>::is_always_lock_free);
 
 // Made at compile time (zero pages until a slot is first written, and nothing for a signal
 // handler to wait for).
