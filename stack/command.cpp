@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "msg/message.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "stack/day_stack.hpp"
 #include "stack/inputs.hpp"
@@ -283,7 +284,9 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     std::fprintf(err, "xcn_stack: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  // Each file that cannot serve gets one line of ours; the library's would repeat it.
+  // Each file that cannot serve gets one line of ours; the library's would repeat it. The
+  // library sets its message routes up on first use, so it is woken before they are changed.
+  newhdr();
   sac_error_off();
   sac_warning_off();
   const Clock::time_point start = Clock::now();
