@@ -124,6 +124,7 @@ constexpr const char* kKindTag[] = {"LINEAR", "PWS"};
 struct Tally {
   std::atomic<long> stacked{0};
   std::atomic<long> no_window{0};
+  std::atomic<long> missing{0};
   std::atomic<long> left_out{0};
   std::atomic<long> written{0};
   std::atomic<long> failed{0};
@@ -159,7 +160,7 @@ long ns_since(Clock::time_point t) {
 }
 
 // Reads, stacks and writes one pair; `written[s][kind]` tells which stacks reached their file.
-void stack_pair(const PairPlan& pair, const Options& o, const std::vector<StackSet>& sets,
+void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o, const std::vector<StackSet>& sets,
                 const OutputGuard& guard, Tally& tally, std::vector<char>& written,
                 std::FILE* err) {
   Clock::time_point t = Clock::now();
@@ -169,6 +170,7 @@ void stack_pair(const PairPlan& pair, const Options& o, const std::vector<StackS
   std::vector<int> day_of;  // stacking index of each day added
   SavedHeader header{};
   bool have_header = false;
+  std::vector<char> covered(static_cast<std::size_t>(plan.day_count), 0);  // days with a result
   for (const Member& m : pair.members) {
     const Result& r = *m.result;
     int nlen = 0, nerr = 0;
@@ -192,6 +194,7 @@ void stack_pair(const PairPlan& pair, const Options& o, const std::vector<StackS
     if (why.empty() && all_nan(y)) {
       // A run without a window for this pair.
       ++tally.no_window;
+      covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
       if (!have_header) header = read_header;
       have_header = true;
       continue;
@@ -207,8 +210,10 @@ void stack_pair(const PairPlan& pair, const Options& o, const std::vector<StackS
     have_header = true;
     days.add(y);
     day_of.push_back(m.day);
+    covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
   }
   tally.stacked += days.days();
+  tally.missing += std::count(covered.begin(), covered.end(), 0);
   tally.read_ns += ns_since(t);
   if (!have_header) return;  // nothing of the pair could be read; each file was reported
 
@@ -341,7 +346,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 #pragma omp parallel for schedule(dynamic, 1)
   for (long p = 0; p < pair_count; ++p) {
     const auto k = static_cast<std::size_t>(p);
-    stack_pair(plan.pairs[k], o, sets, guard, tally, written[k], err);
+    stack_pair(plan.pairs[k], plan, o, sets, guard, tally, written[k], err);
     progress.step();
   }
   progress.finish();
@@ -349,6 +354,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 
   // The name lists, for xcn_section and for scripts: each written stack, relative to its list.
   long list_failures = 0;
+  long lists = 0;
   for (std::size_t s = 0; s < sets.size(); ++s) {
     for (const Kind kind : {kLinear, kPws}) {
       if ((kind == kLinear ? !o.linear : !o.pws) || !sets[s].usable) continue;
@@ -359,6 +365,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
         }
       }
       const std::string list = sets[s].folder + "/" + kKindFolder[kind] + ".txt";
+      ++lists;
       if (const std::string why = write_name_list(list, lines, guard); !why.empty()) {
         std::fprintf(err, "xcn_stack: name list \"%s\" could not be written: %s\n", list.c_str(),
                      why.c_str());
@@ -368,13 +375,13 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   }
 
   const long runs_count = static_cast<long>(plan.order.size());
-  const long missing = pair_count * runs_count - tally.stacked - tally.no_window;
-  const long left_out = plan.left_out + tally.left_out;
+  long left_out = plan.left_out + tally.left_out;
+  for (const Run& run : runs) left_out += run.unreadable;
   std::fprintf(out,
-               "xcn_stack: %ld pairs over %ld runs: %ld results stacked, %ld without a window, "
-               "%ld days missing (%ld results left out)\n",
-               pair_count, runs_count, tally.stacked.load(), tally.no_window.load(), missing,
-               left_out);
+               "xcn_stack: %ld pairs over %ld runs (%d days): %ld results stacked, %ld without a "
+               "window, %ld days missing (%ld results left out)\n",
+               pair_count, runs_count, plan.day_count, tally.stacked.load(),
+               tally.no_window.load(), tally.missing.load(), left_out);
   if (sets.size() > 1) {
     std::fprintf(out, "xcn_stack: %zu sub-stacks of %d days, every %d days:\n", sets.size() - 1,
                  o.length, o.step);
@@ -415,7 +422,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   const long failed = tally.failed + list_failures;
   if (failed > 0) {
     std::fprintf(err, "xcn_stack: %ld of %ld stacks and name lists could not be written\n", failed,
-                 tally.attempted + list_failures);
+                 tally.attempted + lists);
     return 3;
   }
   return 0;

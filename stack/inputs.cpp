@@ -119,7 +119,7 @@ std::string text_field(const char* field) {
   char value[17] = {};
   int nerr = 0;
   getkhv(field, value, &nerr, text_length(field), 16);
-  const std::string s = trim(std::string_view(value, 16));
+  const std::string s = trim(std::string_view(value, strnlen(value, 16)));
   return nerr == 0 ? s : std::string();
 }
 

@@ -176,7 +176,7 @@ TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
   for (const auto& l : day_lists()) args.push_back(l);
   const RunResult run = run_stack(args, *dir_);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("xcn_stack: 21 pairs over 5 runs: 105 results stacked, 0 without a "
+  EXPECT_NE(run.out.find("xcn_stack: 21 pairs over 5 runs (5 days): 105 results stacked, 0 without a "
                          "window, 0 days missing (0 results left out)\n"),
             std::string::npos)
       << run.out;
@@ -203,6 +203,126 @@ TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
   // Measured: median 2.48, least 2.38.
   EXPECT_GT(factors.front(), 2.0);
   EXPECT_GT(median, 2.2);
+}
+
+}  // namespace
+}  // namespace xcn::test
+
+namespace xcn::test {
+namespace {
+
+// One result per day folder, dated at midnight of its day of 2026 and holding the value v.
+void write_dated(const ScratchDir& dir, int jday, float v) {
+  const std::string folder = "j" + std::to_string(jday);
+  std::filesystem::create_directory(dir / folder);
+  DayResult r;
+  r.samples = constant(v);
+  r.year = 2026;
+  r.jday = jday;
+  write_day(dir.file(folder + "/a.sac"), r);
+}
+
+TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
+  ScratchDir dir;
+  // Days 100 to 106 but 103, each holding its day number less 99; given out of order.
+  const struct {
+    int jday;
+    float value;
+  } days[] = {{105, 6}, {100, 1}, {102, 3}, {106, 7}, {101, 2}, {104, 5}};
+  std::vector<std::string> args = {"--out", "out", "--substack", "3", "--step", "2"};
+  for (const auto& d : days) {
+    write_dated(dir, d.jday, d.value);
+    args.push_back("j" + std::to_string(d.jday));
+  }
+  const RunResult run = run_stack(args, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("xcn_stack: 6 runs, stacked by reference time:\n"
+                         "  run  day  reference time            results  input\n"
+                         "    1    1  2026-04-10T00:00:00.000         1  j100\n"
+                         "    2    2  2026-04-11T00:00:00.000         1  j101\n"
+                         "    3    3  2026-04-12T00:00:00.000         1  j102\n"
+                         "    4    5  2026-04-14T00:00:00.000         1  j104\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("xcn_stack: 1 pairs over 6 runs (7 days): 6 results stacked, 0 without "
+                         "a window, 1 days missing (0 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  const struct {
+    const char* file;
+    int jday;
+    float days, mean;
+  } stacks[] = {
+      {"out/linear/a.sac", 100, 6, 4},        {"out/sub001/linear/a.sac", 100, 3, 2},
+      {"out/sub002/linear/a.sac", 102, 2, 4}, {"out/sub003/linear/a.sac", 104, 3, 6},
+      {"out/sub003/pws/a.sac", 104, 3, 6},
+  };
+  for (const auto& s : stacks) {
+    SCOPED_TRACE(s.file);
+    const SacBytes b(dir.file(s.file));
+    ASSERT_TRUE(b.valid());
+    EXPECT_EQ(b.i(kNzyear), 2026);
+    EXPECT_EQ(b.i(kNzjday), s.jday);
+    EXPECT_EQ(b.f(kUser0), s.days);
+    for (const float v : b.samples()) ASSERT_FLOAT_EQ(v, s.mean);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/sub004"));
+}
+
+TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
+  ScratchDir dir;
+  for (const char* d : {"d1", "d2", "d3", "d4"}) std::filesystem::create_directory(dir / d);
+  DayResult a, b, c;
+  b.kevnm = "ST01-ST03";
+  b.stla = 36.3f;
+  c.kevnm = "ST02-ST03";
+  c.evla = 36.1f;
+  a.samples = constant(1);
+  write_day(dir.file("d1/a.sac"), a);
+  write_day(dir.file("d1/b.sac"), b);
+  write_day(dir.file("d1/c.sac"), c);
+  DayResult short_a = a;
+  short_a.samples = constant(9, 1000);
+  write_day(dir.file("d2/a.sac"), short_a);
+  DayResult nan_b = b;
+  nan_b.samples = constant(std::numeric_limits<float>::quiet_NaN());
+  write_day(dir.file("d2/b.sac"), nan_b);
+  write_day(dir.file("d2/c.sac"), c);
+  a.samples = constant(3);
+  write_day(dir.file("d3/a.sac"), a);
+  DayResult other = b;
+  other.kevnm = "ST04-ST05";
+  write_day(dir.file("d3/b.sac"), other);
+  a.samples = constant(5);
+  write_day(dir.file("d4/a.sac"), a);
+  write_day(dir.file("d4/a2.sac"), a);
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\n");
+  write_text(dir / "d2/names.txt", "a.sac\nb.sac\nc.sac\n");
+  write_text(dir / "d3/names.txt", "a.sac\nb.sac\nc.sac\n");
+  write_text(dir / "d4/names.txt", "a.sac\na2.sac\n\n./a.sac\n");
+  const RunResult run = run_stack(
+      {"--out", "out", "d1/names.txt", "d2/names.txt", "d3/names.txt", "d4/names.txt"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {
+           "xcn_stack: \"d3/c.sac\" of \"d3/names.txt\" cannot be used: the file does not exist; "
+           "left out\n",
+           "xcn_stack: \"d4/./a.sac\" is the file \"d4/a.sac\" again; left out\n",
+           "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
+           "out\n",
+           "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
+           "xcn_stack: \"d2/a.sac\" has 1000 samples at 1 s, not the 2000 at 1 s of the other "
+           "results of ST01-ST02; left out\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_NE(run.out.find("xcn_stack: 3 pairs over 4 runs (4 days): 6 results stacked, 1 without "
+                         "a window, 5 days missing (5 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  const SacBytes lin(dir.file("out/linear/a.sac"));
+  EXPECT_EQ(lin.f(kUser0), 3.0f);
+  for (const float v : lin.samples()) ASSERT_EQ(v, 3.0f);  // (1 + 3 + 5) / 3
+  EXPECT_EQ(file_text(dir / "out/linear.txt"), "linear/a.sac\nlinear/b.sac\nlinear/c.sac\n");
 }
 
 }  // namespace
