@@ -160,9 +160,9 @@ long ns_since(Clock::time_point t) {
 }
 
 // Reads, stacks and writes one pair; `written[s][kind]` tells which stacks reached their file.
-void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o, const std::vector<StackSet>& sets,
-                const OutputGuard& guard, Tally& tally, std::vector<char>& written,
-                std::FILE* err) {
+void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
+                const std::vector<StackSet>& sets, const OutputGuard& guard, Tally& tally,
+                std::vector<char>& written, std::FILE* err) {
   Clock::time_point t = Clock::now();
   const std::size_t n = static_cast<std::size_t>(pair.npts);
   DayStack days(pair.npts, o.pws);
@@ -380,8 +380,8 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   std::fprintf(out,
                "xcn_stack: %ld pairs over %ld runs (%d days): %ld results stacked, %ld without a "
                "window, %ld days missing (%ld results left out)\n",
-               pair_count, runs_count, plan.day_count, tally.stacked.load(),
-               tally.no_window.load(), tally.missing.load(), left_out);
+               pair_count, runs_count, plan.day_count, tally.stacked.load(), tally.no_window.load(),
+               tally.missing.load(), left_out);
   if (sets.size() > 1) {
     std::fprintf(out, "xcn_stack: %zu sub-stacks of %d days, every %d days:\n", sets.size() - 1,
                  o.length, o.step);

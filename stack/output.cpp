@@ -77,7 +77,10 @@ std::string OutputGuard::refusal(const std::string& path, mode_t& old_mode) cons
   if (std::binary_search(inputs_.begin(), inputs_.end(), FileKey{st.st_dev, st.st_ino})) {
     return "it is one of the inputs; left as it is";
   }
-  if (::access(path.c_str(), W_OK) != 0) return "it is read-only; left as it is";
+  // A file no one may write is kept so even where the process could (as root).
+  if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+    return "it is read-only; left as it is";
+  }
   old_mode = st.st_mode & 07777;
   return {};
 }

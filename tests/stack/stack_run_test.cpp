@@ -105,7 +105,6 @@ TEST(StackRun, OneDayIsThatDayExactly) {
   EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
 }
 
-
 // Days made by the tool itself: xcn_synth with a seed per day, xcorrnet_v3 on each. The noise
 // waves cross at 3 km/s, so each day's correlations peak at +/- distance / 3 km/s and differ
 // elsewhere.
@@ -176,9 +175,10 @@ TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
   for (const auto& l : day_lists()) args.push_back(l);
   const RunResult run = run_stack(args, *dir_);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("xcn_stack: 21 pairs over 5 runs (5 days): 105 results stacked, 0 without a "
-                         "window, 0 days missing (0 results left out)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find("xcn_stack: 21 pairs over 5 runs (5 days): 105 results stacked, 0 without a "
+                   "window, 0 days missing (0 results left out)\n"),
+      std::string::npos)
       << run.out;
   std::vector<double> factors;
   std::ifstream names(*dir_ / "day1/names.txt");
@@ -323,6 +323,83 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
   EXPECT_EQ(lin.f(kUser0), 3.0f);
   for (const float v : lin.samples()) ASSERT_EQ(v, 3.0f);  // (1 + 3 + 5) / 3
   EXPECT_EQ(file_text(dir / "out/linear.txt"), "linear/a.sac\nlinear/b.sac\nlinear/c.sac\n");
+}
+
+}  // namespace
+}  // namespace xcn::test
+
+namespace xcn::test {
+namespace {
+
+TEST(StackRun, OutputsNeverReplaceInputsOrWhatIsNotAWritableFile) {
+  ScratchDir dir;
+  // The day's folder is where a stack would go: out/linear holds the run's results.
+  std::filesystem::create_directories(dir / "out/linear");
+  std::filesystem::create_directories(dir / "out/pws/b.sac");  // a directory under a name
+  DayResult a, b, c;
+  b.kevnm = "ST01-ST03";
+  c.kevnm = "ST02-ST03";
+  write_day(dir.file("out/linear/a.sac"), a);
+  write_day(dir.file("out/linear/b.sac"), b);
+  write_day(dir.file("out/linear/c.sac"), c);
+  write_text(dir / "out/linear/names.txt", "a.sac\nb.sac\nc.sac\n");
+  const std::string before = file_text(dir / "out/linear/a.sac");
+  // A read-only stack of an earlier run.
+  write_text(dir / "out/pws/c.sac", "old");
+  std::filesystem::permissions(dir / "out/pws/c.sac", std::filesystem::perms::owner_read);
+  const RunResult run = run_program(XCN_STACK, {"--out", "out", "out/linear/names.txt"}, dir.path(),
+                                    {}, [] { umask(027); });
+  EXPECT_EQ(run.status, 3) << run.err;
+  for (const char* line : {
+           "xcn_stack: stack \"out/linear/a.sac\" could not be written: it is one of the inputs; "
+           "left as it is\n",
+           "xcn_stack: stack \"out/pws/b.sac\" could not be written: it is a directory; left as it "
+           "is\n",
+           "xcn_stack: stack \"out/pws/c.sac\" could not be written: it is read-only; left as it "
+           "is\n",
+           "xcn_stack: 5 of 8 stacks and name lists could not be written\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_EQ(file_text(dir / "out/linear/a.sac"), before);
+  EXPECT_EQ(file_text(dir / "out/pws/c.sac"), "old");
+  // Written under the umask: no one else may read or write.
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("out/pws/a.sac").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(stat(dir.file("out/pws.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
+}
+
+TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"day"}, "xcn_stack: no output folder (--out DIR)\n"},
+      {{"--out", "out"}, "xcn_stack: no input (a name list or a folder of results per run)\n"},
+      {{"--out", "out", "--kind", "mean", "day"}, "xcn_stack: bad value for --kind: \"mean\"\n"},
+      {{"--out", "out", "--nu", "-1", "day"}, "xcn_stack: bad value for --nu: \"-1\"\n"},
+      {{"--out", "out", "--nu", "nan", "day"}, "xcn_stack: bad value for --nu: \"nan\"\n"},
+      {{"--out", "out", "--substack", "0", "day"}, "xcn_stack: bad value for --substack: \"0\"\n"},
+      {{"--out", "out", "--step", "2", "day"}, "xcn_stack: --step needs --substack\n"},
+      {{"--out", "out", "--median", "1", "day"}, "xcn_stack: unknown option --median\n"},
+      {{"--out", "out", "day", "--nu"}, "xcn_stack: option --nu needs a value\n"},
+      {{"--out", "out", "none"},
+       "xcn_stack: error: cannot read \"none\": No such file or directory\n"},
+      {{"--out", "out", "/dev/null"},
+       "xcn_stack: error: cannot read \"/dev/null\": it is neither a name list nor a folder\n"},
+  };
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "day");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const RunResult run = run_stack(c.args, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  }
 }
 
 }  // namespace
