@@ -163,7 +163,6 @@ long ns_since(Clock::time_point t) {
 void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
                 const std::vector<StackSet>& sets, const OutputGuard& guard, Tally& tally,
                 std::vector<char>& written, std::FILE* err) {
-  Clock::time_point t = Clock::now();
   const std::size_t n = static_cast<std::size_t>(pair.npts);
   DayStack days(pair.npts, o.pws);
   std::vector<float> buffer(n + 1);
@@ -177,6 +176,7 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
     float b = 0, dt = 0;
     const int capacity = pair.npts;
     SavedHeader read_header;
+    Clock::time_point t = Clock::now();
     {
       const std::lock_guard<std::mutex> hold(library_lock());
       rsac1(r.path.c_str(), buffer.data(), &nlen, &b, &dt, &capacity, &nerr,
@@ -184,6 +184,7 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
       if (nerr == 0) read_header = save_header();
       clrmsg();
     }
+    tally.read_ns += ns_since(t);
     std::string why;
     if (nerr > 0) {
       why = "cannot be read: " + read_failure(nerr);
@@ -208,19 +209,20 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
     // The stacks carry the header of the first day they hold.
     if (days.days() == 0) header = read_header;
     have_header = true;
+    t = Clock::now();
     days.add(y);
+    tally.stack_ns += ns_since(t);
     day_of.push_back(m.day);
     covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
   }
   tally.stacked += days.days();
   tally.missing += std::count(covered.begin(), covered.end(), 0);
-  tally.read_ns += ns_since(t);
   if (!have_header) return;  // nothing of the pair could be read; each file was reported
 
   std::vector<float> lin(n), pw(n);
   std::vector<int> chosen;
   for (std::size_t s = 0; s < sets.size(); ++s) {
-    t = Clock::now();
+    Clock::time_point t = Clock::now();
     const Position& pos = sets[s].position;
     chosen.clear();
     for (std::size_t k = 0; k < day_of.size(); ++k) {

@@ -8,6 +8,17 @@
 #include "signal/analytic.hpp"
 
 namespace xcn::stack {
+namespace {
+
+// |re + i im| rounded once to single precision: the squares in double cannot overflow for any
+// float, and the square root is correctly rounded, so every machine gives the same bits.
+float modulus(float re, float im) {
+  const double r = re;
+  const double i = im;
+  return static_cast<float>(std::sqrt(r * r + i * i));
+}
+
+}  // namespace
 
 DayStack::DayStack(int npts, bool phases)
     : npts_(npts), phases_(phases), work_(phases ? analytic_length(npts) : 0) {}
@@ -22,7 +33,7 @@ void DayStack::add(std::span<const float> trace) {
     analytic_signal(trace.first(n), work_);
     for (std::size_t k = 0; k < n; ++k) {
       const Complex a = work_[k];
-      const float m = std::hypot(a.re, a.im);
+      const float m = modulus(a.re, a.im);
       unit_[at + k] = m > 0.0f && std::isfinite(m) ? Complex{a.re / m, a.im / m} : Complex{0, 0};
     }
   }
@@ -68,7 +79,7 @@ void DayStack::phase_weighted(std::span<const int> days, float nu, std::span<con
   }
   const float count = static_cast<float>(days.size());
   for (std::size_t k = 0; k < n; ++k) {
-    const float c = std::hypot(sum_[k].re / count, sum_[k].im / count);
+    const float c = modulus(sum_[k].re / count, sum_[k].im / count);
     out[k] = linear[k] * coherence_power(c, nu);
   }
 }

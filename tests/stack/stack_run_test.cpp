@@ -103,6 +103,11 @@ TEST(StackRun, OneDayIsThatDayExactly) {
   EXPECT_EQ(pws.f(kUser1), 2.0f);
   EXPECT_EQ(file_text(dir / "out/linear.txt"), "linear/a.sac\n");
   EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
+  // A list through a pipe names results relative to where the program runs.
+  const RunResult piped = run_program(
+      "/bin/bash", {"-c", std::string(XCN_STACK) + " --out piped <(echo d1/a.sac)"}, dir.path());
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(file_text(dir / "piped/linear/a.sac"), file_text(dir / "out/linear/a.sac"));
 }
 
 // Days made by the tool itself: xcn_synth with a seed per day, xcorrnet_v3 on each. The noise
@@ -267,6 +272,33 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
     for (const float v : b.samples()) ASSERT_FLOAT_EQ(v, s.mean);
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "out/sub004"));
+
+  // One run without a reference time: every run is stacked in the order given.
+  std::filesystem::create_directory(dir / "undated");
+  DayResult undated;
+  undated.samples = constant(10);
+  write_day(dir.file("undated/a.sac"), undated);
+  const RunResult mixed = run_stack({"--out", "mixed", "j105", "undated", "j100"}, dir);
+  ASSERT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_NE(mixed.err.find("xcn_stack: warning: 1 of 3 runs carry no reference time; the runs "
+                           "are stacked in the order given\n"),
+            std::string::npos)
+      << mixed.err;
+  EXPECT_NE(mixed.out.find("    1    1  2026-04-15T00:00:00.000         1  j105\n"
+                           "    2    2  (none)                          1  undated\n"),
+            std::string::npos)
+      << mixed.out;
+  const SacBytes m(dir.file("mixed/linear/a.sac"));
+  EXPECT_EQ(m.i(kNzyear), -12345);
+  EXPECT_EQ(m.f(kUser0), 3.0f);
+
+  const RunResult too_long = run_stack({"--out", "long", "--substack", "9", "j100", "j101"}, dir);
+  EXPECT_EQ(too_long.status, 0);
+  EXPECT_NE(too_long.err.find("xcn_stack: warning: the runs span 2 days, fewer than a sub-stack "
+                              "of 9; no sub-stack is written\n"),
+            std::string::npos)
+      << too_long.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "long/sub001"));
 }
 
 TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
