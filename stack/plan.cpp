@@ -96,8 +96,10 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   }
   for (std::size_t d = 0; d < plan.order.size(); ++d) {
     const Run& run = runs[static_cast<std::size_t>(plan.order[d])];
-    plan.slot.push_back(plan.dated ? static_cast<int>((*run.time - *plan.first_time) / kDayMs)
-                                   : static_cast<int>(d));
+    // The nearest whole day: records of a day begin a little before or after midnight.
+    plan.slot.push_back(plan.dated
+                            ? static_cast<int>((*run.time - *plan.first_time + kDayMs / 2) / kDayMs)
+                            : static_cast<int>(d));
   }
   plan.day_count = plan.slot.empty() ? 0 : plan.slot.back() + 1;
 

@@ -34,7 +34,8 @@ struct DayResult {
   float evla = 36.0f, evlo = -117.5f, stla = 36.1f, stlo = -117.4f;
   float delta = 1.0f;
   std::vector<float> samples = std::vector<float>(2000, 0.0f);
-  std::optional<int> year, jday;  // reference time at midnight of that day
+  std::optional<int> year, jday;  // reference time: that day at the given time
+  int hour = 0, minute = 0, second = 0;
 };
 
 void write_day(const std::string& path, const DayResult& r) {
@@ -55,7 +56,10 @@ void write_day(const std::string& path, const DayResult& r) {
     const int zero = 0;
     setnhv("NZYEAR", &*r.year, &nerr, -1);
     setnhv("NZJDAY", &*r.jday, &nerr, -1);
-    for (const char* f : {"NZHOUR", "NZMIN", "NZSEC", "NZMSEC"}) setnhv(f, &zero, &nerr, -1);
+    setnhv("NZHOUR", &r.hour, &nerr, -1);
+    setnhv("NZMIN", &r.minute, &nerr, -1);
+    setnhv("NZSEC", &r.second, &nerr, -1);
+    setnhv("NZMSEC", &zero, &nerr, -1);
   }
   std::vector<float> y = r.samples;
   float x = 0;
@@ -299,6 +303,22 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
             std::string::npos)
       << too_long.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "long/sub001"));
+
+  // Records of a day that begin a moment before midnight belong to the day that follows.
+  std::filesystem::create_directory(dir / "early");
+  DayResult early;
+  early.year = 2026;
+  early.jday = 100;
+  early.hour = 23;
+  early.minute = 59;
+  early.second = 58;
+  write_day(dir.file("early/a.sac"), early);
+  const RunResult jitter = run_stack({"--out", "jitter", "j100", "early", "j102"}, dir);
+  ASSERT_EQ(jitter.status, 0) << jitter.err;
+  EXPECT_NE(jitter.out.find("    2    2  2026-04-10T23:59:58.000         1  early\n"
+                            "    3    3  2026-04-12T00:00:00.000         1  j102\n"),
+            std::string::npos)
+      << jitter.out;
 }
 
 TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
