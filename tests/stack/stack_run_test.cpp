@@ -364,6 +364,9 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
            "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
            "xcn_stack: \"d2/a.sac\" has 1000 samples at 1 s, not the 2000 at 1 s of the other "
            "results of ST01-ST02; left out\n",
+           // Standard error is no terminal here: the progress comes as plain lines.
+           "xcn_stack: 30% of 3 pairs stacked\n",
+           "xcn_stack: 100% of 3 pairs stacked\n",
        }) {
     EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
   }
