@@ -212,6 +212,19 @@ TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
   // Measured: median 2.48, least 2.38.
   EXPECT_GT(factors.front(), 2.0);
   EXPECT_GT(median, 2.2);
+
+  // The same bytes from one worker as from two.
+  args[1] = "one";
+  const RunResult one = run_stack(args, *dir_, {"OMP_NUM_THREADS=1"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  std::ifstream again(*dir_ / "day1/names.txt");
+  for (std::string name; std::getline(again, name);) {
+    for (const char* kind : {"linear/", "pws/"}) {
+      EXPECT_EQ(file_text(*dir_ / ("one/" + std::string(kind) + name)),
+                file_text(*dir_ / ("stack/" + std::string(kind) + name)))
+          << kind << name;
+    }
+  }
 }
 
 }  // namespace
