@@ -12,6 +12,7 @@
 #include <map>
 
 #include "driver/fatal.hpp"
+#include "driver/limits.hpp"
 #include "driver/lists.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
@@ -100,6 +101,8 @@ bool folder_candidates(const std::string& folder, std::vector<Candidate>& files,
 }
 
 int text_length(const char* s) { return static_cast<int>(std::strlen(s)); }
+
+constexpr off_t kDataBytes = 632;  // the header before the samples
 
 float real_field(const char* field) {
   float v = -12345.0f;
@@ -216,6 +219,16 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
       std::string why;
       if (!read_header(c.path, r, why)) {
         left_out(why);
+        continue;
+      }
+      // The samples are read into buffers of NPTS values: a header that promises more than
+      // the file holds, or more than any result has, must not size them.
+      if (r.npts > kCapacity) {
+        left_out("it holds more than " + std::to_string(kCapacity) + " samples");
+        continue;
+      }
+      if (fs.st_size < kDataBytes + 4 * static_cast<off_t>(r.npts)) {
+        left_out("the file is shorter than its header says");
         continue;
       }
       seen.emplace(key, c.path);

@@ -361,7 +361,18 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
   a.samples = constant(5);
   write_day(dir.file("d4/a.sac"), a);
   write_day(dir.file("d4/a2.sac"), a);
-  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\n");
+  // Headers that promise more samples than their files hold (begin times to match).
+  for (const auto& [file, npts] : {std::pair{"d1/huge.sac", 2000000000}, {"d1/short.sac", 4000}}) {
+    write_day(dir.file(file), c);
+    std::fstream f(dir / file, std::ios::in | std::ios::out | std::ios::binary);
+    const std::int32_t n = npts;
+    const float b = static_cast<float>(-(npts / 2));
+    f.seekp(316);
+    f.write(reinterpret_cast<const char*>(&n), 4);
+    f.seekp(20);
+    f.write(reinterpret_cast<const char*>(&b), 4);
+  }
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\n");
   write_text(dir / "d2/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d3/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d4/names.txt", "a.sac\na2.sac\n\n./a.sac\n");
@@ -372,6 +383,10 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
            "xcn_stack: \"d3/c.sac\" of \"d3/names.txt\" cannot be used: the file does not exist; "
            "left out\n",
            "xcn_stack: \"d4/./a.sac\" is the file \"d4/a.sac\" again; left out\n",
+           "xcn_stack: \"d1/huge.sac\" of \"d1/names.txt\" cannot be used: it holds more than "
+           "172800 samples; left out\n",
+           "xcn_stack: \"d1/short.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
+           "than its header says; left out\n",
            "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
            "out\n",
            "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
@@ -384,7 +399,7 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
     EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
   }
   EXPECT_NE(run.out.find("xcn_stack: 3 pairs over 4 runs (4 days): 6 results stacked, 1 without "
-                         "a window, 5 days missing (5 results left out)\n"),
+                         "a window, 5 days missing (7 results left out)\n"),
             std::string::npos)
       << run.out;
   const SacBytes lin(dir.file("out/linear/a.sac"));
