@@ -54,6 +54,8 @@ FUZZ_SECONDS ?= 60
 # Flags of the end-to-end benchmark, e.g. BENCH_E2E=--skip-plain (the plain loop takes minutes) or
 # --skip-big (the matrix engine's 1000-station day: minutes, 5 GB of memory and of result files).
 BENCH_E2E ?=
+# Flags of the stacking benchmark, e.g. BENCH_STACK="--stations 50 --days 10".
+BENCH_STACK ?=
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
 	$(CMAKE) --build build-fuzz -j $(JOBS)
@@ -64,6 +66,7 @@ bench:
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./build-bench/bench_e2e $(BENCH_E2E)
+	./build-bench/bench_stack $(BENCH_STACK)
 	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
 	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi
 

@@ -161,7 +161,9 @@ void sacio_initialize_common() {
   if (g_cmhdr.fundef != kUndefFloat) {
     inihdr();
     inilhf();
-    inimsg();
+    // Loads the message file unless a switch set before this first use has done so already;
+    // loading again would drop the routes that switch chose.
+    check_message_subsystem();
   }
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The demo: xcorrnet_v3 on the built-in synthetic network, where its correlation peaks lie, and
-# its record section (when xcn_section is built, which needs cairo).
+# The demo: xcorrnet_v3 on the built-in synthetic network, where its correlation peaks lie, the
+# stacks of three such days, and their record sections (when xcn_section is built, which needs
+# cairo).
 # Usage: tools/demo.sh [BUILD_DIR]   (BUILD_DIR relative to the repository, default build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +9,7 @@ build=${1:-build-release}
 scratch=$build/demo
 export SACAUX=$PWD/share
 
-for program in xcorrnet_v3 xcn_synth xcn_demo_report; do
+for program in xcorrnet_v3 xcn_synth xcn_demo_report xcn_stack; do
   if [ ! -x "$build/$program" ]; then
     echo "demo: $build/$program is not built (run make demo)" >&2
     exit 1
@@ -37,12 +38,45 @@ echo
 status=0
 (cd "$scratch" && "../xcn_demo_report" stations.txt names.txt) || status=$?
 
+# Two more days of the same network, each with noise of its own (another seed), and the
+# stacks of the three days.
+for day in 2 3; do
+  "$build/xcn_synth" --seed $((20240611 + day - 1)) --out "$scratch/day$day" >/dev/null
+  if ! (cd "$scratch/day$day" && "../../xcorrnet_v3" stations.txt names.txt B Y \
+    >xcorrnet.log 2>&1); then
+    echo "demo: xcorrnet_v3 failed on day $day; its output is in $scratch/day$day/xcorrnet.log" >&2
+    exit 1
+  fi
+done
+if ! (cd "$scratch" && "../xcn_stack" --out stack names.txt day2/names.txt day3/names.txt \
+  >stack.log 2>&1); then
+  echo "demo: xcn_stack failed; its output is in $scratch/stack.log" >&2
+  exit 1
+fi
+echo
+echo "Three days (seeds 20240611 to 20240613) stacked by xcn_stack into $scratch/stack:"
+grep -E 'pairs over|stacks written' "$scratch/stack.log"
+# The stacks' peaks, checked as the day's were; the table is printed only when one is off.
+sed 's|^|stack/|' "$scratch/stack/pws.txt" >"$scratch/stack_names.txt"
+if (cd "$scratch" && "../xcn_demo_report" stations.txt stack_names.txt >stack_report.txt); then
+  printf 'Phase-weighted stacks: %s\n' "$(tail -n 1 "$scratch/stack_report.txt")"
+else
+  cat "$scratch/stack_report.txt"
+  status=1
+fi
+
 echo
 if [ -x "$build/xcn_section" ]; then
   picture=$scratch/record_section.png
   if (cd "$scratch" && "../xcn_section" names.txt record_section.png >/dev/null); then
     echo "Record section (every cross-correlation at its distance against lag time, with the"
     echo "lines lag = +/- distance / 3 km/s): $picture"
+    if (cd "$scratch/stack" && "../../xcn_section" pws.txt pws_section.png >/dev/null); then
+      echo "and of the phase-weighted stacks of three days: $scratch/stack/pws_section.png"
+    else
+      echo "demo: xcn_section could not draw the stacks" >&2
+      status=1
+    fi
   else
     echo "demo: xcn_section could not draw the record section" >&2
     status=1

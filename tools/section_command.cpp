@@ -1,6 +1,7 @@
 // The record-section tool's command line: name list in, picture out.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 #include "driver/limits.hpp"
@@ -90,6 +91,24 @@ std::vector<bool> auto_positions(std::size_t names) {
   if (static_cast<std::size_t>(n) * (n + 1) / 2 != names) return is_auto;
   for (const Pair p : pair_order(n)) is_auto.push_back(p.first == p.second);
   return is_auto;
+}
+
+// Whether the result's header names a pair of two stations (KEVNM "STA1-STA2" with different
+// halves): a list of cross-correlations alone (a run in mode C, a stack of one) can have a
+// count that looks like a full list, and its results must not be taken for auto-correlations by
+// their place. A file that cannot be read says nothing.
+bool names_two_stations(const std::string& name) {
+  int nerr = 0;
+  rsach(name.c_str(), &nerr, static_cast<int>(name.size()));
+  if (nerr != 0) return false;
+  char field[17] = {};
+  getkhv("KEVNM", field, &nerr, 5, 16);
+  if (nerr != 0) return false;
+  std::string kevnm(field, strnlen(field, 16));
+  kevnm.erase(kevnm.find_last_not_of(' ') + 1);
+  const auto hyphen = kevnm.find('-');
+  if (hyphen == std::string::npos || hyphen == 0 || hyphen + 1 == kevnm.size()) return false;
+  return kevnm.substr(0, hyphen) != kevnm.substr(hyphen + 1);
 }
 
 // A cross-correlation result ready to draw, or the reason it cannot be drawn.
@@ -189,7 +208,7 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   std::vector<float> buffer(kCapacity);
   std::vector<SectionTrace> traces;
   for (std::size_t k = 0; k < names.size(); ++k) {
-    if (!is_auto.empty() && is_auto[k]) continue;
+    if (!is_auto.empty() && is_auto[k] && !names_two_stations(names[k])) continue;
     if (holds_nul(lines[k].text)) {
       std::fprintf(err, "xcn_section: line %zu of %s holds a NUL byte; skipped\n", k + 1,
                    options.name_list.c_str());

@@ -228,6 +228,42 @@ TEST_F(SectionRun, AListOfAnyLengthKeepsEveryResultWithADistance) {
   EXPECT_NE(out.find("2 cross-correlations drawn"), std::string::npos) << out;
 }
 
+TEST_F(SectionRun, CrossCorrelationsAloneAreNotTakenForAutoCorrelationsByTheirPlace) {
+  // Three names, the count of two stations' full list, but all three are pairs of two
+  // stations (a run in mode C, or its stacks); a fourth list's auto-correlation says so.
+  const struct {
+    const char* file;
+    const char* kevnm;
+    float dist;
+  } results[] = {{"x12.sac", "ST01-ST02", 30},
+                 {"x13.sac", "ST01-ST03", 90},
+                 {"x23.sac", "ST02-ST03", 60},
+                 {"x11.sac", "ST01-ST01", 0}};
+  for (const auto& r : results) {
+    const std::string path = (dir / r.file).string();
+    write_result(path, r.dist, {0});
+    int nerr = 0;
+    float y[2000];
+    int n = 0, max = 2000;
+    float b = 0, dt = 0;
+    rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
+    setkhv("KEVNM", r.kevnm, &nerr, -1, -1);
+    wsac0(path.c_str(), y, y, &nerr, -1);
+    ASSERT_EQ(nerr, 0);
+  }
+  const auto line = [&](const char* file) { return (dir / file).string() + "\n"; };
+  write_text(dir / "cross.txt", line("x12.sac") + line("x13.sac") + line("x23.sac"));
+  write_text(dir / "full.txt", line("x11.sac") + line("x12.sac") + line("x13.sac"));
+  std::string err;
+  std::string out;
+  EXPECT_EQ(run({(dir / "cross.txt").string(), (dir / "c.png").string()}, &err, &out), 0) << err;
+  EXPECT_NE(out.find("3 cross-correlations drawn"), std::string::npos) << out;
+  // In a full list the auto-correlation is passed over in silence; x13.sac is no auto.
+  EXPECT_EQ(run({(dir / "full.txt").string(), (dir / "f.png").string()}, &err, &out), 0) << err;
+  EXPECT_EQ(err, "");
+  EXPECT_NE(out.find("2 cross-correlations drawn"), std::string::npos) << out;
+}
+
 TEST_F(SectionRun, AFailedWriteLeavesTheOldPictureAndNoTemporaryFile) {
   const std::string picture = (dir / "section.png").string();
   write_text(picture, "old picture");

@@ -1,0 +1,433 @@
+// The xcn_stack command: options, the pair loop over workers, the summary.
+#include "stack/command.hpp"
+
+#include <omp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+
+#include "msg/message.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
+#include "stack/day_stack.hpp"
+#include "stack/inputs.hpp"
+#include "stack/output.hpp"
+#include "stack/plan.hpp"
+#include "stack/progress.hpp"
+#include "stack/ref_time.hpp"
+#include "xcorrnet/switches.h"
+
+namespace xcn::stack {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: xcn_stack --out DIR [--kind both|linear|pws] [--nu NU] [--substack LEN [--step STEP]]\n"
+    "                 INPUT...\n"
+    "  stacks, pair by pair, the results of several runs of xcorrnet_v3 (one a day, say): each\n"
+    "  INPUT is a run's name list (names relative to its folder) or a folder of its results.\n"
+    "  Writes the linear stack (the mean) to DIR/linear/ and the phase-weighted one (power NU,\n"
+    "  default 2) to DIR/pws/, each with its name list DIR/linear.txt, DIR/pws.txt; with\n"
+    "  --substack, also the stacks of every LEN days, every STEP days (default 1), in\n"
+    "  DIR/sub001/, DIR/sub002/, ...\n";
+
+struct Options {
+  std::string out;
+  bool linear = true;
+  bool pws = true;
+  float nu = 2.0f;
+  int length = 0;  // sub-stack days; 0: none
+  int step = 1;
+  bool step_given = false;
+  std::vector<std::string> inputs;
+};
+
+template <typename T>
+bool parse_number(const std::string& text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end;
+}
+
+bool parse_options(std::span<const std::string> args, Options& o, std::string& error) {
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      o.inputs.push_back(arg);
+      continue;
+    }
+    if (k + 1 == args.size()) {
+      error = "option " + arg + " needs a value";
+      return false;
+    }
+    const std::string& value = args[++k];
+    bool ok = false;
+    if (arg == "--out") {
+      o.out = value;
+      ok = !value.empty();
+    } else if (arg == "--kind") {
+      ok = value == "both" || value == "linear" || value == "pws";
+      o.linear = value != "pws";
+      o.pws = value != "linear";
+    } else if (arg == "--nu") {
+      ok = parse_number(value, o.nu) && std::isfinite(o.nu) && o.nu >= 0.0f;
+    } else if (arg == "--substack") {
+      ok = parse_number(value, o.length) && o.length >= 1;
+    } else if (arg == "--step") {
+      ok = parse_number(value, o.step) && o.step >= 1;
+      o.step_given = true;
+    } else {
+      error = "unknown option " + arg;
+      return false;
+    }
+    if (!ok) {
+      error = "bad value for " + arg + ": \"" + value + "\"";
+      return false;
+    }
+  }
+  if (o.out.empty()) {
+    error = "no output folder (--out DIR)";
+    return false;
+  }
+  if (o.step_given && o.length == 0) {
+    error = "--step needs --substack";
+    return false;
+  }
+  if (o.inputs.empty()) {
+    error = "no input (a name list or a folder of results per run)";
+    return false;
+  }
+  return true;
+}
+
+using Clock = std::chrono::steady_clock;
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// One folder of stacks: the stack of all days, or one sub-stack.
+struct StackSet {
+  std::string folder;  // DIR or DIR/subNNN
+  Position position;
+  bool usable = true;  // its folders could be made
+};
+
+enum Kind { kLinear = 0, kPws = 1 };
+constexpr const char* kKindFolder[] = {"linear", "pws"};
+constexpr const char* kKindTag[] = {"LINEAR", "PWS"};
+
+// What the pair loop counts, over all workers.
+struct Tally {
+  std::atomic<long> stacked{0};
+  std::atomic<long> no_window{0};
+  std::atomic<long> missing{0};
+  std::atomic<long> left_out{0};
+  std::atomic<long> written{0};
+  std::atomic<long> failed{0};
+  std::atomic<long> attempted{0};
+  std::atomic<long> read_ns{0};
+  std::atomic<long> stack_ns{0};
+  std::atomic<long> write_ns{0};
+};
+
+bool all_nan(std::span<const float> y) {
+  for (const float v : y) {
+    if (!std::isnan(v)) return false;
+  }
+  return true;
+}
+
+bool all_finite(std::span<const float> y) {
+  for (const float v : y) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+std::string sub_folder(int k, std::size_t count) {
+  std::string digits = std::to_string(k);
+  const std::size_t width = std::max<std::size_t>(3, std::to_string(count).size());
+  return "sub" + std::string(width - std::min(width, digits.size()), '0') + digits;
+}
+
+long ns_since(Clock::time_point t) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count());
+}
+
+// Reads, stacks and writes one pair; `written[s][kind]` tells which stacks reached their file.
+void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
+                const std::vector<StackSet>& sets, const OutputGuard& guard, Tally& tally,
+                std::vector<char>& written, std::FILE* err) {
+  const std::size_t n = static_cast<std::size_t>(pair.npts);
+  DayStack days(pair.npts, o.pws);
+  std::vector<float> buffer(n + 1);
+  std::vector<int> day_of;  // stacking index of each day added
+  SavedHeader header{};
+  bool have_header = false;
+  std::vector<char> covered(static_cast<std::size_t>(plan.day_count), 0);  // days with a result
+  for (const Member& m : pair.members) {
+    const Result& r = *m.result;
+    int nlen = 0, nerr = 0;
+    float b = 0, dt = 0;
+    const int capacity = pair.npts;
+    SavedHeader read_header;
+    Clock::time_point t = Clock::now();
+    {
+      const std::lock_guard<std::mutex> hold(library_lock());
+      rsac1(r.path.c_str(), buffer.data(), &nlen, &b, &dt, &capacity, &nerr,
+            static_cast<int>(r.path.size()));
+      if (nerr == 0) read_header = save_header();
+      clrmsg();
+    }
+    tally.read_ns += ns_since(t);
+    std::string why;
+    if (nerr > 0) {
+      why = "cannot be read: " + read_failure(nerr);
+    } else if (nerr != 0 || nlen != pair.npts || dt != r.delta || b != r.b) {
+      why = "changed while it was read";
+    }
+    const auto y = std::span<const float>(buffer).first(n);
+    if (why.empty() && all_nan(y)) {
+      // A run without a window for this pair.
+      ++tally.no_window;
+      covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
+      if (!have_header) header = read_header;
+      have_header = true;
+      continue;
+    }
+    if (why.empty() && !all_finite(y)) why = "holds samples that are not finite";
+    if (!why.empty()) {
+      std::fprintf(err, "xcn_stack: \"%s\" %s; left out\n", r.path.c_str(), why.c_str());
+      ++tally.left_out;
+      continue;
+    }
+    // The stacks carry the header of the first day they hold.
+    if (days.days() == 0) header = read_header;
+    have_header = true;
+    t = Clock::now();
+    days.add(y);
+    tally.stack_ns += ns_since(t);
+    day_of.push_back(m.day);
+    covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
+  }
+  tally.stacked += days.days();
+  tally.missing += std::count(covered.begin(), covered.end(), 0);
+  if (!have_header) return;  // nothing of the pair could be read; each file was reported
+
+  std::vector<float> lin(n), pw(n);
+  std::vector<int> chosen;
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    Clock::time_point t = Clock::now();
+    const Position& pos = sets[s].position;
+    chosen.clear();
+    for (std::size_t k = 0; k < day_of.size(); ++k) {
+      if (std::binary_search(pos.days.begin(), pos.days.end(), day_of[k])) {
+        chosen.push_back(static_cast<int>(k));
+      }
+    }
+    days.linear(chosen, lin);
+    if (o.pws) days.phase_weighted(chosen, o.nu, lin, pw);
+    tally.stack_ns += ns_since(t);
+    t = Clock::now();
+    for (const Kind kind : {kLinear, kPws}) {
+      if (kind == kLinear ? !o.linear : !o.pws) continue;
+      ++tally.attempted;
+      if (!sets[s].usable) {
+        ++tally.failed;
+        continue;
+      }
+      StackFile f;
+      f.path = sets[s].folder + "/" + kKindFolder[kind] + "/" + pair.name;
+      f.header = &header;
+      f.time = pos.time;
+      f.days = static_cast<int>(chosen.size());
+      f.kind = kKindTag[kind];
+      if (kind == kPws) f.nu = o.nu;
+      const std::string why =
+          write_stack(f, kind == kLinear ? std::span(lin) : std::span(pw), guard);
+      if (why.empty()) {
+        ++tally.written;
+        written[s * 2 + kind] = 1;
+      } else {
+        ++tally.failed;
+        std::fprintf(err, "xcn_stack: stack \"%s\" could not be written: %s\n", f.path.c_str(),
+                     why.c_str());
+      }
+    }
+    tally.write_ns += ns_since(t);
+  }
+}
+
+std::string time_text(const std::optional<std::int64_t>& t) {
+  return t ? format_time(*t) : std::string("(none)");
+}
+
+void print_runs(const std::vector<Run>& runs, const Plan& plan, std::FILE* out) {
+  std::fprintf(out, "xcn_stack: %zu runs, stacked %s:\n", plan.order.size(),
+               plan.dated ? "by reference time" : "in the order given");
+  std::fprintf(out, "  run  day  reference time            results  input\n");
+  for (std::size_t d = 0; d < plan.order.size(); ++d) {
+    const Run& run = runs[static_cast<std::size_t>(plan.order[d])];
+    std::fprintf(out, "%5zu %4d  %-24s %8zu  %s\n", d + 1, plan.slot[d] + 1,
+                 time_text(run.time).c_str(), run.results.size(), run.input.c_str());
+  }
+}
+
+}  // namespace
+
+int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, out);
+    return 0;
+  }
+  Options o;
+  std::string error;
+  if (!parse_options(args, o, error)) {
+    std::fprintf(err, "xcn_stack: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  // Each file that cannot serve gets one line of ours; the library's would repeat it. The
+  // library sets its message routes up on first use, so it is woken before they are changed.
+  newhdr();
+  sac_error_off();
+  sac_warning_off();
+  const Clock::time_point start = Clock::now();
+
+  std::vector<Run> runs;
+  std::vector<FileKey> inputs;
+  if (!read_runs(o.inputs, runs, inputs, error, err)) {
+    std::fprintf(err, "xcn_stack: error: %s\n", error.c_str());
+    return 2;
+  }
+  const Plan plan = make_plan(runs, err);
+  const double header_s = seconds(Clock::now() - start);
+  print_runs(runs, plan, out);
+  if (plan.pairs.empty()) {
+    std::fprintf(err, "xcn_stack: no result to stack\n");
+    return 1;
+  }
+
+  std::vector<StackSet> sets{{o.out, all_days(plan)}};
+  if (o.length > 0) {
+    const auto positions = sub_stack_positions(plan, o.length, o.step);
+    if (positions.empty()) {
+      std::fprintf(err,
+                   "xcn_stack: warning: the runs span %d days, fewer than a sub-stack of %d; no "
+                   "sub-stack is written\n",
+                   plan.day_count, o.length);
+    }
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+      sets.push_back(
+          {o.out + "/" + sub_folder(static_cast<int>(k + 1), positions.size()), positions[k]});
+    }
+  }
+  for (StackSet& set : sets) {
+    for (const Kind kind : {kLinear, kPws}) {
+      if (kind == kLinear ? !o.linear : !o.pws) continue;
+      const std::string folder = set.folder + "/" + kKindFolder[kind];
+      if (const std::string why = make_folder(folder); !why.empty() && set.usable) {
+        std::fprintf(err,
+                     "xcn_stack: cannot make the folder \"%s\": %s; its stacks are not written\n",
+                     folder.c_str(), why.c_str());
+        set.usable = false;
+      }
+    }
+  }
+
+  const OutputGuard guard(inputs);
+  Tally tally;
+  const long pair_count = static_cast<long>(plan.pairs.size());
+  std::vector<std::vector<char>> written(plan.pairs.size(), std::vector<char>(sets.size() * 2, 0));
+  Progress progress(err, pair_count, ::isatty(::fileno(err)) != 0);
+  const Clock::time_point loop_start = Clock::now();
+#pragma omp parallel for schedule(dynamic, 1)
+  for (long p = 0; p < pair_count; ++p) {
+    const auto k = static_cast<std::size_t>(p);
+    stack_pair(plan.pairs[k], plan, o, sets, guard, tally, written[k], err);
+    progress.step();
+  }
+  progress.finish();
+  const double loop_s = seconds(Clock::now() - loop_start);
+
+  // The name lists, for xcn_section and for scripts: each written stack, relative to its list.
+  long list_failures = 0;
+  long lists = 0;
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    for (const Kind kind : {kLinear, kPws}) {
+      if ((kind == kLinear ? !o.linear : !o.pws) || !sets[s].usable) continue;
+      std::vector<std::string> lines;
+      for (std::size_t p = 0; p < plan.pairs.size(); ++p) {
+        if (written[p][s * 2 + kind] != 0) {
+          lines.push_back(std::string(kKindFolder[kind]) + "/" + plan.pairs[p].name);
+        }
+      }
+      const std::string list = sets[s].folder + "/" + kKindFolder[kind] + ".txt";
+      ++lists;
+      if (const std::string why = write_name_list(list, lines, guard); !why.empty()) {
+        std::fprintf(err, "xcn_stack: name list \"%s\" could not be written: %s\n", list.c_str(),
+                     why.c_str());
+        ++list_failures;
+      }
+    }
+  }
+
+  const long runs_count = static_cast<long>(plan.order.size());
+  long left_out = plan.left_out + tally.left_out;
+  for (const Run& run : runs) left_out += run.unreadable;
+  std::fprintf(out,
+               "xcn_stack: %ld pairs over %ld runs (%d days): %ld results stacked, %ld without a "
+               "window, %ld days missing (%ld results left out)\n",
+               pair_count, runs_count, plan.day_count, tally.stacked.load(), tally.no_window.load(),
+               tally.missing.load(), left_out);
+  if (sets.size() > 1) {
+    std::fprintf(out, "xcn_stack: %zu sub-stacks of %d days, every %d days:\n", sets.size() - 1,
+                 o.length, o.step);
+    std::fprintf(out, "  folder  first day  reference time            runs\n");
+    for (std::size_t s = 1; s < sets.size(); ++s) {
+      const Position& pos = sets[s].position;
+      std::fprintf(out, "  %-6s %10d  %-24s %5zu\n",
+                   sub_folder(static_cast<int>(s), sets.size() - 1).c_str(), pos.first_day + 1,
+                   time_text(pos.time).c_str(), pos.days.size());
+    }
+  }
+  const char* kinds = o.linear && o.pws ? "linear and phase-weighted"
+                      : o.linear        ? "linear"
+                                        : "phase-weighted";
+  char nu_text[32] = "";
+  if (o.pws) std::snprintf(nu_text, sizeof nu_text, ", nu %g", static_cast<double>(o.nu));
+  std::fprintf(out, "xcn_stack: %ld stacks written in %s (%s%s)\n", tally.written.load(),
+               o.out.c_str(), kinds, nu_text);
+
+  if (const char* timing = std::getenv("XCN_TIMING"); timing != nullptr && timing[0] == '1') {
+    const double worker_s =
+        static_cast<double>(tally.read_ns + tally.stack_ns + tally.write_ns) / 1e9;
+    const double read_s = static_cast<double>(tally.read_ns.load()) / 1e9;
+    const long results = tally.stacked + tally.no_window;
+    std::fprintf(
+        err,
+        "xcn_stack: timing: headers %.3f s; pair loop %.3f s on %d workers (%.0f "
+        "results/s): reading %.3f s (%.0f %% of worker time), stacking %.3f s, writing "
+        "%.3f s; reading overall %.0f %% of %.3f s\n",
+        header_s, loop_s, omp_get_max_threads(),
+        loop_s > 0 ? static_cast<double>(results) / loop_s : 0.0, read_s,
+        worker_s > 0 ? 100.0 * read_s / worker_s : 0.0,
+        static_cast<double>(tally.stack_ns.load()) / 1e9,
+        static_cast<double>(tally.write_ns.load()) / 1e9,
+        100.0 * (header_s + read_s / std::max(1, omp_get_max_threads())) / (header_s + loop_s),
+        header_s + loop_s);
+  }
+  const long failed = tally.failed + list_failures;
+  if (failed > 0) {
+    std::fprintf(err, "xcn_stack: %ld of %ld stacks and name lists could not be written\n", failed,
+                 tally.attempted + lists);
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace xcn::stack

@@ -1,0 +1,236 @@
+// Reading the runs to stack: inputs expanded to result files, and the headers of those files.
+#include "stack/inputs.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "driver/limits.hpp"
+#include "driver/list_file.hpp"
+#include "msg/message.hpp"
+#include "sacio/header_access.hpp"
+#include "sacio/read.hpp"
+#include "stack/ref_time.hpp"
+#include "xcorrnet/sacio.h"
+
+namespace xcn::stack {
+namespace {
+
+std::string trim(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
+}
+
+// A file of the run, before its header is read.
+struct Candidate {
+  std::string path;
+  std::string name;
+};
+
+std::string last_component(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The names of a name list, each joined to the list's folder, as the tool reads them.
+bool list_candidates(const std::string& list, bool pipe, std::vector<Candidate>& files,
+                     std::string& error, std::FILE* err) {
+  // Unlike the tool, a list that is not there is an error, not an empty list to create.
+  std::vector<ListLine> lines;
+  if (!read_list_lines(list, "name list", ListFileRules{}, lines, error)) return false;
+  std::string folder;
+  if (!pipe) {
+    const auto slash = list.find_last_of('/');
+    if (slash != std::string::npos) folder = list.substr(0, slash + 1);
+  }
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    if (holds_nul(lines[k].text)) {
+      std::fprintf(err, "xcn_stack: warning: line %zu of \"%s\" holds a NUL byte; skipped\n", k + 1,
+                   list.c_str());
+      continue;
+    }
+    bool cut = false;
+    const Name field = name_from_line(lines[k].text, &cut);
+    const std::string name = trim(std::string_view(field.data(), field.size()));
+    if (name.empty()) continue;  // a pair without a name has no result
+    if (cut) {
+      // The tool wrote the result under the cut name.
+      std::fprintf(err,
+                   "xcn_stack: warning: line %zu of \"%s\" has %zu characters; using the name "
+                   "\"%s\"\n",
+                   k + 1, list.c_str(), lines[k].length, name.c_str());
+    }
+    files.push_back({name.front() == '/' ? name : folder + name, last_component(name)});
+  }
+  return true;
+}
+
+// The regular files of a folder, hidden ones (the writer's temporaries) left aside, by name.
+bool folder_candidates(const std::string& folder, std::vector<Candidate>& files,
+                       std::string& error) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) {
+    error = "cannot read the folder \"" + folder + "\": " + ec.message();
+    return false;
+  }
+  for (const auto& e : it) {
+    const std::string name = e.path().filename().string();
+    std::error_code type_ec;
+    if (name.starts_with('.') || !e.is_regular_file(type_ec)) continue;
+    files.push_back({e.path().string(), name});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const Candidate& a, const Candidate& b) { return a.name < b.name; });
+  return true;
+}
+
+int text_length(const char* s) { return static_cast<int>(std::strlen(s)); }
+
+constexpr off_t kDataBytes = 632;  // the header before the samples
+
+float real_field(const char* field) {
+  float v = -12345.0f;
+  int nerr = 0;
+  getfhv(field, &v, &nerr, text_length(field));
+  return v;
+}
+
+int integer_field(const char* field) {
+  int v = -12345;
+  int nerr = 0;
+  getnhv(field, &v, &nerr, text_length(field));
+  return v;
+}
+
+std::string text_field(const char* field) {
+  char value[17] = {};
+  int nerr = 0;
+  getkhv(field, value, &nerr, text_length(field), 16);
+  const std::string s = trim(std::string_view(value, strnlen(value, 16)));
+  return nerr == 0 ? s : std::string();
+}
+
+// The header of a result: its shape, its pair and its reference time; false with the reason
+// when it is no result of the tool.
+bool read_header(const std::string& path, Result& r, std::string& why) {
+  int nerr = 0;
+  rsach(path.c_str(), &nerr, static_cast<int>(path.size()));
+  if (nerr != 0) {
+    why = read_failure(nerr);
+    clrmsg();
+    return false;
+  }
+  r.npts = integer_field("NPTS");
+  r.delta = real_field("DELTA");
+  r.b = real_field("B");
+  if (r.npts < 1 || !(r.delta > 0.0f) || !std::isfinite(r.delta) ||
+      r.b != static_cast<float>(-(r.npts / 2)) * r.delta) {
+    why = "it holds no correlation (its begin time is not -(NPTS/2) x DELTA)";
+    return false;
+  }
+  r.id.kevnm = text_field("KEVNM");
+  r.id.named = !r.id.kevnm.empty() && r.id.kevnm != "-12345";
+  if (r.id.named) {
+    r.id.kcmpnm = text_field("KCMPNM");
+    r.id.evla = real_field("EVLA");
+    r.id.evlo = real_field("EVLO");
+    r.id.stla = real_field("STLA");
+    r.id.stlo = real_field("STLO");
+  }
+  const RefFields f{integer_field("NZYEAR"), integer_field("NZJDAY"), integer_field("NZHOUR"),
+                    integer_field("NZMIN"),  integer_field("NZSEC"),  integer_field("NZMSEC")};
+  r.time = to_ms(f);
+  return true;
+}
+
+}  // namespace
+
+std::string pair_label(const Result& r) { return r.id.named ? r.id.kevnm : r.name; }
+
+bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
+               std::vector<FileKey>& inputs, std::string& error, std::FILE* err) {
+  // Each result file once: the second mention of a file (the same list given twice, a folder
+  // and its list) would count its day twice.
+  std::map<FileKey, std::string> seen;
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    const std::string& arg = args[a];
+    struct stat st;
+    if (::stat(arg.c_str(), &st) != 0) {
+      error = "cannot read \"" + arg + "\": " + std::strerror(errno);
+      return false;
+    }
+    Run run;
+    run.input = arg;
+    run.folder = S_ISDIR(st.st_mode);
+    std::vector<Candidate> files;
+    if (run.folder) {
+      if (!folder_candidates(arg, files, error)) return false;
+    } else if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
+      inputs.push_back({st.st_dev, st.st_ino});
+      if (!list_candidates(arg, S_ISFIFO(st.st_mode), files, error, err)) return false;
+    } else {
+      error = "cannot read \"" + arg + "\": it is neither a name list nor a folder";
+      return false;
+    }
+    for (Candidate& c : files) {
+      auto left_out = [&](const std::string& why) {
+        if (!run.folder) {
+          std::fprintf(err, "xcn_stack: \"%s\" of \"%s\" cannot be used: %s; left out\n",
+                       c.path.c_str(), arg.c_str(), why.c_str());
+          ++run.unreadable;
+        }
+      };
+      struct stat fs;
+      if (::stat(c.path.c_str(), &fs) != 0) {
+        left_out(errno == ENOENT ? "the file does not exist" : std::strerror(errno));
+        continue;
+      }
+      if (!S_ISREG(fs.st_mode)) {
+        left_out(S_ISDIR(fs.st_mode) ? "it is a directory" : "it is not a regular file");
+        continue;
+      }
+      const FileKey key{fs.st_dev, fs.st_ino};
+      if (const auto it = seen.find(key); it != seen.end()) {
+        std::fprintf(err, "xcn_stack: \"%s\" is the file \"%s\" again; left out\n", c.path.c_str(),
+                     it->second.c_str());
+        ++run.unreadable;
+        continue;
+      }
+      Result r;
+      r.run = static_cast<int>(a);
+      r.path = c.path;
+      r.name = c.name;
+      std::string why;
+      if (!read_header(c.path, r, why)) {
+        left_out(why);
+        continue;
+      }
+      // The samples are read into buffers of NPTS values: a header that promises more than
+      // the file holds, or more than any result has, must not size them.
+      if (r.npts > kCapacity) {
+        left_out("it holds more than " + std::to_string(kCapacity) + " samples");
+        continue;
+      }
+      if (fs.st_size < kDataBytes + 4 * static_cast<off_t>(r.npts)) {
+        left_out("the file is shorter than its header says");
+        continue;
+      }
+      seen.emplace(key, c.path);
+      inputs.push_back(key);
+      if (r.time && (!run.time || *r.time < *run.time)) run.time = r.time;
+      run.results.push_back(std::move(r));
+    }
+    runs.push_back(std::move(run));
+  }
+  return true;
+}
+
+}  // namespace xcn::stack

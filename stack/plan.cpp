@@ -1,0 +1,185 @@
+// Ordering the runs, matching their results by pair, and the positions of the sub-stacks.
+#include "stack/plan.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <map>
+
+#include "stack/ref_time.hpp"
+
+namespace xcn::stack {
+namespace {
+
+// The key of a named pair: every field that tells it, the coordinates to the bit.
+std::string identity_key(const Identity& id) {
+  std::string key = id.kevnm + '\n' + id.kcmpnm;
+  for (const float v : {id.evla, id.evlo, id.stla, id.stlo}) {
+    key += '\n' + std::to_string(std::bit_cast<std::uint32_t>(v));
+  }
+  return key;
+}
+
+// Intervals written by other programs differ in their last digits: the same interval while
+// the difference adds up to less than half a sample over the result.
+bool same_shape(const Result& a, int npts, float delta) {
+  const double drift = std::fabs(static_cast<double>(a.delta) - static_cast<double>(delta)) *
+                       static_cast<double>(npts);
+  return a.npts == npts && drift < static_cast<double>(delta) / 2.0;
+}
+
+// Leaves out the members whose window length or interval is not that of most of the pair's
+// results (a tie goes to the earliest).
+void keep_common_shape(PairPlan& pair, int& left_out, std::FILE* err) {
+  std::size_t best = 0;
+  int best_count = 0;
+  for (std::size_t k = 0; k < pair.members.size(); ++k) {
+    const Result& r = *pair.members[k].result;
+    const auto count =
+        std::count_if(pair.members.begin(), pair.members.end(),
+                      [&](const Member& m) { return same_shape(*m.result, r.npts, r.delta); });
+    if (count > best_count) {
+      best = k;
+      best_count = static_cast<int>(count);
+    }
+  }
+  if (pair.members.empty()) return;
+  const Result common = *pair.members[best].result;
+  pair.npts = common.npts;
+  pair.delta = common.delta;
+  std::vector<Member> kept;
+  for (const Member& m : pair.members) {
+    if (same_shape(*m.result, common.npts, common.delta)) {
+      kept.push_back(m);
+      continue;
+    }
+    std::fprintf(err,
+                 "xcn_stack: \"%s\" has %d samples at %g s, not the %d at %g s of the other "
+                 "results of %s; left out\n",
+                 m.result->path.c_str(), m.result->npts, static_cast<double>(m.result->delta),
+                 common.npts, static_cast<double>(common.delta), pair.label.c_str());
+    ++pair.left_out;
+    ++left_out;
+  }
+  pair.members = std::move(kept);
+}
+
+}  // namespace
+
+Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
+  Plan plan;
+  int with_results = 0;
+  int dated = 0;
+  for (const Run& run : runs) {
+    if (run.results.empty()) {
+      std::fprintf(err, "xcn_stack: warning: \"%s\" holds no result\n", run.input.c_str());
+      continue;
+    }
+    ++with_results;
+    if (run.time) ++dated;
+  }
+  plan.dated = with_results > 0 && dated == with_results;
+  if (dated > 0 && !plan.dated) {
+    std::fprintf(err,
+                 "xcn_stack: warning: %d of %d runs carry no reference time; the runs are "
+                 "stacked in the order given\n",
+                 with_results - dated, with_results);
+  }
+  for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
+    if (!plan.dated || !runs[static_cast<std::size_t>(r)].results.empty()) plan.order.push_back(r);
+  }
+  if (plan.dated) {
+    std::stable_sort(plan.order.begin(), plan.order.end(), [&](int a, int b) {
+      return *runs[static_cast<std::size_t>(a)].time < *runs[static_cast<std::size_t>(b)].time;
+    });
+    plan.first_time = runs[static_cast<std::size_t>(plan.order.front())].time;
+  }
+  for (std::size_t d = 0; d < plan.order.size(); ++d) {
+    const Run& run = runs[static_cast<std::size_t>(plan.order[d])];
+    // The nearest whole day: records of a day begin a little before or after midnight.
+    plan.slot.push_back(plan.dated
+                            ? static_cast<int>((*run.time - *plan.first_time + kDayMs / 2) / kDayMs)
+                            : static_cast<int>(d));
+  }
+  plan.day_count = plan.slot.empty() ? 0 : plan.slot.back() + 1;
+
+  std::map<std::string, std::size_t> by_identity;
+  std::map<std::string, std::size_t> by_name;
+  std::vector<bool> named;  // whether a pair has an identity yet
+  for (std::size_t d = 0; d < plan.order.size(); ++d) {
+    for (const Result& r : runs[static_cast<std::size_t>(plan.order[d])].results) {
+      std::size_t p = plan.pairs.size();
+      const std::string key = r.id.named ? identity_key(r.id) : std::string();
+      if (r.id.named) {
+        if (const auto it = by_identity.find(key); it != by_identity.end()) p = it->second;
+      }
+      if (p == plan.pairs.size()) {
+        if (const auto it = by_name.find(r.name); it != by_name.end()) {
+          const std::size_t q = it->second;
+          if (r.id.named && named[q]) {
+            // The same file name for another pair: stacking it would mix two pairs.
+            const Result& first = *plan.pairs[q].members.front().result;
+            std::fprintf(err, "xcn_stack: \"%s\" holds the pair %s, not %s of \"%s\"; left out\n",
+                         r.path.c_str(), pair_label(r).c_str(), plan.pairs[q].label.c_str(),
+                         first.path.c_str());
+            ++plan.pairs[q].left_out;
+            ++plan.left_out;
+            continue;
+          }
+          p = q;
+          if (r.id.named) {
+            // Results without a pair name came first under this name; this one names the pair.
+            named[q] = true;
+            plan.pairs[q].label = r.id.kevnm;
+            by_identity.emplace(key, q);
+          }
+        }
+      }
+      if (p == plan.pairs.size()) {
+        PairPlan pair;
+        pair.name = r.name;
+        pair.label = pair_label(r);
+        plan.pairs.push_back(std::move(pair));
+        named.push_back(r.id.named);
+        by_name.emplace(r.name, p);
+        if (r.id.named) by_identity.emplace(key, p);
+      }
+      PairPlan& pair = plan.pairs[p];
+      if (!pair.members.empty() && pair.members.back().day == static_cast<int>(d)) {
+        std::fprintf(err, "xcn_stack: \"%s\" holds the same pair as \"%s\" (%s); left out\n",
+                     r.path.c_str(), pair.members.back().result->path.c_str(), pair.label.c_str());
+        ++pair.left_out;
+        ++plan.left_out;
+        continue;
+      }
+      pair.members.push_back({static_cast<int>(d), &r});
+    }
+  }
+  for (PairPlan& pair : plan.pairs) keep_common_shape(pair, plan.left_out, err);
+  return plan;
+}
+
+std::vector<Position> sub_stack_positions(const Plan& plan, int length, int step) {
+  std::vector<Position> positions;
+  for (long first = 0; first + length <= plan.day_count; first += step) {
+    Position pos;
+    pos.first_day = static_cast<int>(first);
+    if (plan.dated) pos.time = *plan.first_time + first * kDayMs;
+    for (std::size_t d = 0; d < plan.slot.size(); ++d) {
+      if (plan.slot[d] >= first && plan.slot[d] < first + length) {
+        pos.days.push_back(static_cast<int>(d));
+      }
+    }
+    positions.push_back(std::move(pos));
+  }
+  return positions;
+}
+
+Position all_days(const Plan& plan) {
+  Position pos;
+  pos.time = plan.first_time;
+  for (std::size_t d = 0; d < plan.slot.size(); ++d) pos.days.push_back(static_cast<int>(d));
+  return pos;
+}
+
+}  // namespace xcn::stack

@@ -1,0 +1,61 @@
+// What to stack: the runs in stacking order with their days, the pairs and the results of each,
+// and the positions of the moving sub-stacks.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "stack/inputs.hpp"
+
+namespace xcn::stack {
+
+// A result of a pair: the stacking position of its run and the result itself.
+struct Member {
+  int day = 0;  // index into Plan::order
+  const Result* result = nullptr;
+};
+
+struct PairPlan {
+  std::string name;   // the stacks' file name
+  std::string label;  // "ST01-ST02", or the name
+  int npts = 0;
+  float delta = 0;
+  std::vector<Member> members;  // in stacking order
+  int left_out = 0;             // results of runs reported and not stacked
+};
+
+// A window of the moving sub-stacks: the runs (stacking indices) it holds.
+struct Position {
+  std::optional<std::int64_t> time;  // its first day's reference time
+  int first_day = 0;                 // in days from the first run
+  std::vector<int> days;             // stacking indices, ascending
+};
+
+struct Plan {
+  std::vector<int> order;  // runs (as given) in stacking order
+  std::vector<int> slot;   // per stacking index: its day, counted from the first run's
+  int day_count = 0;       // days the runs span
+  bool dated = false;      // ordered and counted by reference time
+  std::optional<std::int64_t> first_time;
+  std::vector<PairPlan> pairs;
+  int left_out = 0;  // results of runs reported as mismatched and not stacked
+};
+
+// Orders the runs (by reference time when every run with results has one, else as given),
+// matches their results by pair (the header's pair name, component and both coordinates where
+// KEVNM is defined, the file name otherwise) and leaves out, with a line on `err`, a result
+// whose window length or interval differs from most of its pair's, one that holds another pair
+// than the results of that name, and a second result of one pair in one run.
+Plan make_plan(const std::vector<Run>& runs, std::FILE* err);
+
+// The moving sub-stacks of `length` days every `step` days over the plan's days: every
+// position that lies whole within them.
+std::vector<Position> sub_stack_positions(const Plan& plan, int length, int step);
+
+// The stack of all runs, as a position.
+Position all_days(const Plan& plan);
+
+}  // namespace xcn::stack

@@ -1,0 +1,489 @@
+// Runs of the built xcn_stack on day results written through our library: stacking, ordering by
+// date, sub-stacks, what is left out and why, and the files it will not replace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/common/scratch_dir.hpp"
+#include "tests/e2e/process.hpp"
+#include "tests/e2e/sacfile.hpp"
+#include "xcorrnet/sacio.h"
+
+namespace xcn::test {
+namespace {
+
+RunResult run_stack(const std::vector<std::string>& args, const ScratchDir& dir,
+                    const std::vector<std::string>& env = {}) {
+  std::vector<std::string> e = {"OMP_NUM_THREADS=2"};
+  e.insert(e.end(), env.begin(), env.end());
+  return run_program(XCN_STACK, args, dir.path(), e);
+}
+
+// A day result as the tool writes it: NPTS samples at DELTA from -(NPTS/2) x DELTA.
+struct DayResult {
+  std::string kevnm = "ST01-ST02";
+  std::string kcmpnm = "BHZ";
+  float evla = 36.0f, evlo = -117.5f, stla = 36.1f, stlo = -117.4f;
+  float delta = 1.0f;
+  std::vector<float> samples = std::vector<float>(2000, 0.0f);
+  std::optional<int> year, jday;  // reference time: that day at the given time
+  int hour = 0, minute = 0, second = 0;
+};
+
+void write_day(const std::string& path, const DayResult& r) {
+  int nerr = 0;
+  newhdr();
+  const int npts = static_cast<int>(r.samples.size());
+  const float b = static_cast<float>(-(npts / 2)) * r.delta;
+  setnhv("NPTS", &npts, &nerr, -1);
+  setfhv("DELTA", &r.delta, &nerr, -1);
+  setfhv("B", &b, &nerr, -1);
+  setkhv("KEVNM", r.kevnm.c_str(), &nerr, -1, -1);
+  setkhv("KCMPNM", r.kcmpnm.c_str(), &nerr, -1, -1);
+  setfhv("EVLA", &r.evla, &nerr, -1);
+  setfhv("EVLO", &r.evlo, &nerr, -1);
+  setfhv("STLA", &r.stla, &nerr, -1);
+  setfhv("STLO", &r.stlo, &nerr, -1);
+  if (r.year) {
+    const int zero = 0;
+    setnhv("NZYEAR", &*r.year, &nerr, -1);
+    setnhv("NZJDAY", &*r.jday, &nerr, -1);
+    setnhv("NZHOUR", &r.hour, &nerr, -1);
+    setnhv("NZMIN", &r.minute, &nerr, -1);
+    setnhv("NZSEC", &r.second, &nerr, -1);
+    setnhv("NZMSEC", &zero, &nerr, -1);
+  }
+  std::vector<float> y = r.samples;
+  float x = 0;
+  wsac0(path.c_str(), &x, y.data(), &nerr, -1);
+  ASSERT_EQ(nerr, 0) << path;
+}
+
+void write_text(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+std::string file_text(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+[[maybe_unused]] std::vector<float> constant(float v, int n = 2000) {
+  return std::vector<float>(n, v);
+}
+
+// Header words by offset (host order: the tests write in the host's order).
+constexpr std::size_t kNzyear = 280, kNzjday = 284, kUser0 = 160, kUser1 = 164, kKuser0 = 576;
+
+TEST(StackRun, OneDayIsThatDayExactly) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "d1");
+  DayResult r;
+  for (int k = 0; k < 2000; ++k) r.samples[k] = std::sin(0.37f * k) * 0.01f + 1e-7f * k;
+  write_day(dir.file("d1/a.sac"), r);
+  write_text(dir / "d1/names.txt", "a.sac\n");
+  const RunResult run = run_stack({"--out", "out", "d1/names.txt"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const SacBytes day(dir.file("d1/a.sac"));
+  const SacBytes lin(dir.file("out/linear/a.sac"));
+  EXPECT_EQ(std::memcmp(day.bytes.data() + 632, lin.bytes.data() + 632, 2000 * 4), 0);
+  // The day's header, but for what tells the stack.
+  for (std::size_t at = 0; at < 632; at += 4) {
+    if (at == kUser0 || at == kUser1 || at == kKuser0 || at == kKuser0 + 4) continue;
+    EXPECT_EQ(day.word(at), lin.word(at)) << "header byte " << at;
+  }
+  EXPECT_EQ(lin.f(kUser0), 1.0f);
+  EXPECT_EQ(lin.k(kKuser0), "LINEAR  ");
+  const SacBytes pws(dir.file("out/pws/a.sac"));
+  EXPECT_EQ(pws.k(kKuser0), "PWS     ");
+  EXPECT_EQ(pws.f(kUser1), 2.0f);
+  EXPECT_EQ(file_text(dir / "out/linear.txt"), "linear/a.sac\n");
+  EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
+  // A list through a pipe names results relative to where the program runs.
+  const RunResult piped = run_program(
+      "/bin/bash", {"-c", std::string(XCN_STACK) + " --out piped <(echo d1/a.sac)"}, dir.path());
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(file_text(dir / "piped/linear/a.sac"), file_text(dir / "out/linear/a.sac"));
+}
+
+// Days made by the tool itself: xcn_synth with a seed per day, xcorrnet_v3 on each. The noise
+// waves cross at 3 km/s, so each day's correlations peak at +/- distance / 3 km/s and differ
+// elsewhere.
+class SyntheticDays : public testing::Test {
+ protected:
+  static constexpr int kDays = 5;
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir;
+    for (int d = 1; d <= kDays; ++d) {
+      const std::string day = "day" + std::to_string(d);
+      const RunResult synth = run_program(
+          XCN_SYNTH, {"--samples", "20000", "--seed", std::to_string(7000 + d), "--out", day},
+          dir_->path());
+      ASSERT_EQ(synth.status, 0) << synth.err;
+      const RunResult run =
+          run_program(tool(), {"stations.txt", "names.txt", "B", "Y"}, *dir_ / day);
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static std::vector<std::string> day_lists() {
+    std::vector<std::string> lists;
+    for (int d = 1; d <= kDays; ++d) lists.push_back("day" + std::to_string(d) + "/names.txt");
+    return lists;
+  }
+  static ScratchDir* dir_;
+};
+ScratchDir* SyntheticDays::dir_ = nullptr;
+
+// Lag of the largest |sample| on one side of zero.
+float peak_lag(const SacBytes& s, bool positive) {
+  const std::vector<float> y = s.samples();
+  const float b = s.f(off::kB), dt = s.f(off::kDelta);
+  float best = -1, lag = 0;
+  for (std::size_t k = 0; k < y.size(); ++k) {
+    const float t = b + static_cast<float>(k) * dt;
+    if ((positive ? t <= 0 : t >= 0) || std::fabs(y[k]) <= best) continue;
+    best = std::fabs(y[k]);
+    lag = t;
+  }
+  return lag;
+}
+
+// Root mean square away from the arrivals (more than 15 s from +/- distance / 3 km/s), over the
+// largest magnitude at them.
+double noise_to_peak(const SacBytes& s) {
+  const std::vector<float> y = s.samples();
+  const double travel = s.f(off::kDist) / 3.0;
+  double sum = 0, peak = 0;
+  int count = 0;
+  for (std::size_t k = 0; k < y.size(); ++k) {
+    const double t = s.f(off::kB) + static_cast<double>(k) * s.f(off::kDelta);
+    if (std::fabs(std::fabs(t) - travel) <= 15) {
+      peak = std::max(peak, static_cast<double>(std::fabs(y[k])));
+    } else {
+      sum += static_cast<double>(y[k]) * y[k];
+      ++count;
+    }
+  }
+  return std::sqrt(sum / count) / peak;
+}
+
+TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
+  std::vector<std::string> args = {"--out", "stack"};
+  for (const auto& l : day_lists()) args.push_back(l);
+  const RunResult run = run_stack(args, *dir_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(
+      run.out.find("xcn_stack: 21 pairs over 5 runs (5 days): 105 results stacked, 0 without a "
+                   "window, 0 days missing (0 results left out)\n"),
+      std::string::npos)
+      << run.out;
+  std::vector<double> factors;
+  std::ifstream names(*dir_ / "day1/names.txt");
+  for (std::string name; std::getline(names, name);) {
+    const SacBytes lin(dir_->file("stack/linear/" + name));
+    const SacBytes pws(dir_->file("stack/pws/" + name));
+    ASSERT_TRUE(lin.valid() && pws.valid()) << name;
+    EXPECT_EQ(lin.f(kUser0), 5.0f);
+    const float dist = lin.f(off::kDist);
+    if (!(dist > 1)) continue;  // an auto-correlation (DIST 0 or a rounding of it)
+    for (const SacBytes* s : {&lin, &pws}) {
+      EXPECT_NEAR(peak_lag(*s, true), dist / 3, 2.0) << name;
+      EXPECT_NEAR(peak_lag(*s, false), -dist / 3, 2.0) << name;
+    }
+    factors.push_back(noise_to_peak(lin) / noise_to_peak(pws));
+  }
+  ASSERT_EQ(factors.size(), 15u);
+  std::sort(factors.begin(), factors.end());
+  const double median = factors[factors.size() / 2];
+  std::printf("phase-weighted noise reduction over 5 days: median %.2f, least %.2f\n", median,
+              factors.front());
+  // Measured: median 2.48, least 2.38.
+  EXPECT_GT(factors.front(), 2.0);
+  EXPECT_GT(median, 2.2);
+
+  // The same bytes from one worker as from two.
+  args[1] = "one";
+  const RunResult one = run_stack(args, *dir_, {"OMP_NUM_THREADS=1"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  std::ifstream again(*dir_ / "day1/names.txt");
+  for (std::string name; std::getline(again, name);) {
+    for (const char* kind : {"linear/", "pws/"}) {
+      EXPECT_EQ(file_text(*dir_ / ("one/" + std::string(kind) + name)),
+                file_text(*dir_ / ("stack/" + std::string(kind) + name)))
+          << kind << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace xcn::test
+
+namespace xcn::test {
+namespace {
+
+// One result per day folder, dated at midnight of its day of 2026 and holding the value v.
+void write_dated(const ScratchDir& dir, int jday, float v) {
+  const std::string folder = "j" + std::to_string(jday);
+  std::filesystem::create_directory(dir / folder);
+  DayResult r;
+  r.samples = constant(v);
+  r.year = 2026;
+  r.jday = jday;
+  write_day(dir.file(folder + "/a.sac"), r);
+}
+
+TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
+  ScratchDir dir;
+  // Days 100 to 106 but 103, each holding its day number less 99; given out of order.
+  const struct {
+    int jday;
+    float value;
+  } days[] = {{105, 6}, {100, 1}, {102, 3}, {106, 7}, {101, 2}, {104, 5}};
+  std::vector<std::string> args = {"--out", "out", "--substack", "3", "--step", "2"};
+  for (const auto& d : days) {
+    write_dated(dir, d.jday, d.value);
+    args.push_back("j" + std::to_string(d.jday));
+  }
+  const RunResult run = run_stack(args, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("xcn_stack: 6 runs, stacked by reference time:\n"
+                         "  run  day  reference time            results  input\n"
+                         "    1    1  2026-04-10T00:00:00.000         1  j100\n"
+                         "    2    2  2026-04-11T00:00:00.000         1  j101\n"
+                         "    3    3  2026-04-12T00:00:00.000         1  j102\n"
+                         "    4    5  2026-04-14T00:00:00.000         1  j104\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("xcn_stack: 1 pairs over 6 runs (7 days): 6 results stacked, 0 without "
+                         "a window, 1 days missing (0 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  const struct {
+    const char* file;
+    int jday;
+    float days, mean;
+  } stacks[] = {
+      {"out/linear/a.sac", 100, 6, 4},        {"out/sub001/linear/a.sac", 100, 3, 2},
+      {"out/sub002/linear/a.sac", 102, 2, 4}, {"out/sub003/linear/a.sac", 104, 3, 6},
+      {"out/sub003/pws/a.sac", 104, 3, 6},
+  };
+  for (const auto& s : stacks) {
+    SCOPED_TRACE(s.file);
+    const SacBytes b(dir.file(s.file));
+    ASSERT_TRUE(b.valid());
+    EXPECT_EQ(b.i(kNzyear), 2026);
+    EXPECT_EQ(b.i(kNzjday), s.jday);
+    EXPECT_EQ(b.f(kUser0), s.days);
+    for (const float v : b.samples()) ASSERT_FLOAT_EQ(v, s.mean);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/sub004"));
+
+  // One run without a reference time: every run is stacked in the order given.
+  std::filesystem::create_directory(dir / "undated");
+  DayResult undated;
+  undated.samples = constant(10);
+  write_day(dir.file("undated/a.sac"), undated);
+  const RunResult mixed = run_stack({"--out", "mixed", "j105", "undated", "j100"}, dir);
+  ASSERT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_NE(mixed.err.find("xcn_stack: warning: 1 of 3 runs carry no reference time; the runs "
+                           "are stacked in the order given\n"),
+            std::string::npos)
+      << mixed.err;
+  EXPECT_NE(mixed.out.find("    1    1  2026-04-15T00:00:00.000         1  j105\n"
+                           "    2    2  (none)                          1  undated\n"),
+            std::string::npos)
+      << mixed.out;
+  const SacBytes m(dir.file("mixed/linear/a.sac"));
+  EXPECT_EQ(m.i(kNzyear), -12345);
+  EXPECT_EQ(m.f(kUser0), 3.0f);
+
+  const RunResult too_long = run_stack({"--out", "long", "--substack", "9", "j100", "j101"}, dir);
+  EXPECT_EQ(too_long.status, 0);
+  EXPECT_NE(too_long.err.find("xcn_stack: warning: the runs span 2 days, fewer than a sub-stack "
+                              "of 9; no sub-stack is written\n"),
+            std::string::npos)
+      << too_long.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "long/sub001"));
+
+  // Records of a day that begin a moment before midnight belong to the day that follows.
+  std::filesystem::create_directory(dir / "early");
+  DayResult early;
+  early.year = 2026;
+  early.jday = 100;
+  early.hour = 23;
+  early.minute = 59;
+  early.second = 58;
+  write_day(dir.file("early/a.sac"), early);
+  const RunResult jitter = run_stack({"--out", "jitter", "j100", "early", "j102"}, dir);
+  ASSERT_EQ(jitter.status, 0) << jitter.err;
+  EXPECT_NE(jitter.out.find("    2    2  2026-04-10T23:59:58.000         1  early\n"
+                            "    3    3  2026-04-12T00:00:00.000         1  j102\n"),
+            std::string::npos)
+      << jitter.out;
+}
+
+TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
+  ScratchDir dir;
+  for (const char* d : {"d1", "d2", "d3", "d4"}) std::filesystem::create_directory(dir / d);
+  DayResult a, b, c;
+  b.kevnm = "ST01-ST03";
+  b.stla = 36.3f;
+  c.kevnm = "ST02-ST03";
+  c.evla = 36.1f;
+  a.samples = constant(1);
+  write_day(dir.file("d1/a.sac"), a);
+  write_day(dir.file("d1/b.sac"), b);
+  write_day(dir.file("d1/c.sac"), c);
+  DayResult short_a = a;
+  short_a.samples = constant(9, 1000);
+  write_day(dir.file("d2/a.sac"), short_a);
+  DayResult nan_b = b;
+  nan_b.samples = constant(std::numeric_limits<float>::quiet_NaN());
+  write_day(dir.file("d2/b.sac"), nan_b);
+  write_day(dir.file("d2/c.sac"), c);
+  a.samples = constant(3);
+  write_day(dir.file("d3/a.sac"), a);
+  DayResult other = b;
+  other.kevnm = "ST04-ST05";
+  write_day(dir.file("d3/b.sac"), other);
+  a.samples = constant(5);
+  write_day(dir.file("d4/a.sac"), a);
+  write_day(dir.file("d4/a2.sac"), a);
+  // Headers that promise more samples than their files hold (begin times to match).
+  for (const auto& [file, npts] : {std::pair{"d1/huge.sac", 2000000000}, {"d1/short.sac", 4000}}) {
+    write_day(dir.file(file), c);
+    std::fstream f(dir / file, std::ios::in | std::ios::out | std::ios::binary);
+    const std::int32_t n = npts;
+    const float b = static_cast<float>(-(npts / 2));
+    f.seekp(316);
+    f.write(reinterpret_cast<const char*>(&n), 4);
+    f.seekp(20);
+    f.write(reinterpret_cast<const char*>(&b), 4);
+  }
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\n");
+  write_text(dir / "d2/names.txt", "a.sac\nb.sac\nc.sac\n");
+  write_text(dir / "d3/names.txt", "a.sac\nb.sac\nc.sac\n");
+  write_text(dir / "d4/names.txt", "a.sac\na2.sac\n\n./a.sac\n");
+  const RunResult run = run_stack(
+      {"--out", "out", "d1/names.txt", "d2/names.txt", "d3/names.txt", "d4/names.txt"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {
+           "xcn_stack: \"d3/c.sac\" of \"d3/names.txt\" cannot be used: the file does not exist; "
+           "left out\n",
+           "xcn_stack: \"d4/./a.sac\" is the file \"d4/a.sac\" again; left out\n",
+           "xcn_stack: \"d1/huge.sac\" of \"d1/names.txt\" cannot be used: it holds more than "
+           "172800 samples; left out\n",
+           "xcn_stack: \"d1/short.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
+           "than its header says; left out\n",
+           "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
+           "out\n",
+           "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
+           "xcn_stack: \"d2/a.sac\" has 1000 samples at 1 s, not the 2000 at 1 s of the other "
+           "results of ST01-ST02; left out\n",
+           // Standard error is no terminal here: the progress comes as plain lines.
+           "xcn_stack: 30% of 3 pairs stacked\n",
+           "xcn_stack: 100% of 3 pairs stacked\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_NE(run.out.find("xcn_stack: 3 pairs over 4 runs (4 days): 6 results stacked, 1 without "
+                         "a window, 5 days missing (7 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  const SacBytes lin(dir.file("out/linear/a.sac"));
+  EXPECT_EQ(lin.f(kUser0), 3.0f);
+  for (const float v : lin.samples()) ASSERT_EQ(v, 3.0f);  // (1 + 3 + 5) / 3
+  EXPECT_EQ(file_text(dir / "out/linear.txt"), "linear/a.sac\nlinear/b.sac\nlinear/c.sac\n");
+}
+
+}  // namespace
+}  // namespace xcn::test
+
+namespace xcn::test {
+namespace {
+
+TEST(StackRun, OutputsNeverReplaceInputsOrWhatIsNotAWritableFile) {
+  ScratchDir dir;
+  // The day's folder is where a stack would go: out/linear holds the run's results.
+  std::filesystem::create_directories(dir / "out/linear");
+  std::filesystem::create_directories(dir / "out/pws/b.sac");  // a directory under a name
+  DayResult a, b, c;
+  b.kevnm = "ST01-ST03";
+  c.kevnm = "ST02-ST03";
+  write_day(dir.file("out/linear/a.sac"), a);
+  write_day(dir.file("out/linear/b.sac"), b);
+  write_day(dir.file("out/linear/c.sac"), c);
+  write_text(dir / "out/linear/names.txt", "a.sac\nb.sac\nc.sac\n");
+  const std::string before = file_text(dir / "out/linear/a.sac");
+  // A read-only stack of an earlier run.
+  write_text(dir / "out/pws/c.sac", "old");
+  std::filesystem::permissions(dir / "out/pws/c.sac", std::filesystem::perms::owner_read);
+  const RunResult run = run_program(XCN_STACK, {"--out", "out", "out/linear/names.txt"}, dir.path(),
+                                    {}, [] { umask(027); });
+  EXPECT_EQ(run.status, 3) << run.err;
+  for (const char* line : {
+           "xcn_stack: stack \"out/linear/a.sac\" could not be written: it is one of the inputs; "
+           "left as it is\n",
+           "xcn_stack: stack \"out/pws/b.sac\" could not be written: it is a directory; left as it "
+           "is\n",
+           "xcn_stack: stack \"out/pws/c.sac\" could not be written: it is read-only; left as it "
+           "is\n",
+           "xcn_stack: 5 of 8 stacks and name lists could not be written\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_EQ(file_text(dir / "out/linear/a.sac"), before);
+  EXPECT_EQ(file_text(dir / "out/pws/c.sac"), "old");
+  // Written under the umask: no one else may read or write.
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("out/pws/a.sac").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(stat(dir.file("out/pws.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
+}
+
+TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"day"}, "xcn_stack: no output folder (--out DIR)\n"},
+      {{"--out", "out"}, "xcn_stack: no input (a name list or a folder of results per run)\n"},
+      {{"--out", "out", "--kind", "mean", "day"}, "xcn_stack: bad value for --kind: \"mean\"\n"},
+      {{"--out", "out", "--nu", "-1", "day"}, "xcn_stack: bad value for --nu: \"-1\"\n"},
+      {{"--out", "out", "--nu", "nan", "day"}, "xcn_stack: bad value for --nu: \"nan\"\n"},
+      {{"--out", "out", "--substack", "0", "day"}, "xcn_stack: bad value for --substack: \"0\"\n"},
+      {{"--out", "out", "--step", "2", "day"}, "xcn_stack: --step needs --substack\n"},
+      {{"--out", "out", "--median", "1", "day"}, "xcn_stack: unknown option --median\n"},
+      {{"--out", "out", "day", "--nu"}, "xcn_stack: option --nu needs a value\n"},
+      {{"--out", "out", "none"},
+       "xcn_stack: error: cannot read \"none\": No such file or directory\n"},
+      {{"--out", "out", "/dev/null"},
+       "xcn_stack: error: cannot read \"/dev/null\": it is neither a name list nor a folder\n"},
+  };
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "day");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const RunResult run = run_stack(c.args, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  }
+}
+
+}  // namespace
+}  // namespace xcn::test
