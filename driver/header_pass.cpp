@@ -32,16 +32,11 @@ std::string header_text(int slot, int width) {
   return s == "-12345" ? std::string{} : s;
 }
 
-bool same_date(const Date& a, const Date& b) {
-  return a.year == b.year && a.jday == b.jday && a.hour == b.hour && a.min == b.min &&
-         a.sec == b.sec && a.msec == b.msec;
-}
-
 // As the header holds it: year, day of the year and time of day.
-std::string date_text(const Date& d) {
+std::string date_text(const RefFields& d) {
   char text[64];
-  std::snprintf(text, sizeof text, "%04d.%03d %02d:%02d:%02d.%03d", d.year, d.jday, d.hour, d.min,
-                d.sec, d.msec);
+  std::snprintf(text, sizeof text, "%04d.%03d %02d:%02d:%02d.%03d", d.year, d.jday, d.hour,
+                d.minute, d.second, d.msec);
   return text;
 }
 
@@ -87,12 +82,10 @@ std::string other_pair(const Run& run, int i, int j) {
   }
   // The same pair of another day: a whole reference time (NZYEAR .. NZMSEC, the header's first
   // six integers) that is not this run's. One with a field lost is completed.
-  bool whole_date = true;
-  for (int k = 1; k <= 6; ++k) whole_date = whole_date && Nhdr(k) != kUndefInt;
-  if (whole_date) {
-    const Date theirs{Nhdr(1), Nhdr(2), Nhdr(3), Nhdr(4), Nhdr(5), Nhdr(6)};
-    const std::optional<Date> ours = result_date(run, i, j);
-    if (!ours || !same_date(theirs, *ours)) {
+  const RefFields theirs = header_ref_fields();
+  if (const std::optional<long long> when = to_ms(theirs)) {
+    const std::optional<RefFields> ours = result_date(run, i, j);
+    if (!ours || to_ms(*ours) != when) {
       return "holds the pair " + want_kevnm + " of " + date_text(theirs) + ", not of " +
              (ours ? "this run's " + date_text(*ours) : std::string("this run's undated records"));
     }

@@ -190,7 +190,9 @@ class MatrixEngine {
   std::size_t column_end(int m) const {
     return column_first(m) + static_cast<std::size_t>(wt_.station(member(m).station).place.windows);
   }
-  bool wanted(int i, int j) const { return wanted_[static_cast<std::size_t>(pair_number(n_, i, j))]; }
+  bool wanted(int i, int j) const {
+    return wanted_[static_cast<std::size_t>(pair_number(n_, i, j))];
+  }
   bool handled(int i, int j) const;
   const Member& member(int index) const { return members_[static_cast<std::size_t>(index)]; }
   int station_of(const HeldTile& t, int row) const { return member(t.first + row).station; }
@@ -207,11 +209,11 @@ class MatrixEngine {
   const std::size_t windows_;  // columns: the grid windows any member holds
   const int blocks_;
   const std::size_t budget_;  // for the pairs the exact engine takes
-  std::size_t chunk_ = 1;  // windows spread over the bins at a time
-  int gather_ = 1;         // pairs gathered from a product row at a time
-  std::size_t batch_ = 1;  // finished pairs written in one turn
-  std::size_t fixed_ = 0;  // held throughout: power spectra and acceptance bits
-  std::size_t words_ = 0;  // 64-bit words of acceptance bits per member
+  std::size_t chunk_ = 1;     // windows spread over the bins at a time
+  int gather_ = 1;            // pairs gathered from a product row at a time
+  std::size_t batch_ = 1;     // finished pairs written in one turn
+  std::size_t fixed_ = 0;     // held throughout: power spectra and acceptance bits
+  std::size_t words_ = 0;     // 64-bit words of acceptance bits per member
   std::vector<Member> members_;
   std::vector<int> member_of_;                     // station -> member, or -1
   std::vector<bool> wanted_;                       // per pair number: computed here
@@ -469,8 +471,7 @@ void MatrixEngine::run_tiles() {
     t.first = grid_.tiles[k];
     t.count = grid_.tiles[k + 1] - t.first;
     t.first_block = static_cast<int>(
-        std::lower_bound(grid_.blocks.begin(), grid_.blocks.end(), t.first) -
-        grid_.blocks.begin());
+        std::lower_bound(grid_.blocks.begin(), grid_.blocks.end(), t.first) - grid_.blocks.begin());
     const int end = static_cast<int>(
         std::lower_bound(grid_.blocks.begin(), grid_.blocks.end(), grid_.tiles[k + 1]) -
         grid_.blocks.begin());
@@ -509,12 +510,8 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
   for (int x = ta.first_block; x < ta.first_block + ta.blocks; ++x) {
     for (int y = same ? x : tb.first_block; y < tb.first_block + tb.blocks; ++y) {
       if (!needed(x, y)) continue;
-      const Block b{&ta,
-                    first(x) - ta.first,
-                    first(x + 1) - first(x),
-                    &tb,
-                    first(y) - tb.first,
-                    first(y + 1) - first(y),
+      const Block b{&ta,   first(x) - ta.first, first(x + 1) - first(x),
+                    &tb,   first(y) - tb.first, first(y + 1) - first(y),
                     x == y};
       multiply(b);
       finish_block(b);

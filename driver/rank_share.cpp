@@ -49,7 +49,8 @@ RankShare::RankShare(std::vector<int> group_of, int ranks, int rank)
   for (int a = 0; a < groups_; ++a) {
     for (int b = a; b < groups_; ++b) {
       const std::int64_t sa = size[static_cast<std::size_t>(a)];
-      const std::int64_t pairs = a == b ? sa * (sa + 1) / 2 : sa * size[static_cast<std::size_t>(b)];
+      const std::int64_t pairs =
+          a == b ? sa * (sa + 1) / 2 : sa * size[static_cast<std::size_t>(b)];
       if (pairs > 0) order.push_back({a, b, pairs});
     }
   }

@@ -63,10 +63,10 @@ std::string pair_event_name(const Station& a, const Station& b) {
   return strip_blanks(a.kstnm) + "-" + strip_blanks(b.kstnm);
 }
 
-std::optional<Date> result_date(const Run& run, int i, int j) {
+std::optional<RefFields> result_date(const Run& run, int i, int j) {
   const StationTable& t = *run.table;
   if (!run.time.dated || !t.station(i).dated || !t.station(j).dated) return std::nullopt;
-  return date_of(run.time.start_ms + std::llround(run.time.start_s * 1000.0));
+  return from_ms(run.time.start_ms + std::llround(run.time.start_s * 1000.0));
 }
 
 void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {
@@ -86,15 +86,7 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
   set_real("DIST", static_cast<float>(g.dist));
   set_real("AZ", static_cast<float>(g.az));
   set_real("BAZ", static_cast<float>(g.baz));
-  if (const std::optional<Date> date = result_date(run, i, j)) {
-    const Date& d = *date;
-    set_integer("NZYEAR", d.year);
-    set_integer("NZJDAY", d.jday);
-    set_integer("NZHOUR", d.hour);
-    set_integer("NZMIN", d.min);
-    set_integer("NZSEC", d.sec);
-    set_integer("NZMSEC", d.msec);
-  }
+  if (const std::optional<RefFields> date = result_date(run, i, j)) set_header_ref_fields(*date);
 }
 
 namespace {

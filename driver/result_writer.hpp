@@ -9,6 +9,7 @@
 #include "driver/geometry.hpp"
 #include "driver/pairs.hpp"
 #include "driver/windows.hpp"
+#include "sacio/ref_time.hpp"
 
 namespace xcn {
 
@@ -31,7 +32,7 @@ std::string pair_event_name(const Station& a, const Station& b);
 
 // The reference time of pair (i, j)'s result: the start of the run's first window, when both
 // records are dated (results of different days can then be told apart); none otherwise.
-std::optional<Date> result_date(const Run& run, int i, int j);
+std::optional<RefFields> result_date(const Run& run, int i, int j);
 
 // Sets, on a fresh header, the final header of pair (i, j) for np samples at dt from b: both
 // stations, the event name "STA1-STA2" and the pair geometry g. The pair loop writes a result

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "driver/console.hpp"
@@ -16,6 +17,7 @@
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/read.hpp"
+#include "sacio/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
@@ -123,8 +125,8 @@ void set_reference(std::FILE* err, int i, Station& s) {
   static constexpr int kHigh[] = {9999, 366, 23, 59, 60, 999};
   s.dated = false;
   s.reference_ms = 0;
-  int v[6];
-  for (int k = 0; k < 6; ++k) v[k] = Nhdr(k + 1);
+  const RefFields f = header_ref_fields();
+  const int v[6] = {f.year, f.jday, f.hour, f.minute, f.second, f.msec};
   if (v[0] == kUndefInt) return;
   for (int k = 0; k < 6; ++k) {
     if (v[k] < kLow[k] || v[k] > kHigh[k]) {
@@ -135,8 +137,16 @@ void set_reference(std::FILE* err, int i, Station& s) {
       return;
     }
   }
-  const long long days = days_to_year(v[0]) + v[1] - 1;
-  s.reference_ms = ((days * 24 + v[2]) * 60 + v[3]) * 60000LL + v[4] * 1000LL + v[5];
+  const std::optional<std::int64_t> ms = to_ms(f);
+  if (!ms) {
+    // Each field in its range, yet no day: day 366 of a year of 365.
+    std::fprintf(err,
+                 "xcorrnet_v3: warning: station %d \"%s\" has a reference time that is no date "
+                 "(NZJDAY %d of %d); it is placed by its begin time B alone\n",
+                 i, entry_path(s).c_str(), v[1], v[0]);
+    return;
+  }
+  s.reference_ms = *ms;
   s.dated = true;
 }
 

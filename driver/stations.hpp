@@ -14,7 +14,6 @@
 
 namespace xcn {
 
-
 struct Station {
   std::array<char, kEntryWidth> entry;  // the list line, as used
   std::array<char, 10> kstnm;

@@ -162,31 +162,6 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
   return grid;
 }
 
-long long days_to_year(long long year) {
-  const long long y = year - 1;
-  return 365 * (year - 1970) + (y / 4 - y / 100 + y / 400) - (1969 / 4 - 1969 / 100 + 1969 / 400);
-}
-
-Date date_of(long long ms) {
-  long long days = ms / 86400000;
-  long long rest = ms % 86400000;
-  if (rest < 0) {
-    rest += 86400000;
-    --days;
-  }
-  long long year = 1970 + days / 366;
-  while (days_to_year(year + 1) <= days) ++year;
-  while (days_to_year(year) > days) --year;
-  Date d;
-  d.year = static_cast<int>(year);
-  d.jday = static_cast<int>(days - days_to_year(year) + 1);
-  d.hour = static_cast<int>(rest / 3600000);
-  d.min = static_cast<int>(rest / 60000 % 60);
-  d.sec = static_cast<int>(rest / 1000 % 60);
-  d.msec = static_cast<int>(rest % 1000);
-  return d;
-}
-
 void Stack::reset(int nptlen) {
   yall.assign(static_cast<std::size_t>(nptlen), 0.0f);
   count_ = 0.0f;

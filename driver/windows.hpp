@@ -86,15 +86,6 @@ struct TimeGrid {
 // lies off the grid by more than a tenth of a sample, and a record shorter than one window.
 TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err);
 
-// A date as the header's reference time fields hold it.
-struct Date {
-  int year = 0, jday = 0, hour = 0, min = 0, sec = 0, msec = 0;
-};
-// Days from 1970-01-01 to the first of January of `year` (Gregorian calendar).
-long long days_to_year(long long year);
-// The date of a time in milliseconds since 1970.
-Date date_of(long long ms);
-
 // The stack of one pair: the sum of its accepted window correlations, then their mean.
 struct Stack {
   std::vector<float> yall;  // nptlen values

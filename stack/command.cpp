@@ -16,12 +16,12 @@
 #include "msg/message.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
+#include "sacio/ref_time.hpp"
 #include "stack/day_stack.hpp"
 #include "stack/inputs.hpp"
 #include "stack/output.hpp"
 #include "stack/plan.hpp"
 #include "stack/progress.hpp"
-#include "stack/ref_time.hpp"
 #include "xcorrnet/switches.h"
 
 namespace xcn::stack {

@@ -16,7 +16,7 @@
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/read.hpp"
-#include "stack/ref_time.hpp"
+#include "sacio/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::stack {

@@ -13,8 +13,8 @@
 
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
+#include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
-#include "stack/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::stack {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-#include "stack/ref_time.hpp"
+#include "sacio/ref_time.hpp"
 
 namespace xcn::stack {
 namespace {

@@ -173,30 +173,5 @@ TEST(RecordBound, LeavesOutGapsOfZerosAWindowLong) {
   EXPECT_FALSE(all_zero(std::vector<float>{0.0f, 1e-30f}));
 }
 
-TEST(Dates, ReadBackAsTheHeaderHoldsThem) {
-  const struct {
-    long long ms;
-    Date date;
-  } cases[] = {
-      {0, {1970, 1, 0, 0, 0, 0}},
-      {1704067200000LL, {2024, 1, 0, 0, 0, 0}},
-      {1704067200000LL + 99 * 86400000LL + 12630000LL + 1234, {2024, 100, 3, 30, 31, 234}},
-      {1735603200000LL, {2024, 366, 0, 0, 0, 0}},  // 31 December of a leap year
-      {951782400000LL, {2000, 60, 0, 0, 0, 0}},    // 29 February 2000
-      {-1000, {1969, 365, 23, 59, 59, 0}},
-  };
-  for (const auto& c : cases) {
-    const Date d = date_of(c.ms);
-    EXPECT_EQ(d.year, c.date.year) << c.ms;
-    EXPECT_EQ(d.jday, c.date.jday) << c.ms;
-    EXPECT_EQ(d.hour, c.date.hour) << c.ms;
-    EXPECT_EQ(d.min, c.date.min) << c.ms;
-    EXPECT_EQ(d.sec, c.date.sec) << c.ms;
-    EXPECT_EQ(d.msec, c.date.msec) << c.ms;
-  }
-  EXPECT_EQ(days_to_year(2024), 19723);
-  EXPECT_EQ(days_to_year(1970), 0);
-}
-
 }  // namespace
 }  // namespace xcn

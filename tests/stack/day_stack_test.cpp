@@ -9,8 +9,6 @@
 #include <random>
 #include <vector>
 
-#include "stack/ref_time.hpp"
-
 namespace xcn::stack {
 namespace {
 
@@ -98,46 +96,6 @@ TEST(CoherencePower, WholePowersAreProducts) {
                {0.25f, 0.5f, 0.5f}, {1.0f, 7.5f, 1.0f}};
   for (const auto& c : cases)
     EXPECT_EQ(coherence_power(c.c, c.nu), c.expected) << c.c << "^" << c.nu;
-}
-
-TEST(RefTime, FieldsAndMillisecondsRoundTrip) {
-  const struct {
-    RefFields f;
-    std::int64_t ms;
-    const char* text;
-  } cases[] = {
-      {{1970, 1, 0, 0, 0, 0}, 0, "1970-01-01T00:00:00.000"},
-      {{2026, 152, 0, 0, 0, 0}, 1780272000000, "2026-06-01T00:00:00.000"},
-      {{2024, 366, 23, 59, 59, 999}, 1735689599999, "2024-12-31T23:59:59.999"},
-      {{2000, 60, 12, 30, 5, 250}, 951827405250, "2000-02-29T12:30:05.250"},
-      {{1969, 365, 23, 0, 0, 0}, -3600000, "1969-12-31T23:00:00.000"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    ASSERT_EQ(to_ms(c.f), c.ms);
-    const RefFields back = from_ms(c.ms);
-    EXPECT_EQ(back.year, c.f.year);
-    EXPECT_EQ(back.jday, c.f.jday);
-    EXPECT_EQ(back.hour, c.f.hour);
-    EXPECT_EQ(back.minute, c.f.minute);
-    EXPECT_EQ(back.second, c.f.second);
-    EXPECT_EQ(back.msec, c.f.msec);
-    EXPECT_EQ(format_time(c.ms), c.text);
-  }
-}
-
-TEST(RefTime, IncompleteOrOutOfRangeFieldsAreNoTime) {
-  const RefFields cases[] = {
-      {},                          // undefined
-      {2026, -12345, 0, 0, 0, 0},  // a field undefined
-      {2025, 366, 0, 0, 0, 0},     // no day 366 in 2025
-      {2026, 1, 24, 0, 0, 0},
-      {2026, 1, 0, 60, 0, 0},
-      {2026, 1, 0, 0, 61, 0},
-      {2026, 1, 0, 0, 0, 1000},
-      {0, 1, 0, 0, 0, 0},
-  };
-  for (const auto& f : cases) EXPECT_FALSE(to_ms(f).has_value()) << f.year << " " << f.jday;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // Reference times as milliseconds: civil-date arithmetic on the proleptic Gregorian calendar.
-#include "stack/ref_time.hpp"
+#include "sacio/ref_time.hpp"
 
 #include <cstdio>
 
-namespace xcn::stack {
+#include "sacio/header_model.hpp"
+
+namespace xcn {
 namespace {
 
 bool leap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -65,4 +67,16 @@ std::string format_time(std::int64_t ms) {
   return text;
 }
 
-}  // namespace xcn::stack
+// NZYEAR .. NZMSEC are the header's first six integers.
+RefFields header_ref_fields() { return {Nhdr(1), Nhdr(2), Nhdr(3), Nhdr(4), Nhdr(5), Nhdr(6)}; }
+
+void set_header_ref_fields(const RefFields& f) {
+  Nhdr(1) = f.year;
+  Nhdr(2) = f.jday;
+  Nhdr(3) = f.hour;
+  Nhdr(4) = f.minute;
+  Nhdr(5) = f.second;
+  Nhdr(6) = f.msec;
+}
+
+}  // namespace xcn

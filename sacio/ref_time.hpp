@@ -1,11 +1,11 @@
-// Reference times of results (NZYEAR .. NZMSEC) as milliseconds, for ordering and dating stacks.
+// Reference times of SAC headers (NZYEAR .. NZMSEC) as milliseconds since 1970, and back.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace xcn::stack {
+namespace xcn {
 
 // The six reference-time fields of a SAC header.
 struct RefFields {
@@ -27,4 +27,8 @@ RefFields from_ms(std::int64_t ms);
 // "2026-06-01T00:00:00.000".
 std::string format_time(std::int64_t ms);
 
-}  // namespace xcn::stack
+// The reference time of the current header, and the current header's reference time set to `f`.
+RefFields header_ref_fields();
+void set_header_ref_fields(const RefFields& f);
+
+}  // namespace xcn
