@@ -22,10 +22,6 @@ namespace {
 
 int text_length(const char* s) { return static_cast<int>(std::strlen(s)); }
 
-void set_integer(const char* field, int v) {
-  int nerr = 0;
-  setnhv(field, &v, &nerr, text_length(field));
-}
 void set_real(const char* field, float v) {
   int nerr = 0;
   setfhv(field, &v, &nerr, text_length(field));
@@ -107,13 +103,7 @@ std::string write_stack(const StackFile& f, std::span<float> samples, const Outp
   {
     const std::lock_guard<std::mutex> hold(library_lock());
     restore_header(*f.header);
-    const RefFields t = f.time ? from_ms(*f.time) : RefFields{};
-    set_integer("NZYEAR", t.year);
-    set_integer("NZJDAY", t.jday);
-    set_integer("NZHOUR", t.hour);
-    set_integer("NZMIN", t.minute);
-    set_integer("NZSEC", t.second);
-    set_integer("NZMSEC", t.msec);
+    set_header_ref_fields(f.time ? from_ms(*f.time) : RefFields{});
     set_real("USER0", static_cast<float>(f.days));
     set_real("USER1", f.nu.value_or(-12345.0f));
     set_text("KUSER0", f.kind);
