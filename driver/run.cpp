@@ -219,7 +219,7 @@ int run_phases(Run& run, std::FILE* err) {
     run.share = run.grid.members.empty()
                     ? RankShare(n, ranks::size(), ranks::rank())
                     : RankShare(grid_groups(run.grid, n), ranks::size(), ranks::rank());
-    read_rows(table, run.share, stderr);
+    read_rows(table, run.share, err);
   }
 
   if (first) run.uses = check_result_names(run, err);

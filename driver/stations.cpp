@@ -13,6 +13,7 @@
 
 #include "driver/console.hpp"
 #include "driver/params.hpp"
+#include "driver/ranks.hpp"
 #include "driver/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
@@ -245,7 +246,9 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
 }
 
 void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
-  for (int i = 1; i <= table.size(); ++i) {
+  const int n = table.size();
+  std::vector<std::string> why_not(static_cast<std::size_t>(n));
+  for (int i = 1; i <= n; ++i) {
     Station& s = table.station(i);
     if (!s.usable || !share.holds(i)) continue;
     int npts = 0, nerr = 0, capacity = kCapacity;
@@ -259,8 +262,19 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
     } else if (npts != s.npts || !(dt == s.delta)) {
       why = "it changed while the run read it";
     }
-    if (why.empty()) continue;
-    report_unreadable(err, i, s, why);
+    why_not[static_cast<std::size_t>(i - 1)] = why;
+  }
+  // Several ranks may hold a station that cannot be read now: it is reported once (by rank 0,
+  // with its own reason when it has one), and its pairs are skipped on every rank.
+  std::vector<std::int64_t> failed(static_cast<std::size_t>(n));
+  for (std::size_t k = 0; k < failed.size(); ++k) failed[k] = why_not[k].empty() ? 0 : 1;
+  failed = ranks::sum_of(std::move(failed));
+  for (int i = 1; i <= n; ++i) {
+    const std::size_t k = static_cast<std::size_t>(i - 1);
+    if (failed[k] == 0) continue;
+    Station& s = table.station(i);
+    report_unreadable(
+        err, i, s, why_not[k].empty() ? "another rank of the run cannot read it now" : why_not[k]);
     s.usable = false;
     std::fill_n(table.row(i), kCapacity, 0.0f);
   }

@@ -73,8 +73,9 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
                        bool keep_rows = true);
 
 // Reads the rows of the usable stations that `share` holds into a table whose header values
-// were loaded without them; a record that cannot be read now, or reads otherwise, is reported on
-// `err` and marked unusable, as a failed load is.
+// were loaded without them; a record that some rank cannot read now, or reads otherwise, is
+// reported once on `err` (rank 0's) and marked unusable on every rank, as a failed load is.
+// Every rank of a divided run calls it.
 void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
 
 // Whether two sampling intervals are one: they differ by less than half a sample over a record
