@@ -36,6 +36,12 @@ const float* samples_x(const float* xarray, const float* yarray) {
   return xcn::Lhdr(xcn::kLeven) == 0 ? xarray : yarray;
 }
 
+// The samples as rsac1 uses them: a capacity of none stores no sample and needs no array (an
+// empty std::vector's data() is NULL).
+const void* samples_y(const int* max, const float* yarray) {
+  return max != nullptr && *max <= 0 ? static_cast<const void*>(max) : yarray;
+}
+
 // zopenc has no nerr: a refusal is a failed open (status 2, handle 1) where they can be set.
 bool open_arguments(int* handle, const int* create, const int* readonly, int* status) {
   int ignored = 0;
@@ -89,8 +95,9 @@ XCN_BIND(setkhv, (const char* kname, const char* kvalue, int* nerr, int kname_le
 XCN_BIND(rsac1,
          (const char* kname, float* yarray, int* nlen, float* beg, float* del, const int* max,
           int* nerr, int kname_len),
-         if (required("rsac1", nerr, yarray, "yarray", nlen, "nlen", beg, "beg", del, "del", max,
-                      "max")) xcn::rsac1(kname, yarray, nlen, beg, del, max, nerr, kname_len))
+         if (required("rsac1", nerr, samples_y(max, yarray), "yarray", nlen, "nlen", beg, "beg",
+                      del, "del", max, "max"))
+             xcn::rsac1(kname, yarray, nlen, beg, del, max, nerr, kname_len))
 XCN_BIND(rsach, (const char* kname, int* nerr, int kname_len),
          if (required("rsach", nerr)) xcn::rsach(kname, nerr, kname_len))
 XCN_BIND(wsac0, (const char* kname, float* xarray, float* yarray, int* nerr, int kname_len),

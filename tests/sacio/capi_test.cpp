@@ -89,6 +89,12 @@ TEST(CInterface, NullPointersAreRefusedBeforeUse) {
   CaptureStdout();
   ::zopenc(nullptr, path.c_str(), &create, &readonly, nullptr, -1);
   EXPECT_EQ(GetCapturedStdout(), error_line(1338, "zopenc handle"));
+
+  // A read into no room needs no array: an empty vector's data() is NULL.
+  int none = 0, count = -1, read_nerr = -1;
+  ::rsac1(path.c_str(), nullptr, &count, &f, &f, &none, &read_nerr, -1);
+  EXPECT_NE(read_nerr, SACIO_ERR_NULL_ARGUMENT);
+  EXPECT_EQ(count, 0);
 }
 
 }  // namespace
