@@ -1,16 +1,15 @@
 // Writing stack files and name lists safely beside the inputs they come from.
 #include "stack/output.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "driver/list_file.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/ref_time.hpp"
@@ -29,12 +28,6 @@ void set_real(const char* field, float v) {
 void set_text(const char* field, const char* v) {
   int nerr = 0;
   setkhv(field, v, &nerr, text_length(field), text_length(v));
-}
-
-mode_t process_umask() {
-  const mode_t m = ::umask(0);
-  ::umask(m);
-  return m;
 }
 
 }  // namespace
@@ -56,13 +49,11 @@ void restore_header(const SavedHeader& h) {
   std::memcpy(kmhdr().khdr, h.khdr, sizeof h.khdr);
 }
 
-OutputGuard::OutputGuard(std::vector<FileKey> inputs)
-    : inputs_(std::move(inputs)), umask_(process_umask()) {
+OutputGuard::OutputGuard(std::vector<FileKey> inputs) : inputs_(std::move(inputs)) {
   std::sort(inputs_.begin(), inputs_.end());
 }
 
-std::string OutputGuard::refusal(const std::string& path, mode_t& old_mode) const {
-  old_mode = 0;
+std::string OutputGuard::refusal(const std::string& path) const {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     return errno == ENOENT ? std::string() : std::string(std::strerror(errno));
@@ -77,27 +68,11 @@ std::string OutputGuard::refusal(const std::string& path, mode_t& old_mode) cons
   if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
     return "it is read-only; left as it is";
   }
-  old_mode = st.st_mode & 07777;
   return {};
 }
 
-void OutputGuard::narrow(const std::string& path, mode_t old_mode) const {
-  mode_t want = 0666 & ~umask_;
-  if (old_mode != 0) want &= old_mode;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~want) != 0) {
-    if (::fchmod(fd, st.st_mode & want) != 0) {
-      // The file is whole; only its permissions stay as the library made them.
-    }
-  }
-  ::close(fd);
-}
-
 std::string write_stack(const StackFile& f, std::span<float> samples, const OutputGuard& guard) {
-  mode_t old_mode = 0;
-  if (std::string why = guard.refusal(f.path, old_mode); !why.empty()) return why;
+  if (std::string why = guard.refusal(f.path); !why.empty()) return why;
   SacImage image;
   int nerr = 0;
   {
@@ -122,48 +97,15 @@ std::string write_stack(const StackFile& f, std::span<float> samples, const Outp
     return w.error != 0 ? std::strerror(w.error)
                         : "the file could not be written (error " + std::to_string(w.nerr) + ")";
   }
-  guard.narrow(f.path, old_mode);
+  // The library gave it 0666 less the umask, and no more than the file it replaced.
   return {};
 }
 
 std::string write_name_list(const std::string& path, std::span<const std::string> lines,
                             const OutputGuard& guard) {
-  mode_t old_mode = 0;
-  if (std::string why = guard.refusal(path, old_mode); !why.empty()) return why;
-  std::string text;
-  for (const std::string& line : lines) text += line + '\n';
-  static std::atomic<unsigned> counter{0};
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + ".xcn_stack." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return std::strerror(errno);
-  }
-  if (fd < 0) return std::strerror(errno);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const int write_errno = errno;
-  const bool closed = ::close(fd) == 0;
-  if (done < text.size() || !closed) {
-    const int why = done < text.size() ? write_errno : errno;
-    ::unlink(temp.c_str());
-    return std::strerror(why != 0 ? why : EIO);
-  }
-  guard.narrow(temp, old_mode);
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int why = errno;
-    ::unlink(temp.c_str());
-    return std::strerror(why);
-  }
-  return {};
+  if (std::string why = guard.refusal(path); !why.empty()) return why;
+  std::string error;
+  return write_lines_atomically(path, lines, error) ? std::string() : error;
 }
 
 std::string make_folder(const std::string& path) {

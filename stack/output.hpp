@@ -28,19 +28,15 @@ struct SavedHeader {
 SavedHeader save_header();
 void restore_header(const SavedHeader& h);
 
-// What no output may replace, and the permissions a new file gets.
+// What no output may replace.
 class OutputGuard {
  public:
   explicit OutputGuard(std::vector<FileKey> inputs);
-  // Why `path` may not be written, or empty. `old_mode` receives the permissions of a file
-  // there (0 when there is none).
-  std::string refusal(const std::string& path, mode_t& old_mode) const;
-  // Narrows a file just written to the umask and to the permissions of the file it replaced.
-  void narrow(const std::string& path, mode_t old_mode) const;
+  // Why `path` may not be written, or empty.
+  std::string refusal(const std::string& path) const;
 
  private:
   std::vector<FileKey> inputs_;  // sorted
-  mode_t umask_;
 };
 
 // One stack file.
