@@ -35,6 +35,10 @@ std::size_t default_budget() {
   return static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page);
 }
 
+EngineKind default_engine() {
+  return matrix_engine_available() ? EngineKind::kMatrix : EngineKind::kExact;
+}
+
 const char* engine_name(EngineKind kind) {
   switch (kind) {
     case EngineKind::kPlain:
@@ -84,11 +88,14 @@ EngineSettings engine_settings(std::FILE* err) {
   check_path_setting(err, "XCN_SPECTRUM_ISA", {"portable", "avx2", "avx512"},
                      "portable, avx2 or avx512");
   EngineSettings s;
+  s.engine = default_engine();
   s.budget = default_budget();
   if (const char* e = std::getenv("XCN_ENGINE"); e != nullptr && *e != '\0') {
     const std::string_view v(e);
     if (v == "plain") {
       s.engine = EngineKind::kPlain;
+    } else if (v == "exact" || v == "fast") {
+      s.engine = EngineKind::kExact;
     } else if (v == "matrix") {
       if (matrix_engine_available()) {
         s.engine = EngineKind::kMatrix;
@@ -97,11 +104,11 @@ EngineSettings engine_settings(std::FILE* err) {
                      "xcorrnet_v3: warning: XCN_ENGINE=matrix: this build has no BLAS library; "
                      "using the exact engine\n");
       }
-    } else if (v != "exact" && v != "fast") {
+    } else {
       std::fprintf(err,
                    "xcorrnet_v3: warning: XCN_ENGINE=\"%s\" is not plain, exact (or fast) or "
-                   "matrix; using the exact engine\n",
-                   e);
+                   "matrix; using the %s engine\n",
+                   e, engine_name(s.engine));
     }
   }
   if (const char* b = std::getenv("XCN_MEMORY_BUDGET"); b != nullptr && *b != '\0') {

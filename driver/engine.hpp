@@ -14,14 +14,17 @@
 
 namespace xcn {
 
-// How the pair loop is run: the plain loop, the exact engine (the default, the plain loop's
-// bytes) or the matrix engine (all pairs' stacks as matrix products, equal up to rounding).
+// How the pair loop is run: the plain loop, the exact engine (the plain loop's bytes) or the
+// matrix engine (all pairs' stacks as matrix products, equal up to rounding).
 enum class EngineKind { kPlain, kExact, kMatrix };
 const char* engine_name(EngineKind kind);
+// The matrix engine where the build has BLAS, else the exact engine.
+EngineKind default_engine();
 
 // Settings from the environment.
 struct EngineSettings {
-  EngineKind engine = EngineKind::kExact;  // XCN_ENGINE=plain|exact (or fast)|matrix
+  EngineKind engine = EngineKind::kExact;  // XCN_ENGINE=plain|exact (or fast)|matrix; unset:
+                                           // default_engine()
   std::size_t budget = 0;                  // bytes the engines may hold (XCN_MEMORY_BUDGET, in MiB)
   bool timing = false;                     // XCN_TIMING=1: phase times on standard error
 };

@@ -14,6 +14,13 @@
 
 namespace xcn::test {
 
+// Whether the tool under test has the matrix engine, and so runs it by default.
+#ifdef XCN_HAVE_BLAS
+inline constexpr bool kMatrixEngineBuilt = true;
+#else
+inline constexpr bool kMatrixEngineBuilt = false;
+#endif
+
 using Files = std::map<std::string, std::vector<unsigned char>>;
 
 // The result files p*.sac of a network, by name; they are removed, ready for the next run.

@@ -26,9 +26,11 @@ Reference plain_run(const Network& net) {
   return {take_results(net), sorted_lines(r.out), r.out};
 }
 
-// Runs the engine and expects exactly the reference's files and lines; returns its stderr.
+// Runs the exact engine and expects exactly the reference's files and lines; returns its
+// stderr.
 std::string expect_as_plain(const Network& net, const Reference& ref, int workers,
                             std::vector<std::string> env, const std::string& label) {
+  env.push_back("XCN_ENGINE=exact");
   env.push_back("XCN_TIMING=1");
   const RunResult r = net.run("B", "Y", workers, env);
   EXPECT_EQ(r.status, 0) << label << "\n" << r.err;
@@ -130,15 +132,28 @@ TEST(Engine, ReportsUnreadableSettingsAndRunsWithTheDefaults) {
        "xcorrnet_v3: warning: XCN_MEMORY_BUDGET=\"lots\" is not a positive number of "
        "megabytes; using half the physical memory\n"},
       {"XCN_MEMORY_BUDGET=-5", "XCN_MEMORY_BUDGET=\"-5\" is not a positive number"},
-      {"XCN_ENGINE=quick",
-       "xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is not plain, exact (or fast) or matrix; "
-       "using the exact engine\n"},
   };
   for (const auto& c : cases) {
     const std::string err = expect_as_plain(net, ref, 2, {c.setting}, c.setting);
     EXPECT_NE(err.find(c.warning), std::string::npos) << err;
     EXPECT_NE(err.find("exact engine"), std::string::npos) << err;
   }
+  // An unknown engine runs the build's default one: the same files as with the variable unset.
+  const char* engine = kMatrixEngineBuilt ? "matrix" : "exact";
+  const RunResult unset = net.run("B", "Y", 2, {"XCN_TIMING=1"});
+  ASSERT_EQ(unset.status, 0) << unset.err;
+  EXPECT_NE(unset.err.find(std::string("; ") + engine + " engine, 2 workers"), std::string::npos)
+      << unset.err;
+  const Files by_default = take_results(net);
+  const RunResult quick = net.run("B", "Y", 2, {"XCN_ENGINE=quick", "XCN_TIMING=1"});
+  ASSERT_EQ(quick.status, 0) << quick.err;
+  EXPECT_NE(quick.err.find(std::string("xcorrnet_v3: warning: XCN_ENGINE=\"quick\" is not plain, "
+                                       "exact (or fast) or matrix; using the ") +
+                           engine + " engine\n"),
+            std::string::npos)
+      << quick.err;
+  EXPECT_EQ(take_results(net), by_default);
+  EXPECT_EQ(sorted_lines(quick.out), sorted_lines(unset.out));
 }
 
 }  // namespace

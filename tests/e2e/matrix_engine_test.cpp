@@ -298,7 +298,7 @@ TEST(MatrixEngine, WithoutBlasWarnsAndRunsTheExactEngine) {
   uneven_network(net);
   const Outcome exact = exact_run(net);
   const Outcome m = run_engine(net, 2, {"XCN_ENGINE=matrix"});
-  EXPECT_NE(m.err.find("XCN_ENGINE=matrix: this build has no BLAS library; using the fast "
+  EXPECT_NE(m.err.find("XCN_ENGINE=matrix: this build has no BLAS library; using the exact "
                        "engine"),
             std::string::npos)
       << m.err;
