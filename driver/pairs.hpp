@@ -45,6 +45,8 @@ struct Block {
 Block worker_block(int nij, int workers, int t);
 
 // Everything the pair loop and the header pass read; shared by all workers, read-only.
+class ResultWriter;
+
 struct Run {
   RunParams params;
   std::vector<Name> names;
@@ -56,6 +58,8 @@ struct Run {
   std::vector<ResultUse> uses;
   // What became of the results; none kept when null.
   ResultTally* tally = nullptr;
+  // The writer of the pair loop's files; each worker writes its own when null.
+  ResultWriter* writer = nullptr;
   // Which computed pairs stacked nothing, and why; none kept when null.
   EmptyTally* empty = nullptr;
   // The run's window grid and where each record lies on it.

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #include "driver/console.hpp"
 #include "sacio/write.hpp"
@@ -91,10 +93,38 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
 
 namespace {
 
-// Writes the stack of pair ij with its final header, the very bytes the header pass would give
-// it, so that the pass finds nothing to change; a failure is counted and reported on standard
-// error.
-void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack& stack) {
+// What became of pair ij's file: counted in the run's tally and, when it failed, reported on
+// standard error (the library has said its piece on standard output; scripts read the outcome
+// here).
+void settle(const Run& run, int ij, int nerr, int error) {
+  if (run.tally != nullptr) run.tally->taken(ij);
+  if (nerr == 0) {
+    if (run.tally != nullptr) run.tally->written(ij);
+    return;
+  }
+  if (run.tally != nullptr) run.tally->failed(ij);
+  const std::string line = "xcorrnet_v3: result \"" + run.path(ij) +
+                           "\" could not be written: " + write_failure(nerr, error) + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
+// Prints a result's progress line and writes its file from its image: the temporary beside its
+// name, renamed over it once whole. A progress line comes just before its file.
+void write_file(const Run& run, int ij, const ConsoleLine& progress, const SacImage& image) {
+  progress.print();
+  const ImageWrite w = write_image(image, false);
+  if (w.nerr != 0) {
+    const std::lock_guard<std::mutex> hold(library_lock());
+    report_image_failure(image, w);
+  }
+  settle(run, ij, w.nerr, w.error);
+}
+
+// Makes the file of pair ij's stack with its final header, the very bytes the header pass
+// would give it, so that the pass finds nothing to change, and writes it or hands it to the
+// run's writer.
+void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack& stack,
+                  const ConsoleLine& progress) {
   const int nptlen = static_cast<int>(stack.yall.size());
   const float dt = run.last.dt;
   float xdummy = 0.0f;
@@ -110,36 +140,77 @@ void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack
                       static_cast<int>(kNameWidth));
     error = errno;
   }
-  if (nerr == 0) {
-    const ImageWrite w = write_image(image, false);
-    if (w.nerr != 0) {
-      const std::lock_guard<std::mutex> hold(library_lock());
-      report_image_failure(image, w);
-    }
-    nerr = w.nerr;
-    error = w.error;
+  if (nerr != 0) {
+    progress.print();
+    settle(run, ij, nerr, error);
+  } else if (run.writer != nullptr) {
+    run.writer->put(ij, progress, std::move(image));
+  } else {
+    write_file(run, ij, progress, image);
   }
-  if (run.tally != nullptr) run.tally->taken(ij);
-  if (nerr == 0) {
-    if (run.tally != nullptr) run.tally->written(ij);
-    return;
-  }
-  // The library has said its piece on standard output; scripts read the outcome here.
-  if (run.tally != nullptr) run.tally->failed(ij);
-  const std::string line = "xcorrnet_v3: result \"" + run.path(ij) +
-                           "\" could not be written: " + write_failure(nerr, error) + "\n";
-  std::fputs(line.c_str(), stderr);
 }
 
+// Images the queue holds at most; beyond that a worker writes its own files.
+constexpr std::size_t kQueueBytes = std::size_t{32} << 20;
+
 }  // namespace
+
+ResultWriter::ResultWriter(const Run& run) : run_(run) {
+  try {
+    thread_ = std::thread([this] { drain(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: each worker writes its own files.
+    closing_ = true;
+  }
+}
+
+ResultWriter::~ResultWriter() { finish(); }
+
+void ResultWriter::put(int ij, const ConsoleLine& progress, SacImage image) {
+  {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!closing_ && held_ + image.bytes.size() <= kQueueBytes) {
+      held_ += image.bytes.size();
+      queue_.push_back({ij, progress, std::move(image)});
+      hold.unlock();
+      ready_.notify_one();
+      return;
+    }
+  }
+  // The writer is behind (the disk is the limit): this worker writes too.
+  write_file(run_, ij, progress, image);
+}
+
+void ResultWriter::drain() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    ready_.wait(hold, [this] { return closing_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    Queued next = std::move(queue_.front());
+    queue_.pop_front();
+    hold.unlock();
+    write_file(run_, next.ij, next.progress, next.image);
+    hold.lock();
+    held_ -= next.image.bytes.size();
+  }
+}
+
+void ResultWriter::finish() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    closing_ = true;
+  }
+  ready_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
 
 void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
   const int i = run.pairs->ni(ij);
   const int j = run.pairs->nj(ij);
   const StationTable& t = *run.table;
   const float pct = static_cast<float>(ij) / static_cast<float>(run.names.size()) * 100.0f;
-  ConsoleLine()
-      .integer(static_cast<int>(pct))
+  ConsoleLine progress;
+  progress.integer(static_cast<int>(pct))
       .text("%       ")
       .text(run.name(ij))
       .text("Dist: ")
@@ -151,13 +222,12 @@ void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
       .integer(i)
       .real(t.station(i).stlo)
       .integer(j)
-      .real(t.station(j).stlo)
-      .print();
+      .real(t.station(j).stlo);
   if (stack.counter == 0 && run.empty != nullptr) {
     run.empty->mark(ij,
                     stack.shared == 0 ? EmptyTally::kNoSharedWindow : EmptyTally::kNoneAccepted);
   }
-  write_result(run, ij, i, j, g, stack);
+  write_result(run, ij, i, j, g, stack, progress);
 }
 
 }  // namespace xcn

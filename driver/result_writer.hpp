@@ -2,23 +2,64 @@
 // the one lock that every use of the SAC library from the workers takes.
 #pragma once
 
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "driver/console.hpp"
 #include "driver/geometry.hpp"
 #include "driver/pairs.hpp"
 #include "driver/windows.hpp"
 #include "sacio/ref_time.hpp"
+#include "sacio/write.hpp"
 
 namespace xcn {
 
 // One process-wide lock around every use of the SAC library from the pair loop.
 std::mutex& library_lock();
 
-// Prints the progress line of a computed pair and writes its result file with its final header;
-// a write that fails gets a line on standard error and counts in the run's tally.
+// Prints the progress line of a computed pair and writes its result file with its final header
+// (through the run's writer when it has one); a write that fails gets a line on standard error
+// and counts in the run's tally.
 void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack);
+
+// The writer of a run's result files: a thread that writes the files the workers have made,
+// so that the disk works while the next pairs are correlated. Each file is still written once,
+// whole, through a temporary and a rename, its progress line printed just before it. When the
+// queue holds its fill the worker that brings the next file writes it itself.
+class ResultWriter {
+ public:
+  explicit ResultWriter(const Run& run);
+  // Writes what is queued, then ends the thread.
+  ~ResultWriter();
+  ResultWriter(const ResultWriter&) = delete;
+  ResultWriter& operator=(const ResultWriter&) = delete;
+
+  // Prints the progress line of pair ij and writes its file from its image, now or soon.
+  void put(int ij, const ConsoleLine& progress, SacImage image);
+  // Returns once every file put is written (or has failed and is counted).
+  void finish();
+
+ private:
+  struct Queued {
+    int ij = 0;
+    ConsoleLine progress;
+    SacImage image;
+  };
+  void drain();
+
+  const Run& run_;
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<Queued> queue_;
+  std::size_t held_ = 0;  // bytes of the queued images
+  bool closing_ = false;
+  std::thread thread_;
+};
 
 // Begin time of a result of nptlen samples at dt: lag 0 at sample nptlen/2 + 1.
 float result_begin(int nptlen, float dt);

@@ -25,6 +25,7 @@
 #include "driver/ranks.hpp"
 #include "driver/result_names.hpp"
 #include "driver/result_tally.hpp"
+#include "driver/result_writer.hpp"
 #include "driver/stations.hpp"
 #include "driver/windows.hpp"
 #include "sacio/write.hpp"
@@ -245,6 +246,8 @@ int run_phases(Run& run, std::FILE* err) {
   {
     // Every rank's skip and progress lines, printed whole by rank 0.
     const ranks::LineRelay relay;
+    ResultWriter writer(run);
+    run.writer = &writer;
     switch (settings.engine) {
       case EngineKind::kPlain:
         run_pair_loop(run);
@@ -256,6 +259,8 @@ int run_phases(Run& run, std::FILE* err) {
         engine = run_matrix_engine(run, settings.budget);
         break;
     }
+    writer.finish();
+    run.writer = nullptr;
   }
   const double pairs_s = seconds_since(loop_start);
   report_empty_pairs(run, settings.timing, err);
