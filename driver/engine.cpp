@@ -270,7 +270,7 @@ void PairEngine::choose_kept() {
   const int named = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(run_.pairs->size()), run_.names.size()));
   for (int ij = 1; ij <= named; ++ij) {
-    if (take_(run_.pairs->ni(ij), run_.pairs->nj(ij)) && pair_would_run(run_, ij)) {
+    if (take_(run_.pairs->ni(ij), run_.pairs->nj(ij)) && pair_may_run(run_, ij)) {
       wanted[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)] = true;
       wanted[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)] = true;
     }
@@ -488,6 +488,7 @@ EngineReport run_pair_engine(const Run& run, std::size_t budget) {
   const double measure_s = seconds_since(start);
   EngineReport report = run_pair_engine(run, windows, budget, [](int, int) { return true; });
   report.measure_s += measure_s;
+  report.measured = windows.measured;
   return report;
 }
 

@@ -49,7 +49,8 @@ std::vector<Tile> plan_tiles(std::span<const std::size_t> bytes, std::size_t lim
 
 // What a run of the engine did, for the timing line.
 struct EngineReport {
-  double measure_s = 0.0;  // window deviations of every station
+  double measure_s = 0.0;  // window deviations of every station of a pair to compute
+  int measured = 0;        // stations measured
   double spectra_s = 0.0;  // transforms of the kept windows
   double pairs_s = 0.0;    // pair correlation, stacking and writing
   int tiles = 0;

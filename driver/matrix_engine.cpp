@@ -301,7 +301,7 @@ void MatrixEngine::choose_members() {
   for (int ij = 1; ij <= named; ++ij) {
     const int mi = member_of_[static_cast<std::size_t>(run_.pairs->ni(ij) - 1)];
     const int mj = member_of_[static_cast<std::size_t>(run_.pairs->nj(ij) - 1)];
-    if (mi < 0 || mj < 0 || !pair_would_run(run_, ij)) continue;
+    if (mi < 0 || mj < 0 || !pair_may_run(run_, ij)) continue;
     wanted_[static_cast<std::size_t>(ij)] = true;
     if (mi == mj) {
       members_[static_cast<std::size_t>(mi)].self = true;
@@ -735,6 +735,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
   MatrixEngine engine(run, windows, budget);
   EngineReport report = engine.run();
   report.measure_s += measure_s;
+  report.measured = windows.measured;
   return report;
 }
 

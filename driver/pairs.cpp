@@ -95,10 +95,28 @@ bool pair_selected(const Run& run, int ij) {
 
 }  // namespace
 
-bool pair_would_run(const Run& run, int ij) {
+bool pair_may_run(const Run& run, int ij) {
+  if (!run.mine(ij) || !pair_selected(run, ij)) return false;
   // An existing output is left alone unless the replace flag is Y.
-  return run.mine(ij) && pair_selected(run, ij) &&
-         !(run.params.replace != 'Y' && result_exists(run.path(ij)));
+  if (run.params.replace == 'Y') return true;
+  if (ij <= static_cast<int>(run.present.size())) {
+    return run.present[static_cast<std::size_t>(ij - 1)] == 0;
+  }
+  return !result_exists(run.path(ij));
+}
+
+bool pair_would_run(const Run& run, int ij) {
+  return pair_may_run(run, ij) && !(run.params.replace != 'Y' && result_exists(run.path(ij)));
+}
+
+std::vector<bool> stations_in_use(const Run& run) {
+  std::vector<bool> in_use(static_cast<std::size_t>(run.table->size()), false);
+  for (int ij = 1; ij <= run.pairs->size(); ++ij) {
+    if (!pair_may_run(run, ij)) continue;
+    in_use[static_cast<std::size_t>(run.pairs->ni(ij) - 1)] = true;
+    in_use[static_cast<std::size_t>(run.pairs->nj(ij) - 1)] = true;
+  }
+  return in_use;
 }
 
 bool pair_wanted(const Run& run, int ij) {

@@ -56,6 +56,9 @@ struct Run {
   // Per pair, decided once before the pair loop (check_result_names); empty: every named pair
   // may write.
   std::vector<ResultUse> uses;
+  // Per pair, whether something stood under its name when the run began (checked with the
+  // names); empty: not known.
+  std::vector<char> present;
   // What became of the results; none kept when null.
   ResultTally* tally = nullptr;
   // The writer of the pair loop's files; each worker writes its own when null.
@@ -93,5 +96,11 @@ bool result_exists(const std::string& path);
 bool pair_wanted(const Run& run, int ij);
 // The same without the skip line (and with the output test as it stands now).
 bool pair_would_run(const Run& run, int ij);
+// Whether pair ij may be computed: as pair_would_run, its output tested as it stood when the
+// run began (without looking again). Only these pairs' stations are measured and transformed;
+// each is tested again when its turn comes.
+bool pair_may_run(const Run& run, int ij);
+// The stations (by index i - 1) of the pairs that may be computed.
+std::vector<bool> stations_in_use(const Run& run);
 
 }  // namespace xcn

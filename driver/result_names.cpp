@@ -123,7 +123,8 @@ std::string and_list(const std::vector<std::string>& items, std::size_t shown) {
   return text;
 }
 
-std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err) {
+std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err,
+                                          std::vector<char>* present) {
   const int nij = run.pairs->size();
   std::vector<ResultUse> use(static_cast<std::size_t>(nij), ResultUse::kWrite);
   std::vector<struct stat> found(static_cast<std::size_t>(nij));
@@ -181,6 +182,7 @@ std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err) {
       use[k] = ResultUse::kForeign;
     }
   }
+  if (present != nullptr) present->assign(exists.begin(), exists.end());
   return use;
 }
 

@@ -26,7 +26,9 @@ enum class ResultUse : unsigned char {
 // With replace Y an existing result is read first, and one whose time axis is not a result's
 // (a station record under a result's name, when the two lists were swapped) is reported and
 // kept; with N the header pass makes the same test before it completes a file.
-std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err);
+// When `present` is given it tells, per pair, whether something stood under its name.
+std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err,
+                                          std::vector<char>* present = nullptr);
 
 // "a, b and c": at most `shown` items, then how many more there are.
 std::string and_list(const std::vector<std::string>& items, std::size_t shown = 10);

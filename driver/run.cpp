@@ -53,22 +53,23 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
                rank);
   constexpr double kMiB = 1048576.0;
   if (settings.engine == EngineKind::kExact) {
-    std::fprintf(err,
-                 "xcorrnet_v3: timing: engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
-                 "(processor: correlation %.3f s, writing %.3f s); %d tile%s of up to %zu "
-                 "stations; spectra %.1f MiB, held at most %.1f MiB\n",
-                 engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
-                 engine.writing_cpu_s, engine.tiles, engine.tiles == 1 ? "" : "s",
-                 engine.stations_per_tile, static_cast<double>(engine.bytes) / kMiB,
-                 static_cast<double>(engine.peak_bytes) / kMiB);
+    std::fprintf(
+        err,
+        "xcorrnet_v3: timing: engine: windows %.3f s of %d stations, spectra %.3f s, pairs %.3f s "
+        "(processor: correlation %.3f s, writing %.3f s); %d tile%s of up to %zu "
+        "stations; spectra %.1f MiB, held at most %.1f MiB\n",
+        engine.measure_s, engine.measured, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
+        engine.writing_cpu_s, engine.tiles, engine.tiles == 1 ? "" : "s", engine.stations_per_tile,
+        static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
   } else if (settings.engine == EngineKind::kMatrix) {
     std::fprintf(
         err,
-        "xcorrnet_v3: timing: matrix engine: windows %.3f s, spectra %.3f s, pairs %.3f s "
+        "xcorrnet_v3: timing: matrix engine: windows %.3f s of %d stations, spectra %.3f s, pairs "
+        "%.3f s "
         "(processor: correlation %.3f s of which products %.3f s, writing %.3f s; exact path "
         "%.3f s for %ld pairs); %d tile%s of up to %zu stations, blocks of %d; unit "
         "spectra %.1f MiB, held at most %.1f MiB\n",
-        engine.measure_s, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
+        engine.measure_s, engine.measured, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
         engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs,
         engine.tiles, engine.tiles == 1 ? "" : "s", engine.stations_per_tile, engine.block,
         static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
@@ -130,12 +131,20 @@ void share_stations(StationTable& table, LastRead& last) {
 }
 
 // Rank 0's decisions on the result names, on every rank: made once, before any rank writes.
-void share_uses(std::vector<ResultUse>& uses) {
+void share_uses(std::vector<ResultUse>& uses, std::vector<char>& present) {
+  // The use in the low bits, whether a file stood under the name in the high one.
+  constexpr unsigned char kPresent = 0x80;
   std::vector<unsigned char> bytes(uses.size());
-  for (std::size_t k = 0; k < uses.size(); ++k) bytes[k] = static_cast<unsigned char>(uses[k]);
+  for (std::size_t k = 0; k < uses.size(); ++k) {
+    bytes[k] = static_cast<unsigned char>(uses[k]) | (present[k] != 0 ? kPresent : 0);
+  }
   ranks::broadcast(bytes);
   uses.resize(bytes.size());
-  for (std::size_t k = 0; k < bytes.size(); ++k) uses[k] = static_cast<ResultUse>(bytes[k]);
+  present.resize(bytes.size());
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    uses[k] = static_cast<ResultUse>(bytes[k] & ~kPresent);
+    present[k] = (bytes[k] & kPresent) != 0;
+  }
 }
 
 // A run ended by a signal (Ctrl-C, a batch system's time limit, a launcher ending the other
@@ -223,14 +232,14 @@ int run_phases(Run& run, std::FILE* err) {
     read_rows(table, run.share, err);
   }
 
-  if (first) run.uses = check_result_names(run, err);
+  if (first) run.uses = check_result_names(run, err, &run.present);
   ResultTally tally(pairs.size());
   run.tally = &tally;
   EmptyTally empty(pairs.size());
   run.empty = &empty;
   if (first) print_pair_table(run);
   // Once rank 0 has printed the Output block, so that no rank's pair lines come before it.
-  if (divided) share_uses(run.uses);
+  if (divided) share_uses(run.uses, run.present);
   for (int ij = 1; ij <= pairs.size(); ++ij) {
     if (!run.mine(ij)) continue;
     const ResultUse use = run.uses[static_cast<std::size_t>(ij - 1)];

@@ -14,13 +14,15 @@ WindowTable measure_windows(const Run& run) {
   wt.settings = run.time.settings;
   wt.stations.resize(static_cast<std::size_t>(n));
   const std::size_t nptlen = static_cast<std::size_t>(wt.settings.nptlen);
+  const std::vector<bool> in_use = stations_in_use(run);
   parallel_for(n, [&](int k) {
     const int i = k + 1;
     if (!table.station(i).usable) return;
     StationWindows& s = wt.stations[static_cast<std::size_t>(k)];
     s.place = run.time.place(i);
-    // Another rank's station: its record is not read here, its place is known to all.
-    if (!run.share.holds(i)) return;
+    // Another rank's station: its record is not read here, its place is known to all. A
+    // station of no pair to compute (a rerun that finds its results) is not measured either.
+    if (!run.share.holds(i) || !in_use[static_cast<std::size_t>(k)]) return;
     const float* row = table.row(i);
     const std::size_t npts = static_cast<std::size_t>(table.station(i).npts);
     s.bound = record_bound(std::span<const float>(row, npts), wt.settings.nptlen);
@@ -33,6 +35,10 @@ WindowTable measure_windows(const Run& run) {
       s.accepted[w] = window_taken(s.crt[w], s.bound, all_zero(window));
     }
   });
+  for (int i = 1; i <= n; ++i) {
+    wt.measured +=
+        table.station(i).usable && run.share.holds(i) && in_use[static_cast<std::size_t>(i - 1)];
+  }
   return wt;
 }
 

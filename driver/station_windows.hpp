@@ -32,10 +32,11 @@ struct StationWindows {
   bool measured() const { return crt.size() == static_cast<std::size_t>(place.windows); }
 };
 
-// Every station's windows; unusable stations, and those of no pair of this rank, have none.
+// Every station's windows; unusable stations, and those of no pair this rank computes, have none.
 struct WindowTable {
   WindowSettings settings{};
   std::vector<StationWindows> stations;
+  int measured = 0;  // stations whose windows were measured
 
   const StationWindows& station(int i) const { return stations[static_cast<std::size_t>(i - 1)]; }
 };

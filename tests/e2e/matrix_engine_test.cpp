@@ -263,31 +263,48 @@ TEST(MatrixEngine, AgreesInTilesOfEveryShape) {
 
 // The products are blocked by the whole network, not by the pairs a run still has to compute:
 // a rerun with N that computes a few missing pairs writes the bytes a full run wrote (blocked
-// by the stations of the missing pairs alone, their sums would round otherwise).
-TEST(MatrixEngine, ARerunWithNWritesTheBytesOfAFullRun) {
+// by the stations of the missing pairs alone, their sums would round otherwise), and measures
+// and transforms the windows of those pairs' stations only. So does the exact engine.
+TEST(MatrixEngine, ARerunWithNWritesTheBytesOfAFullRunFromTheStationsItNeeds) {
   SKIP_WITHOUT_BLAS();
-  Network net;
-  Noise noise(11);
-  for (int k = 0; k < 20; ++k) {
-    net.add({"R" + std::to_string(k), "BHZ", 40.0f + 0.1f * static_cast<float>(k),
-             10.0f + 0.2f * static_cast<float>(k % 5), 1.0f, noise.series(3000)});
+  for (const char* engine : {"matrix", "exact"}) {
+    SCOPED_TRACE(engine);
+    Network net;
+    Noise noise(11);
+    for (int k = 0; k < 20; ++k) {
+      net.add({"R" + std::to_string(k), "BHZ", 40.0f + 0.1f * static_cast<float>(k),
+               10.0f + 0.2f * static_cast<float>(k % 5), 1.0f, noise.series(3000)});
+    }
+    net.write_lists();
+    const std::vector<std::string> env = {std::string("XCN_ENGINE=") + engine, "XCN_TIMING=1"};
+    const RunResult first = net.run("B", "Y", 2, env);
+    ASSERT_EQ(first.status, 0);
+    EXPECT_NE(first.err.find(" s of 20 stations, "), std::string::npos) << first.err;
+    const Files full = take_results(net);
+    // The full run's files back but five.
+    Files kept = full;
+    for (const auto& [i, j] : {std::pair{2, 5}, {5, 9}, {11, 17}, {3, 12}, {4, 4}}) {
+      ASSERT_EQ(kept.erase(Network::pair_name(i, j)), 1u);
+    }
+    for (const auto& [name, bytes] : kept) {
+      write_bytes(net.file(name), std::string(bytes.begin(), bytes.end()));
+    }
+    const RunResult rerun = net.run("B", "N", 2, env);
+    ASSERT_EQ(rerun.status, 0) << rerun.err;
+    EXPECT_EQ(count_of(rerun.out, "# of stacking:"), 5);
+    EXPECT_EQ(count_of(rerun.out, " skip "), 210 - 5);
+    // Stations 2, 3, 4, 5, 9, 11, 12 and 17.
+    EXPECT_NE(rerun.err.find(" s of 8 stations, "), std::string::npos) << rerun.err;
+    EXPECT_TRUE(take_results(net) == full) << "the rerun's files differ from the full run's";
+    // Nothing missing: no station is measured.
+    for (const auto& [name, bytes] : full) {
+      write_bytes(net.file(name), std::string(bytes.begin(), bytes.end()));
+    }
+    const RunResult again = net.run("B", "N", 2, env);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find(" s of 0 stations, "), std::string::npos) << again.err;
+    EXPECT_TRUE(take_results(net) == full);
   }
-  net.write_lists();
-  const std::vector<std::string> env = {"XCN_ENGINE=matrix"};
-  ASSERT_EQ(net.run("B", "Y", 2, env).status, 0);
-  const Files full = take_results(net);
-  // The full run's files back but five.
-  Files kept = full;
-  for (const auto& [i, j] : {std::pair{2, 5}, {5, 9}, {11, 17}, {3, 12}, {4, 4}}) {
-    ASSERT_EQ(kept.erase(Network::pair_name(i, j)), 1u);
-  }
-  for (const auto& [name, bytes] : kept) {
-    write_bytes(net.file(name), std::string(bytes.begin(), bytes.end()));
-  }
-  const RunResult rerun = net.run("B", "N", 2, env);
-  ASSERT_EQ(rerun.status, 0) << rerun.err;
-  EXPECT_EQ(count_of(rerun.out, "# of stacking:"), 5);
-  EXPECT_TRUE(take_results(net) == full) << "the rerun's files differ from the full run's";
 }
 
 TEST(MatrixEngine, WithoutBlasWarnsAndRunsTheExactEngine) {
