@@ -1,12 +1,15 @@
 // End-to-end benchmark: xcorrnet_v3 on synthetic one-day networks at 1 Hz in mode B. The exact
-// engine (the default) and the matrix engine side by side on each network: pair stage per pair,
-// wall time, peak memory and the matrix engine's largest deviation from the exact results; on
-// networks of up to 100 stations also the plain pair loop and the plain loop on the reference
-// FFT (the tool as it was before either engine), compared file by file; the smallest network
-// again under a small memory budget; then a thousand-station day with the matrix engine alone.
+// engine and the matrix engine side by side on each network: pair stage per pair, wall time,
+// peak memory and the matrix engine's largest deviation from the exact results; on networks of
+// up to 100 stations also the plain pair loop and the plain loop on the reference FFT (the tool
+// as it was before either engine), compared file by file; the smallest network again under a
+// small memory budget. Then the cost of the files with the default engine, on the first network
+// of up to 100 stations and on a thousand-station day: a fresh run, Y over its results and N
+// over final results, against the file system's floor measured in the same run.
 //
 // Usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] [--skip-plain]
-//                  [--skip-reference] [--budget MIB] [--big 1000] [--skip-big] [--keep DIR]
+//                  [--skip-reference] [--budget MIB] [--big 1000] [--skip-big]
+//                  [--big-repeat 1] [--folders] [--keep DIR]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -38,8 +41,10 @@ struct Options {
   bool plain = true;
   bool reference = true;  // the plain loop on the reference FFT: minutes for 100 stations
   double budget_mib = 256.0;
-  int big = 1000;    // stations of the matrix engine's large day; 0: none
-  std::string keep;  // folder for the networks; a scratch folder when empty
+  int big = 1000;        // stations of the large day; 0: none
+  int big_repeat = 1;    // runs of each kind on it
+  bool folders = false;  // results in a folder per first record (xcn_synth --folders)
+  std::string keep;      // folder for the networks; a scratch folder when empty
 };
 
 // Networks above this size are too slow for the plain loops and for repeats.
@@ -231,13 +236,17 @@ bool parse(int argc, char** argv, Options& o) {
       o.big = std::max(0, std::atoi(value().c_str()));
     } else if (a == "--skip-big") {
       o.big = 0;
+    } else if (a == "--big-repeat") {
+      o.big_repeat = std::max(1, std::atoi(value().c_str()));
+    } else if (a == "--folders") {
+      o.folders = true;
     } else if (a == "--keep") {
       o.keep = value();
     } else {
       std::fprintf(stderr,
                    "usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] "
                    "[--skip-plain] [--skip-reference] [--budget MIB] [--big 1000] [--skip-big] "
-                   "[--keep DIR]\n");
+                   "[--big-repeat 1] [--folders] [--keep DIR]\n");
       return false;
     }
   }
@@ -269,14 +278,15 @@ void print_stage(const char* what, const Run& r, long pairs, int workers) {
 }
 
 // Writing results once: the run that wrote them (fresh), the same again with Y over them, and
-// with N over final results; the per-file cost of the pair loop's writes and of the header pass.
+// with N over final results; end to end with the files per second, the per-file cost of the
+// pair loop's writes and of the header pass, and the peak memory.
 void print_writes(const char* what, const Run& r, long files) {
   const double f = static_cast<double>(files);
   std::printf(
-      "  %-6s end to end %7.2f s; pair loop %7.2f s (%6.1f us/file, writing %6.1f us/file "
-      "processor); header pass %6.3f s (%5.1f us/file, %8.0f files/s)\n",
-      what, r.wall_s, r.pairs_s, r.pairs_s * 1e6 / f, r.writing_cpu_s * 1e6 / f, r.header_s,
-      r.header_s * 1e6 / f, r.header_s > 0 ? f / r.header_s : 0.0);
+      "  %-6s end to end %7.2f s (%8.0f files/s); pair loop %7.2f s (%6.1f us/file, writing "
+      "%6.1f us/file processor); header pass %6.3f s (%5.1f us/file); peak %7.1f MiB\n",
+      what, r.wall_s, f / r.wall_s, r.pairs_s, r.pairs_s * 1e6 / f, r.writing_cpu_s * 1e6 / f,
+      r.header_s, r.header_s * 1e6 / f, r.peak_mib);
 }
 
 // The file system's own floor for writing the results: `files` files of `bytes` bytes created
@@ -308,9 +318,10 @@ constexpr std::size_t kResultBytes = 632 + 2000 * 4;
 void print_floor(long files, double floor_s, const Run& fresh) {
   std::printf(
       "  floor  %ld files of %zu bytes in one folder through a temporary and a rename, one "
-      "writer: %7.2f s (%6.1f us/file); the fresh run end to end is %.2f times the floor\n",
+      "writer: %7.2f s (%6.1f us/file, %8.0f files/s); the fresh run end to end is %.2f times "
+      "the floor\n",
       files, kResultBytes, floor_s, floor_s * 1e6 / static_cast<double>(files),
-      floor_s > 0 ? fresh.wall_s / floor_s : 0.0);
+      static_cast<double>(files) / floor_s, floor_s > 0 ? fresh.wall_s / floor_s : 0.0);
 }
 
 }  // namespace
@@ -336,11 +347,12 @@ int main(int argc, char** argv) {
       o.workers, o.repeat, kSmallNetwork);
   int failures = 0;
   const std::vector<std::string> args = {"stations.txt", "names.txt", "B", "Y"};
-  const auto make_network = [&](int n) {
-    const fs::path dir = root / std::to_string(n);
+  const auto make_network = [&](int n, bool folders = false) {
+    const fs::path dir = root / (std::to_string(n) + (folders ? "-folders" : ""));
     fs::create_directories(dir);
-    const Run made =
-        run_program(synth, {"--stations", std::to_string(n), "--out", "."}, dir, {sacaux});
+    std::vector<std::string> synth_args = {"--stations", std::to_string(n), "--out", "."};
+    if (folders) synth_args.push_back("--folders");
+    const Run made = run_program(synth, synth_args, dir, {sacaux});
     if (!made.ok) {
       std::fprintf(stderr, "bench_e2e: xcn_synth failed in %s\n", dir.c_str());
       std::exit(1);
@@ -373,7 +385,7 @@ int main(int argc, char** argv) {
     };
     Files exact_files;
     Files matrix_files;
-    const Run f = engine_runs({}, exact_files);
+    const Run f = engine_runs({"XCN_ENGINE=exact"}, exact_files);
     const Run m = engine_runs({"XCN_ENGINE=matrix"}, matrix_files);
     std::printf("%d stations, %ld pairs\n", n, pairs);
     print_run("exact", f, pairs, o.workers);
@@ -418,7 +430,8 @@ int main(int argc, char** argv) {
     if (n == o.stations.front() && o.budget_mib > 0) {
       char budget[64];
       std::snprintf(budget, sizeof budget, "XCN_MEMORY_BUDGET=%g", o.budget_mib);
-      const Run b = run_program(tool, args, dir, {sacaux, workers, "XCN_TIMING=1", budget});
+      const Run b = run_program(tool, args, dir,
+                                {sacaux, workers, "XCN_TIMING=1", "XCN_ENGINE=exact", budget});
       const Files budget_files = take_results(dir);
       failures += !b.ok;
       // The station table: one row of 172800 samples per station (pages of unread rows stay
@@ -438,60 +451,60 @@ int main(int argc, char** argv) {
     }
     if (o.keep.empty()) fs::remove_all(dir);
   }
-  // Results written once, on the first network of up to 100 stations: a fresh run, the same
-  // again with Y over its results, then with N over final results (medians of the repeats).
-  for (const int n : o.stations) {
-    if (n > kSmallNetwork) continue;
-    const fs::path dir = make_network(n);
+  // Results written once with the default engine, on the first network of up to 100 stations
+  // and on the large day: a fresh run, the same again with Y over its results, then with N over
+  // final results (medians), each fresh run after the file system's floor for the same files.
+  const auto write_costs = [&](int n, int repeat, bool folders) {
+    const fs::path dir = make_network(n, folders);
     const long pairs = static_cast<long>(n) * (n + 1) / 2;
-    const std::vector<std::string> env = {sacaux, workers, "XCN_TIMING=1", "XCN_ENGINE=matrix"};
+    const std::vector<std::string> env = {sacaux, workers, "XCN_TIMING=1"};
     const std::vector<std::string> again = {"stations.txt", "names.txt", "B", "N"};
-    const auto median = [&](const std::vector<std::string>& a, bool fresh) {
+    std::vector<Run> fresh_runs, floors;
+    std::vector<double> ratios;
+    for (int k = 0; k < repeat; ++k) {
+      take_results(dir);
+      Run floor;
+      floor.wall_s = floor_seconds(root, pairs, kResultBytes);
+      floors.push_back(floor);
+      fresh_runs.push_back(run_program(tool, args, dir, env));
+      failures += !fresh_runs.back().ok || floor.wall_s <= 0.0;
+      ratios.push_back(fresh_runs.back().wall_s / floor.wall_s);
+    }
+    long written = 0;
+    for (const auto& name : result_names(dir)) written += fs::exists(dir / name);
+    failures += written != pairs;
+    const auto median_of = [&](const std::vector<std::string>& a) {
       std::vector<Run> runs;
-      for (int k = 0; k < o.repeat; ++k) {
-        if (fresh) take_results(dir);
+      for (int k = 0; k < repeat; ++k) {
         runs.push_back(run_program(tool, a, dir, env));
         failures += !runs.back().ok;
       }
-      std::sort(runs.begin(), runs.end(),
-                [](const Run& x, const Run& y) { return x.wall_s < y.wall_s; });
-      return runs[runs.size() / 2];
+      return median(runs);
     };
-    std::printf("%d stations, %ld result files, the matrix engine: written once\n", n, pairs);
-    const Run fresh = median(args, true);
+    const Run fresh = median(fresh_runs);
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%d stations, %ld result files%s, the default engine, median of %d: written once\n",
+                n, pairs, folders ? " in a folder per first record" : " in one folder", repeat);
+    if (n > kSmallNetwork) {
+      print_run("default", fresh, pairs, o.workers);
+      std::printf("%s", fresh.timing.c_str());
+      print_stage("default", fresh, pairs, o.workers);
+    }
+    std::printf("  %ld of %ld result files written\n", written, pairs);
     print_writes("fresh", fresh, pairs);
-    print_floor(pairs, floor_seconds(dir, pairs, kResultBytes), fresh);
-    print_writes("Y", median(args, false), pairs);
-    print_writes("N", median(again, false), pairs);
+    print_floor(pairs, median(floors).wall_s, fresh);
+    std::printf("  fresh run over the floor measured just before it, median of %d: %.2f\n", repeat,
+                ratios[ratios.size() / 2]);
+    print_writes("Y", median_of(args), pairs);
+    print_writes("N", median_of(again), pairs);
     if (o.keep.empty()) fs::remove_all(dir);
+  };
+  for (const int n : o.stations) {
+    if (n > kSmallNetwork) continue;
+    write_costs(n, o.repeat, false);
     break;
   }
-  if (o.big > 0) {
-    // Half a million result files: counted, not read back, and removed afterwards.
-    const int n = o.big;
-    const long pairs = static_cast<long>(n) * (n + 1) / 2;
-    const fs::path dir = make_network(n);
-    const Run m =
-        run_program(tool, args, dir, {sacaux, workers, "XCN_TIMING=1", "XCN_ENGINE=matrix"});
-    long written = 0;
-    for (const auto& name : result_names(dir)) written += fs::exists(dir / name);
-    failures += !m.ok || written != pairs;
-    std::printf("%d stations, %ld pairs, the matrix engine alone\n", n, pairs);
-    print_run("matrix", m, pairs, o.workers);
-    std::printf("%s", m.timing.c_str());
-    print_stage("matrix", m, pairs, o.workers);
-    std::printf("  %ld of %ld result files written\n", written, pairs);
-    print_writes("fresh", m, pairs);
-    print_floor(pairs, floor_seconds(root, pairs, kResultBytes), m);
-    const std::vector<std::string> again = {"stations.txt", "names.txt", "B", "N"};
-    const std::vector<std::string> env = {sacaux, workers, "XCN_TIMING=1", "XCN_ENGINE=matrix"};
-    const Run y = run_program(tool, args, dir, env);
-    const Run no = run_program(tool, again, dir, env);
-    failures += !y.ok || !no.ok;
-    print_writes("Y", y, pairs);
-    print_writes("N", no, pairs);
-    if (o.keep.empty()) fs::remove_all(dir);
-  }
+  if (o.big > 0) write_costs(o.big, o.big_repeat, o.folders);
   if (o.keep.empty()) fs::remove_all(root);
   return failures == 0 ? 0 : 1;
 }
