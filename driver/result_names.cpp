@@ -32,16 +32,19 @@ class FileKeys {
  public:
   std::string key(const std::string& path, const struct stat* st) {
     if (st != nullptr) return std::string("f").append(identity(*st));
-    const fs::path p(path);
-    const std::string leaf = p.filename().string();
+    const std::size_t slash = path.rfind('/');
+    const std::string_view leaf = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
     if (!leaf.empty() && leaf != "." && leaf != "..") {
-      const std::string parent = p.parent_path().string();
-      const std::string folder = parent.empty() ? std::string(".") : parent;
+      const std::string folder =
+          slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
       auto [it, fresh] = folders_.try_emplace(folder);
       struct stat d;
       if (fresh && ::stat(folder.c_str(), &d) == 0 && S_ISDIR(d.st_mode)) it->second = identity(d);
       if (!it->second.empty()) return std::string("e").append(it->second).append("/").append(leaf);
     }
+    const fs::path p(path);
     std::error_code ec;
     const fs::path full = fs::absolute(p, ec);
     return std::string("t").append((ec ? p : full).lexically_normal().string());
@@ -128,31 +131,53 @@ std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err,
   const int nij = run.pairs->size();
   std::vector<ResultUse> use(static_cast<std::size_t>(nij), ResultUse::kWrite);
   std::vector<struct stat> found(static_cast<std::size_t>(nij));
-  std::vector<bool> exists(static_cast<std::size_t>(nij), false);
+  std::vector<char> exists(static_cast<std::size_t>(nij), 0);
 
-  // Pairs grouped by the file their names stand for, in pair order.
-  FileKeys keys;
-  std::unordered_map<std::string, std::size_t> group_of;
-  std::vector<std::vector<int>> groups;
+  // What stands under each name, looked up on all workers (half a million names at a
+  // thousand stations).
+  std::vector<char> named(static_cast<std::size_t>(nij), 0);
+#pragma omp parallel for schedule(dynamic, 4096)
   for (int ij = 1; ij <= nij; ++ij) {
     const std::size_t k = static_cast<std::size_t>(ij - 1);
-    if (!run.has_name(ij)) {
+    if (!run.has_name(ij)) continue;
+    named[k] = 1;
+    exists[k] = ::stat(run.path(ij).c_str(), &found[k]) == 0;
+  }
+  // Pairs grouped by the file their names stand for, in pair order: the group of each named
+  // pair, and how many pairs each group has.
+  FileKeys keys;
+  std::unordered_map<std::string, int> group_of;
+  group_of.reserve(static_cast<std::size_t>(nij));
+  std::vector<int> group(static_cast<std::size_t>(nij), -1);
+  std::vector<int> members;
+  for (int ij = 1; ij <= nij; ++ij) {
+    const std::size_t k = static_cast<std::size_t>(ij - 1);
+    if (named[k] == 0) {
       use[k] = ResultUse::kUnnamed;
       continue;
     }
-    const std::string path = run.path(ij);
-    exists[k] = ::stat(path.c_str(), &found[k]) == 0;
-    const auto [it, fresh] =
-        group_of.try_emplace(keys.key(path, exists[k] ? &found[k] : nullptr), groups.size());
-    if (fresh) groups.emplace_back();
-    groups[it->second].push_back(ij);
+    const auto [it, fresh] = group_of.try_emplace(
+        keys.key(run.path(ij), exists[k] ? &found[k] : nullptr), static_cast<int>(members.size()));
+    if (fresh) members.push_back(0);
+    group[k] = it->second;
+    ++members[static_cast<std::size_t>(it->second)];
   }
+  group_of = {};
   // Two pairs writing one file would leave one pair's samples under the other's header.
-  for (const std::vector<int>& g : groups) {
-    if (g.size() < 2) continue;
-    report_repeated(run, g, err);
-    for (std::size_t k = 1; k < g.size(); ++k) {
-      use[static_cast<std::size_t>(g[k] - 1)] = ResultUse::kRepeated;
+  std::unordered_map<int, std::vector<int>> repeated;
+  std::vector<int> order;
+  for (int ij = 1; ij <= nij; ++ij) {
+    const int g = group[static_cast<std::size_t>(ij - 1)];
+    if (g < 0 || members[static_cast<std::size_t>(g)] < 2) continue;
+    std::vector<int>& pairs = repeated[g];
+    if (pairs.empty()) order.push_back(g);
+    pairs.push_back(ij);
+  }
+  for (const int g : order) {
+    const std::vector<int>& pairs = repeated[g];
+    report_repeated(run, pairs, err);
+    for (std::size_t k = 1; k < pairs.size(); ++k) {
+      use[static_cast<std::size_t>(pairs[k] - 1)] = ResultUse::kRepeated;
     }
   }
 

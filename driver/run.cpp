@@ -38,8 +38,8 @@ namespace {
 constexpr int kSomeResultsFailed = 3;
 
 // The phase times asked for with XCN_TIMING=1, on standard error.
-void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double pairs_s,
-                  double header_s, const EngineReport& engine, int results) {
+void print_timing(std::FILE* err, const EngineSettings& settings, double read_s, double names_s,
+                  double pairs_s, double header_s, const EngineReport& engine, int results) {
   // Each rank times its own share.
   char rank[80] = "";
   if (ranks::size() > 1) {
@@ -48,9 +48,9 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   }
   std::fprintf(err,
                "xcorrnet_v3: timing: read %.3f s, pair loop %.3f s, header pass %.3f s; %s "
-               "engine, %d workers%s\n",
-               read_s, pairs_s, header_s, engine_name(settings.engine), omp_get_max_threads(),
-               rank);
+               "engine, %d workers%s; of the read, result names %.3f s\n",
+               read_s, pairs_s, header_s, engine_name(settings.engine), omp_get_max_threads(), rank,
+               names_s);
   constexpr double kMiB = 1048576.0;
   if (settings.engine == EngineKind::kExact) {
     std::fprintf(
@@ -232,7 +232,9 @@ int run_phases(Run& run, std::FILE* err) {
     read_rows(table, run.share, err);
   }
 
+  const Clock::time_point names_start = Clock::now();
   if (first) run.uses = check_result_names(run, err, &run.present);
+  const double names_s = seconds_since(names_start);
   ResultTally tally(pairs.size());
   run.tally = &tally;
   EmptyTally empty(pairs.size());
@@ -278,7 +280,7 @@ int run_phases(Run& run, std::FILE* err) {
   const Clock::time_point header_start = Clock::now();
   header_pass(run, stderr);
   if (settings.timing) {
-    print_timing(stderr, settings, read_s, pairs_s, seconds_since(header_start), engine,
+    print_timing(stderr, settings, read_s, names_s, pairs_s, seconds_since(header_start), engine,
                  tally.taken_count());
   }
   const std::vector<std::int64_t> counts =
