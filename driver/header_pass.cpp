@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
-#include "msg/message.hpp"
+#include "driver/station_windows.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/write.hpp"
@@ -21,14 +22,9 @@ namespace xcn {
 
 namespace {
 
-// Character slot of KCMPNM in the header's character block.
-constexpr int kKcmpnmSlot = 21;
-
-// A character field of the current header without its trailing blanks; empty when undefined.
-std::string header_text(int slot, int width) {
-  std::string s(Khdr(slot), static_cast<std::size_t>(width));
-  s = s.substr(0, std::min(s.find('\0'), s.size()));
-  s = trimmed(s);
+// A character field of a result's header without its trailing blanks; empty when undefined.
+std::string header_text(const SacHeader& h, int slot) {
+  const std::string s = trimmed(h.text(slot));
   return s == "-12345" ? std::string{} : s;
 }
 
@@ -46,17 +42,17 @@ std::string position_text(float la, float lo) {
   return text;
 }
 
-// Why the result read into the current header is another pair's than (i, j) of this list, or
+// Why the result whose header is h is another pair's than (i, j) of this list, or
 // empty when it is this pair's or names none. A result names its pair by an event name of two
 // station names ("STA1-STA2") and the second station's component, and by the event's and the
 // station's positions; an event name without a hyphen names no pair (a spoiled header).
-std::string other_pair(const Run& run, int i, int j) {
+std::string other_pair(const Run& run, int i, int j, const SacHeader& h) {
   const StationTable& t = *run.table;
   const Station& a = t.station(i);
   const Station& b = t.station(j);
-  std::string kevnm = header_text(kKevnm, 16);
+  std::string kevnm = header_text(h, kKevnm);
   if (kevnm.find('-') == std::string::npos) kevnm.clear();
-  const std::string kcmpnm = header_text(kKcmpnmSlot, 8);
+  const std::string kcmpnm = header_text(h, kKcmpnm);
   const std::string want_kevnm = trimmed(pair_event_name(a, b).substr(0, 16));
   std::string want_kcmpnm = trimmed(std::string_view(b.kcmpnm.data(), 8));
   if (want_kcmpnm == "-12345") want_kcmpnm.clear();
@@ -69,7 +65,8 @@ std::string other_pair(const Run& run, int i, int j) {
     return "holds the pair " + pair + " (component " + kcmpnm + "), not " + want_kevnm +
            " (component " + want_kcmpnm + ") of this list";
   }
-  const float evla = Fhdr(kEvla), evlo = Fhdr(kEvlo), stla = Fhdr(kStla), stlo = Fhdr(kStlo);
+  const float evla = h.real(kEvla), evlo = h.real(kEvlo), stla = h.real(kStla),
+              stlo = h.real(kStlo);
   const bool named_by_place =
       evla != kUndefFloat && evlo != kUndefFloat && stla != kUndefFloat && stlo != kUndefFloat;
   const bool placed = a.has_position && b.has_position;
@@ -82,7 +79,7 @@ std::string other_pair(const Run& run, int i, int j) {
   }
   // The same pair of another day: a whole reference time (NZYEAR .. NZMSEC, the header's first
   // six integers) that is not this run's. One with a field lost is completed.
-  const RefFields theirs = header_ref_fields();
+  const RefFields theirs = h.reference();
   if (const std::optional<long long> when = to_ms(theirs)) {
     const std::optional<RefFields> ours = result_date(run, i, j);
     if (!ours || to_ms(*ours) != when) {
@@ -93,96 +90,153 @@ std::string other_pair(const Run& run, int i, int j) {
   return {};
 }
 
+// Marks what became of pair ij in the run's tally, when it keeps one.
+void taken(const Run& run, int ij) {
+  if (run.tally != nullptr) run.tally->taken(ij);
+}
+void failed(const Run& run, int ij) {
+  if (run.tally != nullptr) run.tally->failed(ij);
+}
+
+// Whether the file's header is the final one as it stands: the header a write would give it,
+// byte for byte, over the samples it holds (whose extremes its header states), and nothing
+// after them. Under the library's lock; prints what a write would print of the samples.
+bool header_is_final(const SacHeader& h, const Run& run, int i, int j, const Geometry& g) {
+  const int np = h.integer(kNpts);
+  const std::lock_guard<std::mutex> hold(library_lock());
+  set_final_header(run, i, j, g, np, h.real(kDelta), h.real(kB));
+  const float depmin = h.real(kDepmin), depmax = h.real(kDepmax), depmen = h.real(kDepmen);
+  const std::vector<unsigned char> image = header_image(depmin, depmax, depmen);
+  if (image.empty() || !std::equal(image.begin(), image.end(), h.bytes.begin(), h.bytes.end()) ||
+      h.file_size != kHeaderBytes + 4LL * np) {
+    return false;
+  }
+  warn_outside_bounds(depmin, depmax);
+  return true;
+}
+
+// Reads result ij back and gives it its final header where it lacks it; every refusal gets its
+// line on err and counts in the tally. Files are read and written outside the library's lock,
+// so that workers complete their results side by side.
+void complete_result(const Run& run, int ij, std::FILE* err) {
+  const StationTable& t = *run.table;
+  const std::string path = run.path(ij);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return;
+  const int i = run.pairs->ni(ij);
+  const int j = run.pairs->nj(ij);
+  // Files of pairs with an unreadable station are left as they are.
+  if (!t.station(i).usable || !t.station(j).usable) return;
+  taken(run, ij);
+  if (!S_ISREG(st.st_mode)) {
+    // Put there while the pairs ran: reading a pipe would wait for its writer.
+    std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
+                 S_ISDIR(st.st_mode) ? "a directory" : "not a regular file");
+    failed(run, ij);
+    return;
+  }
+
+  const char* name = run.name(ij).data();
+  const int name_width = static_cast<int>(kNameWidth);
+  SacReader file(path);
+  // Rewriting would store other samples, or fewer, under this name: leave the file alone.
+  const auto unreadable = [&] {
+    {
+      const std::lock_guard<std::mutex> hold(library_lock());
+      file.report(name, name_width);
+    }
+    std::fprintf(err, "xcorrnet_v3: result \"%s\" cannot be read back: %s; left as it is\n",
+                 path.c_str(), file.failure().c_str());
+    failed(run, ij);
+  };
+  if (file.check_samples() != 0) {
+    unreadable();
+    return;
+  }
+  const SacHeader& h = file.header();
+  const int np = h.integer(kNpts);
+  const float b = h.real(kB);
+  const float dt = h.real(kDelta);
+  if (!holds_correlation(np, b, dt)) {
+    // Such as a station record under a result's name (two lists swapped): its header is not
+    // ours to replace.
+    std::fprintf(err,
+                 "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
+                 "-(NPTS/2) x DELTA); left as it is\n",
+                 path.c_str());
+    failed(run, ij);
+    return;
+  }
+  if (h.logical(kLovrok) == 0) {
+    // Its owner asked that it never be overwritten.
+    std::fprintf(err,
+                 "xcorrnet_v3: result \"%s\" may not be overwritten (LOVROK is false); left "
+                 "as it is\n",
+                 path.c_str());
+    failed(run, ij);
+    return;
+  }
+  if (const std::string why = other_pair(run, i, j, h); !why.empty()) {
+    // Completing it would give its samples another pair's name and geometry, such as after
+    // a station was taken out of the list or put into it.
+    std::fprintf(err, "xcorrnet_v3: result \"%s\" %s; left as it is\n", path.c_str(), why.c_str());
+    failed(run, ij);
+    return;
+  }
+  const Geometry g = pair_geometry(t.station(i), t.station(j));
+  // A result whose final header is in place already, such as one this run or an earlier one
+  // wrote, is neither read further nor written.
+  if (header_is_final(h, run, i, j, g)) return;
+
+  std::vector<float> samples;
+  if (file.read_samples(samples) != 0) {
+    unreadable();
+    return;
+  }
+  float xdummy = 0.0f;
+  int nerr = 0;
+  int error = 0;
+  SacImage image;
+  {
+    const std::lock_guard<std::mutex> hold(library_lock());
+    set_final_header(run, i, j, g, np, dt, b);
+    image = sac_image(name, &xdummy, samples.data(), &nerr, name_width);
+    error = errno;
+  }
+  if (nerr == 0) {
+    // As wsac0_if_changed: a file that holds these very bytes by now is not written again.
+    const ImageWrite w = write_image(image, true);
+    if (w.nerr != 0) {
+      const std::lock_guard<std::mutex> hold(library_lock());
+      report_image_failure(image, w);
+    }
+    nerr = w.nerr;
+    error = w.error;
+  }
+  if (nerr != 0) {
+    // The writer replaces a file only once the new one is whole.
+    std::fprintf(err,
+                 "xcorrnet_v3: result \"%s\" could not be completed: %s; it keeps the header "
+                 "it had\n",
+                 path.c_str(), write_failure(nerr, error).c_str());
+    failed(run, ij);
+  }
+}
+
 }  // namespace
 
 void header_pass(const Run& run, std::FILE* err) {
-  const StationTable& t = *run.table;
-  std::vector<float> yz(kCapacity);
-  auto taken = [&](int ij) {
-    if (run.tally != nullptr) run.tally->taken(ij);
-  };
-  auto failed = [&](int ij) {
-    if (run.tally != nullptr) run.tally->failed(ij);
-  };
+  std::vector<int> visit;
   for (int ij = 1; ij <= run.pairs->size(); ++ij) {
     // Names refused before the pair loop were reported there; other ranks complete their own.
     if (!run.may_write(ij) || !run.mine(ij)) continue;
     // Written by this run's pair loop with its final header, or refused and reported there:
     // nothing to read back.
     if (run.tally != nullptr && run.tally->settled(ij)) continue;
-    const std::string path = run.path(ij);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) continue;
-    const int i = run.pairs->ni(ij);
-    const int j = run.pairs->nj(ij);
-    // Files of pairs with an unreadable station are left as they are.
-    if (!t.station(i).usable || !t.station(j).usable) continue;
-    taken(ij);
-    if (!S_ISREG(st.st_mode)) {
-      // Put there while the pairs ran: reading a pipe would wait for its writer.
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
-                   S_ISDIR(st.st_mode) ? "a directory" : "not a regular file");
-      failed(ij);
-      continue;
-    }
-
-    int np = 0, nerr = 0, capacity = kCapacity;
-    float b = 0.0f, dt = 0.0f, xdummy = 0.0f;
-    rsac1(run.name(ij).data(), yz.data(), &np, &b, &dt, &capacity, &nerr,
-          static_cast<int>(kNameWidth));
-    if (nerr != 0) {
-      // Rewriting would store other samples, or fewer, under this name: leave the file alone.
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" cannot be read back: %s; left as it is\n",
-                   path.c_str(),
-                   nerr == SACIO_WARN_TRUNCATED ? "it holds more than 172800 samples"
-                                                : read_failure(nerr).c_str());
-      clrmsg();
-      failed(ij);
-      continue;
-    }
-    if (!holds_correlation(np, b, dt)) {
-      // Such as a station record under a result's name (two lists swapped): its header is not
-      // ours to replace.
-      std::fprintf(err,
-                   "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
-                   "-(NPTS/2) x DELTA); left as it is\n",
-                   path.c_str());
-      failed(ij);
-      continue;
-    }
-    if (Lhdr(kLovrok) == 0) {
-      // Its owner asked that it never be overwritten.
-      std::fprintf(err,
-                   "xcorrnet_v3: result \"%s\" may not be overwritten (LOVROK is false); left "
-                   "as it is\n",
-                   path.c_str());
-      failed(ij);
-      continue;
-    }
-    if (const std::string why = other_pair(run, i, j); !why.empty()) {
-      // Completing it would give its samples another pair's name and geometry, such as after
-      // a station was taken out of the list or put into it.
-      std::fprintf(err, "xcorrnet_v3: result \"%s\" %s; left as it is\n", path.c_str(),
-                   why.c_str());
-      failed(ij);
-      continue;
-    }
-    set_final_header(run, i, j, pair_geometry(t.station(i), t.station(j)), np, dt, b);
-    // A result whose final header is in place already, such as one this run wrote, is not
-    // written again.
-    bool written = false;
-    wsac0_if_changed(run.name(ij).data(), &xdummy, yz.data(), &nerr, static_cast<int>(kNameWidth),
-                     &written);
-    const int error = errno;
-    if (nerr != 0) {
-      // The writer replaces a file only once the new one is whole.
-      std::fprintf(err,
-                   "xcorrnet_v3: result \"%s\" could not be completed: %s; it keeps the header "
-                   "it had\n",
-                   path.c_str(), write_failure(nerr, error).c_str());
-      failed(ij);
-    }
+    visit.push_back(ij);
   }
+  parallel_for(static_cast<int>(visit.size()),
+               [&](int k) { complete_result(run, visit[static_cast<std::size_t>(k)], err); });
 }
 
 }  // namespace xcn

@@ -1,11 +1,13 @@
-// Fuzz target: rsac1 and rsach on arbitrary bytes in either byte order, any capacity; a file
-// that reads is written back and must read again to the same samples.
+// Fuzz target: rsac1 and rsach on arbitrary bytes in either byte order, any capacity; the
+// reentrant reader must agree with rsac1; a file that reads is written back and must read again
+// to the same samples.
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "fuzz/common.hpp"
 #include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
@@ -89,6 +91,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     default:
       broken("rsac1 error number");
+  }
+
+  // The reader that reads whole: rsac1's refusal, or the samples rsac1 stored and, past a cut
+  // read, the rest or a short file.
+  {
+    xcn::SacReader reader(path);
+    std::vector<float> whole;
+    const int whole_nerr = reader.read_samples(whole);
+    if (nerr == SACIO_WARN_TRUNCATED) {
+      if (whole_nerr != 0 && whole_nerr != SACIO_ERR_SHORT_READ) broken("reader after a cut read");
+    } else if (whole_nerr != nerr) {
+      broken("reader and rsac1 disagree");
+    }
+    if (whole_nerr == 0 && (nerr == 0 || nerr == SACIO_WARN_TRUNCATED)) {
+      for (int k = 0; k < count; ++k) {
+        if (!same_bits(whole[static_cast<std::size_t>(k)], y[static_cast<std::size_t>(k)]))
+          broken("reader and rsac1 give other samples");
+      }
+      if (nerr == 0 && whole.size() != static_cast<std::size_t>(count))
+        broken("reader and rsac1 give other counts");
+    }
   }
   if (nerr != 0 && nerr != SACIO_WARN_TRUNCATED) return 0;
 

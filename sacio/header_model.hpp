@@ -57,6 +57,9 @@ inline constexpr int kLhdr5 = 5;
 inline constexpr int kKstnm = 1;
 inline constexpr int kKevnm = 2;
 inline constexpr int kKevnmc = 3;  // second half of KEVNM, no field of its own
+inline constexpr int kKhole = 4;
+inline constexpr int kKcmpnm = 21;
+inline constexpr int kKnetwk = 22;
 inline constexpr int kItime = 1;
 
 // The numeric words in file order, read and written as one piece.

@@ -1,8 +1,11 @@
 // Reading SAC files: header version and byte-order detection, character block, samples.
 #include "sacio/read.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "msg/message.hpp"
@@ -72,6 +75,49 @@ void close_handle(int handle) {
   zclose(&handle, &ignored);
 }
 
+// What a read prints for a file whose version word fits neither byte order.
+void report_not_sac() {
+  setmsg("ERROR", SACIO_ERR_NOT_SAC);
+  const char* why = "not in sac format, nor byteswapped sac format.";
+  aplmsg(why, static_cast<int>(std::strlen(why)) + 1);
+  outmsg();
+  clrmsg();
+}
+
+// What a read prints for a damaged header that promises a negative number of samples.
+void report_negative_npts(const char* kname, int kname_len, std::int32_t npts) {
+  setmsg("ERROR", SACIO_ERR_NOT_SAC);
+  apcmsg(kname, name_width(kname, kname_len));
+  aplmsg("NPTS is negative:", 18);
+  apimsg(npts);
+  outmsg();
+  clrmsg();
+}
+
+std::string failure_text(int nerr, bool empty) {
+  switch (nerr) {
+    case SACIO_ERR_OPEN:
+      return "the file cannot be opened";
+    case SACIO_ERR_NO_FILE:
+      return "the file does not exist";
+    case SACIO_ERR_SHORT_READ:
+      return empty ? "the file is empty" : "the file is shorter than its header says";
+    case SACIO_ERR_NOT_EVEN:
+      return "the record is not evenly sampled (LEVEN is false)";
+    case SACIO_ERR_NOT_SAC:
+      return "it is not a SAC file";
+    default:
+      return "read error " + std::to_string(nerr);
+  }
+}
+
+// A character field of `width` bytes of the file's character block, as copy_char_field gives it.
+std::string char_field(const unsigned char* field, std::size_t width) {
+  char slot[16];
+  copy_char_field(slot, field, width);
+  return std::string(slot, width);
+}
+
 }  // namespace
 
 int byteswap(void* value, int size) {
@@ -126,11 +172,7 @@ int sac_header_read(int handle, int* nerr) {
 
   const int swap = sac_check_header_version(header_numeric_bytes(), nerr);
   if (swap < 0) {
-    setmsg("ERROR", SACIO_ERR_NOT_SAC);
-    const char* why = "not in sac format, nor byteswapped sac format.";
-    aplmsg(why, static_cast<int>(std::strlen(why)) + 1);
-    outmsg();
-    clrmsg();
+    report_not_sac();
     return 0;
   }
   if (swap == 1) sac_header_swap(header_numeric_bytes());
@@ -183,12 +225,7 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
       // A damaged header: nothing is stored and nothing is derived from it.
       *nlen = 0;
       *nerr = SACIO_ERR_NOT_SAC;
-      setmsg("ERROR", SACIO_ERR_NOT_SAC);
-      apcmsg(kname, name_width(kname, kname_len));
-      aplmsg("NPTS is negative:", 18);
-      apimsg(npts);
-      outmsg();
-      clrmsg();
+      report_negative_npts(kname, kname_len, npts);
     } else {
       int count = npts;
       if (npts > capacity) {
@@ -220,20 +257,113 @@ void rsach(const char* kname, int* nerr, int kname_len) {
   close_handle(handle);
 }
 
-std::string read_failure(int nerr) {
-  switch (nerr) {
-    case SACIO_ERR_OPEN:
-      return "the file cannot be opened";
-    case SACIO_ERR_NO_FILE:
-      return "the file does not exist";
-    case SACIO_ERR_SHORT_READ:
-      return g_last_read_empty ? "the file is empty" : "the file is shorter than its header says";
-    case SACIO_ERR_NOT_EVEN:
-      return "the record is not evenly sampled (LEVEN is false)";
-    case SACIO_ERR_NOT_SAC:
-      return "it is not a SAC file";
+std::string read_failure(int nerr) { return failure_text(nerr, g_last_read_empty); }
+
+std::string SacHeader::text(int slot) const {
+  const unsigned char* chars = bytes.data() + kNumericBytes;
+  if (slot == kKstnm) return char_field(chars, 8);
+  // KEVNM spans slots 2 and 3 and ends at its first NUL as one field.
+  if (slot == kKevnm) return char_field(chars + 8, 16);
+  if (slot == kKevnmc) return char_field(chars + 8, 16).substr(8);
+  return char_field(chars + 24 + 8 * (slot - 4), 8);
+}
+
+int SacReader::fail(Fault fault, int nerr) {
+  fault_ = fault;
+  nerr_ = nerr;
+  return nerr;
+}
+
+SacReader::SacReader(const std::string& path) {
+  // As zopen_sac: a name that cannot be looked up is no file. As zopenc: a FIFO or a device is
+  // refused by its name before it is touched, and by its descriptor, opened without waiting,
+  // in case the name changed in between.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    fail(Fault::kNoFile, SACIO_ERR_NO_FILE);
+    return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    fail(Fault::kOpen, SACIO_ERR_OPEN);
+    return;
+  }
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    fail(Fault::kOpen, SACIO_ERR_OPEN);
+    return;
+  }
+  header_.file_size = static_cast<long long>(st.st_size);
+  // In rsac1's order: the numeric block, its version word, then the character block.
+  unsigned char* const bytes = header_.bytes.data();
+  if (!read_fully(fd_, bytes, kNumericBytes, 0)) {
+    fail(st.st_size == 0 ? Fault::kEmpty : Fault::kShort, SACIO_ERR_SHORT_READ);
+    return;
+  }
+  int nerr = 0;
+  const int swap = sac_check_header_version(bytes, &nerr);
+  if (swap < 0) {
+    fail(Fault::kNotSac, SACIO_ERR_NOT_SAC);
+    return;
+  }
+  if (!read_fully(fd_, bytes + kNumericBytes, kCharBlockBytes, kNumericBytes)) {
+    fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+    return;
+  }
+  unsigned char numeric[kNumericBytes];
+  std::memcpy(numeric, bytes, sizeof numeric);
+  if (swap == 1) sac_header_swap(numeric);
+  std::memcpy(&header_.words, numeric, sizeof numeric);
+  header_.swapped = swap == 1;
+}
+
+SacReader::~SacReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int SacReader::check_samples() {
+  if (nerr_ != 0) return nerr_;
+  const std::int32_t npts = header_.integer(kNpts);
+  if (header_.logical(kLeven) == 0) return fail(Fault::kUneven, SACIO_ERR_NOT_EVEN);
+  if (npts < 0) return fail(Fault::kNegativeNpts, SACIO_ERR_NOT_SAC);
+  // NPTS is trusted only as far as the file's size bears it out.
+  if (header_.file_size < kHeaderBytes + 4LL * npts) {
+    return fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+  }
+  return 0;
+}
+
+int SacReader::read_samples(std::vector<float>& y) {
+  y.clear();
+  if (check_samples() != 0) return nerr_;
+  const std::size_t n = static_cast<std::size_t>(header_.integer(kNpts));
+  y.resize(n);
+  // A file cut after its size was taken.
+  if (n > 0 && !read_fully(fd_, y.data(), n * 4, kHeaderBytes)) {
+    y.clear();
+    return fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+  }
+  if (header_.swapped) sac_data_swap(y.data(), static_cast<int>(n));
+  return 0;
+}
+
+std::string SacReader::failure() const { return failure_text(nerr_, fault_ == Fault::kEmpty); }
+
+void SacReader::report(const char* kname, int kname_len) const {
+  if (kname == nullptr) kname = "";
+  sacio_initialize_common();
+  switch (fault_) {
+    case Fault::kNotSac:
+      report_not_sac();
+      break;
+    case Fault::kNegativeNpts:
+      report_negative_npts(kname, kname_len, header_.integer(kNpts));
+      break;
+    case Fault::kUneven:
+      report_file_error(SACIO_ERR_NOT_EVEN, kname, kname_len);
+      break;
     default:
-      return "read error " + std::to_string(nerr);
+      // rsac1 composes the other failures without printing them.
+      break;
   }
 }
 

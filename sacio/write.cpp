@@ -385,14 +385,18 @@ void extrma(const float* array, int increment, int n, float* minimum, float* max
   *minimum = lo;
   *maximum = hi;
   *mean = sum / static_cast<float>(n > 1 ? n : 1);
-  if (static_cast<double>(lo) < -kFloatLimit || static_cast<double>(hi) > kFloatLimit) {
+  warn_outside_bounds(lo, hi);
+}
+
+void warn_outside_bounds(float minimum, float maximum) {
+  if (static_cast<double>(minimum) < -kFloatLimit || static_cast<double>(maximum) > kFloatLimit) {
     setmsg("WARNING", 0);
     const char* what = "Data value outside system storage bounds";
     apcmsg(what, text_width(what));
     aplmsg("Maxvalue = ", text_width("Maxvalue = "));
-    apfmsg(hi);
+    apfmsg(maximum);
     apcmsg(" Minvalue = ", text_width(" Minvalue = "));
-    apfmsg(lo);
+    apfmsg(minimum);
     outmsg();
     clrmsg();
   }
@@ -507,6 +511,20 @@ SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, i
     if (uneven) sac_data_swap(xarray, npts);
   }
   return image;
+}
+
+std::vector<unsigned char> header_image(float minimum, float maximum, float mean) {
+  std::vector<unsigned char> bytes;
+  const int version = Nhdr(kNvhdr);
+  if (Nhdr(kNpts) <= 0 || Lhdr(kLovrok) == 0 || version < 1 || version > kHeaderVersion) {
+    return bytes;
+  }
+  Fhdr(kDepmin) = minimum;
+  Fhdr(kDepmax) = maximum;
+  Fhdr(kDepmen) = mean;
+  update_distaz();
+  put_header(bytes, sac_byte_order(-1));
+  return bytes;
 }
 
 ImageWrite write_image(const SacImage& image, bool only_if_changed) {

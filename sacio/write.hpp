@@ -47,6 +47,14 @@ ImageWrite write_image(const SacImage& image, bool only_if_changed);
 // in errno.
 void report_image_failure(const SacImage& image, const ImageWrite& w);
 
+// The header bytes sac_image would begin the file with, for samples whose extremes are those
+// given (DEPMIN, DEPMAX, DEPMEN): to tell whether a file's header is already the one a write
+// would give it, without its samples. Empty where sac_image would refuse the current header.
+// Prints nothing; it completes the current header as sac_image does.
+std::vector<unsigned char> header_image(float minimum, float maximum, float mean);
+// The warning extrma gives for extremes beyond what a float holds.
+void warn_outside_bounds(float minimum, float maximum);
+
 void wsac3(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 
 // For a process that a signal is ending: no file is begun from now on (a thread that would

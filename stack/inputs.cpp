@@ -11,13 +11,10 @@
 #include <filesystem>
 #include <map>
 
-#include "driver/limits.hpp"
 #include "driver/list_file.hpp"
-#include "msg/message.hpp"
-#include "sacio/header_access.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
-#include "xcorrnet/sacio.h"
 
 namespace xcn::stack {
 namespace {
@@ -92,62 +89,36 @@ bool folder_candidates(const std::string& folder, std::vector<Candidate>& files,
   return true;
 }
 
-int text_length(const char* s) { return static_cast<int>(std::strlen(s)); }
-
-constexpr off_t kDataBytes = 632;  // the header before the samples
-
-float real_field(const char* field) {
-  float v = -12345.0f;
-  int nerr = 0;
-  getfhv(field, &v, &nerr, text_length(field));
-  return v;
-}
-
-int integer_field(const char* field) {
-  int v = -12345;
-  int nerr = 0;
-  getnhv(field, &v, &nerr, text_length(field));
-  return v;
-}
-
-std::string text_field(const char* field) {
-  char value[17] = {};
-  int nerr = 0;
-  getkhv(field, value, &nerr, text_length(field), 16);
-  const std::string s = trim(std::string_view(value, strnlen(value, 16)));
-  return nerr == 0 ? s : std::string();
-}
+std::string text_field(const SacHeader& h, int slot) { return trim(h.text(slot)); }
 
 // The header of a result: its shape, its pair and its reference time; false with the reason
 // when it is no result of the tool.
 bool read_header(const std::string& path, Result& r, std::string& why) {
-  int nerr = 0;
-  rsach(path.c_str(), &nerr, static_cast<int>(path.size()));
-  if (nerr != 0) {
-    why = read_failure(nerr);
-    clrmsg();
+  const SacReader file(path);
+  if (file.nerr() != 0) {
+    why = file.failure();
     return false;
   }
-  r.npts = integer_field("NPTS");
-  r.delta = real_field("DELTA");
-  r.b = real_field("B");
+  const SacHeader& h = file.header();
+  r.npts = h.integer(kNpts);
+  r.delta = h.real(kDelta);
+  r.b = h.real(kB);
   if (r.npts < 1 || !(r.delta > 0.0f) || !std::isfinite(r.delta) ||
       r.b != static_cast<float>(-(r.npts / 2)) * r.delta) {
     why = "it holds no correlation (its begin time is not -(NPTS/2) x DELTA)";
     return false;
   }
-  r.id.kevnm = text_field("KEVNM");
+  r.id.kevnm = text_field(h, kKevnm);
   r.id.named = !r.id.kevnm.empty() && r.id.kevnm != "-12345";
   if (r.id.named) {
-    r.id.kcmpnm = text_field("KCMPNM");
-    r.id.evla = real_field("EVLA");
-    r.id.evlo = real_field("EVLO");
-    r.id.stla = real_field("STLA");
-    r.id.stlo = real_field("STLO");
+    r.id.kcmpnm = text_field(h, kKcmpnm);
+    if (r.id.kcmpnm == "-12345") r.id.kcmpnm.clear();
+    r.id.evla = h.real(kEvla);
+    r.id.evlo = h.real(kEvlo);
+    r.id.stla = h.real(kStla);
+    r.id.stlo = h.real(kStlo);
   }
-  const RefFields f{integer_field("NZYEAR"), integer_field("NZJDAY"), integer_field("NZHOUR"),
-                    integer_field("NZMIN"),  integer_field("NZSEC"),  integer_field("NZMSEC")};
-  r.time = to_ms(f);
+  r.time = to_ms(h.reference());
   return true;
 }
 
@@ -214,12 +185,8 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
         continue;
       }
       // The samples are read into buffers of NPTS values: a header that promises more than
-      // the file holds, or more than any result has, must not size them.
-      if (r.npts > kCapacity) {
-        left_out("it holds more than " + std::to_string(kCapacity) + " samples");
-        continue;
-      }
-      if (fs.st_size < kDataBytes + 4 * static_cast<off_t>(r.npts)) {
+      // the file holds must not size them.
+      if (fs.st_size < kHeaderBytes + 4 * static_cast<off_t>(r.npts)) {
         left_out("the file is shorter than its header says");
         continue;
       }

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/limits.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "xcorrnet/sacio.h"
@@ -33,11 +34,8 @@ std::vector<std::string> read_names(const std::string& path, std::string& error)
   return names;
 }
 
-std::string field_text(std::string_view field) {
-  char buffer[17] = {};
-  int nerr = 0;
-  getkhv(field.data(), buffer, &nerr, static_cast<int>(field.size()), 16);
-  std::string text(buffer, 16);
+std::string field_text(const SacHeader& h, int slot) {
+  std::string text = h.text(slot);
   text.erase(text.find_last_not_of(' ') + 1);
   return text;
 }
@@ -89,7 +87,6 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
 
   std::fprintf(out, "%-20s %10s %12s %12s %12s\n", "pair", "dist (km)", "travel (s)", "peak <0 (s)",
                "peak >0 (s)");
-  std::vector<float> samples(kCapacity);
   int checked = 0;
   int failed = 0;
   for (std::size_t k = 0; k < pairs.size(); ++k) {
@@ -100,27 +97,25 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
       ++failed;
       continue;
     }
-    int nlen = 0;
-    float begin = 0;
-    float delta = 0;
-    int nerr = 0;
-    rsac1(names[k].c_str(), samples.data(), &nlen, &begin, &delta, &kCapacity, &nerr,
-          static_cast<int>(names[k].size()));
-    if (nerr > 0) {
-      std::fprintf(out, "%-20s cannot be read (error %d)\n", names[k].c_str(), nerr);
+    SacReader file(names[k]);
+    std::vector<float> samples;
+    if (file.read_samples(samples) != 0) {
+      file.report(names[k].c_str(), static_cast<int>(names[k].size()));
+      std::fprintf(out, "%-20s cannot be read (error %d)\n", names[k].c_str(), file.nerr());
       ++failed;
       continue;
     }
-    float dist = 0;
-    getfhv("DIST", &dist, &nerr, 4);
+    const SacHeader& h = file.header();
+    const float dist = h.real(kDist);
+    const double begin = h.real(kB);
+    const double delta = h.real(kDelta);
     const double travel = dist / kSpeedKmS;
-    const SidePeaks peaks =
-        side_peaks({samples.data(), static_cast<std::size_t>(nlen)}, begin, delta);
-    const bool ok = nerr == 0 && peaks.negative_lag && peaks.positive_lag &&
+    const SidePeaks peaks = side_peaks(samples, begin, delta);
+    const bool ok = dist != kUndefFloat && peaks.negative_lag && peaks.positive_lag &&
                     std::fabs(*peaks.negative_lag + travel) <= kToleranceS &&
                     std::fabs(*peaks.positive_lag - travel) <= kToleranceS;
     if (!ok) ++failed;
-    std::fprintf(out, "%-20s %10.2f %12.2f %s %s%s\n", field_text("KEVNM").c_str(), dist, travel,
+    std::fprintf(out, "%-20s %10.2f %12.2f %s %s%s\n", field_text(h, kKevnm).c_str(), dist, travel,
                  lag_text(peaks.negative_lag).c_str(), lag_text(peaks.positive_lag).c_str(),
                  ok ? "" : "   <- off");
   }

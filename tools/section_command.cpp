@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "driver/limits.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
@@ -98,40 +98,32 @@ std::vector<bool> auto_positions(std::size_t names) {
 // count that looks like a full list, and its results must not be taken for auto-correlations by
 // their place. A file that cannot be read says nothing.
 bool names_two_stations(const std::string& name) {
-  int nerr = 0;
-  rsach(name.c_str(), &nerr, static_cast<int>(name.size()));
-  if (nerr != 0) return false;
-  char field[17] = {};
-  getkhv("KEVNM", field, &nerr, 5, 16);
-  if (nerr != 0) return false;
-  std::string kevnm(field, strnlen(field, 16));
+  const SacReader file(name);
+  if (file.nerr() != 0) return false;
+  std::string kevnm = file.header().text(kKevnm);
   kevnm.erase(kevnm.find_last_not_of(' ') + 1);
   const auto hyphen = kevnm.find('-');
   if (hyphen == std::string::npos || hyphen == 0 || hyphen + 1 == kevnm.size()) return false;
   return kevnm.substr(0, hyphen) != kevnm.substr(hyphen + 1);
 }
 
-// A cross-correlation result ready to draw, or the reason it cannot be drawn.
-std::optional<SectionTrace> read_trace(const std::string& name, std::vector<float>& buffer,
-                                       std::string& reason) {
+// A cross-correlation result ready to draw, read whole, or the reason it cannot be drawn.
+std::optional<SectionTrace> read_trace(const std::string& name, std::string& reason) {
   if (const std::string why = not_a_record(name); !why.empty()) {
     reason = "cannot be read: " + why;
     return std::nullopt;
   }
-  int nlen = 0;
-  float begin = 0;
-  float delta = 0;
-  int nerr = 0;
-  rsac1(name.c_str(), buffer.data(), &nlen, &begin, &delta, &kCapacity, &nerr,
-        static_cast<int>(name.size()));
-  if (nerr > 0) {
-    reason = "cannot be read: " + read_failure(nerr);
+  SacReader file(name);
+  std::vector<float> samples;
+  if (file.read_samples(samples) != 0) {
+    reason = "cannot be read: " + file.failure();
     return std::nullopt;
   }
-  float dist = 0;
-  getfhv("DIST", &dist, &nerr, 4);
+  const float dist = file.header().real(kDist);
+  const float begin = file.header().real(kB);
+  const float delta = file.header().real(kDelta);
   char text[64];
-  if (nerr != 0) {
+  if (dist == kUndefFloat) {
     reason = "has no distance (DIST is undefined)";
     return std::nullopt;
   }
@@ -145,12 +137,11 @@ std::optional<SectionTrace> read_trace(const std::string& name, std::vector<floa
     reason = text;
     return std::nullopt;
   }
-  const auto samples = std::span(buffer).first(static_cast<std::size_t>(std::max(nlen, 0)));
   if (std::none_of(samples.begin(), samples.end(), [](float v) { return std::isfinite(v); })) {
     reason = "holds no finite sample (no window was stacked)";
     return std::nullopt;
   }
-  return SectionTrace{name, dist, begin, delta, {samples.begin(), samples.end()}};
+  return SectionTrace{name, dist, begin, delta, std::move(samples)};
 }
 
 }  // namespace
@@ -205,7 +196,6 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   sac_error_off();
   sac_warning_off();
   const auto is_auto = auto_positions(names.size());
-  std::vector<float> buffer(kCapacity);
   std::vector<SectionTrace> traces;
   for (std::size_t k = 0; k < names.size(); ++k) {
     if (!is_auto.empty() && is_auto[k] && !names_two_stations(names[k])) continue;
@@ -220,7 +210,7 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
       continue;
     }
     std::string reason;
-    if (auto trace = read_trace(names[k], buffer, reason)) {
+    if (auto trace = read_trace(names[k], reason)) {
       traces.push_back(std::move(*trace));
     } else {
       std::fprintf(err, "xcn_section: \"%s\" %s; skipped\n", names[k].c_str(), reason.c_str());

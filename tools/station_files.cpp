@@ -3,7 +3,8 @@
 
 #include <vector>
 
-#include "driver/limits.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
@@ -30,25 +31,17 @@ void set_text(std::string_view field, std::string_view value, int& nerr) {
 }
 
 // The field without blanks, or its reason for not serving in a file name.
-bool fetch_name(std::string_view field, std::string_view what, std::string& value,
-                std::string& error) {
-  char buffer[17] = {};
-  int nerr = 0;
-  getkhv(field.data(), buffer, &nerr, length(field), 16);
-  value = trimmed({buffer, 16});
-  const std::string label = std::string(what) + " (" + std::string(field) + ")";
-  if (nerr != 0 && nerr != SACIO_WARN_UNDEFINED) {
-    error = "cannot get the " + label + " (error " + std::to_string(nerr) + ")";
-    return false;
-  }
-  error = unusable_id_reason(label, value);
+bool fetch_name(const SacHeader& h, int slot, std::string_view field, std::string_view what,
+                std::string& value, std::string& error) {
+  value = trimmed(h.text(slot));
+  error = unusable_id_reason(std::string(what) + " (" + std::string(field) + ")", value);
   return error.empty();
 }
 
 // A field that may be undefined (empty then), else as fetch_name.
-bool fetch_optional_name(std::string_view field, std::string_view what, std::string& value,
-                         std::string& error) {
-  if (fetch_name(field, what, value, error)) return true;
+bool fetch_optional_name(const SacHeader& h, int slot, std::string_view field,
+                         std::string_view what, std::string& value, std::string& error) {
+  if (fetch_name(h, slot, field, what, value, error)) return true;
   if (value.empty() || value == "-12345") {
     value.clear();
     error.clear();
@@ -92,22 +85,21 @@ bool read_station_id(const std::string& path, StationId& id, std::string& error)
     error = "\"" + path + "\" cannot be read: " + why;
     return false;
   }
-  std::vector<float> samples(kCapacity);
-  int nlen = 0;
-  float beg = 0;
-  float delta = 0;
-  int nerr = 0;
-  rsac1(path.c_str(), samples.data(), &nlen, &beg, &delta, &kCapacity, &nerr, length(path));
-  // -803 only says the record is longer than the tool reads; its header is complete.
-  if (nerr > 0) {
-    error = "cannot read the SAC file \"" + path + "\" (error " + std::to_string(nerr) + ")";
+  // Read whole, as the tool reads a record: a header that promises more than the file holds
+  // is refused here too.
+  SacReader file(path);
+  std::vector<float> samples;
+  if (file.read_samples(samples) != 0) {
+    file.report(path.c_str(), length(path));
+    error = "cannot read the SAC file \"" + path + "\" (error " + std::to_string(file.nerr()) + ")";
     return false;
   }
+  const SacHeader& h = file.header();
   std::string reason;
-  if (!fetch_name("KSTNM", "station name", id.station, reason) ||
-      !fetch_name("KCMPNM", "component name", id.component, reason) ||
-      !fetch_optional_name("KNETWK", "network name", id.network, reason) ||
-      !fetch_optional_name("KHOLE", "location code", id.location, reason)) {
+  if (!fetch_name(h, kKstnm, "KSTNM", "station name", id.station, reason) ||
+      !fetch_name(h, kKcmpnm, "KCMPNM", "component name", id.component, reason) ||
+      !fetch_optional_name(h, kKnetwk, "KNETWK", "network name", id.network, reason) ||
+      !fetch_optional_name(h, kKhole, "KHOLE", "location code", id.location, reason)) {
     error = "\"" + path + "\": " + reason;
     return false;
   }

@@ -1,5 +1,6 @@
 // End-to-end results: values against an independent double-precision correlation, the same
-// bytes for any number of workers, and a killed run completed by a rerun.
+// bytes for any number of workers, a killed run completed by a rerun, and the header pass of a
+// rerun, which completes earlier results of any length and leaves complete ones untouched.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -362,6 +363,89 @@ TEST(Results, ARerunWithNWritesNothing) {
     EXPECT_EQ(after.at(name) == stamp, name != "p1_2.sac") << name;
   }
   EXPECT_EQ(results_of(net), bytes);
+}
+
+// The file as a machine of the other byte order writes it: every word of the numeric block
+// and every sample reversed, the character block as it is.
+std::string byte_reversed(std::string b) {
+  for (std::size_t at = 0; at + 4 <= b.size(); at += 4) {
+    if (at >= 440 && at < 632) continue;
+    std::swap(b[at], b[at + 3]);
+    std::swap(b[at + 1], b[at + 2]);
+  }
+  return b;
+}
+
+// Ways another program leaves a result: each needs the samples read back and the file written.
+const struct Spoil {
+  const char* what;
+  std::string (*apply)(std::string);
+} kSpoils[] = {
+    {"event name", [](std::string b) { return b.replace(off::kKevnm, 16, "SPOILED         "); }},
+    {"other byte order", byte_reversed},
+    {"bytes after the samples", [](std::string b) { return b + std::string(12, '\x01'); }},
+};
+
+// A rerun with N on many workers over spoiled results of an earlier run gives each its final
+// header again: the very bytes the run wrote, every file written once more; the next rerun
+// finds them complete and touches none.
+TEST(Results, ARerunOnAllWorkersCompletesEarlierResultsToTheBytesARunWrites) {
+  Network net;
+  noisy_network(net, 6, 3000);
+  ASSERT_EQ(net.run("B", "Y", 2).status, 0);
+  const auto written = results_of(net);
+  ASSERT_EQ(written.size(), 21u);
+  std::size_t k = 0;
+  for (const auto& [name, bytes] : written) {
+    const Spoil& spoil = kSpoils[k++ % std::size(kSpoils)];
+    write_bytes(net.file(name), spoil.apply(std::string(bytes.begin(), bytes.end())));
+  }
+  const auto spoiled = stamps(net);
+  const RunResult rerun = net.run("B", "N", 4);
+  ASSERT_EQ(rerun.status, 0) << rerun.err;
+  EXPECT_EQ(rerun.err, "");
+  EXPECT_EQ(results_of(net), written);
+  const auto completed = stamps(net);
+  for (const auto& [name, bytes] : written) EXPECT_NE(completed.at(name), spoiled.at(name)) << name;
+
+  ASSERT_EQ(net.run("B", "N", 4).status, 0);
+  EXPECT_EQ(stamps(net), completed);
+}
+
+// A result longer than any record row (200000 samples, 2000 s at 100 Hz) is read whole and
+// completed; one whose header promises more than its file holds is left as it is.
+TEST(Results, AResultOfAnyLengthIsCompletedWhole) {
+  Network net;
+  noisy_network(net, 2, 2400);
+  ASSERT_EQ(net.run("B", "Y", 2).status, 0);
+  const SacBytes first(net.file("p1_2.sac").string());
+  // Another program's result: no event name, the pair's component, samples around lag 0.
+  Noise noise(82);
+  Record long_result{"X", "BHZ", 0.0f, 0.0f, 0.01f, noise.series(200000)};
+  long_result.b = static_cast<float>(-(200000 / 2)) * 0.01f;
+  ASSERT_EQ(write_record(net.file("p1_2.sac").string(), long_result), 0);
+  const std::vector<float> long_samples = long_result.samples;
+  long_result.samples.resize(1000);
+  ASSERT_EQ(write_record(net.file("p2_2.sac").string(), long_result), 0);
+  std::string promised = read_bytes(net.file("p2_2.sac"));
+  const std::int32_t npts = 200000;
+  promised.replace(off::kNpts, 4, std::string(reinterpret_cast<const char*>(&npts), 4));
+  write_bytes(net.file("p2_2.sac"), promised);
+
+  const RunResult r = net.run("B", "N", 2);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err,
+            "xcorrnet_v3: result \"p2_2.sac\" cannot be read back: the file is shorter than its "
+            "header says; left as it is\n"
+            "xcorrnet_v3: 1 of 3 results could not be written or completed\n");
+  EXPECT_EQ(read_bytes(net.file("p2_2.sac")), promised);
+  const SacBytes completed(net.file("p1_2.sac").string());
+  ASSERT_EQ(completed.bytes.size(), 632u + 4u * 200000u);
+  EXPECT_EQ(completed.samples(), long_samples);
+  EXPECT_EQ(completed.k(off::kKevnm, 16), "N0-N1           ");
+  for (std::size_t at : {off::kDist, off::kAz, off::kBaz, off::kStla, off::kEvlo}) {
+    EXPECT_EQ(completed.word(at), first.word(at)) << at;
+  }
 }
 
 // After a run, the two lists given the other way round name the station records as results:

@@ -212,6 +212,42 @@ TEST_F(SectionRun, ResultsThatCannotBeDrawnAreReportedAndLeftOut) {
   expect_png(file_bytes(picture), 1200, 800);
 }
 
+// A result longer than any record row (200000 samples, 2000 s at 100 Hz) is drawn whole: its
+// spike 800 s after lag 0, past its 172800th sample, shows.
+TEST_F(SectionRun, AResultOfAnyLengthIsDrawnWhole) {
+  const int npts = 200000;
+  std::vector<float> y(npts, 0.0f);
+  y[20000] = 1.0f;   // -800 s
+  y[180000] = 1.0f;  // +800 s
+  int nerr = 0;
+  newhdr();
+  const float delta = 0.01f;
+  const float begin = static_cast<float>(-(npts / 2)) * delta;
+  const float dist = 30;
+  setnhv("NPTS", &npts, &nerr, -1);
+  setfhv("DELTA", &delta, &nerr, -1);
+  setfhv("B", &begin, &nerr, -1);
+  setfhv("DIST", &dist, &nerr, -1);
+  wsac0((dir / "12.sac").c_str(), y.data(), y.data(), &nerr, -1);
+  ASSERT_EQ(nerr, 0);
+
+  const std::string picture = (dir / "long.png").string();
+  std::string err;
+  ASSERT_EQ(run({names(), picture, "--size", "640x480", "--max-lag", "900"}, &err), 0) << err;
+  EXPECT_EQ(err, "");
+  std::unique_ptr<cairo_surface_t, SurfaceDeleter> image(
+      cairo_image_surface_create_from_png(picture.c_str()));
+  ASSERT_EQ(cairo_surface_status(image.get()), CAIRO_STATUS_SUCCESS);
+  const double distances[] = {30, 90, 60};
+  const SectionLayout layout(640, 480, distances, 900);
+  for (const double lag : {-800.0, 800.0}) {
+    EXPECT_LT(darkest_near(image.get(), layout.x_of_lag(lag),
+                           layout.y_of_distance(30) - layout.amplitude_px(), 1),
+              160)
+        << lag;
+  }
+}
+
 TEST_F(SectionRun, AListOfAnyLengthKeepsEveryResultWithADistance) {
   // Four names are no station count's pairs: DIST alone tells the auto-correlation.
   write_text(dir / "some.txt", (dir / "11.sac").string() + "\n" + (dir / "12.sac").string() +

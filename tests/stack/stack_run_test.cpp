@@ -114,6 +114,29 @@ TEST(StackRun, OneDayIsThatDayExactly) {
   EXPECT_EQ(file_text(dir / "piped/linear/a.sac"), file_text(dir / "out/linear/a.sac"));
 }
 
+// Results longer than any record row (200000 samples, 2000 s at 100 Hz) are stacked whole.
+TEST(StackRun, ResultsOfAnyLengthAreStackedWhole) {
+  ScratchDir dir;
+  DayResult r;
+  r.delta = 0.01f;
+  for (int d = 1; d <= 2; ++d) {
+    std::filesystem::create_directory(dir / ("d" + std::to_string(d)));
+    r.samples.assign(200000, static_cast<float>(2 * d));
+    r.samples.back() = static_cast<float>(10 * d);
+    write_day(dir.file("d" + std::to_string(d) + "/a.sac"), r);
+    write_text(dir / ("d" + std::to_string(d) + "/names.txt"), "a.sac\n");
+  }
+  const RunResult run = run_stack({"--out", "out", "d1/names.txt", "d2/names.txt"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("left out"), std::string::npos) << run.err;
+  const SacBytes lin(dir.file("out/linear/a.sac"));
+  ASSERT_EQ(lin.npts(), 200000);
+  const std::vector<float> y = lin.samples();
+  EXPECT_EQ(y.front(), 3.0f);  // (2 + 4) / 2
+  EXPECT_EQ(y[172800], 3.0f);
+  EXPECT_EQ(y.back(), 15.0f);  // (10 + 20) / 2
+}
+
 // Days made by the tool itself: xcn_synth with a seed per day, xcorrnet_v3 on each. The noise
 // waves cross at 3 km/s, so each day's correlations peak at +/- distance / 3 km/s and differ
 // elsewhere.
@@ -383,8 +406,8 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
            "xcn_stack: \"d3/c.sac\" of \"d3/names.txt\" cannot be used: the file does not exist; "
            "left out\n",
            "xcn_stack: \"d4/./a.sac\" is the file \"d4/a.sac\" again; left out\n",
-           "xcn_stack: \"d1/huge.sac\" of \"d1/names.txt\" cannot be used: it holds more than "
-           "172800 samples; left out\n",
+           "xcn_stack: \"d1/huge.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
+           "than its header says; left out\n",
            "xcn_stack: \"d1/short.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
            "than its header says; left out\n",
            "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
