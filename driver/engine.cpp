@@ -22,6 +22,7 @@
 #include "driver/geometry.hpp"
 #include "driver/matrix_engine.hpp"
 #include "driver/plain_loop.hpp"
+#include "driver/ranks.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
@@ -394,11 +395,13 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
   double writing = 0.0;
   std::size_t count = 0;
   int windows = 0;
+  // A rerun skips most pairs: their lines go out together.
+  std::string skipped;
   for (int i = unit.p.first; i <= unit.p.last; ++i) {
     for (int j = std::max(i, unit.q.first); j <= unit.q.last; ++j) {
       if (!take_(i, j)) continue;
       const int ij = pair_number(n_, i, j);
-      if (!pair_wanted(run_, ij)) continue;
+      if (!pair_wanted(run_, ij, skipped)) continue;
       if (wk.jobs.size() <= count) wk.jobs.emplace_back();
       Job& job = wk.jobs[count++];
       job.ij = ij;
@@ -411,6 +414,7 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
       windows = std::max(windows, job.common.count);
     }
   }
+  if (!skipped.empty()) ranks::print_lines(skipped);
   const std::span<Job> jobs(wk.jobs.data(), count);
   const std::span<Complex> yw(wk.yw.data(), npt_);
   // Window by window over all pairs of the unit, so each spectrum is read while cached (the

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "driver/console.hpp"
+#include "driver/ranks.hpp"
 
 namespace xcn {
 
@@ -119,11 +120,19 @@ std::vector<bool> stations_in_use(const Run& run) {
   return in_use;
 }
 
-bool pair_wanted(const Run& run, int ij) {
+bool pair_wanted(const Run& run, int ij, std::string& skipped) {
   if (!run.mine(ij)) return false;
   if (pair_would_run(run, ij)) return true;
-  ConsoleLine().text("         skip ").text(run.name(ij)).print();
+  skipped += ConsoleLine().text("         skip ").text(run.name(ij)).str();
+  skipped += '\n';
   return false;
+}
+
+bool pair_wanted(const Run& run, int ij) {
+  std::string skipped;
+  const bool wanted = pair_wanted(run, ij, skipped);
+  if (!skipped.empty()) ranks::print_lines(skipped);
+  return wanted;
 }
 
 }  // namespace xcn

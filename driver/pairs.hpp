@@ -94,6 +94,8 @@ bool result_exists(const std::string& path);
 // stations usable, and its output may be written. A pair of this rank that is not gets its skip
 // line; another rank's pair gets nothing here.
 bool pair_wanted(const Run& run, int ij);
+// The same, the skip line added to `skipped` (to be printed with others) instead of printed.
+bool pair_wanted(const Run& run, int ij, std::string& skipped);
 // The same without the skip line (and with the output test as it stands now).
 bool pair_would_run(const Run& run, int ij);
 // Whether pair ij may be computed: as pair_would_run, its output tested as it stood when the
