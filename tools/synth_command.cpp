@@ -20,11 +20,13 @@ constexpr const char* kUsage =
     "  each (default 86400, at most 34560000: four days at 100 Hz) at S seconds (default 1),\n"
     "  drawn from the seed K (default 20240611), written to DIR (default .) with\n"
     "  DIR/stations.txt and DIR/names.txt; run xcorrnet_v3 in DIR. Stations are made in\n"
-    "  parallel (OMP_NUM_THREADS), each worker holding 12 bytes a sample (415 MB at most).\n"
+    "  parallel (OMP_NUM_THREADS workers), each holding 4 bytes a sample and 20 bytes a\n"
+    "  second of record (150 MB for four days at 100 Hz).\n"
     "  --folders: names.txt puts each result in a folder named after its pair's first\n"
     "  record (ST01.BHZ/ST01.BHZ_ST02.BHZ.sac), and those folders are made in DIR.\n";
 
-// Four days at 100 Hz: a worker's record and its sums in double stay within 415 MB.
+// Four days at 100 Hz (a 138 MB file): enough for the longest records we test with, and a
+// worker's memory stays in the hundreds of MB.
 constexpr int kMaxSamples = 34560000;
 
 // Fills `options`; false with `error` on a bad or unknown option.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geodesy/elpdst.hpp"
@@ -144,6 +145,33 @@ TEST(SynthWaves, SingleWaveCrossesTwoStationsWithThePlaneDelay) {
     const auto rb = station_record(waves, model, b, 2400, dt, Random(2));
     const double expected = arrival_time(wave, b, 3.0) - arrival_time(wave, a, 3.0);
     EXPECT_NEAR(measured_delay(ra, rb, dt, 200), expected, 0.02) << "azimuth " << azimuth;
+  }
+}
+
+// The record is summed a stretch at a time; it must hold the very bits of adding each whole
+// wavelet to the whole record in turn, wavelets across stretch ends and record ends included.
+TEST(SynthWaves, RecordHoldsTheBitsOfAddingWholeWaveletsInTurn) {
+  const NoiseModel model;
+  for (const int samples : {1, 8191, 8192, 30001}) {
+    for (const double dt : {0.05, 1.0}) {
+      Random rng(77);
+      const double duration = samples * dt;
+      const auto waves = draw_waves(rng, model, duration, 150.0);
+      const PlanePoint where{-60.0, 40.0};
+      std::vector<double> trace(static_cast<std::size_t>(samples), 0.0);
+      for (const auto& w : waves) {
+        add_wavelet(trace, dt, arrival_time(w, where, model.speed_km_s), w.period_s, w.amplitude);
+      }
+      Random noise(5);
+      std::vector<float> plain(trace.size());
+      for (std::size_t k = 0; k < trace.size(); ++k) {
+        plain[k] = static_cast<float>(trace[k] + model.local_noise_rms * noise.gaussian());
+      }
+      const auto record = station_record(waves, model, where, samples, dt, Random(5));
+      ASSERT_EQ(record.size(), plain.size());
+      EXPECT_EQ(std::memcmp(record.data(), plain.data(), plain.size() * sizeof(float)), 0)
+          << samples << " samples at " << dt << " s";
+    }
   }
 }
 
