@@ -226,8 +226,7 @@ std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseM
   // without scattering over a record far larger than the cache.
   const std::size_t stretches = (n + kStretch - 1) / kStretch;
   // Where a wave touches the record, as add_wavelet finds it; false when it does not.
-  auto hit_of = [&](const PlaneWave& w, Hit& out) {
-    const double arrival = arrival_time(w, where, model.speed_km_s);
+  auto hit_of = [&](const PlaneWave& w, double arrival, Hit& out) {
     const double half_width = 1.5 * w.period_s;
     const double first = std::ceil((arrival - half_width) / dt);
     const double last = std::floor((arrival + half_width) / dt);
@@ -239,17 +238,19 @@ std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseM
   };
   // Counted, then filed by stretch in wave order; copies, not pointers, so that each stretch
   // reads its wavelets from one place in turn.
+  std::vector<double> arrivals(waves.size());
   std::vector<std::size_t> start(stretches + 1, 0);
   Hit hit;
-  for (const auto& w : waves) {
-    if (!hit_of(w, hit)) continue;
+  for (std::size_t i = 0; i < waves.size(); ++i) {
+    arrivals[i] = arrival_time(waves[i], where, model.speed_km_s);
+    if (!hit_of(waves[i], arrivals[i], hit)) continue;
     for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) ++start[s + 1];
   }
   for (std::size_t s = 0; s < stretches; ++s) start[s + 1] += start[s];
   std::vector<Hit> by_stretch(start.back());
   std::vector<std::size_t> filled(start.begin(), start.end() - 1);
-  for (const auto& w : waves) {
-    if (!hit_of(w, hit)) continue;
+  for (std::size_t i = 0; i < waves.size(); ++i) {
+    if (!hit_of(waves[i], arrivals[i], hit)) continue;
     for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) {
       by_stretch[filled[s]++] = hit;
     }
