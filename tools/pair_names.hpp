@@ -37,9 +37,9 @@ struct StationId {
 };
 
 // Where the names put the results: all in one folder, or each in a folder named after its
-// pair's first record, which keeps a folder of a large network's results small (creating a file
-// in a folder of half a million entries costs the file system more than twice as much as in one
-// of a thousand).
+// pair's first record, so that a large network's results do not crowd one folder (a file
+// system looks a name up, and adds one, faster in a folder of a thousand entries than in one
+// of half a million).
 enum class Layout { kFlat, kFolderPerRecord };
 
 // "ST01.BHZ", or NET.STA.LOC.CHA ("II.AAK.00.BHZ") for a record whose network or location is
