@@ -6,7 +6,7 @@ CMAKE   ?= cmake
 PREFIX  ?= /usr/local
 CONFIG   = -DXCN_WERROR=$(WERROR)
 
-.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi bench-prep demo demo-archive install clean
+.PHONY: all build test mpi test-asan test-tsan fuzz bench bench-mpi bench-prep bench-folders demo demo-archive install clean
 
 all: build
 
@@ -83,6 +83,15 @@ bench-prep:
 	$(CMAKE) -S . -B build-release $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_TESTS=OFF
 	$(CMAKE) --build build-release -j $(JOBS) --target xcn_prep xcn_synth
 	bench/prep_bench.sh build-release
+
+# 500 500 results of 8632 bytes created in one folder against the folders of xcn_names --folders
+# (about 4.5 GB, removed again; on a disk mounted with discard the removal takes the longest).
+# BENCH_FOLDERS="STATIONS RUNS SCRATCH" sets the size, the runs and the scratch folder.
+BENCH_FOLDERS ?= 1000 3
+bench-folders:
+	$(CMAKE) -S . -B build-bench $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_BENCH=ON
+	$(CMAKE) --build build-bench -j $(JOBS) --target bench_folders xcn_names xcn_synth
+	bench/folder_bench.sh build-bench $(BENCH_FOLDERS)
 
 # Its own Release tree without the tests; the run and its files are in build-release/demo.
 demo:

@@ -10,16 +10,27 @@ namespace xcn::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: xcn_names STATION_LIST NAME_LIST [FOLDER]\n"
+    "usage: xcn_names [--folders] STATION_LIST NAME_LIST [FOLDER]\n"
     "  writes NAME_LIST, the output name of every pair of the listed SAC files in the order\n"
-    "  xcorrnet_v3 reads it, made of their station and component names (in FOLDER if given)\n";
+    "  xcorrnet_v3 reads it, made of their station and component names (in FOLDER if given);\n"
+    "  with --folders each result goes in a folder named after its pair's first record\n"
+    "  (ST01.BHZ/ST01.BHZ_ST02.BHZ.sac), and those folders are made\n";
 
 // Past this many, the rest of the problems are only counted.
 constexpr std::size_t kMaxReported = 20;
 
 }  // namespace
 
-int run_names(std::span<const std::string> args, std::FILE* err) {
+int run_names(std::span<const std::string> all_args, std::FILE* err) {
+  std::vector<std::string> args;
+  Layout layout = Layout::kFlat;
+  for (const auto& arg : all_args) {
+    if (arg == "--folders") {
+      layout = Layout::kFolderPerRecord;
+    } else {
+      args.push_back(arg);
+    }
+  }
   if (args.size() < 2 || args.size() > 3) {
     std::fputs(kUsage, err);
     return 2;
@@ -86,9 +97,10 @@ int run_names(std::span<const std::string> args, std::FILE* err) {
     }
   }
   if (problems.empty()) {
-    NameList names = make_name_list(folder, ids, station_list);
+    NameList names = make_name_list(folder, ids, station_list, layout);
     problems = std::move(names.problems);
-    if (problems.empty() && !write_lines_atomically(name_list, names.names, error)) {
+    // The folders are named as the tool will open them: from where it runs, which is here.
+    if (problems.empty() && !write_name_list("", name_list, names, error)) {
       problems.push_back(error);
     }
   }

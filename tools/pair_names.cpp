@@ -21,18 +21,25 @@ std::string line_numbers(Pair p) {
 
 }  // namespace
 
-namespace {
-
 std::string record_name(const StationId& id) {
   if (id.network.empty() && id.location.empty()) return id.station + "." + id.component;
   return id.network + "." + id.station + "." + id.location + "." + id.component;
 }
 
+namespace {
+
+std::string in_folder(std::string_view folder, const std::string& name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + name;
+}
+
 }  // namespace
 
-std::string pair_file_name(std::string_view folder, const StationId& first,
-                           const StationId& second) {
+std::string pair_file_name(std::string_view folder, const StationId& first, const StationId& second,
+                           Layout layout) {
   std::string name(folder);
+  if (layout == Layout::kFolderPerRecord) name = in_folder(folder, record_name(first));
   if (!name.empty() && name.back() != '/') name += '/';
   name += record_name(first);
   name += '_';
@@ -52,13 +59,13 @@ std::vector<Pair> pair_order(int stations) {
 }
 
 NameList make_name_list(std::string_view folder, std::span<const StationId> stations,
-                        std::string_view station_list) {
+                        std::string_view station_list, Layout layout) {
   NameList list;
   std::unordered_map<std::string, Pair> owner;
   for (const Pair p : pair_order(static_cast<int>(stations.size()))) {
     const auto& first = stations[static_cast<std::size_t>(p.first - 1)];
     const auto& second = stations[static_cast<std::size_t>(p.second - 1)];
-    std::string name = pair_file_name(folder, first, second);
+    std::string name = pair_file_name(folder, first, second, layout);
     if (name.size() > kMaxNameLength) {
       list.problems.push_back(
           std::string(station_list) + " " + line_numbers(p) + ": the output name \"" + name +
@@ -74,8 +81,61 @@ NameList make_name_list(std::string_view folder, std::span<const StationId> stat
     }
     list.names.push_back(std::move(name));
   }
-  if (!list.problems.empty()) list.names.clear();
+  if (layout == Layout::kFolderPerRecord) {
+    for (const auto& station : stations)
+      list.folders.push_back(in_folder(folder, record_name(station)));
+  }
+  if (!list.problems.empty()) {
+    list.names.clear();
+    list.folders.clear();
+  }
   return list;
+}
+
+namespace {
+
+// Only what was made here, and only while empty: nothing of the user's goes.
+void remove_made(const std::vector<std::filesystem::path>& made) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) ::rmdir(it->c_str());
+}
+
+bool make_folders_noting(const std::filesystem::path& base, std::span<const std::string> folders,
+                         std::vector<std::filesystem::path>& made, std::string& error) {
+  for (const auto& folder : folders) {
+    const std::filesystem::path path = base / folder;
+    // mkdir applies the umask itself.
+    if (::mkdir(path.c_str(), 0777) == 0) {
+      made.push_back(path);
+      continue;
+    }
+    const int failure = errno;
+    struct stat st;
+    if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    error = "cannot make the folder \"" + path.string() + "\": " +
+            (failure == EEXIST ? std::string("something that is not a folder has that name")
+                               : std::string(std::strerror(failure)));
+    remove_made(made);
+    made.clear();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool make_folders(const std::filesystem::path& base, std::span<const std::string> folders,
+                  std::string& error) {
+  std::vector<std::filesystem::path> made;
+  return make_folders_noting(base, folders, made, error);
+}
+
+bool write_name_list(const std::filesystem::path& base, const std::filesystem::path& path,
+                     const NameList& list, std::string& error) {
+  std::vector<std::filesystem::path> made;
+  if (!make_folders_noting(base, list.folders, made, error)) return false;
+  if (write_lines_atomically(path, list.names, error)) return true;
+  remove_made(made);  // folders for a list that is not there would only be clutter
+  return false;
 }
 
 std::string unusable_id_reason(std::string_view what, std::string_view name) {

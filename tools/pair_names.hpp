@@ -36,11 +36,21 @@ struct StationId {
   std::string location;   // KHOLE, empty when undefined
 };
 
-// "ST01.BHZ_ST02.BHZ.sac", after `folder` and a slash when a folder is given. A record whose
-// network or location is set is named NET.STA.LOC.CHA instead ("II.AAK.00.BHZ"), so that
-// stations of one name in two networks, or two locations of one station, do not collide.
-std::string pair_file_name(std::string_view folder, const StationId& first,
-                           const StationId& second);
+// Where the names put the results: all in one folder, or each in a folder named after its
+// pair's first record, so that a large network's results do not crowd one folder (a file
+// system looks a name up, and adds one, faster in a folder of a thousand entries than in one
+// of half a million).
+enum class Layout { kFlat, kFolderPerRecord };
+
+// "ST01.BHZ", or NET.STA.LOC.CHA ("II.AAK.00.BHZ") for a record whose network or location is
+// set, so that stations of one name in two networks, or two locations of one station, do not
+// collide.
+std::string record_name(const StationId& id);
+
+// "ST01.BHZ_ST02.BHZ.sac", after `folder` and a slash when a folder is given, and in the first
+// record's folder ("ST01.BHZ/ST01.BHZ_ST02.BHZ.sac") for kFolderPerRecord.
+std::string pair_file_name(std::string_view folder, const StationId& first, const StationId& second,
+                           Layout layout = Layout::kFlat);
 
 // Pairs as one-based station indices, in the tool's order.
 struct Pair {
@@ -51,13 +61,28 @@ std::vector<Pair> pair_order(int stations);
 
 // The names of all pairs in pair order, or, when any name cannot serve, the reasons: names
 // longer than kMaxNameLength and names shared by two pairs, each naming the station list
-// lines of its pair(s) (line k holds station k).
+// lines of its pair(s) (line k holds station k). For kFolderPerRecord, `folders` holds the
+// folders the names lie in, one per station in station order, as the names spell them.
 struct NameList {
   std::vector<std::string> names;
+  std::vector<std::string> folders;
   std::vector<std::string> problems;
 };
 NameList make_name_list(std::string_view folder, std::span<const StationId> stations,
-                        std::string_view station_list);
+                        std::string_view station_list, Layout layout = Layout::kFlat);
+
+// Makes each of `folders` (relative ones below `base`) with 0777 less the umask; one that is
+// already a folder, or a link to one, is fine. False (and `error`, such as `cannot make the
+// folder "out/ST01.BHZ": something else has that name`) at the first that is not a folder or
+// cannot be made, with the folders made by this call removed again.
+bool make_folders(const std::filesystem::path& base, std::span<const std::string> folders,
+                  std::string& error);
+
+// Writes the name list `path` (whole or not at all), after making the folders of its names
+// below `base`, where the tool runs. False (and `error`) when either fails; then neither the
+// list nor any folder made for it is left.
+bool write_name_list(const std::filesystem::path& base, const std::filesystem::path& path,
+                     const NameList& list, std::string& error);
 
 // Why a station or component name cannot be part of a file name, or empty when it can.
 std::string unusable_id_reason(std::string_view what, std::string_view name);

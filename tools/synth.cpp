@@ -200,15 +200,78 @@ std::vector<PlaneWave> draw_waves(Random& rng, const NoiseModel& model, double d
   return waves;
 }
 
+namespace {
+
+// Samples summed at a time: the sums stay in cache while the wavelets of the stretch are added.
+constexpr std::size_t kStretch = 8192;
+
+// A wavelet's part of the record at one station, its samples first to last.
+struct Hit {
+  std::size_t first = 0;
+  std::size_t last = 0;
+  double arrival = 0;
+  double period = 0;
+  double amplitude = 0;
+};
+
+}  // namespace
+
 std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseModel& model,
                                   PlanePoint where, int samples, double dt, Random local_noise) {
-  std::vector<double> trace(static_cast<std::size_t>(std::max(samples, 0)), 0.0);
-  for (const auto& w : waves) {
-    add_wavelet(trace, dt, arrival_time(w, where, model.speed_km_s), w.period_s, w.amplitude);
+  const auto n = static_cast<std::size_t>(std::max(samples, 0));
+  std::vector<float> record(n);
+  if (n == 0) return record;
+  // The wavelets of each stretch, in the order of the waves: every sample gets the same sum,
+  // term by term, as adding whole wavelets to the whole record in turn (add_wavelet) would,
+  // without scattering over a record far larger than the cache.
+  const std::size_t stretches = (n + kStretch - 1) / kStretch;
+  // Where a wave touches the record, as add_wavelet finds it; false when it does not.
+  auto hit_of = [&](const PlaneWave& w, double arrival, Hit& out) {
+    const double half_width = 1.5 * w.period_s;
+    const double first = std::ceil((arrival - half_width) / dt);
+    const double last = std::floor((arrival + half_width) / dt);
+    if (last < 0.0 || first >= static_cast<double>(n)) return false;
+    out = {static_cast<std::size_t>(std::max(first, 0.0)),
+           static_cast<std::size_t>(std::min(last, static_cast<double>(n) - 1.0)), arrival,
+           w.period_s, w.amplitude};
+    return true;
+  };
+  // Counted, then filed by stretch in wave order; copies, not pointers, so that each stretch
+  // reads its wavelets from one place in turn.
+  std::vector<double> arrivals(waves.size());
+  std::vector<std::size_t> start(stretches + 1, 0);
+  Hit hit;
+  for (std::size_t i = 0; i < waves.size(); ++i) {
+    arrivals[i] = arrival_time(waves[i], where, model.speed_km_s);
+    if (!hit_of(waves[i], arrivals[i], hit)) continue;
+    for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) ++start[s + 1];
   }
-  std::vector<float> record(trace.size());
-  for (std::size_t k = 0; k < trace.size(); ++k) {
-    record[k] = static_cast<float>(trace[k] + model.local_noise_rms * local_noise.gaussian());
+  for (std::size_t s = 0; s < stretches; ++s) start[s + 1] += start[s];
+  std::vector<Hit> by_stretch(start.back());
+  std::vector<std::size_t> filled(start.begin(), start.end() - 1);
+  for (std::size_t i = 0; i < waves.size(); ++i) {
+    if (!hit_of(waves[i], arrivals[i], hit)) continue;
+    for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) {
+      by_stretch[filled[s]++] = hit;
+    }
+  }
+  std::vector<double> sum(kStretch);
+  for (std::size_t s = 0; s < stretches; ++s) {
+    const std::size_t begin = s * kStretch;
+    const std::size_t end = std::min(begin + kStretch, n);
+    std::fill(sum.begin(), sum.end(), 0.0);
+    for (std::size_t h = start[s]; h < start[s + 1]; ++h) {
+      const Hit& part = by_stretch[h];
+      const std::size_t k1 = std::min(part.last, end - 1);
+      for (std::size_t k = std::max(part.first, begin); k <= k1; ++k) {
+        sum[k - begin] +=
+            part.amplitude * ricker(static_cast<double>(k) * dt - part.arrival, part.period);
+      }
+    }
+    for (std::size_t k = begin; k < end; ++k) {
+      record[k] =
+          static_cast<float>(sum[k - begin] + model.local_noise_rms * local_noise.gaussian());
+    }
   }
   return record;
 }

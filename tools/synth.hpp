@@ -108,6 +108,7 @@ struct Options {
   std::uint64_t seed = 20240611;
   std::string folder = ".";
   std::string component = "BHZ";
+  bool folders = false;  // the name list puts each result in its first record's folder
 };
 
 // Station name of the one-based index i: ST01, ST02, ..., ST99, ST100, ...

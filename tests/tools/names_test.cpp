@@ -51,6 +51,85 @@ TEST(PairNames, RefuseNamesOverFiftyCharactersAndNamesSharedByTwoPairs) {
             "s.txt lines 1 and 3: the output name \"A.Z_A.Z.sac\" is already that of line 1");
 }
 
+TEST(PairNames, PutEachResultInItsFirstRecordsFolderWhenAsked) {
+  const std::vector<StationId> ids{{"A", "BHZ"}, {"B", "BHN", "XC", "00"}};
+  const NameList flat = make_name_list("", ids, "list");
+  EXPECT_TRUE(flat.folders.empty());
+  const NameList split = make_name_list("", ids, "list", Layout::kFolderPerRecord);
+  EXPECT_TRUE(split.problems.empty());
+  EXPECT_EQ(split.names,
+            (std::vector<std::string>{"A.BHZ/A.BHZ_A.BHZ.sac", "A.BHZ/A.BHZ_XC.B.00.BHN.sac",
+                                      "XC.B.00.BHN/XC.B.00.BHN_XC.B.00.BHN.sac"}));
+  EXPECT_EQ(split.folders, (std::vector<std::string>{"A.BHZ", "XC.B.00.BHN"}));
+  const NameList in_ccf = make_name_list("ccf/", ids, "list", Layout::kFolderPerRecord);
+  EXPECT_EQ(in_ccf.names[1], "ccf/A.BHZ/A.BHZ_XC.B.00.BHN.sac");
+  EXPECT_EQ(in_ccf.folders, (std::vector<std::string>{"ccf/A.BHZ", "ccf/XC.B.00.BHN"}));
+
+  // The folder counts towards the 50 characters: 39 fit flat, 57 do not.
+  const std::vector<StationId> long_ids{{"ABCDEFGHIJKLM", "HHZ"}};
+  EXPECT_TRUE(make_name_list("", long_ids, "s.txt").problems.empty());
+  const NameList refused = make_name_list("", long_ids, "s.txt", Layout::kFolderPerRecord);
+  EXPECT_TRUE(refused.names.empty());
+  EXPECT_TRUE(refused.folders.empty());
+  ASSERT_EQ(refused.problems.size(), 1u);
+  EXPECT_EQ(refused.problems[0],
+            "s.txt line 1: the output name \"ABCDEFGHIJKLM.HHZ/ABCDEFGHIJKLM.HHZ_ABCDEFGHIJKLM.HHZ."
+            "sac\" has 57 characters; xcorrnet_v3 reads at most 50");
+}
+
+// Sets the umask for the life of the object.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : old_(::umask(mask)) {}
+  ~Umask() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+mode_t mode_of(const std::filesystem::path& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(ResultFolders, AreMadeUnderTheUmaskAndThoseThereAlreadyServe) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "B.Z");
+  std::filesystem::create_directory(dir / "elsewhere");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "C.Z");
+  std::string error;
+  {
+    const Umask mask(002);  // 0775: neither the umask ignored nor a fixed 0755
+    ASSERT_TRUE(make_folders(dir.path(), std::vector<std::string>{"A.Z", "B.Z", "C.Z"}, error))
+        << error;
+  }
+  EXPECT_EQ(mode_of(dir / "A.Z"), 0775u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "C.Z"));
+}
+
+TEST(ResultFolders, AnObstacleOrAFolderThatCannotBeMadeStopsAllAndUndoesWhatWasMade) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "old.Z");
+  write_text(dir / "file.Z", "a file\n");
+  std::filesystem::create_symlink(dir / "gone", dir / "dangling.Z");
+  const struct {
+    std::string folder;
+    std::string says;
+  } cases[] = {
+      {"file.Z", "something that is not a folder has that name"},
+      {"dangling.Z", "something that is not a folder has that name"},
+      {"file.Z/inner", "Not a directory"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(make_folders(
+        dir.path(), std::vector<std::string>{"new.Z", "old.Z", c.folder, "last.Z"}, error));
+    EXPECT_EQ(error, "cannot make the folder \"" + dir.file(c.folder) + "\": " + c.says);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"dangling.Z", "file.Z", "old.Z"}))
+        << c.folder;
+  }
+}
+
 TEST(StationList, ReadsEntriesAndNamesAsTheToolDoes) {
   struct Case {
     std::string text;
@@ -219,6 +298,48 @@ TEST_F(NameMaker, WritesNamesFromTheHeadersInPairOrder) {
   ASSERT_EQ(run({"ccf"}), 0) << err_.text();
   EXPECT_EQ(names(), "ccf/KOB.BHZ_KOB.BHZ.sac\nccf/KOB.BHZ_ABC.HHN.sac\nccf/ABC.HHN_ABC.HHN.sac\n");
   EXPECT_EQ(err_.text(), "");
+}
+
+TEST_F(NameMaker, WithFoldersMakesTheFolderOfEachRecordAndNamesInIt) {
+  add_station("KOB", "BHZ");
+  add_station("ABC", "HHN");
+  std::filesystem::create_directory(dir_ / "ccf");
+  ASSERT_EQ(run({"--folders", "ccf"}), 0) << err_.text();
+  EXPECT_EQ(names(),
+            "ccf/KOB.BHZ/KOB.BHZ_KOB.BHZ.sac\nccf/KOB.BHZ/KOB.BHZ_ABC.HHN.sac\n"
+            "ccf/ABC.HHN/ABC.HHN_ABC.HHN.sac\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "ccf" / "KOB.BHZ"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "ccf" / "ABC.HHN"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "ccf"), {}), 2);
+
+  // The option may come anywhere; without a folder the record folders are made here.
+  ASSERT_EQ(run({"--folders"}), 0) << err_.text();
+  EXPECT_TRUE(names().starts_with("KOB.BHZ/KOB.BHZ_KOB.BHZ.sac\n")) << names();
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "KOB.BHZ"));
+
+  // Without it, the list and the folder are as they always were.
+  std::filesystem::remove(dir_ / "KOB.BHZ");
+  std::filesystem::remove(dir_ / "ABC.HHN");
+  const std::size_t before = files();
+  ASSERT_EQ(run(), 0) << err_.text();
+  EXPECT_EQ(names(), "KOB.BHZ_KOB.BHZ.sac\nKOB.BHZ_ABC.HHN.sac\nABC.HHN_ABC.HHN.sac\n");
+  EXPECT_EQ(files(), before);
+}
+
+TEST_F(NameMaker, WithFoldersAFileInTheWayLeavesTheListAndNoFolder) {
+  add_station("KOB", "BHZ");
+  add_station("ABC", "HHN");
+  write_text(names_path(), "earlier\n");
+  write_text(dir_ / "ABC.HHN", "in the way\n");
+  EXPECT_EQ(run({"--folders"}), 1);
+  EXPECT_EQ(err_.text(),
+            "xcn_names: cannot make the folder \"ABC.HHN\": something that is not "
+            "a folder has that name\nxcn_names: " +
+                names_path() + " not written\n");
+  EXPECT_EQ(names(), "earlier\n");
+  // KOB.BHZ, made first, is gone again.
+  EXPECT_EQ(dir_.entries(), (std::vector<std::string>{"ABC.HHN", "names.txt", "st1.sac", "st2.sac",
+                                                      "stations.txt"}));
 }
 
 TEST_F(NameMaker, NamesRecordsWithANetworkOrLocationByAllFourCodes) {

@@ -2,9 +2,11 @@
 #include "tools/synth.hpp"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geodesy/elpdst.hpp"
@@ -146,6 +148,33 @@ TEST(SynthWaves, SingleWaveCrossesTwoStationsWithThePlaneDelay) {
   }
 }
 
+// The record is summed a stretch at a time; it must hold the very bits of adding each whole
+// wavelet to the whole record in turn, wavelets across stretch ends and record ends included.
+TEST(SynthWaves, RecordHoldsTheBitsOfAddingWholeWaveletsInTurn) {
+  const NoiseModel model;
+  for (const int samples : {1, 8191, 8192, 30001}) {
+    for (const double dt : {0.05, 1.0}) {
+      Random rng(77);
+      const double duration = samples * dt;
+      const auto waves = draw_waves(rng, model, duration, 150.0);
+      const PlanePoint where{-60.0, 40.0};
+      std::vector<double> trace(static_cast<std::size_t>(samples), 0.0);
+      for (const auto& w : waves) {
+        add_wavelet(trace, dt, arrival_time(w, where, model.speed_km_s), w.period_s, w.amplitude);
+      }
+      Random noise(5);
+      std::vector<float> plain(trace.size());
+      for (std::size_t k = 0; k < trace.size(); ++k) {
+        plain[k] = static_cast<float>(trace[k] + model.local_noise_rms * noise.gaussian());
+      }
+      const auto record = station_record(waves, model, where, samples, dt, Random(5));
+      ASSERT_EQ(record.size(), plain.size());
+      EXPECT_EQ(std::memcmp(record.data(), plain.data(), plain.size() * sizeof(float)), 0)
+          << samples << " samples at " << dt << " s";
+    }
+  }
+}
+
 TEST(SynthWaves, ArrivalTimeFollowsDirectionOfTravel) {
   const PlaneWave northward{0.0, 100.0, 5.0, 1.0};
   const PlaneWave eastward{90.0, 100.0, 5.0, 1.0};
@@ -268,11 +297,63 @@ TEST(SynthCommand, WritesListsInPairOrderAndRecordsWithTheirHeaders) {
   EXPECT_TRUE(std::any_of(y.begin(), y.begin() + 3000, [](float v) { return v != 0.0f; }));
 }
 
+TEST(SynthCommand, WithFoldersNamesEachResultInItsFirstRecordsFolderAndMakesThem) {
+  ScratchDir flat;
+  ScratchDir split;
+  ASSERT_EQ(run(synth_args(flat.path(), "7")), 0);
+  auto args = synth_args(split.path(), "7");
+  args.insert(args.begin(), "--folders");
+  ASSERT_EQ(run(args), 0);
+  EXPECT_EQ(file_bytes(split / "names.txt"),
+            "ST01.BHZ/ST01.BHZ_ST01.BHZ.sac\nST01.BHZ/ST01.BHZ_ST02.BHZ.sac\n"
+            "ST01.BHZ/ST01.BHZ_ST03.BHZ.sac\nST02.BHZ/ST02.BHZ_ST02.BHZ.sac\n"
+            "ST02.BHZ/ST02.BHZ_ST03.BHZ.sac\nST03.BHZ/ST03.BHZ_ST03.BHZ.sac\n");
+  for (const char* folder : {"ST01.BHZ", "ST02.BHZ", "ST03.BHZ"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(split / folder)) << folder;
+  }
+  // The records and the station list do not change.
+  for (const char* file : {"ST01.BHZ.sac", "ST02.BHZ.sac", "ST03.BHZ.sac", "stations.txt"}) {
+    EXPECT_EQ(file_bytes(split / file), file_bytes(flat / file)) << file;
+  }
+
+  // A file where a folder belongs: the records are there, the name list is not.
+  ScratchDir blocked;
+  tools::test::write_text(blocked / "ST02.BHZ", "in the way\n");
+  args = synth_args(blocked.path(), "7");
+  args.push_back("--folders");
+  Capture out;
+  Capture err;
+  EXPECT_EQ(tools::run_synth(args, out.stream(), err.stream()), 1);
+  EXPECT_EQ(err.text(), "xcn_synth: cannot make the folder \"" + blocked.file("ST02.BHZ") +
+                            "\": something that is not a folder has that name\n");
+  EXPECT_FALSE(std::filesystem::exists(blocked / "names.txt"));
+  EXPECT_FALSE(std::filesystem::exists(blocked / "ST01.BHZ"));
+}
+
+// Workers make the stations; the bytes must not depend on how many there are.
+TEST(SynthCommand, RecordsDoNotDependOnTheNumberOfWorkers) {
+  ScratchDir one;
+  ScratchDir many;
+  const int workers = omp_get_max_threads();
+  omp_set_num_threads(1);
+  ASSERT_EQ(
+      run({"--stations", "7", "--samples", "5000", "--delta", "0.1", "--out", one.path().string()}),
+      0);
+  omp_set_num_threads(4);
+  ASSERT_EQ(run({"--stations", "7", "--samples", "5000", "--delta", "0.1", "--out",
+                 many.path().string()}),
+            0);
+  omp_set_num_threads(workers);
+  for (const auto& file : one.entries()) {
+    EXPECT_EQ(file_bytes(many / file), file_bytes(one / file)) << file;
+  }
+}
+
 TEST(SynthCommand, RefusesBadOptionsAndWritesNothing) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--stations", "0"},      {"--stations", "2001"}, {"--stations", "6x"}, {"--samples", "0"},
-      {"--samples", "1728001"}, {"--delta", "-1"},      {"--delta", "nan"},   {"--seed", "-3"},
-      {"--colour", "red"},      {"--stations"},
+      {"--stations", "0"},       {"--stations", "2001"}, {"--stations", "6x"}, {"--samples", "0"},
+      {"--samples", "34560001"}, {"--delta", "-1"},      {"--delta", "nan"},   {"--seed", "-3"},
+      {"--colour", "red"},       {"--stations"},
   };
   for (const auto& bad : cases) {
     ScratchDir dir;
