@@ -9,7 +9,7 @@
 //
 // Usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] [--skip-plain]
 //                  [--skip-reference] [--budget MIB] [--big 1000] [--skip-big]
-//                  [--big-repeat 1] [--folders] [--keep DIR]
+//                  [--big-repeat 1] [--one-folder] [--keep DIR]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,10 +41,10 @@ struct Options {
   bool plain = true;
   bool reference = true;  // the plain loop on the reference FFT: minutes for 100 stations
   double budget_mib = 256.0;
-  int big = 1000;        // stations of the large day; 0: none
-  int big_repeat = 1;    // runs of each kind on it
-  bool folders = false;  // results in a folder per first record (xcn_synth --folders)
-  std::string keep;      // folder for the networks; a scratch folder when empty
+  int big = 1000;       // stations of the large day; 0: none
+  int big_repeat = 1;   // runs of each kind on it
+  bool folders = true;  // its results in a folder per first record (xcn_synth --folders)
+  std::string keep;     // folder for the networks; a scratch folder when empty
 };
 
 // Networks above this size are too slow for the plain loops and for repeats.
@@ -238,15 +238,15 @@ bool parse(int argc, char** argv, Options& o) {
       o.big = 0;
     } else if (a == "--big-repeat") {
       o.big_repeat = std::max(1, std::atoi(value().c_str()));
-    } else if (a == "--folders") {
-      o.folders = true;
+    } else if (a == "--one-folder") {
+      o.folders = false;
     } else if (a == "--keep") {
       o.keep = value();
     } else {
       std::fprintf(stderr,
                    "usage: bench_e2e [--stations 100,400] [--repeat 3] [--workers 2] "
                    "[--skip-plain] [--skip-reference] [--budget MIB] [--big 1000] [--skip-big] "
-                   "[--big-repeat 1] [--folders] [--keep DIR]\n");
+                   "[--big-repeat 1] [--one-folder] [--keep DIR]\n");
       return false;
     }
   }
