@@ -299,12 +299,13 @@ double floor_seconds(const fs::path& dir, long files, std::size_t bytes) {
   const std::vector<char> content(bytes, 'x');
   const auto start = std::chrono::steady_clock::now();
   for (long k = 0; k < files; ++k) {
-    const std::string temp = (folder / (".tmp." + std::to_string(k))).string();
+    const std::string temp = (folder / std::string(".tmp.").append(std::to_string(k))).string();
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return -1.0;
     const bool whole = ::write(fd, content.data(), bytes) == static_cast<ssize_t>(bytes);
     if (::close(fd) != 0 || !whole) return -1.0;
-    const std::string name = (folder / ("f" + std::to_string(k) + ".sac")).string();
+    const std::string name =
+        (folder / std::string("f").append(std::to_string(k)).append(".sac")).string();
     if (std::rename(temp.c_str(), name.c_str()) != 0) return -1.0;
   }
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
