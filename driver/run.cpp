@@ -199,12 +199,12 @@ int run_phases(Run& run, std::FILE* err) {
   if (any_usable) {
     // The interval most records share; only when none can be run does the run end.
     float unrunnable = 0.0f;
-    run.last.dt = run_interval(table, &unrunnable);
+    run.last.dt = run_interval(table, settings.budget, &unrunnable);
     if (run.last.dt == 0.0f) {
-      char line[256];
-      std::snprintf(line, sizeof line,
-                    "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
-                    static_cast<double>(unrunnable), refuse_sampling(unrunnable));
+      char line[512];
+      std::snprintf(
+          line, sizeof line, "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
+          static_cast<double>(unrunnable), refuse_sampling(unrunnable, settings.budget).c_str());
       throw Fatal{2, line};
     }
     check_sampling(table, run.last.dt, err);

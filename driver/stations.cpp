@@ -17,20 +17,21 @@
 #include "driver/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
 
-StationTable::StationTable(int n) : stations_(static_cast<std::size_t>(n)) {
-  // Zero-filled, so that samples beyond a shorter record are zero; pages are only touched as
-  // records are read into them.
-  const std::size_t count = static_cast<std::size_t>(n) * kCapacity;
-  if (n > 0) {
-    rows_.reset(static_cast<float*>(std::calloc(count, sizeof(float))));
-    if (!rows_) throw Fatal{1, "Allocation would exceed memory limit"};
-  }
+StationTable::StationTable(int n)
+    : stations_(static_cast<std::size_t>(n)), rows_(static_cast<std::size_t>(n)) {}
+
+float* StationTable::hold(int i, int npts) {
+  std::unique_ptr<float[]>& r = rows_[static_cast<std::size_t>(i - 1)];
+  r.reset();
+  if (npts > 0) r = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(npts));
+  return r.get();
 }
 
 std::string station_path(const Station& s) {
@@ -97,25 +98,6 @@ void set_position(std::FILE* err, int i, Station& s, float stla, float stlo) {
   s.stlo = s.has_position ? stlo : kUndefFloat;
 }
 
-// Reports a record longer than the capacity with the samples its header announces.
-void report_cut(std::FILE* err, int i, const Station& s) {
-  int nerr = 0, held = 0;
-  rsach(s.entry.data(), &nerr, static_cast<int>(kEntryWidth));
-  if (nerr == 0) getnhv("NPTS", &held, &nerr, 4);
-  if (nerr != 0) {
-    clrmsg();
-    std::fprintf(err,
-                 "xcorrnet_v3: warning: station %d \"%s\" holds more than %d samples; only the "
-                 "first %d are used\n",
-                 i, entry_path(s).c_str(), kCapacity, kCapacity);
-    return;
-  }
-  std::fprintf(err,
-               "xcorrnet_v3: warning: station %d \"%s\" holds %d samples; only the first %d are "
-               "used\n",
-               i, entry_path(s).c_str(), held, kCapacity);
-}
-
 // Takes the reference time of the current header (NZYEAR .. NZMSEC) as the record's date, or
 // reports why it is none. An undefined NZYEAR is no date and no fault: such records are placed
 // by B alone.
@@ -157,9 +139,54 @@ struct Coordinates {
   float stlo = kUndefFloat;
 };
 
+}  // namespace
+
+std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<float>* scratch) {
+  r = RecordRead{};
+  const char* entry = table.station(i).entry.data();
+  // The header first: its NPTS sizes the row only as far as the file holds samples.
+  int nerr = 0;
+  rsach(entry, &nerr, static_cast<int>(kEntryWidth));
+  if (nerr > 0) {
+    clrmsg();
+    return read_failure(nerr);
+  }
+  int promised = 0;
+  getnhv("NPTS", &promised, &nerr, 4);
+  struct stat st;
+  long long held = 0;
+  if (::stat(station_path(table.station(i)).c_str(), &st) == 0 && st.st_size > kDataWord * 4) {
+    held = (static_cast<long long>(st.st_size) - kDataWord * 4) / 4;
+  }
+  int capacity = static_cast<int>(std::clamp<long long>(promised, 0, held));
+  float* row = nullptr;
+  if (scratch != nullptr) {
+    scratch->resize(static_cast<std::size_t>(capacity));
+    row = scratch->data();
+  } else {
+    row = table.hold(i, capacity);
+  }
+  rsac1(entry, row, &r.npts, &r.b, &r.dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
+  if (nerr > 0) {
+    const std::string why = read_failure(nerr);
+    clrmsg();
+    return why;
+  }
+  if (nerr == kWarnTruncated) {
+    clrmsg();
+    // rsac1 refuses such a file on its own once it cannot read what its header says; a file
+    // that grew since its header was read has changed under the run.
+    return promised > held ? "the file is shorter than its header says"
+                           : "it changed while the run read it";
+  }
+  return {};
+}
+
+namespace {
+
 // Reads station i into its row and header values; false (after its report) when it is unusable.
-bool load_station(const ListLine& line, int i, StationTable& table, float* row, LastRead& last,
-                  Coordinates& read, std::FILE* err) {
+bool load_station(const ListLine& line, int i, StationTable& table, bool keep_row,
+                  std::vector<float>& scratch, LastRead& last, Coordinates& read, std::FILE* err) {
   Station& s = table.station(i);
   bool cut = false;
   if (holds_nul(line.text)) {
@@ -179,14 +206,16 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
     report_unreadable(err, i, s, why);
     return false;
   }
-  int npts = 0, nerr = 0, capacity = kCapacity;
-  float b = 0.0f, dt = 0.0f;
-  rsac1(s.entry.data(), row, &npts, &b, &dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
-  if (nerr > 0) {
-    report_unreadable(err, i, s, read_failure(nerr));
-    clrmsg();
+  RecordRead r;
+  if (const std::string why = read_record(table, i, r, keep_row ? nullptr : &scratch);
+      !why.empty()) {
+    report_unreadable(err, i, s, why);
     return false;
   }
+  const int npts = r.npts;
+  const float b = r.b;
+  const float dt = r.dt;
+  int nerr = 0;
   if (npts == 0) {
     // Its pairs would stack nothing and replace results with not-a-number.
     report_unreadable(err, i, s, "it has no samples");
@@ -197,7 +226,6 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
     report_unreadable(err, i, s, "its begin time B " + float_text(b) + " is no time");
     return false;
   }
-  const bool cut_to_capacity = nerr == SACIO_WARN_TRUNCATED;
   s.npts = npts;
   s.delta = dt;
   s.begin = b;
@@ -208,7 +236,6 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
   getfhv("STLA", &read.stla, &nerr, 4);
   getfhv("STLO", &read.stlo, &nerr, 4);
   set_position(err, i, s, read.stla, read.stlo);
-  if (cut_to_capacity) report_cut(err, i, s);
   return true;
 }
 
@@ -217,7 +244,8 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
                        bool keep_rows) {
   LastRead last;
-  std::vector<float> dropped;
+  // Without rows, each record passes through one buffer and is dropped.
+  std::vector<float> scratch;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
@@ -225,16 +253,10 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
     s.kcmpnm.fill(' ');
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
-    float* row = table.row(i);
-    if (!keep_rows) {
-      dropped.resize(kCapacity);
-      row = dropped.data();
-    }
-    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
-    if (!s.usable && keep_rows) {
-      // Nothing of a failed read may reach a result: the row goes back to zeros.
-      std::fill_n(table.row(i), kCapacity, 0.0f);
-    }
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, keep_rows, scratch,
+                            last, read, err);
+    // Nothing of a failed read may reach a result: its row is given back.
+    if (!s.usable) table.drop(i);
     ConsoleLine()
         .integer(i)
         .text(std::string_view(s.entry.data(), kEntryWidth))
@@ -251,17 +273,9 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
   for (int i = 1; i <= n; ++i) {
     Station& s = table.station(i);
     if (!s.usable || !share.holds(i)) continue;
-    int npts = 0, nerr = 0, capacity = kCapacity;
-    float b = 0.0f, dt = 0.0f;
-    rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
-          static_cast<int>(kEntryWidth));
-    std::string why;
-    if (nerr > 0) {
-      why = read_failure(nerr);
-      clrmsg();
-    } else if (npts != s.npts || !(dt == s.delta)) {
-      why = "it changed while the run read it";
-    }
+    RecordRead r;
+    std::string why = read_record(table, i, r, nullptr);
+    if (why.empty() && !r.same_as(s)) why = "it changed while the run read it";
     why_not[static_cast<std::size_t>(i - 1)] = why;
   }
   // Several ranks may hold a station that cannot be read now: it is reported once (by rank 0,
@@ -276,7 +290,7 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
     report_unreadable(
         err, i, s, why_not[k].empty() ? "another rank of the run cannot read it now" : why_not[k]);
     s.usable = false;
-    std::fill_n(table.row(i), kCapacity, 0.0f);
+    table.drop(i);
   }
 }
 
@@ -289,7 +303,7 @@ bool same_interval(float delta, int npts, float dt) {
   return drift < static_cast<double>(dt) / 2.0;
 }
 
-float run_interval(const StationTable& table, float* unrunnable) {
+float run_interval(const StationTable& table, std::size_t budget, float* unrunnable) {
   // Each distinct interval, in the order first listed, with the records that share it; so no
   // single record decides, and the list's order only breaks a tie.
   struct Candidate {
@@ -322,7 +336,7 @@ float run_interval(const StationTable& table, float* unrunnable) {
   const auto most = [&](bool runnable) {
     const Candidate* best = nullptr;
     for (const Candidate& c : candidates) {
-      if (runnable && refuse_sampling(c.dt) != nullptr) continue;
+      if (runnable && !refuse_sampling(c.dt, budget).empty()) continue;
       // Between two writings of one interval (they differ in the last digits), the one more
       // records hold; between two intervals, the first listed.
       const bool variant = best != nullptr && std::fabs(c.dt - best->dt) < best->dt * 1e-5f;
