@@ -357,7 +357,10 @@ bool MatrixEngine::handled(int i, int j) const {
 void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float* power,
                                 std::vector<WindowKey>* keys, Worker& wk) {
   const StationWindows& s = wt_.station(m.station);
-  const float* record = table_.row(m.station);
+  // A record that reads otherwise now leaves its row zeros; its pairs are skipped.
+  const HeldRecord held(table_, m.station);
+  const float* record = held.data();
+  if (record == nullptr) return;
   const int mi = member_of_[static_cast<std::size_t>(m.station - 1)];
   const std::size_t first = column_first(mi);
   const std::size_t end = column_end(mi);
@@ -603,7 +606,12 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
       for (int g = 0; g < group; ++g) {
         const int j = station_of(*b.tb, b.c0 + c + g);
         // Another pair gets its line from the exact engine.
-        const bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+        bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+        if (here && (table_.lost(i) || table_.lost(j))) {
+          // A record found changed meanwhile: the skip line, and no result.
+          pair_wanted(run_, pair_number(n_, i, j));
+          here = false;
+        }
         js[g] = here ? j : 0;
         any = any || here;
       }

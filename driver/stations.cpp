@@ -7,13 +7,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <utility>
 
 #include "driver/console.hpp"
 #include "driver/params.hpp"
 #include "driver/ranks.hpp"
+#include "driver/result_writer.hpp"
 #include "driver/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
@@ -141,10 +144,25 @@ struct Coordinates {
 
 }  // namespace
 
-std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<float>* scratch) {
+namespace {
+
+// FNV-1a over the samples' bits.
+std::uint64_t digest_of(const float* y, int n) {
+  std::uint64_t h = 14695981039346656037ULL;
+  for (int k = 0; k < n; ++k) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, y + k, 4);
+    h = (h ^ bits) * 1099511628211ULL;
+  }
+  return h;
+}
+
+// Reads the record of station s whole into the array `room(capacity)` gives. The header first:
+// its NPTS sizes the array only as far as the file holds samples.
+template <typename Room>
+std::string read_into(const Station& s, Room room, RecordRead& r) {
   r = RecordRead{};
-  const char* entry = table.station(i).entry.data();
-  // The header first: its NPTS sizes the row only as far as the file holds samples.
+  const char* entry = s.entry.data();
   int nerr = 0;
   rsach(entry, &nerr, static_cast<int>(kEntryWidth));
   if (nerr > 0) {
@@ -155,17 +173,11 @@ std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<f
   getnhv("NPTS", &promised, &nerr, 4);
   struct stat st;
   long long held = 0;
-  if (::stat(station_path(table.station(i)).c_str(), &st) == 0 && st.st_size > kDataWord * 4) {
+  if (::stat(station_path(s).c_str(), &st) == 0 && st.st_size > kDataWord * 4) {
     held = (static_cast<long long>(st.st_size) - kDataWord * 4) / 4;
   }
   int capacity = static_cast<int>(std::clamp<long long>(promised, 0, held));
-  float* row = nullptr;
-  if (scratch != nullptr) {
-    scratch->resize(static_cast<std::size_t>(capacity));
-    row = scratch->data();
-  } else {
-    row = table.hold(i, capacity);
-  }
+  float* row = room(capacity);
   rsac1(entry, row, &r.npts, &r.b, &r.dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
   if (nerr > 0) {
     const std::string why = read_failure(nerr);
@@ -179,13 +191,82 @@ std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<f
     return promised > held ? "the file is shorter than its header says"
                            : "it changed while the run read it";
   }
+  r.digest = digest_of(row, r.npts);
   return {};
+}
+
+}  // namespace
+
+std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<float>* scratch,
+                        std::size_t room_left) {
+  const auto room = [&](int capacity) {
+    if (scratch == nullptr || static_cast<std::size_t>(capacity) * sizeof(float) <= room_left) {
+      return table.hold(i, capacity);
+    }
+    scratch->resize(static_cast<std::size_t>(capacity));
+    return scratch->data();
+  };
+  return read_into(table.station(i), room, r);
+}
+
+void StationTable::stream(std::FILE* err) {
+  for (auto& r : rows_) r.reset();
+  streamed_ = err;
+  lost_ = std::make_unique<std::atomic<bool>[]>(stations_.size());
+}
+
+bool StationTable::read_again(int i, std::vector<float>& samples) const {
+  if (lost(i)) return false;
+  const Station& s = station(i);
+  RecordRead r;
+  std::string why;
+  {
+    const std::lock_guard<std::mutex> hold(library_lock());
+    why = read_into(
+        s,
+        [&](int capacity) {
+          samples.resize(static_cast<std::size_t>(capacity));
+          return samples.data();
+        },
+        r);
+  }
+  if (why.empty() && r.same_as(s)) return true;
+  if (why.empty()) why = "it changed while the run read it";
+  if (!lost_[static_cast<std::size_t>(i - 1)].exchange(true)) {
+    std::fprintf(streamed_,
+                 "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs from here on are "
+                 "skipped\n",
+                 i, station_path(s).c_str(), why.c_str());
+  }
+  samples = {};
+  return false;
+}
+
+HeldRecord::HeldRecord(const StationTable& table, int i) {
+  if (!table.streamed()) {
+    data_ = table.row(i);
+  } else if (table.read_again(i, samples_)) {
+    data_ = samples_.data();
+  }
+}
+
+std::size_t record_bytes(const StationTable& table) {
+  std::size_t bytes = 0;
+  for (int i = 1; i <= table.size(); ++i) {
+    const Station& s = table.station(i);
+    if (s.usable) bytes += static_cast<std::size_t>(s.npts) * sizeof(float);
+  }
+  return bytes;
+}
+
+bool records_fit(const StationTable& table, std::size_t budget) {
+  return record_bytes(table) <= budget / 2;
 }
 
 namespace {
 
 // Reads station i into its row and header values; false (after its report) when it is unusable.
-bool load_station(const ListLine& line, int i, StationTable& table, bool keep_row,
+bool load_station(const ListLine& line, int i, StationTable& table, std::size_t room_left,
                   std::vector<float>& scratch, LastRead& last, Coordinates& read, std::FILE* err) {
   Station& s = table.station(i);
   bool cut = false;
@@ -207,8 +288,7 @@ bool load_station(const ListLine& line, int i, StationTable& table, bool keep_ro
     return false;
   }
   RecordRead r;
-  if (const std::string why = read_record(table, i, r, keep_row ? nullptr : &scratch);
-      !why.empty()) {
+  if (const std::string why = read_record(table, i, r, &scratch, room_left); !why.empty()) {
     report_unreadable(err, i, s, why);
     return false;
   }
@@ -227,6 +307,7 @@ bool load_station(const ListLine& line, int i, StationTable& table, bool keep_ro
     return false;
   }
   s.npts = npts;
+  s.digest = r.digest;
   s.delta = dt;
   s.begin = b;
   set_reference(err, i, s);
@@ -242,7 +323,8 @@ bool load_station(const ListLine& line, int i, StationTable& table, bool keep_ro
 }  // namespace
 
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
-                       bool keep_rows) {
+                       bool keep_rows, std::size_t budget) {
+  std::size_t held = 0;
   LastRead last;
   // Without rows, each record passes through one buffer and is dropped.
   std::vector<float> scratch;
@@ -253,10 +335,19 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
     s.kcmpnm.fill(' ');
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
-    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, keep_rows, scratch,
+    const std::size_t room_left = keep_rows && held <= budget / 2 ? budget / 2 - held : 0;
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, room_left, scratch,
                             last, read, err);
     // Nothing of a failed read may reach a result: its row is given back.
     if (!s.usable) table.drop(i);
+    if (s.usable && keep_rows) {
+      held += static_cast<std::size_t>(s.npts) * sizeof(float);
+      if (table.row(i) == nullptr) {
+        // More than the budget holds: the rest pass through one buffer.
+        for (int k = 1; k <= i; ++k) table.drop(k);
+        keep_rows = false;
+      }
+    }
     ConsoleLine()
         .integer(i)
         .text(std::string_view(s.entry.data(), kEntryWidth))
@@ -277,6 +368,8 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
     std::string why = read_record(table, i, r, nullptr);
     if (why.empty() && !r.same_as(s)) why = "it changed while the run read it";
     why_not[static_cast<std::size_t>(i - 1)] = why;
+    // A streamed table reads its records where they are used.
+    if (table.streamed()) table.drop(i);
   }
   // Several ranks may hold a station that cannot be read now: it is reported once (by rank 0,
   // with its own reason when it has one), and its pairs are skipped on every rank.

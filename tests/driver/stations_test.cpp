@@ -89,6 +89,50 @@ TEST(LoadStations, ReadsEachRecordWholeAndSizesNothingByAHeaderTheFileBelies) {
   EXPECT_EQ(said.find("used"), std::string::npos) << said;
 }
 
+// A streamed table reads each record again where it is used: a record changed since the load
+// (the same length and header, other samples) is reported once and lost, the others read on.
+TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
+  test::ScratchDir dir;
+  std::vector<ListLine> lines;
+  for (int k = 1; k <= 2; ++k) {
+    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
+    write_record(path, 5000);
+    lines.push_back({path, path.size()});
+  }
+  StationTable table(2);
+  std::FILE* quiet = std::tmpfile();
+  // 30000 bytes of budget: the two records (40000 bytes) do not fit half of it.
+  load_stations(lines, table, quiet, true, 30000);
+  std::fclose(quiet);
+  ASSERT_TRUE(table.station(1).usable && table.station(2).usable);
+  EXPECT_FALSE(records_fit(table, 30000));
+  EXPECT_TRUE(records_fit(table, 80000));
+  EXPECT_EQ(table.row(1), nullptr);
+  std::FILE* err = std::tmpfile();
+  table.stream(err);
+  {
+    const HeldRecord first(table, 1);
+    ASSERT_NE(first.data(), nullptr);
+    EXPECT_EQ(first.data()[4999], 1.0f);
+  }
+  // One sample changed: the same NPTS, DELTA and B.
+  std::FILE* f = std::fopen(lines[1].text.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  const float other = 2.0f;
+  std::fseek(f, 632 + 4 * 100, SEEK_SET);
+  std::fwrite(&other, 4, 1, f);
+  std::fclose(f);
+  EXPECT_EQ(HeldRecord(table, 2).data(), nullptr);
+  EXPECT_EQ(HeldRecord(table, 2).data(), nullptr);
+  EXPECT_TRUE(table.lost(2));
+  EXPECT_FALSE(table.lost(1));
+  EXPECT_NE(HeldRecord(table, 1).data(), nullptr);
+  EXPECT_EQ(text_of(err), "xcorrnet_v3: station 2 \"" + lines[1].text +
+                              "\" cannot be read: it changed while the run read it; its pairs "
+                              "from here on are skipped\n");
+  std::fclose(err);
+}
+
 TEST(ReadRows, ARecordGoneOrChangedSinceTheLoadIsReportedOnceAndLeftOut) {
   test::ScratchDir dir;
   std::vector<ListLine> lines;
