@@ -14,6 +14,13 @@
 namespace xcn::test {
 namespace {
 
+// A station or file name: the prefix and the number (appended, not concatenated to a literal).
+std::string labelled(const char* prefix, int k) {
+  std::string name = prefix;
+  name += std::to_string(k);
+  return name;
+}
+
 struct EngineRun {
   Files files;
   std::vector<std::string> lines;
@@ -85,7 +92,7 @@ TEST(Capacity, ARecordLongerThan172800SamplesIsUsedWhole) {
     std::vector<float> y = noise.series(n);
     const std::size_t delay = k == 0 ? 0 : k == 1 ? 5 : 9;
     for (std::size_t t = from; t < n; ++t) y[t] = common[t - delay];
-    net.add({"L" + std::to_string(k), "BHZ", 30.0f, 20.0f + 0.1f * static_cast<float>(k), 1.0f, y});
+    net.add({labelled("L", k), "BHZ", 30.0f, 20.0f + 0.1f * static_cast<float>(k), 1.0f, y});
   }
   net.write_lists();
   const EngineRun plain = expect_engines_agree(net);
@@ -137,16 +144,16 @@ void write_quiet_network(const std::filesystem::path& dir, int count, std::size_
   Noise noise(77);
   std::ofstream stations(dir / "stations");
   for (int k = 1; k <= count; ++k) {
-    const std::string name = "st" + std::to_string(k) + ".sac";
+    const std::string name = labelled("st", k) + ".sac";
     ASSERT_EQ(write_record((dir / name).string(),
-                           {"M" + std::to_string(k), "BHZ", 30.0f,
-                            20.0f + 0.1f * static_cast<float>(k), 1.0f, noise.series(samples)}),
+                           {labelled("M", k), "BHZ", 30.0f, 20.0f + 0.1f * static_cast<float>(k),
+                            1.0f, noise.series(samples)}),
               0);
     stations << name << '\n';
   }
   std::ofstream names(dir / "names");
   for (int i = 1; i <= count; ++i) {
-    for (int j = i; j <= count; ++j) names << Network::pair_name(i, j) << '\n';
+    for (int j = i; j <= count; ++j) names << 'p' << i << '_' << j << ".sac\n";
   }
 }
 
@@ -196,7 +203,7 @@ TEST(Capacity, TwentyAndHundredHertzRunOnEveryEngine) {
     for (int k = 0; k < 3; ++k) {
       // Station k is loud over its window k + 1 only (and what overlaps it).
       const std::size_t at = step * static_cast<std::size_t>(k + 1) * (c.windows > 10 ? 4 : 1);
-      net.add({"F" + std::to_string(k), "HHZ", 30.0f, 20.0f + 0.1f * static_cast<float>(k), c.delta,
+      net.add({labelled("F", k), "HHZ", 30.0f, 20.0f + 0.1f * static_cast<float>(k), c.delta,
                noise_with_burst(noise, c.samples, at, at + step / 2)});
     }
     net.write_lists();
@@ -217,7 +224,7 @@ TEST(Capacity, AnIntervalWhoseWindowCannotFitTheBudgetIsRefusedByName) {
   Network net;
   Noise noise(3);
   for (int k = 0; k < 2; ++k) {
-    net.add({"R" + std::to_string(k), "HHZ", 30.0f, 20.0f, 0.01f, noise.series(1000)});
+    net.add({labelled("R", k), "HHZ", 30.0f, 20.0f, 0.01f, noise.series(1000)});
   }
   net.write_lists();
   const RunResult r = net.run("B", "Y", 1, {"XCN_MEMORY_BUDGET=1"});
