@@ -23,6 +23,8 @@
 // - "a named pipe as a list that no program opens for writing":
 //   ListFiles.ANamedPipeIsReadFromItsWriterAndRefusedWhenNoneComes (tests/driver/lists_test.cpp)
 //   and HelperRuns.ListsThatNeverEndOrNeverComeAreRefused
+// - "a record changed while a run reads it again":
+//   StreamedTable.ARecordThatReadsOtherwiseIsLostAndReportedOnce (tests/driver/stations_test.cpp)
 // - the helpers' rows (an output that is an input, a folder that does not exist, an output
 //   name taken by something else, a device or a pipe as a list or a record): HelperRuns
 //   (tests/tools/helper_runs_test.cpp) and SectionRun (tests/section/section_test.cpp)
