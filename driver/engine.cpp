@@ -185,6 +185,7 @@ class PairEngine {
     std::vector<Complex> spec_i, spec_j;  // spectra made on demand
     std::vector<Complex> yw;
     std::vector<Job> jobs;
+    std::vector<std::pair<int, HeldRecord>> records;  // read again for the unit
     double pairs_cpu_s = 0.0;
     double writing_cpu_s = 0.0;
   };
@@ -317,7 +318,10 @@ void PairEngine::build(const Tile& tile) {
     if (sp.kept == 0) return;
     PageBuffer<Complex> store(sp.kept * npt_);
     Worker& wk = worker();
-    const float* row = table_.row(tile.first + k);
+    // A record that reads otherwise now keeps nothing; its pairs are skipped.
+    const HeldRecord record(table_, tile.first + k);
+    const float* row = record.data();
+    if (row == nullptr) return;
     int next = 0;
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
       // A window the station rejects never reaches any of its pairs.
@@ -347,6 +351,8 @@ void PairEngine::release(const Tile& tile) {
 // Stations in a group of a tile of `stations`: few enough that the spectra of two groups for
 // one window stay in a worker's cache, and enough groups to keep every worker busy.
 int PairEngine::group_size(int stations) const {
+  // Records read again for spectra made on demand: two per unit at most.
+  if (table_.streamed()) return 1;
   const int by_cache = static_cast<int>(
       std::clamp<std::size_t>(kUnitSpectraBytes / (2 * npt_ * sizeof(Complex)), 1, kMaxGroup));
   return std::min(by_cache, std::max(1, stations / (2 * workers_count_)));
@@ -376,7 +382,8 @@ void PairEngine::run_units(const Tile& a, const Tile& b) {
   report_.pairs_s += seconds_since(start);
 }
 
-// The spectrum of grid window k of a station: the kept one, or made now into `scratch`.
+// The spectrum of grid window k of a station: the kept one, or made now into `scratch`; null
+// when its record, read again, reads otherwise.
 const Complex* PairEngine::spectrum(int i, long long k, std::vector<Complex>& scratch,
                                     Worker& wk) const {
   const StationSpectra& s = spectra(i);
@@ -385,7 +392,17 @@ const Complex* PairEngine::spectrum(int i, long long k, std::vector<Complex>& sc
   if (slot >= 0 && s.store.data() != nullptr) {
     return s.store.data() + static_cast<std::size_t>(slot) * npt_;
   }
-  std::copy_n(table_.row(i) + place.offset(k, w_), nptlen_, wk.window.begin());
+  const float* row = table_.row(i);
+  if (table_.streamed()) {
+    // The record is read again once per unit; null when it reads otherwise now.
+    const auto held = std::find_if(wk.records.begin(), wk.records.end(),
+                                   [&](const auto& r) { return r.first == i; });
+    row = held != wk.records.end()
+              ? held->second.data()
+              : wk.records.emplace_back(i, HeldRecord(table_, i)).second.data();
+    if (row == nullptr) return nullptr;
+  }
+  std::copy_n(row + place.offset(k, w_), nptlen_, wk.window.begin());
   window_spectrum(plan_, wk.window, scratch);
   return scratch.data();
 }
@@ -428,13 +445,20 @@ void PairEngine::run_unit(const Unit& unit, Worker& wk) {
       // The second station's window goes first: a positive lag is a later arrival there.
       const Complex* first = spectrum(job.j, k, wk.spec_j, wk);
       const Complex* second = spectrum(job.i, k, wk.spec_i, wk);
+      if (first == nullptr || second == nullptr) continue;  // a record lost: skipped below
       cross_spectrum(std::span<const Complex>(first, npt_), std::span<const Complex>(second, npt_),
                      yw);
       correlation_cut(plan_, yw, wk.yyc);
       job.stack.add(wk.yyc);
     }
   }
+  wk.records.clear();
   for (Job& job : jobs) {
+    // A record found changed meanwhile: the skip line, and no result.
+    if (table_.lost(job.i) || table_.lost(job.j)) {
+      pair_wanted(run_, job.ij);
+      continue;
+    }
     job.stack.finish();
     const double write_start = thread_cpu_seconds();
     finish_pair(run_, job.ij, job.geometry, job.stack);

@@ -137,13 +137,16 @@ class MatrixEngine {
     double products_cpu_s = 0.0;
     double writing_cpu_s = 0.0;
   };
-  // A tile of the grid with unit spectra: bin k, then member row, then window. Rows of members
-  // without a cross pair here stay zero.
+  // A tile of the grid with unit spectra of columns c0 .. c0 + width - 1 (every window, or one
+  // time chunk of them): bin k, then member row, then window. Rows of members without a cross
+  // pair here stay zero.
   struct HeldTile {
     int first = 0;  // first member
     int count = 0;
     int first_block = 0;
     int blocks = 0;
+    std::size_t c0 = 0;
+    std::size_t width = 0;
     PageBuffer<Complex> a;
   };
   // Rows [r0, r0 + rows) of one held tile against columns [c0, c0 + cols) of another (or the
@@ -161,9 +164,11 @@ class MatrixEngine {
   void choose_members();
   void take_spectra(const Member& m, HeldTile* tile, int row, float* power,
                     std::vector<WindowKey>* keys, Worker& wk);
-  void build(HeldTile& tile);
+  void build(HeldTile& tile, std::size_t c0, std::size_t c1);
   void release(HeldTile& tile);
-  void note_keys(const HeldTile& tile);
+  void note_keys(int first, int count);
+  void take_keys_and_powers();
+  void run_chunks(HeldTile& ta, HeldTile& tb);
   bool needed(int x, int y) const {
     return needed_[static_cast<std::size_t>(x) * static_cast<std::size_t>(blocks_) +
                    static_cast<std::size_t>(y)];
@@ -172,9 +177,10 @@ class MatrixEngine {
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   void multiply(const Block& b);
+  void multiply_columns(const Block& b, std::size_t first, std::size_t end, bool add);
   // Columns [first, end) where rows [r0, r0 + rows) of a tile hold windows.
   std::pair<std::size_t, std::size_t> columns_of(const HeldTile& t, int r0, int rows) const;
-  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end);
+  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end, bool add);
   void finish_block(const Block& b);
   void finish_row(const Block& b, int r, Worker& wk);
   void powers_left();
@@ -210,6 +216,7 @@ class MatrixEngine {
   const int blocks_;
   const std::size_t budget_;  // for the pairs the exact engine takes
   std::size_t chunk_ = 1;     // windows spread over the bins at a time
+  std::size_t columns_ = 1;   // windows of a tile held at a time: all, or a time chunk
   int gather_ = 1;            // pairs gathered from a product row at a time
   std::size_t batch_ = 1;     // finished pairs written in one turn
   std::size_t fixed_ = 0;     // held throughout: power spectra and acceptance bits
@@ -321,6 +328,9 @@ void MatrixEngine::choose_members() {
   power_.assign(static_cast<std::size_t>(powers) * nb_, 0.0f);
   new_keys_.resize(members_.size());
   chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
+  columns_ = grid_.plan.columns > 0
+                 ? std::min(windows_, static_cast<std::size_t>(grid_.plan.columns))
+                 : windows_;
   gather_ = std::clamp(grid_.plan.block, 1, kGather);
   batch_ = std::clamp<std::size_t>(kBatchBytes / (nptlen_ * sizeof(float)), 1,
                                    std::max<std::size_t>(members_.size(), 1));
@@ -357,15 +367,20 @@ bool MatrixEngine::handled(int i, int j) const {
 void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float* power,
                                 std::vector<WindowKey>* keys, Worker& wk) {
   const StationWindows& s = wt_.station(m.station);
-  const float* record = table_.row(m.station);
+  // A record that reads otherwise now leaves its row zeros; its pairs are skipped.
+  const HeldRecord held(table_, m.station);
+  const float* record = held.data();
+  if (record == nullptr) return;
   const int mi = member_of_[static_cast<std::size_t>(m.station - 1)];
   const std::size_t first = column_first(mi);
   const std::size_t end = column_end(mi);
-  const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * windows_ : 0;
+  const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * tile->width : 0;
+  const std::size_t c0 = tile ? tile->c0 : 0;
+  const std::size_t c1 = tile ? tile->c0 + tile->width : windows_;
   if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
   const detail::SpectrumIsa isa = detail::spectrum_isa();
-  for (std::size_t w0 = 0; w0 < windows_; w0 += chunk_) {
-    const std::size_t chunk = std::min(chunk_, windows_ - w0);
+  for (std::size_t w0 = c0; w0 < c1; w0 += chunk_) {
+    const std::size_t chunk = std::min(chunk_, c1 - w0);
     for (std::size_t c = 0; c < chunk; ++c) {
       const std::size_t w = w0 + c;
       Complex* u = wk.unit.data() + c * nb_;
@@ -397,7 +412,7 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
       if (tile) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
     }
     if (!tile) continue;
-    Complex* dst = tile->a.data() + static_cast<std::size_t>(row) * windows_ + w0;
+    Complex* dst = tile->a.data() + static_cast<std::size_t>(row) * tile->width + (w0 - c0);
     for (std::size_t k = 0; k < nb_; ++k, dst += bin_stride) {
       for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.unit[c * nb_ + k];
     }
@@ -407,9 +422,11 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
   }
 }
 
-void MatrixEngine::build(HeldTile& tile) {
+void MatrixEngine::build(HeldTile& tile, std::size_t c0, std::size_t c1) {
   const Clock::time_point start = Clock::now();
-  tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * windows_);
+  tile.c0 = c0;
+  tile.width = c1 - c0;
+  tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * tile.width);
   parallel_for(tile.count, [&](int r) {
     const int mi = tile.first + r;
     const Member& m = member(mi);
@@ -419,7 +436,7 @@ void MatrixEngine::build(HeldTile& tile) {
     take_spectra(m, &tile, r, power, m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)],
                  worker());
   });
-  note_keys(tile);
+  note_keys(tile.first, tile.count);
   held_ += tile.a.bytes();
   report_.peak_bytes = std::max(report_.peak_bytes, held_);
   report_.spectra_s += seconds_since(start);
@@ -432,9 +449,9 @@ void MatrixEngine::release(HeldTile& tile) {
 
 // Two stations whose spectra of one window they both accept pass the kernel's auto-correlation
 // test: their pair goes to the exact engine. Keys are looked up, not compared pair by pair.
-void MatrixEngine::note_keys(const HeldTile& tile) {
-  for (int r = 0; r < tile.count; ++r) {
-    const std::size_t mi = static_cast<std::size_t>(tile.first + r);
+void MatrixEngine::note_keys(int first, int count) {
+  for (int r = 0; r < count; ++r) {
+    const std::size_t mi = static_cast<std::size_t>(first + r);
     Member& m = members_[mi];
     if (!m.cross || m.seen) continue;
     for (const WindowKey& key : new_keys_[mi]) {
@@ -465,6 +482,7 @@ bool MatrixEngine::tiles_needed(const HeldTile& ta, const HeldTile& tb) const {
 // begins.
 void MatrixEngine::run_tiles() {
   if (blocks_ == 0) return;
+  if (columns_ < windows_) take_keys_and_powers();
   std::vector<HeldTile> tiles;
   for (std::size_t k = 0; k + 1 < grid_.tiles.size(); ++k) {
     HeldTile t;
@@ -493,8 +511,12 @@ void MatrixEngine::run_tiles() {
         stacked_ = PageBuffer<Complex>(nb_ * block * block);
         held_ += stacked_.bytes();
       }
-      if (tiles[a].a.data() == nullptr) build(tiles[a]);
-      if (tiles[b].a.data() == nullptr) build(tiles[b]);
+      if (columns_ < windows_) {
+        run_chunks(tiles[a], tiles[b]);
+        continue;
+      }
+      if (tiles[a].a.data() == nullptr) build(tiles[a], 0, windows_);
+      if (tiles[b].a.data() == nullptr) build(tiles[b], 0, windows_);
       run_blocks(tiles[a], tiles[b]);
       if (b > a + 1) release(tiles[b]);
     }
@@ -545,14 +567,20 @@ void MatrixEngine::multiply(const Block& b) {
     first = std::max(first, cols.first);
     end = std::min(end, cols.second);
   }
+  multiply_columns(b, first, end, false);
+}
+
+// C(k) = A_rows(k) A_cols(k)^H over columns [first, end) of the tiles as held, or C(k) plus it.
+void MatrixEngine::multiply_columns(const Block& b, std::size_t first, std::size_t end, bool add) {
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
-    multiply_bin(b, static_cast<std::size_t>(bin), first, end);
+    multiply_bin(b, static_cast<std::size_t>(bin), first, end, add);
     worker().products_cpu_s += thread_cpu_seconds() - cpu;
   });
 }
 
-void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end) {
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end,
+                                bool add) {
   const std::size_t rows = static_cast<std::size_t>(b.rows);
   const std::size_t cols = static_cast<std::size_t>(b.cols);
   Complex* c = stacked_.data() + k * rows * cols;
@@ -561,21 +589,73 @@ void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first
     return;
   }
   const int k_count = static_cast<int>(end - first);
-  const int stride = static_cast<int>(windows_);
-  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
-                     static_cast<std::size_t>(b.r0) * windows_ + first;
+  const std::size_t width = b.ta->width;
+  const int stride = static_cast<int>(width);
+  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * width +
+                     static_cast<std::size_t>(b.r0) * width + (first - b.ta->c0);
+  // A later time chunk adds to the sums of the earlier ones.
+  const float beta = add ? 1.0f : 0.0f;
   if (b.diagonal) {
     // The upper triangle only: the pairs i < j of one block.
-    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, 0.0f, c,
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, beta, c,
                 b.rows);
     return;
   }
-  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
-                      static_cast<std::size_t>(b.c0) * windows_ + first;
+  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * width +
+                      static_cast<std::size_t>(b.c0) * width + (first - b.tb->c0);
   const Complex one{1.0f, 0.0f};
-  const Complex zero{0.0f, 0.0f};
+  const Complex start{beta, 0.0f};
   cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a, stride,
-              bt, stride, &zero, c, b.cols);
+              bt, stride, &start, c, b.cols);
+}
+
+// Tiles too large to hold with every window: each tile is one block, and its time chunks are
+// built in turn, each product adding to the block's sums, which are finished after the last.
+void MatrixEngine::run_chunks(HeldTile& ta, HeldTile& tb) {
+  const bool same = &ta == &tb;
+  const int x = ta.first_block;
+  const int y = tb.first_block;
+  if (!needed(x, y)) return;
+  const auto first_member = [&](int z) { return grid_.blocks[static_cast<std::size_t>(z)]; };
+  const Block b{&ta, first_member(x) - ta.first, first_member(x + 1) - first_member(x),
+                &tb, first_member(y) - tb.first, first_member(y + 1) - first_member(y),
+                same};
+  std::pair<std::size_t, std::size_t> cols = columns_of(ta, b.r0, b.rows);
+  if (!same) {
+    const std::pair<std::size_t, std::size_t> other = columns_of(tb, b.c0, b.cols);
+    cols = {std::max(cols.first, other.first), std::min(cols.second, other.second)};
+  }
+  bool started = false;
+  for (std::size_t c0 = 0; c0 < windows_; c0 += columns_) {
+    const std::size_t c1 = std::min(windows_, c0 + columns_);
+    const std::size_t first = std::max(cols.first, c0);
+    const std::size_t end = std::min(cols.second, c1);
+    if (end <= first) continue;
+    build(ta, c0, c1);
+    if (!same) build(tb, c0, c1);
+    multiply_columns(b, first, end, started);
+    started = true;
+    if (!same) release(tb);
+    release(ta);
+  }
+  if (!started) std::fill_n(stacked_.data(), stacked_.bytes() / sizeof(Complex), Complex{});
+  finish_block(b);
+}
+
+// With time chunks, no build sees every window of a station: the keys and power spectra are
+// taken first, in one pass over each record.
+void MatrixEngine::take_keys_and_powers() {
+  const Clock::time_point start = Clock::now();
+  parallel_for(static_cast<int>(members_.size()), [&](int mi) {
+    const Member& m = member(mi);
+    if ((!m.cross && !m.self) || m.seen) return;
+    float* power = m.power < 0 ? nullptr : power_.data() + static_cast<std::size_t>(m.power) * nb_;
+    take_spectra(m, nullptr, 0, power, m.cross ? &new_keys_[static_cast<std::size_t>(mi)] : nullptr,
+                 worker());
+  });
+  note_keys(0, static_cast<int>(members_.size()));
+  for (Member& m : members_) m.seen = true;
+  report_.spectra_s += seconds_since(start);
 }
 
 // Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
@@ -603,7 +683,12 @@ void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
       for (int g = 0; g < group; ++g) {
         const int j = station_of(*b.tb, b.c0 + c + g);
         // Another pair gets its line from the exact engine.
-        const bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+        bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+        if (here && (table_.lost(i) || table_.lost(j))) {
+          // A record found changed meanwhile: the skip line, and no result.
+          pair_wanted(run_, pair_number(n_, i, j));
+          here = false;
+        }
         js[g] = here ? j : 0;
         any = any || here;
       }

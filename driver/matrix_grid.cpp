@@ -16,6 +16,9 @@ namespace xcn {
 namespace {
 // Products of this size run near BLAS's peak; larger ones gain little and hold much more.
 constexpr int kMaxBlock = 128;
+// Windows of a time chunk at least, where a tile of several stations allows it: products over
+// fewer run far below BLAS's peak.
+constexpr std::size_t kMinColumns = 64;
 }  // namespace
 
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
@@ -39,6 +42,25 @@ MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair
     }
   }
   return {lo, block_of(lo), need(lo, 2)};
+}
+
+MatrixPlan plan_matrix_chunks(int stations, int windows, std::size_t column_bytes,
+                              std::size_t pair_bytes, std::size_t limit) {
+  if (stations <= 0 || windows <= 0) return {};
+  // Two tiles held, each with one chunk, beside one block's stacked spectra.
+  const auto columns_beside = [&](int tile) -> std::size_t {
+    const std::size_t t = static_cast<std::size_t>(tile);
+    const std::size_t fixed = t * t * pair_bytes;
+    return limit > fixed ? (limit - fixed) / (2 * t * column_bytes) : 0;
+  };
+  const std::size_t least = std::min<std::size_t>(static_cast<std::size_t>(windows), kMinColumns);
+  int tile = std::min(stations, kMaxBlock);
+  while (tile > 1 && columns_beside(tile) < least) --tile;
+  const int columns = static_cast<int>(
+      std::clamp<std::size_t>(columns_beside(tile), 1, static_cast<std::size_t>(windows)));
+  const std::size_t t = static_cast<std::size_t>(tile);
+  return {tile, tile, 2 * t * static_cast<std::size_t>(columns) * column_bytes + t * t * pair_bytes,
+          columns};
 }
 
 MatrixGrid cut_grid(std::vector<int> members, int windows, const MatrixPlan& plan) {
@@ -114,9 +136,15 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
   // Held besides the tiles, at most: each member's power spectrum and acceptance bits.
   const std::size_t words = (static_cast<std::size_t>(windows) + 63) / 64;
   const std::size_t fixed = m * (nb * sizeof(float) + words * sizeof(std::uint64_t));
-  const MatrixPlan plan =
+  const std::size_t limit = budget > fixed ? budget - fixed : 0;
+  MatrixPlan plan =
       plan_matrix(static_cast<int>(m), static_cast<std::size_t>(windows) * nb * sizeof(Complex),
-                  nb * sizeof(Complex), budget > fixed ? budget - fixed : 0);
+                  nb * sizeof(Complex), limit);
+  if (plan.bytes > limit) {
+    // Not even one station with all its windows: tiles hold their windows in time chunks.
+    plan = plan_matrix_chunks(static_cast<int>(m), windows, nb * sizeof(Complex),
+                              nb * sizeof(Complex), limit);
+  }
   MatrixGrid g = cut_grid(std::move(members), windows, plan);
   g.first_column = std::move(first_column);
   return g;

@@ -16,6 +16,7 @@ struct MatrixPlan {
   int tile = 0;           // stations per tile (the last may hold fewer)
   int block = 0;          // stations per block at most, rows and columns of one product
   std::size_t bytes = 0;  // held at most: the tiles in use and one block's stacked spectra
+  int columns = 0;        // windows of a tile held at a time; 0: all of them
 };
 // The plan for `stations` stations of `station_bytes` unit spectra each, `pair_bytes` of
 // stacked spectra per pair of a block, within `limit` bytes: every station in one tile when it
@@ -23,6 +24,11 @@ struct MatrixPlan {
 // the least, whatever the limit.
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
                        std::size_t limit);
+// The plan for tiles that hold their windows in time chunks, when not even a tile of one station
+// with every window fits: tiles of one block, as many stations as fit with chunks of at least
+// 64 windows (or of what fits beside one station), `column_bytes` per window and station.
+MatrixPlan plan_matrix_chunks(int stations, int windows, std::size_t column_bytes,
+                              std::size_t pair_bytes, std::size_t limit);
 
 // The members (the usable stations) in tiles, each tile cut into blocks of as even a size as
 // the plan allows. The columns of a product are the grid windows that any member holds, in time

@@ -91,7 +91,8 @@ bool pair_selected(const Run& run, int ij) {
   const StationTable& t = *run.table;
   const char abc = run.params.abc;
   const bool selected = i == j ? (abc == 'A' || abc == 'B') : (abc == 'B' || abc == 'C');
-  return selected && run.may_write(ij) && t.station(i).usable && t.station(j).usable;
+  return selected && run.may_write(ij) && t.station(i).usable && t.station(j).usable &&
+         !t.lost(i) && !t.lost(j);
 }
 
 }  // namespace

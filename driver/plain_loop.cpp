@@ -29,8 +29,12 @@ void stack_pair(const StationTable& table, const TimeGrid& grid, int i, int j, f
     stack.finish();
     return;
   }
-  const float* row1 = table.row(i);
-  const float* row2 = table.row(j);
+  const HeldRecord held1(table, i);
+  const HeldRecord held2(table, j);
+  const float* row1 = held1.data();
+  const float* row2 = held2.data();
+  // A record that reads otherwise now stacks nothing; its pair is skipped.
+  if (row1 == nullptr || row2 == nullptr) return;
   const auto record = [&](int s, const float* row) {
     return std::span<const float>(row, static_cast<std::size_t>(table.station(s).npts));
   };
@@ -59,6 +63,11 @@ void run_pair(const Run& run, int ij, WorkerBuffers& buffers, Stack& stack) {
   const StationTable& t = *run.table;
   const Geometry g = pair_geometry(t.station(i), t.station(j));
   stack_pair(t, run.time, i, j, static_cast<float>(g.dist), buffers, stack);
+  // A record found changed meanwhile: the skip line, and no result.
+  if (t.lost(i) || t.lost(j)) {
+    pair_wanted(run, ij);
+    return;
+  }
   finish_pair(run, ij, g, stack);
 }
 

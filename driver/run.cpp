@@ -2,6 +2,7 @@
 // pair loop and the header pass.
 #include "driver/run.hpp"
 
+#include <malloc.h>
 #include <omp.h>
 #include <signal.h>
 
@@ -108,6 +109,14 @@ void report_empty_pairs(const Run& run, bool list, std::FILE* err) {
   }
 }
 
+// Whether every usable station's row is held.
+bool rows_held(const StationTable& table) {
+  for (int i = 1; i <= table.size(); ++i) {
+    if (table.station(i).usable && table.row(i) == nullptr) return false;
+  }
+  return true;
+}
+
 // Rank 0's station header values and run-wide values, on every rank.
 void share_stations(StationTable& table, LastRead& last) {
   static_assert(std::is_trivially_copyable_v<Station> && std::is_trivially_copyable_v<LastRead>);
@@ -202,34 +211,48 @@ int run_phases(Run& run, std::FILE* err) {
   // Rank 0 reads every record, for the Input block and its reports; then every rank reads the
   // rows of its own stations, once the header values have reached it.
   const bool divided = ranks::size() > 1;
-  if (first) run.last = load_stations(lines, table, err, !divided);
+  if (first) run.last = load_stations(lines, table, err, !divided, settings.budget);
   if (divided) share_stations(table, run.last);
   bool any_usable = false;
   for (int i = 1; i <= n; ++i) any_usable = any_usable || table.station(i).usable;
   if (any_usable) {
     // The interval most records share; only when none can be run does the run end.
     float unrunnable = 0.0f;
-    run.last.dt = run_interval(table, &unrunnable);
+    run.last.dt = run_interval(table, settings.budget, &unrunnable);
     if (run.last.dt == 0.0f) {
-      char line[256];
-      std::snprintf(line, sizeof line,
-                    "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
-                    static_cast<double>(unrunnable), refuse_sampling(unrunnable));
+      char line[512];
+      std::snprintf(
+          line, sizeof line, "xcorrnet_v3: error: the sampling interval %g s cannot be run: %s",
+          static_cast<double>(unrunnable), refuse_sampling(unrunnable, settings.budget).c_str());
       throw Fatal{2, line};
     }
     check_sampling(table, run.last.dt, err);
     run.time = lay_out_grid(table, run.last.dt, err);
   }
+  // The records held count against the budget; when the usable ones take more than half of
+  // it, none is held and each is read again where it is used. Decided from the network and the
+  // budget alone, the same on every rank.
+  std::size_t budget = settings.budget;
+  if (records_fit(table, budget)) {
+    budget -= record_bytes(table);
+  } else {
+    // Half of it for the records being read again.
+    table.stream(stderr);
+    budget /= 2;
+  }
   // Planned before any rank reads its rows: a record one rank cannot read again changes
   // nothing of them.
   if (settings.engine == EngineKind::kMatrix && matrix_engine_available()) {
-    run.grid = matrix_grid(run, settings.budget);
+    run.grid = matrix_grid(run, budget);
   }
   if (divided) {
     run.share = run.grid.members.empty()
                     ? RankShare(n, ranks::size(), ranks::rank())
                     : RankShare(grid_groups(run.grid, n), ranks::size(), ranks::rank());
     read_rows(table, run.share, err);
+  } else if (!table.streamed() && !rows_held(table)) {
+    // Rows dropped while loading (records of other intervals counted then) are read again.
+    read_rows(table, RankShare(), err);
   }
 
   const Clock::time_point names_start = Clock::now();
@@ -264,10 +287,10 @@ int run_phases(Run& run, std::FILE* err) {
         run_pair_loop(run);
         break;
       case EngineKind::kExact:
-        engine = run_pair_engine(run, settings.budget);
+        engine = run_pair_engine(run, budget);
         break;
       case EngineKind::kMatrix:
-        engine = run_matrix_engine(run, settings.budget);
+        engine = run_matrix_engine(run, budget);
         break;
     }
     writer.finish();
@@ -314,6 +337,10 @@ int run_tool_once(int argc, char** argv);
 }  // namespace
 
 int run_tool(int argc, char** argv) {
+  // Records, spectra and other large buffers each in pages of their own, given back when freed:
+  // the allocator's own threshold grows with the largest block freed and would keep records
+  // read again long after they are dropped.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   const ranks::Session session(&argc, &argv);
   return with_output_checked(run_tool_once(argc, argv));
 }

@@ -3,6 +3,7 @@
 
 #include <span>
 
+#include "driver/stations.hpp"
 #include "signal/stats.hpp"
 
 namespace xcn {
@@ -23,11 +24,14 @@ WindowTable measure_windows(const Run& run) {
     // Another rank's station: its record is not read here, its place is known to all. A
     // station of no pair to compute (a rerun that finds its results) is not measured either.
     if (!run.share.holds(i) || !in_use[static_cast<std::size_t>(k)]) return;
-    const float* row = table.row(i);
-    const std::size_t npts = static_cast<std::size_t>(table.station(i).npts);
-    s.bound = record_bound(std::span<const float>(row, npts), wt.settings.nptlen);
     s.crt.resize(static_cast<std::size_t>(s.place.windows));
     s.accepted.resize(s.crt.size());
+    // A record that reads otherwise now accepts nothing; its pairs are skipped.
+    const HeldRecord record(table, i);
+    const float* row = record.data();
+    if (row == nullptr) return;
+    const std::size_t npts = static_cast<std::size_t>(table.station(i).npts);
+    s.bound = record_bound(std::span<const float>(row, npts), wt.settings.nptlen);
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
       const std::span<const float> window(
           row + s.place.offset(s.place.first + static_cast<long long>(w), wt.settings), nptlen);

@@ -7,30 +7,34 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <utility>
 
 #include "driver/console.hpp"
 #include "driver/params.hpp"
 #include "driver/ranks.hpp"
+#include "driver/result_writer.hpp"
 #include "driver/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
+#include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn {
 
-StationTable::StationTable(int n) : stations_(static_cast<std::size_t>(n)) {
-  // Zero-filled, so that samples beyond a shorter record are zero; pages are only touched as
-  // records are read into them.
-  const std::size_t count = static_cast<std::size_t>(n) * kCapacity;
-  if (n > 0) {
-    rows_.reset(static_cast<float*>(std::calloc(count, sizeof(float))));
-    if (!rows_) throw Fatal{1, "Allocation would exceed memory limit"};
-  }
+StationTable::StationTable(int n)
+    : stations_(static_cast<std::size_t>(n)), rows_(static_cast<std::size_t>(n)) {}
+
+float* StationTable::hold(int i, int npts) {
+  std::unique_ptr<float[]>& r = rows_[static_cast<std::size_t>(i - 1)];
+  r.reset();
+  if (npts > 0) r = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(npts));
+  return r.get();
 }
 
 std::string station_path(const Station& s) {
@@ -97,25 +101,6 @@ void set_position(std::FILE* err, int i, Station& s, float stla, float stlo) {
   s.stlo = s.has_position ? stlo : kUndefFloat;
 }
 
-// Reports a record longer than the capacity with the samples its header announces.
-void report_cut(std::FILE* err, int i, const Station& s) {
-  int nerr = 0, held = 0;
-  rsach(s.entry.data(), &nerr, static_cast<int>(kEntryWidth));
-  if (nerr == 0) getnhv("NPTS", &held, &nerr, 4);
-  if (nerr != 0) {
-    clrmsg();
-    std::fprintf(err,
-                 "xcorrnet_v3: warning: station %d \"%s\" holds more than %d samples; only the "
-                 "first %d are used\n",
-                 i, entry_path(s).c_str(), kCapacity, kCapacity);
-    return;
-  }
-  std::fprintf(err,
-               "xcorrnet_v3: warning: station %d \"%s\" holds %d samples; only the first %d are "
-               "used\n",
-               i, entry_path(s).c_str(), held, kCapacity);
-}
-
 // Takes the reference time of the current header (NZYEAR .. NZMSEC) as the record's date, or
 // reports why it is none. An undefined NZYEAR is no date and no fault: such records are placed
 // by B alone.
@@ -157,9 +142,132 @@ struct Coordinates {
   float stlo = kUndefFloat;
 };
 
+}  // namespace
+
+namespace {
+
+// FNV-1a over the samples' bits.
+std::uint64_t digest_of(const float* y, int n) {
+  std::uint64_t h = 14695981039346656037ULL;
+  for (int k = 0; k < n; ++k) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, y + k, 4);
+    h = (h ^ bits) * 1099511628211ULL;
+  }
+  return h;
+}
+
+// Reads the record of station s whole into the array `room(capacity)` gives. The header first:
+// its NPTS sizes the array only as far as the file holds samples.
+template <typename Room>
+std::string read_into(const Station& s, Room room, RecordRead& r) {
+  r = RecordRead{};
+  const char* entry = s.entry.data();
+  int nerr = 0;
+  rsach(entry, &nerr, static_cast<int>(kEntryWidth));
+  if (nerr > 0) {
+    clrmsg();
+    return read_failure(nerr);
+  }
+  int promised = 0;
+  getnhv("NPTS", &promised, &nerr, 4);
+  struct stat st;
+  long long held = 0;
+  if (::stat(station_path(s).c_str(), &st) == 0 && st.st_size > kDataWord * 4) {
+    held = (static_cast<long long>(st.st_size) - kDataWord * 4) / 4;
+  }
+  int capacity = static_cast<int>(std::clamp<long long>(promised, 0, held));
+  float* row = room(capacity);
+  rsac1(entry, row, &r.npts, &r.b, &r.dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
+  if (nerr > 0) {
+    const std::string why = read_failure(nerr);
+    clrmsg();
+    return why;
+  }
+  if (nerr == kWarnTruncated) {
+    clrmsg();
+    // rsac1 refuses such a file on its own once it cannot read what its header says; a file
+    // that grew since its header was read has changed under the run.
+    return promised > held ? "the file is shorter than its header says"
+                           : "it changed while the run read it";
+  }
+  r.digest = digest_of(row, r.npts);
+  return {};
+}
+
+}  // namespace
+
+std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<float>* scratch,
+                        std::size_t room_left) {
+  const auto room = [&](int capacity) {
+    if (scratch == nullptr || static_cast<std::size_t>(capacity) * sizeof(float) <= room_left) {
+      return table.hold(i, capacity);
+    }
+    scratch->resize(static_cast<std::size_t>(capacity));
+    return scratch->data();
+  };
+  return read_into(table.station(i), room, r);
+}
+
+void StationTable::stream(std::FILE* err) {
+  for (auto& r : rows_) r.reset();
+  streamed_ = err;
+  lost_ = std::make_unique<std::atomic<bool>[]>(stations_.size());
+}
+
+bool StationTable::read_again(int i, std::vector<float>& samples) const {
+  if (lost(i)) return false;
+  const Station& s = station(i);
+  RecordRead r;
+  std::string why;
+  {
+    const std::lock_guard<std::mutex> hold(library_lock());
+    why = read_into(
+        s,
+        [&](int capacity) {
+          samples.resize(static_cast<std::size_t>(capacity));
+          return samples.data();
+        },
+        r);
+  }
+  if (why.empty() && r.same_as(s)) return true;
+  if (why.empty()) why = "it changed while the run read it";
+  if (!lost_[static_cast<std::size_t>(i - 1)].exchange(true)) {
+    std::fprintf(streamed_,
+                 "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs from here on are "
+                 "skipped\n",
+                 i, station_path(s).c_str(), why.c_str());
+  }
+  samples = {};
+  return false;
+}
+
+HeldRecord::HeldRecord(const StationTable& table, int i) {
+  if (!table.streamed()) {
+    data_ = table.row(i);
+  } else if (table.read_again(i, samples_)) {
+    data_ = samples_.data();
+  }
+}
+
+std::size_t record_bytes(const StationTable& table) {
+  std::size_t bytes = 0;
+  for (int i = 1; i <= table.size(); ++i) {
+    const Station& s = table.station(i);
+    if (s.usable) bytes += static_cast<std::size_t>(s.npts) * sizeof(float);
+  }
+  return bytes;
+}
+
+bool records_fit(const StationTable& table, std::size_t budget) {
+  return record_bytes(table) <= budget / 2;
+}
+
+namespace {
+
 // Reads station i into its row and header values; false (after its report) when it is unusable.
-bool load_station(const ListLine& line, int i, StationTable& table, float* row, LastRead& last,
-                  Coordinates& read, std::FILE* err) {
+bool load_station(const ListLine& line, int i, StationTable& table, std::size_t room_left,
+                  std::vector<float>& scratch, LastRead& last, Coordinates& read, std::FILE* err) {
   Station& s = table.station(i);
   bool cut = false;
   if (holds_nul(line.text)) {
@@ -179,14 +287,15 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
     report_unreadable(err, i, s, why);
     return false;
   }
-  int npts = 0, nerr = 0, capacity = kCapacity;
-  float b = 0.0f, dt = 0.0f;
-  rsac1(s.entry.data(), row, &npts, &b, &dt, &capacity, &nerr, static_cast<int>(kEntryWidth));
-  if (nerr > 0) {
-    report_unreadable(err, i, s, read_failure(nerr));
-    clrmsg();
+  RecordRead r;
+  if (const std::string why = read_record(table, i, r, &scratch, room_left); !why.empty()) {
+    report_unreadable(err, i, s, why);
     return false;
   }
+  const int npts = r.npts;
+  const float b = r.b;
+  const float dt = r.dt;
+  int nerr = 0;
   if (npts == 0) {
     // Its pairs would stack nothing and replace results with not-a-number.
     report_unreadable(err, i, s, "it has no samples");
@@ -197,8 +306,8 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
     report_unreadable(err, i, s, "its begin time B " + float_text(b) + " is no time");
     return false;
   }
-  const bool cut_to_capacity = nerr == SACIO_WARN_TRUNCATED;
   s.npts = npts;
+  s.digest = r.digest;
   s.delta = dt;
   s.begin = b;
   set_reference(err, i, s);
@@ -208,16 +317,17 @@ bool load_station(const ListLine& line, int i, StationTable& table, float* row, 
   getfhv("STLA", &read.stla, &nerr, 4);
   getfhv("STLO", &read.stlo, &nerr, 4);
   set_position(err, i, s, read.stla, read.stlo);
-  if (cut_to_capacity) report_cut(err, i, s);
   return true;
 }
 
 }  // namespace
 
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
-                       bool keep_rows) {
+                       bool keep_rows, std::size_t budget) {
+  std::size_t held = 0;
   LastRead last;
-  std::vector<float> dropped;
+  // Without rows, each record passes through one buffer and is dropped.
+  std::vector<float> scratch;
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
@@ -225,15 +335,18 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
     s.kcmpnm.fill(' ');
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
-    float* row = table.row(i);
-    if (!keep_rows) {
-      dropped.resize(kCapacity);
-      row = dropped.data();
-    }
-    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, row, last, read, err);
-    if (!s.usable && keep_rows) {
-      // Nothing of a failed read may reach a result: the row goes back to zeros.
-      std::fill_n(table.row(i), kCapacity, 0.0f);
+    const std::size_t room_left = keep_rows && held <= budget / 2 ? budget / 2 - held : 0;
+    s.usable = load_station(lines[static_cast<std::size_t>(i - 1)], i, table, room_left, scratch,
+                            last, read, err);
+    // Nothing of a failed read may reach a result: its row is given back.
+    if (!s.usable) table.drop(i);
+    if (s.usable && keep_rows) {
+      held += static_cast<std::size_t>(s.npts) * sizeof(float);
+      if (table.row(i) == nullptr) {
+        // More than the budget holds: the rest pass through one buffer.
+        for (int k = 1; k <= i; ++k) table.drop(k);
+        keep_rows = false;
+      }
     }
     ConsoleLine()
         .integer(i)
@@ -251,18 +364,12 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
   for (int i = 1; i <= n; ++i) {
     Station& s = table.station(i);
     if (!s.usable || !share.holds(i)) continue;
-    int npts = 0, nerr = 0, capacity = kCapacity;
-    float b = 0.0f, dt = 0.0f;
-    rsac1(s.entry.data(), table.row(i), &npts, &b, &dt, &capacity, &nerr,
-          static_cast<int>(kEntryWidth));
-    std::string why;
-    if (nerr > 0) {
-      why = read_failure(nerr);
-      clrmsg();
-    } else if (npts != s.npts || !(dt == s.delta)) {
-      why = "it changed while the run read it";
-    }
+    RecordRead r;
+    std::string why = read_record(table, i, r, nullptr);
+    if (why.empty() && !r.same_as(s)) why = "it changed while the run read it";
     why_not[static_cast<std::size_t>(i - 1)] = why;
+    // A streamed table reads its records where they are used.
+    if (table.streamed()) table.drop(i);
   }
   // Several ranks may hold a station that cannot be read now: it is reported once (by rank 0,
   // with its own reason when it has one), and its pairs are skipped on every rank.
@@ -276,7 +383,7 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
     report_unreadable(
         err, i, s, why_not[k].empty() ? "another rank of the run cannot read it now" : why_not[k]);
     s.usable = false;
-    std::fill_n(table.row(i), kCapacity, 0.0f);
+    table.drop(i);
   }
 }
 
@@ -289,7 +396,7 @@ bool same_interval(float delta, int npts, float dt) {
   return drift < static_cast<double>(dt) / 2.0;
 }
 
-float run_interval(const StationTable& table, float* unrunnable) {
+float run_interval(const StationTable& table, std::size_t budget, float* unrunnable) {
   // Each distinct interval, in the order first listed, with the records that share it; so no
   // single record decides, and the list's order only breaks a tie.
   struct Candidate {
@@ -322,7 +429,7 @@ float run_interval(const StationTable& table, float* unrunnable) {
   const auto most = [&](bool runnable) {
     const Candidate* best = nullptr;
     for (const Candidate& c : candidates) {
-      if (runnable && refuse_sampling(c.dt) != nullptr) continue;
+      if (runnable && !refuse_sampling(c.dt, budget).empty()) continue;
       // Between two writings of one interval (they differ in the last digits), the one more
       // records hold; between two intervals, the first listed.
       const bool variant = best != nullptr && std::fabs(c.dt - best->dt) < best->dt * 1e-5f;

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,7 +26,8 @@ struct Station {
   float stla = kUndefFloat;
   float stlo = kUndefFloat;
   bool has_position = false;  // STLA in [-90, 90] and STLO in [-180, 360]
-  int npts = 0;               // samples held in the row
+  int npts = 0;               // samples of the record, all held in its row
+  std::uint64_t digest = 0;   // of its samples' bits, to tell a record read again from another
   float delta = 0.0f;         // sampling interval of the record
   bool usable = false;        // read without failure, at the run's sampling interval
   // When the record starts: its reference time (NZYEAR .. NZMSEC, in milliseconds since 1970)
@@ -33,8 +37,8 @@ struct Station {
   double begin = 0.0;
 };
 
-// The station table: one row of kCapacity samples per station (zero beyond the record), and
-// the header values of each station. Allocated once for the whole run.
+// The station table: the header values of each station, and each record's samples in a row of
+// its own, as long as the record (none until it is read, or once it is dropped).
 class StationTable {
  public:
   explicit StationTable(int n);
@@ -42,15 +46,54 @@ class StationTable {
   // Station and row by 1-based index, as the lists number them.
   Station& station(int i) { return stations_[static_cast<std::size_t>(i - 1)]; }
   const Station& station(int i) const { return stations_[static_cast<std::size_t>(i - 1)]; }
-  float* row(int i) { return rows_.get() + static_cast<std::size_t>(i - 1) * kCapacity; }
-  const float* row(int i) const {
-    return rows_.get() + static_cast<std::size_t>(i - 1) * kCapacity;
+  float* row(int i) { return rows_[static_cast<std::size_t>(i - 1)].get(); }
+  const float* row(int i) const { return rows_[static_cast<std::size_t>(i - 1)].get(); }
+  // Station i's record as held: npts samples, or none.
+  std::span<const float> record(int i) const {
+    const float* r = row(i);
+    return r == nullptr ? std::span<const float>()
+                        : std::span<const float>(r, static_cast<std::size_t>(station(i).npts));
   }
+  // A row of npts samples for station i, in place of the one it had; its values are unset.
+  float* hold(int i, int npts);
+  // Gives station i's row back.
+  void drop(int i) { rows_[static_cast<std::size_t>(i - 1)].reset(); }
+
+  // Records that do not all fit the memory budget are not held: each is read again where it is
+  // used (HeldRecord). A record that then reads otherwise is lost for the rest of the run: it is
+  // reported once on `err` and its pairs not yet computed are skipped.
+  void stream(std::FILE* err);
+  bool streamed() const { return streamed_ != nullptr; }
+  bool lost(int i) const {
+    return lost_ != nullptr && lost_[static_cast<std::size_t>(i - 1)].load();
+  }
+  // Reads station i's record again into `samples`; false (the station lost) when it reads
+  // otherwise than at the load.
+  bool read_again(int i, std::vector<float>& samples) const;
 
  private:
   std::vector<Station> stations_;
-  std::unique_ptr<float, FreeDeleter> rows_;
+  std::vector<std::unique_ptr<float[]>> rows_;
+  std::FILE* streamed_ = nullptr;  // where a lost record is reported
+  std::unique_ptr<std::atomic<bool>[]> lost_;
 };
+
+// Station i's record for as long as this lives: its row, or the record read again when the
+// table is streamed. data() is null when the record reads otherwise now.
+class HeldRecord {
+ public:
+  HeldRecord(const StationTable& table, int i);
+  const float* data() const { return data_; }
+
+ private:
+  std::vector<float> samples_;
+  const float* data_ = nullptr;
+};
+
+// Bytes of the usable records: the table holds them all when they take at most half the
+// budget, else it is streamed.
+std::size_t record_bytes(const StationTable& table);
+bool records_fit(const StationTable& table, std::size_t budget);
 
 // The station's list entry as a path: without trailing blanks.
 std::string station_path(const Station& s);
@@ -64,18 +107,38 @@ struct LastRead {
 
 // Reads every listed SAC file into the table, printing the "Input:" block. A station that is
 // not a regular file, whose read fails or whose record has no samples is reported on `err` and
-// marked unusable; a record cut to the capacity and coordinates that are no position are
-// reported too. Returns the values of the last record read without failure; the run's sampling
-// interval is chosen from all of them (run_interval).
-// Without `keep_rows` the samples are dropped (a run divided among ranks reads them once it knows
-// which stations each rank needs).
+// marked unusable; coordinates that are no position are reported too. Each record is read whole.
+// Returns the values of the last record read without failure; the run's sampling interval is chosen
+// from all of them (run_interval). Without `keep_rows` the samples are dropped (a run divided among
+// ranks reads them once it knows which stations each rank needs); rows are kept only while they
+// take at most half of `budget`, else all are dropped (the caller reads them again or streams
+// the table).
 LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, std::FILE* err,
-                       bool keep_rows = true);
+                       bool keep_rows = true, std::size_t budget = SIZE_MAX);
+
+// What a read of a record gave.
+struct RecordRead {
+  int npts = 0;
+  float b = 0.0f;
+  float dt = 0.0f;
+  std::uint64_t digest = 0;
+  // Whether it is the record the station was loaded from: its samples and the header values the
+  // run uses.
+  bool same_as(const Station& s) const {
+    return npts == s.npts && dt == s.delta && b == s.begin && digest == s.digest;
+  }
+};
+// Reads station i's record (named by its list entry) whole, into its row of the table when it
+// takes at most `room_left` bytes or no scratch is given, else into `scratch`. Empty when read,
+// else why it cannot be (the row may then hold part of it). A header that promises more samples
+// than the file holds sizes nothing beyond the file.
+std::string read_record(StationTable& table, int i, RecordRead& r, std::vector<float>* scratch,
+                        std::size_t room_left = 0);
 
 // Reads the rows of the usable stations that `share` holds into a table whose header values
-// were loaded without them; a record that some rank cannot read now, or reads otherwise, is
-// reported once on `err` (rank 0's) and marked unusable on every rank, as a failed load is.
-// Every rank of a divided run calls it.
+// were loaded without them (of a streamed table, each is only checked and dropped again); a record
+// that some rank cannot read now, or reads otherwise, is reported once on `err` (rank 0's) and
+// marked unusable on every rank, as a failed load is. Every rank of a divided run calls it.
 void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
 
 // Whether two sampling intervals are one: they differ by less than half a sample over a record
@@ -83,9 +146,9 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err);
 bool same_interval(float delta, int npts, float dt);
 
 // The run's sampling interval: the one most usable records share among those that can be run
-// (a tie: the one listed first). 0 when no usable record has one; `unrunnable` then takes the
-// most common interval of all, for the refusal.
-float run_interval(const StationTable& table, float* unrunnable);
+// within `budget` bytes (a tie: the one listed first). 0 when no usable record has one;
+// `unrunnable` then takes the most common interval of all, for the refusal.
+float run_interval(const StationTable& table, std::size_t budget, float* unrunnable);
 
 // Marks unusable (and reports) every station whose sampling interval differs from the run's by
 // half a sample or more over its record; smaller differences are float rounding.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,13 +19,36 @@ WindowSettings window_settings(float dt) {
           static_cast<float>(std::labs(std::lroundf(step / dt)))};
 }
 
-const char* refuse_sampling(float dt) {
+std::size_t window_bytes(double samples) {
+  // The padded transform: the smallest power of two not below the window.
+  double npt = 1.0;
+  while (npt < samples) npt *= 2.0;
+  const double bytes = samples * sizeof(float) + npt * 2.0 * sizeof(float);
+  return bytes < 1e18 ? static_cast<std::size_t>(bytes) : static_cast<std::size_t>(1e18);
+}
+
+std::string refuse_sampling(float dt, std::size_t budget) {
   if (!std::isfinite(dt) || dt <= 0.0f) return "it is not a positive finite number";
-  if (kTimelen / dt > static_cast<float>(kCapacity) + 0.5f) {
-    return "the 2000 s window would exceed the record capacity of 172800 samples";
+  // The window as window_settings rounds it, kept in double: a tiny interval gives one beyond
+  // any integer of the settings.
+  const float ratio = kTimelen / dt;
+  const double samples =
+      std::round(std::isfinite(ratio) ? static_cast<double>(ratio)
+                                      : static_cast<double>(kTimelen) / static_cast<double>(dt));
+  const std::size_t need = window_bytes(samples);
+  if (samples > 1e9 || need > budget) {
+    constexpr double kMiB = 1048576.0;
+    char why[256];
+    std::snprintf(why, sizeof why,
+                  "its %g s window of %.0f samples needs about %.0f MiB per worker, more than "
+                  "XCN_MEMORY_BUDGET allows (%.*f MiB)",
+                  static_cast<double>(kTimelen), samples,
+                  std::ceil(static_cast<double>(need) / kMiB), budget < 1048576 ? 2 : 0,
+                  static_cast<double>(budget) / kMiB);
+    return why;
   }
   if (window_settings(dt).overlap < 1.0f) return "the window step would be below one sample";
-  return nullptr;
+  return {};
 }
 
 std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend) {

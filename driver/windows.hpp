@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace xcn {
@@ -22,8 +23,11 @@ struct WindowSettings {
   float overlap;  // step between window starts in samples
 };
 WindowSettings window_settings(float dt);
-// Nothing when the interval can be run, else why it cannot.
-const char* refuse_sampling(float dt);
+// What a worker needs at least for a window of `samples` samples: the window and its padded
+// transform.
+std::size_t window_bytes(double samples);
+// Empty when the interval can be run within `budget` bytes, else why it cannot.
+std::string refuse_sampling(float dt, std::size_t budget);
 
 // Sample offsets of the windows of a record of nptend samples, in order. A shorter record's
 // windows are the first ones of a longer record's.

@@ -11,7 +11,6 @@
 #include <mutex>
 #include <set>
 
-#include "driver/limits.hpp"
 #include "driver/list_file.hpp"
 #include "prep/channel_day.hpp"
 #include "prep/metadata.hpp"
@@ -235,12 +234,6 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     return 1;
   }
 
-  const double per_record = static_cast<double>(o.span) / 1e6 / o.delta;
-  if (per_record > kCapacity) {
-    console.problem("warning: records of " + std::to_string(std::llround(per_record)) +
-                    " samples are longer than the " + std::to_string(kCapacity) +
-                    " xcorrnet_v3 reads; a shorter --span keeps them whole");
-  }
   std::mutex tally_lock;
   std::vector<Written> written;
   std::size_t records_total = 0;

@@ -83,6 +83,32 @@ TEST(PlanMatrix, HoldsTwoTilesAndABlockWithinTheLimit) {
   }
 }
 
+// Tiles that hold their windows in time chunks: one block each, as many stations as leave
+// chunks of 64 windows beside the block, else one station with what fits; within the limit
+// whenever a chunk of one window fits.
+TEST(PlanMatrix, HoldsTimeChunksWhenNoStationFitsWithEveryWindow) {
+  const struct {
+    int stations, windows;
+    std::size_t column_bytes, pair_bytes, limit;
+    int tile, columns;
+  } cases[] = {
+      {4, 7491, 8200, 8200, 8350000, 4, 125},  // (limit - 16 pairs) / (2 tiles x 4 x 8200)
+      {4, 7491, 8200, 8200, 2090000, 1, 126},  // two stations would leave 62 windows
+      {3, 40, 10, 1, 2409, 3, 40},             // never more than the windows there are
+      {5, 1000, 10, 1, 15, 1, 1},              // one window, above the limit: the least
+  };
+  for (const auto& c : cases) {
+    const MatrixPlan p =
+        plan_matrix_chunks(c.stations, c.windows, c.column_bytes, c.pair_bytes, c.limit);
+    EXPECT_EQ(p.tile, c.tile) << c.limit;
+    EXPECT_EQ(p.block, c.tile) << c.limit;
+    EXPECT_EQ(p.columns, c.columns) << c.limit;
+    if (c.limit > 100) {
+      EXPECT_LE(p.bytes, c.limit) << c.limit;
+    }
+  }
+}
+
 TEST(Stack, DividesBySumOrAddedWindowsAndWithoutAWindowIsNotANumber) {
   Stack stack;
   stack.reset(3);

@@ -88,6 +88,7 @@ TEST(FinalHeader, ThePairLoopWritesWhatTheHeaderPassWouldMakeOfAProvisionalResul
     st.npts = 1500;
     st.delta = 1.5f;
     st.usable = true;
+    table.hold(s, 1500);
     for (int k = 0; k < 1500; ++k) {
       state = state * 1103515245u + 12345u;
       table.row(s)[k] = static_cast<float>((state >> 8) & 0xffff) / 65536.0f - 0.5f;

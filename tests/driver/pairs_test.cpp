@@ -1,11 +1,12 @@
 // Pair table order, worker blocks and window settings.
 #include "driver/pairs.hpp"
-#include "driver/windows.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include "driver/windows.hpp"
 
 namespace xcn {
 namespace {
@@ -48,8 +49,8 @@ TEST(WindowSettings, FollowTheSamplingInterval) {
     float dt;
     int nptlen;
     float overlap;
-  } cases[] = {{1.0f, 2000, 200.0f},   {0.5f, 4000, 400.0f},  {0.025f, 80000, 8000.0f},
-               {3.0f, 667, 67.0f},      {400.0f, 5, 1.0f},     {0.1f, 20000, 2000.0f}};
+  } cases[] = {{1.0f, 2000, 200.0f}, {0.5f, 4000, 400.0f}, {0.025f, 80000, 8000.0f},
+               {3.0f, 667, 67.0f},   {400.0f, 5, 1.0f},    {0.1f, 20000, 2000.0f}};
   for (const auto& c : cases) {
     const WindowSettings w = window_settings(c.dt);
     EXPECT_EQ(w.nptlen, c.nptlen) << c.dt;
@@ -58,13 +59,24 @@ TEST(WindowSettings, FollowTheSamplingInterval) {
 }
 
 TEST(WindowSettings, RefuseIntervalsThatCannotBeRun) {
+  constexpr std::size_t kGiB = std::size_t{1} << 30;
   for (float dt : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
-                   std::numeric_limits<float>::infinity(), 0.01f, 500.0f}) {
-    EXPECT_NE(refuse_sampling(dt), nullptr) << dt;
+                   std::numeric_limits<float>::infinity(), 500.0f, 1e-30f}) {
+    EXPECT_FALSE(refuse_sampling(dt, kGiB).empty()) << dt;
   }
-  for (float dt : {0.0116f, 0.05f, 1.0f, 40.0f, 400.0f}) {
-    EXPECT_EQ(refuse_sampling(dt), nullptr) << dt;
+  // Any interval whose window fits the budget, 100 Hz and finer included.
+  for (float dt : {0.001f, 0.01f, 0.0116f, 0.05f, 1.0f, 40.0f, 400.0f}) {
+    EXPECT_EQ(refuse_sampling(dt, kGiB), "") << dt;
   }
+  // 100 Hz: a window of 200000 samples, a transform of 262144 points, 2.8 MiB.
+  EXPECT_EQ(window_bytes(200000), 200000u * 4u + 262144u * 8u);
+  EXPECT_EQ(refuse_sampling(0.01f, 2u << 20),
+            "its 2000 s window of 200000 samples needs about 3 MiB per worker, more than "
+            "XCN_MEMORY_BUDGET allows (2 MiB)");
+  EXPECT_EQ(refuse_sampling(0.01f, 3u << 20), "");
+  EXPECT_EQ(refuse_sampling(0.0001f, kGiB / 4),
+            "its 2000 s window of 20000000 samples needs about 333 MiB per worker, more than "
+            "XCN_MEMORY_BUDGET allows (256 MiB)");
 }
 
 }  // namespace

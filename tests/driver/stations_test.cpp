@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +38,99 @@ std::string text_of(std::FILE* f) {
   std::string s;
   for (int c; (c = std::fgetc(f)) != EOF;) s += static_cast<char>(c);
   return s;
+}
+
+// Sets the NPTS word of a written file, in the byte order the file has.
+void set_npts_in_file(const std::string& path, std::int32_t was, std::int32_t npts) {
+  std::FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  unsigned char word[4];
+  std::fseek(f, 79 * 4, SEEK_SET);
+  ASSERT_EQ(std::fread(word, 1, 4, f), 4u);
+  std::int32_t held = 0;
+  std::memcpy(&held, word, 4);
+  const bool swapped = held != was;
+  std::memcpy(word, &npts, 4);
+  if (swapped) std::reverse(word, word + 4);
+  std::fseek(f, 79 * 4, SEEK_SET);
+  std::fwrite(word, 1, 4, f);
+  std::fclose(f);
+}
+
+TEST(LoadStations, ReadsEachRecordWholeAndSizesNothingByAHeaderTheFileBelies) {
+  test::ScratchDir dir;
+  std::vector<ListLine> lines;
+  const int lengths[] = {250000, 3000, 4000};
+  for (int k = 1; k <= 3; ++k) {
+    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
+    write_record(path, lengths[k - 1]);
+    lines.push_back({path, path.size()});
+  }
+  // Station 2 promises the most samples NPTS can say, from a file of 3000.
+  set_npts_in_file(lines[1].text, 3000, 2147483647);
+  StationTable table(3);
+  std::FILE* err = std::tmpfile();
+  load_stations(lines, table, err);
+  const std::string said = text_of(err);
+  std::fclose(err);
+  ASSERT_TRUE(table.station(1).usable);
+  EXPECT_EQ(table.station(1).npts, 250000);
+  ASSERT_EQ(table.record(1).size(), 250000u);
+  EXPECT_EQ(table.record(1).back(), 1.0f);
+  EXPECT_FALSE(table.station(2).usable);
+  EXPECT_EQ(table.row(2), nullptr);
+  EXPECT_EQ(table.record(3).size(), 4000u);
+  // (Besides the lines on the records' undefined coordinates.)
+  EXPECT_NE(said.find("xcorrnet_v3: station 2 \"" + lines[1].text +
+                      "\" cannot be read: the file is shorter than its header says; its pairs are "
+                      "skipped\n"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("used"), std::string::npos) << said;
+}
+
+// A streamed table reads each record again where it is used: a record changed since the load
+// (the same length and header, other samples) is reported once and lost, the others read on.
+TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
+  test::ScratchDir dir;
+  std::vector<ListLine> lines;
+  for (int k = 1; k <= 2; ++k) {
+    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
+    write_record(path, 5000);
+    lines.push_back({path, path.size()});
+  }
+  StationTable table(2);
+  std::FILE* quiet = std::tmpfile();
+  // 30000 bytes of budget: the two records (40000 bytes) do not fit half of it.
+  load_stations(lines, table, quiet, true, 30000);
+  std::fclose(quiet);
+  ASSERT_TRUE(table.station(1).usable && table.station(2).usable);
+  EXPECT_FALSE(records_fit(table, 30000));
+  EXPECT_TRUE(records_fit(table, 80000));
+  EXPECT_EQ(table.row(1), nullptr);
+  std::FILE* err = std::tmpfile();
+  table.stream(err);
+  {
+    const HeldRecord first(table, 1);
+    ASSERT_NE(first.data(), nullptr);
+    EXPECT_EQ(first.data()[4999], 1.0f);
+  }
+  // One sample changed: the same NPTS, DELTA and B.
+  std::FILE* f = std::fopen(lines[1].text.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  const float other = 2.0f;
+  std::fseek(f, 632 + 4 * 100, SEEK_SET);
+  std::fwrite(&other, 4, 1, f);
+  std::fclose(f);
+  EXPECT_EQ(HeldRecord(table, 2).data(), nullptr);
+  EXPECT_EQ(HeldRecord(table, 2).data(), nullptr);
+  EXPECT_TRUE(table.lost(2));
+  EXPECT_FALSE(table.lost(1));
+  EXPECT_NE(HeldRecord(table, 1).data(), nullptr);
+  EXPECT_EQ(text_of(err), "xcorrnet_v3: station 2 \"" + lines[1].text +
+                              "\" cannot be read: it changed while the run read it; its pairs "
+                              "from here on are skipped\n");
+  std::fclose(err);
 }
 
 TEST(ReadRows, ARecordGoneOrChangedSinceTheLoadIsReportedOnceAndLeftOut) {

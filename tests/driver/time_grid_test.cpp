@@ -129,8 +129,9 @@ TEST(RunInterval, IsTheOneMostRecordsShare) {
       {{1.0f, 1.0f, 0.5f}, 1.0f, 0.0f},
       {{0.5f, 1.0f, 1.0f}, 1.0f, 0.0f},                   // not the first listed
       {{0.5f, 1.0f}, 0.5f, 0.0f},                         // a tie: the first listed
-      {{1.0f, 0.01f, 0.01f}, 1.0f, 0.0f},                 // 2000 s at 100 Hz is over the capacity
-      {{0.01f, 0.01f}, 0.0f, 0.01f},                      // nothing can be run
+      {{1.0f, 0.001f, 0.001f}, 1.0f, 0.0f},               // 2000 s at 1 kHz is over the budget
+      {{0.001f, 0.001f}, 0.0f, 0.001f},                   // nothing can be run
+      {{0.01f, 0.01f, 1.0f}, 0.01f, 0.0f},                // 100 Hz fits
       {{0.05f, 0.0500000343f, 0.1f, 0.1f}, 0.05f, 0.0f},  // float rounding votes as one
       {{0.0500000343f, 0.05f, 0.05f}, 0.05f, 0.0f},
   };
@@ -142,7 +143,9 @@ TEST(RunInterval, IsTheOneMostRecordsShare) {
       table.station(i).delta = c.deltas[static_cast<std::size_t>(i - 1)];
     }
     float unrunnable = 0.0f;
-    EXPECT_EQ(run_interval(table, &unrunnable), c.run) << c.deltas.size() << " " << c.deltas[0];
+    // 8 MiB: a window of 100 Hz (2.8 MiB) fits, one of 1 kHz (about 40 MiB) does not.
+    EXPECT_EQ(run_interval(table, std::size_t{8} << 20, &unrunnable), c.run)
+        << c.deltas.size() << " " << c.deltas[0];
     EXPECT_EQ(unrunnable, c.unrunnable);
   }
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,8 @@ namespace xcn::test {
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;  // exit status, or 128 + signal
+  int status = -1;       // exit status, or 128 + signal
+  long max_rss_kib = 0;  // the program's peak resident memory
 };
 
 inline std::string read_fd(int fd) {
@@ -91,7 +93,9 @@ inline std::string output_so_far(const Started& s) {
 inline RunResult finish_program(Started& s) {
   RunResult r;
   int wstatus = 0;
-  waitpid(s.pid, &wstatus, 0);
+  struct rusage usage {};
+  wait4(s.pid, &wstatus, 0, &usage);
+  r.max_rss_kib = usage.ru_maxrss;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   lseek(s.out_fd, 0, SEEK_SET);
   lseek(s.err_fd, 0, SEEK_SET);
