@@ -5,7 +5,6 @@
 
 namespace xcn {
 
-inline constexpr int kCapacity = 172800;         // samples per record row
 inline constexpr std::size_t kNameWidth = 50;    // output names
 inline constexpr std::size_t kEntryWidth = 100;  // station list entries
 
