@@ -55,6 +55,8 @@ FUZZ_SECONDS ?= 60
 # --skip-big (the matrix engine's 1000-station day: minutes, 5 GB of memory and of result files).
 BENCH_E2E ?=
 # Flags of the stacking benchmark, e.g. BENCH_STACK="--stations 50 --days 10".
+# Budget (MiB) and workers of the long-records benchmark (20 Hz, 100 Hz, a month at 1 Hz).
+BENCH_LONG ?= 2000 2
 BENCH_STACK ?=
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
@@ -67,6 +69,7 @@ bench:
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./build-bench/bench_e2e $(BENCH_E2E)
 	./build-bench/bench_stack $(BENCH_STACK)
+	bench/long_records_bench.sh build-bench $(BENCH_LONG)
 	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
 	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi
 
