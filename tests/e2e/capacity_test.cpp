@@ -43,6 +43,21 @@ std::vector<float> samples_of(const std::vector<unsigned char>& bytes) {
   return y;
 }
 
+// The matrix engine's result within the engines' agreement: 1e-5 of the largest value.
+[[maybe_unused]] void expect_within_agreement(const std::vector<unsigned char>& exact,
+                                              const std::vector<unsigned char>& matrix,
+                                              const std::string& name) {
+  const std::vector<float> want = samples_of(exact);
+  const std::vector<float> got = samples_of(matrix);
+  ASSERT_EQ(got.size(), want.size()) << name;
+  double peak = 0.0, dev = 0.0;
+  for (const float v : want) peak = std::max(peak, std::fabs(double{v}));
+  for (std::size_t k = 0; k < want.size(); ++k) {
+    dev = std::max(dev, std::fabs(double{got[k]} - double{want[k]}));
+  }
+  EXPECT_LE(dev, 1e-5 * peak) << name;
+}
+
 // Every engine on the network: the exact engine gives the plain loop's bytes, the matrix
 // engine its lines and values within 1e-5 of each result's largest magnitude. Returns the plain
 // loop's run.
@@ -60,14 +75,7 @@ EngineRun expect_engines_agree(const Network& net) {
     const bool found = it != matrix.files.end() && it->second.size() == bytes.size();
     EXPECT_TRUE(found) << name;
     if (!found) continue;
-    const std::vector<float> want = samples_of(bytes);
-    const std::vector<float> got = samples_of(it->second);
-    double peak = 0.0, dev = 0.0;
-    for (const float v : want) peak = std::max(peak, std::fabs(double{v}));
-    for (std::size_t k = 0; k < want.size(); ++k) {
-      dev = std::max(dev, std::fabs(double{got[k]} - double{want[k]}));
-    }
-    EXPECT_LE(dev, 1e-5 * peak) << name;
+    expect_within_agreement(bytes, it->second, name);
   }
 #endif
   return plain;
@@ -125,14 +133,7 @@ TEST(Capacity, ARecordLongerThan172800SamplesIsUsedWhole) {
   EXPECT_EQ(one.lines, plain.lines);
   EXPECT_TRUE(one.files == two.files) << "the worker count changed the bytes";
   for (const auto& [name, bytes] : plain.files) {
-    const std::vector<float> want = samples_of(bytes);
-    const std::vector<float> got = samples_of(one.files.at(name));
-    double peak = 0.0, dev = 0.0;
-    for (const float v : want) peak = std::max(peak, std::fabs(double{v}));
-    for (std::size_t k = 0; k < want.size(); ++k) {
-      dev = std::max(dev, std::fabs(double{got[k]} - double{want[k]}));
-    }
-    EXPECT_LE(dev, 1e-5 * peak) << name;
+    expect_within_agreement(bytes, one.files.at(name), name);
   }
 #endif
 }
