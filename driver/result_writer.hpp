@@ -56,8 +56,9 @@ class ResultWriter {
   std::mutex lock_;
   std::condition_variable ready_;
   std::deque<Queued> queue_;
-  std::size_t held_ = 0;  // bytes of the queued images
+  std::size_t held_ = 0;  // bytes of the queued images and of those being written
   bool closing_ = false;
+  bool idle_ = false;  // the writer waits for files
   std::thread thread_;
 };
 
