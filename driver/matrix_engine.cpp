@@ -176,6 +176,10 @@ class MatrixEngine {
   bool tiles_needed(const HeldTile& ta, const HeldTile& tb) const;
   void run_tiles();
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
+  // Rows of block x of tile ta against the columns of block y of tile tb.
+  Block block_of(const HeldTile& ta, const HeldTile& tb, int x, int y) const;
+  // Columns [first, end) where both sides of the block hold windows.
+  std::pair<std::size_t, std::size_t> block_columns(const Block& b) const;
   void multiply(const Block& b);
   void multiply_columns(const Block& b, std::size_t first, std::size_t end, bool add);
   // Columns [first, end) where rows [r0, r0 + rows) of a tile hold windows.
@@ -526,15 +530,20 @@ void MatrixEngine::run_tiles() {
   stacked_ = PageBuffer<Complex>();
 }
 
+MatrixEngine::Block MatrixEngine::block_of(const HeldTile& ta, const HeldTile& tb, int x,
+                                           int y) const {
+  const auto first = [&](int z) { return grid_.blocks[static_cast<std::size_t>(z)]; };
+  return {&ta,   first(x) - ta.first, first(x + 1) - first(x),
+          &tb,   first(y) - tb.first, first(y + 1) - first(y),
+          x == y};
+}
+
 void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
   const bool same = &ta == &tb;
-  const auto first = [&](int x) { return grid_.blocks[static_cast<std::size_t>(x)]; };
   for (int x = ta.first_block; x < ta.first_block + ta.blocks; ++x) {
     for (int y = same ? x : tb.first_block; y < tb.first_block + tb.blocks; ++y) {
       if (!needed(x, y)) continue;
-      const Block b{&ta,   first(x) - ta.first, first(x + 1) - first(x),
-                    &tb,   first(y) - tb.first, first(y + 1) - first(y),
-                    x == y};
+      const Block b = block_of(ta, tb, x, y);
       multiply(b);
       finish_block(b);
     }
@@ -556,17 +565,19 @@ std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, 
   return {first, end};
 }
 
-void MatrixEngine::multiply(const Block& b) {
-  // Only the columns where both sides hold windows add anything: records of other days or
-  // starts than the block's make no work. Records that start together use every column.
-  const std::pair<std::size_t, std::size_t> rows = columns_of(*b.ta, b.r0, b.rows);
-  std::size_t first = rows.first;
-  std::size_t end = rows.second;
+// Only the columns where both sides hold windows add anything: records of other days or starts
+// than the block's make no work. Records that start together use every column.
+std::pair<std::size_t, std::size_t> MatrixEngine::block_columns(const Block& b) const {
+  std::pair<std::size_t, std::size_t> cols = columns_of(*b.ta, b.r0, b.rows);
   if (!b.diagonal) {
-    const std::pair<std::size_t, std::size_t> cols = columns_of(*b.tb, b.c0, b.cols);
-    first = std::max(first, cols.first);
-    end = std::min(end, cols.second);
+    const std::pair<std::size_t, std::size_t> other = columns_of(*b.tb, b.c0, b.cols);
+    cols = {std::max(cols.first, other.first), std::min(cols.second, other.second)};
   }
+  return cols;
+}
+
+void MatrixEngine::multiply(const Block& b) {
+  const auto [first, end] = block_columns(b);
   multiply_columns(b, first, end, false);
 }
 
@@ -613,18 +624,9 @@ void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first
 // built in turn, each product adding to the block's sums, which are finished after the last.
 void MatrixEngine::run_chunks(HeldTile& ta, HeldTile& tb) {
   const bool same = &ta == &tb;
-  const int x = ta.first_block;
-  const int y = tb.first_block;
-  if (!needed(x, y)) return;
-  const auto first_member = [&](int z) { return grid_.blocks[static_cast<std::size_t>(z)]; };
-  const Block b{&ta, first_member(x) - ta.first, first_member(x + 1) - first_member(x),
-                &tb, first_member(y) - tb.first, first_member(y + 1) - first_member(y),
-                same};
-  std::pair<std::size_t, std::size_t> cols = columns_of(ta, b.r0, b.rows);
-  if (!same) {
-    const std::pair<std::size_t, std::size_t> other = columns_of(tb, b.c0, b.cols);
-    cols = {std::max(cols.first, other.first), std::min(cols.second, other.second)};
-  }
+  if (!needed(ta.first_block, tb.first_block)) return;
+  const Block b = block_of(ta, tb, ta.first_block, tb.first_block);
+  const std::pair<std::size_t, std::size_t> cols = block_columns(b);
   bool started = false;
   for (std::size_t c0 = 0; c0 < windows_; c0 += columns_) {
     const std::size_t c1 = std::min(windows_, c0 + columns_);

@@ -142,10 +142,6 @@ struct Coordinates {
   float stlo = kUndefFloat;
 };
 
-}  // namespace
-
-namespace {
-
 // FNV-1a over the samples' bits.
 std::uint64_t digest_of(const float* y, int n) {
   std::uint64_t h = 14695981039346656037ULL;
