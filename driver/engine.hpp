@@ -65,6 +65,7 @@ struct EngineReport {
   double products_cpu_s = 0.0;  // processor time of the matrix products (within pairs_cpu_s)
   double exact_s = 0.0;         // pairs on the exact engine's path (within pairs_s)
   int block = 0;                // stations per block of a product
+  int columns = 0;              // windows of a sweep's time chunk (tiles then count sweeps)
   long exact_pairs = 0;         // pairs given to the exact engine
 };
 

@@ -43,6 +43,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <mutex>
 #include <span>
 #include <unordered_map>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -137,16 +138,13 @@ class MatrixEngine {
     double products_cpu_s = 0.0;
     double writing_cpu_s = 0.0;
   };
-  // A tile of the grid with unit spectra of columns c0 .. c0 + width - 1 (every window, or one
-  // time chunk of them): bin k, then member row, then window. Rows of members without a cross
-  // pair here stay zero.
+  // A tile of the grid with unit spectra of every window: bin k, then member row, then window.
+  // Rows of members without a cross pair here stay zero.
   struct HeldTile {
     int first = 0;  // first member
     int count = 0;
     int first_block = 0;
     int blocks = 0;
-    std::size_t c0 = 0;
-    std::size_t width = 0;
     PageBuffer<Complex> a;
   };
   // Rows [r0, r0 + rows) of one held tile against columns [c0, c0 + cols) of another (or the
@@ -158,17 +156,51 @@ class MatrixEngine {
     int c0, cols;
     bool diagonal;
   };
+  // Stacked spectra of members [row_first, row_first + rows) against [col_first, col_first +
+  // cols), `plane` elements per bin, as finishing reads them.
+  struct Sums {
+    int row_first, rows;
+    int col_first, cols;
+    bool diagonal;
+    bool packed;  // a block with itself, its halves' triangles packed (product_elements)
+    const Complex* data;
+    std::size_t plane;
+    // Element (r, c) of a bin, and whether it holds the conjugate of the product's element.
+    std::pair<std::size_t, bool> at(int r, int c) const;
+  };
+  // Where a member's unit spectra go: its row in bin 0, `bin_stride` apart, window c0 first.
+  struct Target {
+    Complex* row = nullptr;
+    std::size_t bin_stride = 0;
+  };
+  // A block pair of a sweep: its stacked spectra, summed over the time chunks.
+  struct SweepPart {
+    int x, y;
+    std::pair<std::size_t, std::size_t> columns;  // where both blocks hold windows
+    PageBuffer<Complex> sums;
+    bool started = false;
+  };
 
   Worker& worker();
   std::size_t worker_bytes() const;
   void choose_members();
-  void take_spectra(const Member& m, HeldTile* tile, int row, float* power,
-                    std::vector<WindowKey>* keys, Worker& wk);
-  void build(HeldTile& tile, std::size_t c0, std::size_t c1);
+  void take_spectra(const Member& m, const float* samples, std::size_t from, std::size_t c0,
+                    std::size_t c1, Target target, double* power, std::vector<WindowKey>* keys,
+                    Worker& wk);
+  // The record's samples that windows [c0, c1) of member m span: [first, end).
+  std::pair<std::size_t, std::size_t> span_of(int mi, std::size_t c0, std::size_t c1) const;
+  void store_power(const Member& m, const double* sum);
+  void build(HeldTile& tile);
   void release(HeldTile& tile);
   void note_keys(int first, int count);
-  void take_keys_and_powers();
-  void run_chunks(HeldTile& ta, HeldTile& tb);
+  void run_sweeps();
+  void run_sweep(int first_pair, int end_pair);
+  void multiply_part(const SweepPart& part, const Complex* chunk, std::size_t stride,
+                     const std::vector<int>& row_of_block, std::size_t k, std::size_t first,
+                     std::size_t end);
+  int block_size(int x) const {
+    return grid_.blocks[static_cast<std::size_t>(x) + 1] - grid_.blocks[static_cast<std::size_t>(x)];
+  }
   bool needed(int x, int y) const {
     return needed_[static_cast<std::size_t>(x) * static_cast<std::size_t>(blocks_) +
                    static_cast<std::size_t>(y)];
@@ -178,15 +210,16 @@ class MatrixEngine {
   void run_blocks(const HeldTile& ta, const HeldTile& tb);
   // Rows of block x of tile ta against the columns of block y of tile tb.
   Block block_of(const HeldTile& ta, const HeldTile& tb, int x, int y) const;
-  // Columns [first, end) where both sides of the block hold windows.
-  std::pair<std::size_t, std::size_t> block_columns(const Block& b) const;
+  // Columns [first, end) where both sides of the block pair (members [a, a + rows) against
+  // [b, b + cols)) hold windows.
+  std::pair<std::size_t, std::size_t> block_columns(int a, int rows, int b, int cols,
+                                                    bool diagonal) const;
+  // Columns [first, end) where members [first_member, first_member + count) hold windows.
+  std::pair<std::size_t, std::size_t> columns_of(int first_member, int count) const;
   void multiply(const Block& b);
-  void multiply_columns(const Block& b, std::size_t first, std::size_t end, bool add);
-  // Columns [first, end) where rows [r0, r0 + rows) of a tile hold windows.
-  std::pair<std::size_t, std::size_t> columns_of(const HeldTile& t, int r0, int rows) const;
-  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end, bool add);
-  void finish_block(const Block& b);
-  void finish_row(const Block& b, int r, Worker& wk);
+  void multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end);
+  void finish_sums(const Sums& s);
+  void finish_row(const Sums& s, int r, Worker& wk);
   void powers_left();
   void run_autos();
   void finish(int i, int j, int mi, int mj, Worker& wk);
@@ -220,7 +253,7 @@ class MatrixEngine {
   const int blocks_;
   const std::size_t budget_;  // for the pairs the exact engine takes
   std::size_t chunk_ = 1;     // windows spread over the bins at a time
-  std::size_t columns_ = 1;   // windows of a tile held at a time: all, or a time chunk
+  std::size_t columns_ = 0;   // windows of a sweep's time chunk; 0: tiles with every window
   int gather_ = 1;            // pairs gathered from a product row at a time
   std::size_t batch_ = 1;     // finished pairs written in one turn
   std::size_t fixed_ = 0;     // held throughout: power spectra and acceptance bits
@@ -332,9 +365,7 @@ void MatrixEngine::choose_members() {
   power_.assign(static_cast<std::size_t>(powers) * nb_, 0.0f);
   new_keys_.resize(members_.size());
   chunk_ = std::clamp<std::size_t>(windows_, 1, kChunk);
-  columns_ = grid_.plan.columns > 0
-                 ? std::min(windows_, static_cast<std::size_t>(grid_.plan.columns))
-                 : windows_;
+  columns_ = std::min(windows_, static_cast<std::size_t>(std::max(grid_.plan.columns, 0)));
   gather_ = std::clamp(grid_.plan.block, 1, kGather);
   batch_ = std::clamp<std::size_t>(kBatchBytes / (nptlen_ * sizeof(float)), 1,
                                    std::max<std::size_t>(members_.size(), 1));
@@ -366,22 +397,17 @@ bool MatrixEngine::handled(int i, int j) const {
   return wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
 }
 
-// Transforms the accepted windows of member m as the kernel does: their unit spectra into row
-// `row` of a tile, their power into `power`, their keys into `keys` (each when given).
-void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float* power,
+// Transforms the accepted windows of member m among columns [c0, c1) as the kernel does: their
+// unit spectra to `target`, their power added to `power`, their keys into `keys` (each when
+// given). Sample k of the record is samples[k - from]; none is read where the member holds no
+// window of the columns.
+void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size_t from,
+                                std::size_t c0, std::size_t c1, Target target, double* power,
                                 std::vector<WindowKey>* keys, Worker& wk) {
   const StationWindows& s = wt_.station(m.station);
-  // A record that reads otherwise now leaves its row zeros; its pairs are skipped.
-  const HeldRecord held(table_, m.station);
-  const float* record = held.data();
-  if (record == nullptr) return;
   const int mi = member_of_[static_cast<std::size_t>(m.station - 1)];
   const std::size_t first = column_first(mi);
   const std::size_t end = column_end(mi);
-  const std::size_t bin_stride = tile ? static_cast<std::size_t>(tile->count) * tile->width : 0;
-  const std::size_t c0 = tile ? tile->c0 : 0;
-  const std::size_t c1 = tile ? tile->c0 + tile->width : windows_;
-  if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
   const detail::SpectrumIsa isa = detail::spectrum_isa();
   for (std::size_t w0 = c0; w0 < c1; w0 += chunk_) {
     const std::size_t chunk = std::min(chunk_, c1 - w0);
@@ -395,7 +421,7 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
       }
       const Complex* x = wk.spectrum.data();
       const long long k = s.place.first + static_cast<long long>(w - first);
-      std::copy_n(record + s.place.offset(k, wt_.settings), nptlen_, wk.window.begin());
+      std::copy_n(samples + (s.place.offset(k, wt_.settings) - from), nptlen_, wk.window.begin());
       window_spectrum(plan_, wk.window, wk.spectrum);
       if (keys) {
         // A window of zeros correlates to zeros on either path, and a NaN fails the test.
@@ -409,36 +435,56 @@ void MatrixEngine::take_spectra(const Member& m, HeldTile* tile, int row, float*
         for (std::size_t k = 0; k < nb_; ++k) {
           const double re = x[k].re;
           const double im = x[k].im;
-          wk.power[k] += re * re + im * im;
+          power[k] += re * re + im * im;
         }
       }
       // X conj(1) / |X conj(1)| is X / |X|, and 0 where |X| is: the kernel's whitening loop.
-      if (tile) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
+      if (target.row) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
     }
-    if (!tile) continue;
-    Complex* dst = tile->a.data() + static_cast<std::size_t>(row) * tile->width + (w0 - c0);
-    for (std::size_t k = 0; k < nb_; ++k, dst += bin_stride) {
+    if (!target.row) continue;
+    Complex* dst = target.row + (w0 - c0);
+    for (std::size_t k = 0; k < nb_; ++k, dst += target.bin_stride) {
       for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.unit[c * nb_ + k];
     }
   }
-  if (power) {
-    for (std::size_t k = 0; k < nb_; ++k) power[k] = static_cast<float>(wk.power[k]);
-  }
 }
 
-void MatrixEngine::build(HeldTile& tile, std::size_t c0, std::size_t c1) {
+std::pair<std::size_t, std::size_t> MatrixEngine::span_of(int mi, std::size_t c0,
+                                                          std::size_t c1) const {
+  const StationWindows& s = wt_.station(member(mi).station);
+  const std::size_t first = std::max(c0, column_first(mi));
+  const std::size_t end = std::min(c1, column_end(mi));
+  if (end <= first) return {0, 0};
+  const auto offset = [&](std::size_t w) {
+    return s.place.offset(s.place.first + static_cast<long long>(w - column_first(mi)),
+                          wt_.settings);
+  };
+  return {offset(first), offset(end - 1) + nptlen_};
+}
+
+void MatrixEngine::store_power(const Member& m, const double* sum) {
+  float* power = power_.data() + static_cast<std::size_t>(m.power) * nb_;
+  for (std::size_t k = 0; k < nb_; ++k) power[k] = static_cast<float>(sum[k]);
+}
+
+void MatrixEngine::build(HeldTile& tile) {
   const Clock::time_point start = Clock::now();
-  tile.c0 = c0;
-  tile.width = c1 - c0;
-  tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * tile.width);
+  tile.a = PageBuffer<Complex>(nb_ * static_cast<std::size_t>(tile.count) * windows_);
   parallel_for(tile.count, [&](int r) {
     const int mi = tile.first + r;
     const Member& m = member(mi);
     if (!m.cross) return;
-    float* power =
-        m.seen || m.power < 0 ? nullptr : power_.data() + static_cast<std::size_t>(m.power) * nb_;
-    take_spectra(m, &tile, r, power, m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)],
-                 worker());
+    // A record that reads otherwise now leaves its row zeros; its pairs are skipped.
+    const HeldRecord held(table_, m.station);
+    if (held.data() == nullptr) return;
+    Worker& wk = worker();
+    const bool power = !m.seen && m.power >= 0;
+    if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
+    const Target target{tile.a.data() + static_cast<std::size_t>(r) * windows_,
+                        static_cast<std::size_t>(tile.count) * windows_};
+    take_spectra(m, held.data(), 0, 0, windows_, target, power ? wk.power.data() : nullptr,
+                 m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)], wk);
+    if (power) store_power(m, wk.power.data());
   });
   note_keys(tile.first, tile.count);
   held_ += tile.a.bytes();
@@ -485,8 +531,6 @@ bool MatrixEngine::tiles_needed(const HeldTile& ta, const HeldTile& tb) const {
 // tile a with each later tile, the next one last, so that it is held already when its own row
 // begins.
 void MatrixEngine::run_tiles() {
-  if (blocks_ == 0) return;
-  if (columns_ < windows_) take_keys_and_powers();
   std::vector<HeldTile> tiles;
   for (std::size_t k = 0; k + 1 < grid_.tiles.size(); ++k) {
     HeldTile t;
@@ -502,8 +546,6 @@ void MatrixEngine::run_tiles() {
   }
   report_.tiles = static_cast<int>(tiles.size());
   report_.stations_per_tile = static_cast<std::size_t>(grid_.plan.tile);
-  report_.block = grid_.plan.block;
-  report_.bytes = members_.size() * windows_ * nb_ * sizeof(Complex);
   const std::size_t block = static_cast<std::size_t>(grid_.plan.block);
   const std::size_t t = tiles.size();
   for (std::size_t a = 0; a < t; ++a) {
@@ -515,12 +557,8 @@ void MatrixEngine::run_tiles() {
         stacked_ = PageBuffer<Complex>(nb_ * block * block);
         held_ += stacked_.bytes();
       }
-      if (columns_ < windows_) {
-        run_chunks(tiles[a], tiles[b]);
-        continue;
-      }
-      if (tiles[a].a.data() == nullptr) build(tiles[a], 0, windows_);
-      if (tiles[b].a.data() == nullptr) build(tiles[b], 0, windows_);
+      if (tiles[a].a.data() == nullptr) build(tiles[a]);
+      if (tiles[b].a.data() == nullptr) build(tiles[b]);
       run_blocks(tiles[a], tiles[b]);
       if (b > a + 1) release(tiles[b]);
     }
@@ -545,19 +583,16 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
       if (!needed(x, y)) continue;
       const Block b = block_of(ta, tb, x, y);
       multiply(b);
-      finish_block(b);
+      finish_sums({ta.first + b.r0, b.rows, tb.first + b.c0, b.cols, b.diagonal, false,
+                   stacked_.data(), static_cast<std::size_t>(b.rows) * static_cast<std::size_t>(b.cols)});
     }
   }
 }
 
-// The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
-// (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
-std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, int r0,
-                                                             int rows) const {
+std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(int first_member, int count) const {
   std::size_t first = windows_;
   std::size_t end = 0;
-  for (int r = r0; r < r0 + rows; ++r) {
-    const int m = t.first + r;
+  for (int m = first_member; m < first_member + count; ++m) {
     if (column_end(m) == column_first(m)) continue;
     first = std::min(first, column_first(m));
     end = std::max(end, column_end(m));
@@ -567,31 +602,30 @@ std::pair<std::size_t, std::size_t> MatrixEngine::columns_of(const HeldTile& t, 
 
 // Only the columns where both sides hold windows add anything: records of other days or starts
 // than the block's make no work. Records that start together use every column.
-std::pair<std::size_t, std::size_t> MatrixEngine::block_columns(const Block& b) const {
-  std::pair<std::size_t, std::size_t> cols = columns_of(*b.ta, b.r0, b.rows);
-  if (!b.diagonal) {
-    const std::pair<std::size_t, std::size_t> other = columns_of(*b.tb, b.c0, b.cols);
-    cols = {std::max(cols.first, other.first), std::min(cols.second, other.second)};
+std::pair<std::size_t, std::size_t> MatrixEngine::block_columns(int a, int rows, int b, int cols,
+                                                                bool diagonal) const {
+  std::pair<std::size_t, std::size_t> c = columns_of(a, rows);
+  if (!diagonal) {
+    const std::pair<std::size_t, std::size_t> other = columns_of(b, cols);
+    c = {std::max(c.first, other.first), std::min(c.second, other.second)};
   }
-  return cols;
+  return c;
 }
 
+// The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
+// (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
 void MatrixEngine::multiply(const Block& b) {
-  const auto [first, end] = block_columns(b);
-  multiply_columns(b, first, end, false);
-}
-
-// C(k) = A_rows(k) A_cols(k)^H over columns [first, end) of the tiles as held, or C(k) plus it.
-void MatrixEngine::multiply_columns(const Block& b, std::size_t first, std::size_t end, bool add) {
+  const auto [first, end] =
+      block_columns(b.ta->first + b.r0, b.rows, b.tb->first + b.c0, b.cols, b.diagonal);
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
-    multiply_bin(b, static_cast<std::size_t>(bin), first, end, add);
+    multiply_bin(b, static_cast<std::size_t>(bin), first, end);
     worker().products_cpu_s += thread_cpu_seconds() - cpu;
   });
 }
 
-void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end,
-                                bool add) {
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first,
+                                std::size_t end) {
   const std::size_t rows = static_cast<std::size_t>(b.rows);
   const std::size_t cols = static_cast<std::size_t>(b.cols);
   Complex* c = stacked_.data() + k * rows * cols;
@@ -600,114 +634,242 @@ void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first
     return;
   }
   const int k_count = static_cast<int>(end - first);
-  const std::size_t width = b.ta->width;
-  const int stride = static_cast<int>(width);
-  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * width +
-                     static_cast<std::size_t>(b.r0) * width + (first - b.ta->c0);
-  // A later time chunk adds to the sums of the earlier ones.
-  const float beta = add ? 1.0f : 0.0f;
+  const int stride = static_cast<int>(windows_);
+  const Complex* a = b.ta->a.data() + k * static_cast<std::size_t>(b.ta->count) * windows_ +
+                     static_cast<std::size_t>(b.r0) * windows_ + first;
   if (b.diagonal) {
     // The upper triangle only: the pairs i < j of one block.
-    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, beta, c,
+    cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, b.rows, k_count, 1.0f, a, stride, 0.0f, c,
                 b.rows);
     return;
   }
-  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * width +
-                      static_cast<std::size_t>(b.c0) * width + (first - b.tb->c0);
+  const Complex* bt = b.tb->a.data() + k * static_cast<std::size_t>(b.tb->count) * windows_ +
+                      static_cast<std::size_t>(b.c0) * windows_ + first;
   const Complex one{1.0f, 0.0f};
-  const Complex start{beta, 0.0f};
+  const Complex zero{0.0f, 0.0f};
   cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, b.rows, b.cols, k_count, &one, a, stride,
-              bt, stride, &start, c, b.cols);
+              bt, stride, &zero, c, b.cols);
 }
 
-// Tiles too large to hold with every window: each tile is one block, and its time chunks are
-// built in turn, each product adding to the block's sums, which are finished after the last.
-void MatrixEngine::run_chunks(HeldTile& ta, HeldTile& tb) {
-  const bool same = &ta == &tb;
-  if (!needed(ta.first_block, tb.first_block)) return;
-  const Block b = block_of(ta, tb, ta.first_block, tb.first_block);
-  const std::pair<std::size_t, std::size_t> cols = block_columns(b);
-  bool started = false;
+// Sweeps: the block pairs of each, in row order, summed over time chunks that pass once.
+void MatrixEngine::run_sweeps() {
+  const std::vector<int>& sweeps = grid_.plan.sweeps;
+  report_.tiles = static_cast<int>(sweeps.size()) - 1;
+  report_.stations_per_tile = static_cast<std::size_t>(grid_.plan.tile);
+  report_.columns = static_cast<int>(columns_);
+  for (std::size_t s = 0; s + 1 < sweeps.size(); ++s) run_sweep(sweeps[s], sweeps[s + 1]);
+}
+
+void MatrixEngine::run_sweep(int first_pair, int end_pair) {
+  std::vector<SweepPart> parts;
+  {
+    auto [x, y] = block_pair(blocks_, first_pair);
+    for (int k = first_pair; k < end_pair; ++k) {
+      if (needed(x, y)) {
+        const int a = grid_.blocks[static_cast<std::size_t>(x)];
+        const int b = grid_.blocks[static_cast<std::size_t>(y)];
+        parts.push_back({x, y, block_columns(a, block_size(x), b, block_size(y), x == y), {}});
+      }
+      if (++y == blocks_) y = ++x;
+    }
+  }
+  if (parts.empty()) return;
+  // The chunk's rows: the blocks of the sweep, each once.
+  std::vector<int> row_of_block(static_cast<std::size_t>(blocks_), -1);
+  std::vector<int> row_member;
+  for (const SweepPart& p : parts) {
+    for (const int z : {p.x, p.y}) {
+      if (row_of_block[static_cast<std::size_t>(z)] >= 0) continue;
+      row_of_block[static_cast<std::size_t>(z)] = static_cast<int>(row_member.size());
+      for (int m = grid_.blocks[static_cast<std::size_t>(z)];
+           m < grid_.blocks[static_cast<std::size_t>(z) + 1]; ++m) {
+        row_member.push_back(m);
+      }
+    }
+  }
+  const std::size_t rows = row_member.size();
+  std::size_t bytes = 0;
+  for (SweepPart& p : parts) {
+    p.sums = PageBuffer<Complex>(nb_ * product_elements(block_size(p.x), block_size(p.y), p.x == p.y));
+    bytes += p.sums.bytes();
+  }
+  PageBuffer<Complex> chunk(nb_ * rows * columns_);
+  bytes += chunk.bytes();
+  std::vector<RecordStream> streams;
+  streams.reserve(rows);
+  std::vector<std::vector<double>> powers(rows);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const Member& m = member(row_member[r]);
+    streams.emplace_back(table_, m.station);
+    if (m.cross && !m.seen && m.power >= 0) {
+      powers[r].assign(nb_, 0.0);
+      bytes += nb_ * sizeof(double);
+    }
+  }
+  if (table_.streamed()) {
+    bytes += rows * (static_cast<std::size_t>(std::ceil(wt_.settings.overlap)) * (columns_ - 1) +
+                     nptlen_) * sizeof(float);
+  }
+  held_ += bytes;
+  report_.peak_bytes = std::max(report_.peak_bytes, held_);
+
   for (std::size_t c0 = 0; c0 < windows_; c0 += columns_) {
     const std::size_t c1 = std::min(windows_, c0 + columns_);
-    const std::size_t first = std::max(cols.first, c0);
-    const std::size_t end = std::min(cols.second, c1);
-    if (end <= first) continue;
-    build(ta, c0, c1);
-    if (!same) build(tb, c0, c1);
-    multiply_columns(b, first, end, started);
-    started = true;
-    if (!same) release(tb);
-    release(ta);
+    const Clock::time_point start = Clock::now();
+    parallel_for(static_cast<int>(rows), [&](int r) {
+      const int mi = row_member[static_cast<std::size_t>(r)];
+      const Member& m = member(mi);
+      if (!m.cross) return;
+      // A row holding no window of the chunk is zeros: the chunk's rows are those of the last.
+      const auto [first, end] = span_of(mi, c0, c1);
+      const float* samples =
+          end == 0 ? nullptr : streams[static_cast<std::size_t>(r)].stretch(first, end);
+      // A record that reads otherwise now: its pairs are skipped.
+      if (end != 0 && samples == nullptr) return;
+      std::vector<double>& power = powers[static_cast<std::size_t>(r)];
+      take_spectra(m, samples, first, c0, c1,
+                   {chunk.data() + static_cast<std::size_t>(r) * columns_, rows * columns_},
+                   power.empty() ? nullptr : power.data(),
+                   m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)], worker());
+    });
+    report_.spectra_s += seconds_since(start);
+    parallel_for(static_cast<int>(nb_), [&](int bin) {
+      const double cpu = thread_cpu_seconds();
+      for (const SweepPart& p : parts) {
+        const std::size_t first = std::max(p.columns.first, c0);
+        const std::size_t end = std::min(p.columns.second, c1);
+        if (end <= first) continue;
+        multiply_part(p, chunk.data() + static_cast<std::size_t>(bin) * rows * columns_, columns_,
+                      row_of_block, static_cast<std::size_t>(bin), first - c0, end - c0);
+      }
+      worker().products_cpu_s += thread_cpu_seconds() - cpu;
+    });
+    for (SweepPart& p : parts) {
+      p.started = p.started || std::max(p.columns.first, c0) < std::min(p.columns.second, c1);
+    }
   }
-  if (!started) std::fill_n(stacked_.data(), stacked_.bytes() / sizeof(Complex), Complex{});
-  finish_block(b);
-}
-
-// With time chunks, no build sees every window of a station: the keys and power spectra are
-// taken first, in one pass over each record.
-void MatrixEngine::take_keys_and_powers() {
-  const Clock::time_point start = Clock::now();
-  parallel_for(static_cast<int>(members_.size()), [&](int mi) {
-    const Member& m = member(mi);
-    if ((!m.cross && !m.self) || m.seen) return;
-    float* power = m.power < 0 ? nullptr : power_.data() + static_cast<std::size_t>(m.power) * nb_;
-    take_spectra(m, nullptr, 0, power, m.cross ? &new_keys_[static_cast<std::size_t>(mi)] : nullptr,
-                 worker());
+  // The records read to their ends and checked, then the keys and power spectra of the windows
+  // just transformed.
+  parallel_for(static_cast<int>(rows), [&](int r) {
+    if (member(row_member[static_cast<std::size_t>(r)]).cross) {
+      streams[static_cast<std::size_t>(r)].finish();
+    }
   });
-  note_keys(0, static_cast<int>(members_.size()));
-  for (Member& m : members_) m.seen = true;
-  report_.spectra_s += seconds_since(start);
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (!powers[r].empty()) store_power(member(row_member[r]), powers[r].data());
+  }
+  for (std::size_t z = 0; z < row_of_block.size(); ++z) {
+    if (row_of_block[z] >= 0) note_keys(grid_.blocks[z], block_size(static_cast<int>(z)));
+  }
+  for (const SweepPart& p : parts) {
+    // No column both blocks hold: the sums are the zeros the buffer starts with.
+    finish_sums({grid_.blocks[static_cast<std::size_t>(p.x)], block_size(p.x),
+                 grid_.blocks[static_cast<std::size_t>(p.y)], block_size(p.y), p.x == p.y,
+                 p.x == p.y, p.sums.data(),
+                 product_elements(block_size(p.x), block_size(p.y), p.x == p.y)});
+  }
+  held_ -= bytes;
 }
 
-// Each pair of the block: its stacked spectrum gathered from the bins, transformed back, cut,
+// Block pair `part` at bin k over chunk columns [first, end), added to its sums after the first
+// chunk. A block with itself: the upper triangle of its first half, the lower one of its second
+// half a row below it, then the product of the halves.
+void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk, std::size_t stride,
+                                 const std::vector<int>& row_of_block, std::size_t k,
+                                 std::size_t first, std::size_t end) {
+  const int rows = block_size(part.x);
+  const int cols = block_size(part.y);
+  const std::size_t plane = product_elements(rows, cols, part.x == part.y);
+  Complex* c = part.sums.data() + k * plane;
+  const int k_count = static_cast<int>(end - first);
+  const int ld = static_cast<int>(stride);
+  const auto rows_of = [&](int z, int r) {
+    return chunk + static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r) * stride +
+           first;
+  };
+  const float beta = part.started ? 1.0f : 0.0f;
+  const Complex one{1.0f, 0.0f};
+  const Complex start{beta, 0.0f};
+  if (part.x != part.y) {
+    cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, rows, cols, k_count, &one,
+                rows_of(part.x, 0), ld, rows_of(part.y, 0), ld, &start, c, cols);
+    return;
+  }
+  const int h1 = (rows + 1) / 2;
+  const int h2 = rows - h1;
+  cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, h1, k_count, 1.0f, rows_of(part.x, 0), ld,
+              beta, c, h1);
+  if (h2 == 0) return;
+  cblas_cherk(CblasRowMajor, CblasLower, CblasNoTrans, h2, k_count, 1.0f, rows_of(part.x, h1), ld,
+              beta, c + h1, h1);
+  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, h1, h2, k_count, &one,
+              rows_of(part.x, 0), ld, rows_of(part.x, h1), ld, &start,
+              c + static_cast<std::size_t>(h1 + 1) * static_cast<std::size_t>(h1), h2);
+}
+
+std::pair<std::size_t, bool> MatrixEngine::Sums::at(int r, int c) const {
+  const std::size_t rr = static_cast<std::size_t>(r);
+  const std::size_t cc = static_cast<std::size_t>(c);
+  if (!packed) return {rr * static_cast<std::size_t>(cols) + cc, false};
+  const std::size_t h1 = static_cast<std::size_t>(rows + 1) / 2;
+  const std::size_t h2 = static_cast<std::size_t>(rows) - h1;
+  if (cc < h1) return {rr * h1 + cc, false};
+  // Both in the second half: the lower triangle holds (c, r), the conjugate.
+  if (rr >= h1) return {(cc - h1 + 1) * h1 + (rr - h1), true};
+  return {(h1 + 1) * h1 + rr * h2 + (cc - h1), false};
+}
+
+// Each pair of the sums: its stacked spectrum gathered from the bins, transformed back, cut,
 // divided by its count and written.
-void MatrixEngine::finish_block(const Block& b) {
-  parallel_for(b.rows, [&](int r) {
+void MatrixEngine::finish_sums(const Sums& s) {
+  parallel_for(s.rows, [&](int r) {
     Worker& wk = worker();
     const double cpu = thread_cpu_seconds();
     const double writing = wk.writing_cpu_s;
-    finish_row(b, r, wk);
+    finish_row(s, r, wk);
     wk.pairs_cpu_s += thread_cpu_seconds() - cpu - (wk.writing_cpu_s - writing);
   });
 }
 
-void MatrixEngine::finish_row(const Block& b, int r, Worker& wk) {
-  const std::size_t cols = static_cast<std::size_t>(b.cols);
-  const std::size_t plane = static_cast<std::size_t>(b.rows) * cols;
-  {
-    const int i = station_of(*b.ta, b.r0 + r);
-    const int mi = member_of_[static_cast<std::size_t>(i - 1)];
-    for (int c = b.diagonal ? r + 1 : 0; c < b.cols; c += gather_) {
-      const int group = std::min(gather_, b.cols - c);
-      int js[kGather];
-      bool any = false;
-      for (int g = 0; g < group; ++g) {
-        const int j = station_of(*b.tb, b.c0 + c + g);
-        // Another pair gets its line from the exact engine.
-        bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
-        if (here && (table_.lost(i) || table_.lost(j))) {
-          // A record found changed meanwhile: the skip line, and no result.
-          pair_wanted(run_, pair_number(n_, i, j));
-          here = false;
-        }
-        js[g] = here ? j : 0;
-        any = any || here;
+void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
+  const int mi = s.row_first + r;
+  const int i = member(mi).station;
+  for (int c = s.diagonal ? r + 1 : 0; c < s.cols; c += gather_) {
+    const int group = std::min(gather_, s.cols - c);
+    int js[kGather];
+    std::size_t at[kGather];
+    bool conjugate[kGather];
+    bool any = false;
+    for (int g = 0; g < group; ++g) {
+      const int j = member(s.col_first + c + g).station;
+      // Another pair gets its line from the exact engine.
+      bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+      if (here && (table_.lost(i) || table_.lost(j))) {
+        // A record found changed meanwhile: the skip line, and no result.
+        pair_wanted(run_, pair_number(n_, i, j));
+        here = false;
       }
-      if (!any) continue;
-      const Complex* src =
-          stacked_.data() + static_cast<std::size_t>(r) * cols + static_cast<std::size_t>(c);
-      for (std::size_t k = 0; k < nb_; ++k, src += plane) {
-        for (int g = 0; g < group; ++g) wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[g];
+      js[g] = here ? j : 0;
+      std::tie(at[g], conjugate[g]) = s.at(r, c + g);
+      any = any || here;
+    }
+    if (!any) continue;
+    const Complex* src = s.data;
+    for (std::size_t k = 0; k < nb_; ++k, src += s.plane) {
+      for (int g = 0; g < group; ++g) wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[at[g]];
+    }
+    for (int g = 0; g < group; ++g) {
+      if (js[g] == 0) continue;
+      const Complex* v = wk.gathered.data() + static_cast<std::size_t>(g) * nb_;
+      // The pair stacks conj(C); its upper bins mirror the lower ones.
+      if (conjugate[g]) {
+        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = v[k];
+        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = conj(v[k]);
+      } else {
+        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(v[k]);
+        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = v[k];
       }
-      for (int g = 0; g < group; ++g) {
-        if (js[g] == 0) continue;
-        const Complex* s = wk.gathered.data() + static_cast<std::size_t>(g) * nb_;
-        // The pair stacks conj(C); its upper bins mirror the lower ones.
-        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(s[k]);
-        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = s[k];
-        finish(i, js[g], mi, member_of_[static_cast<std::size_t>(js[g] - 1)], wk);
-      }
+      finish(i, js[g], mi, member_of_[static_cast<std::size_t>(js[g] - 1)], wk);
     }
   }
   write_done(wk);
@@ -723,8 +885,12 @@ void MatrixEngine::powers_left() {
   const Clock::time_point start = Clock::now();
   parallel_for(static_cast<int>(left.size()), [&](int k) {
     const Member& m = member(left[static_cast<std::size_t>(k)]);
-    take_spectra(m, nullptr, 0, power_.data() + static_cast<std::size_t>(m.power) * nb_, nullptr,
-                 worker());
+    const HeldRecord held(table_, m.station);
+    if (held.data() == nullptr) return;
+    Worker& wk = worker();
+    std::fill(wk.power.begin(), wk.power.end(), 0.0);
+    take_spectra(m, held.data(), 0, 0, windows_, {}, wk.power.data(), nullptr, wk);
+    store_power(m, wk.power.data());
   });
   report_.spectra_s += seconds_since(start);
 }
@@ -784,7 +950,15 @@ EngineReport MatrixEngine::run() {
   // for: tiles and blocks depend on the budget and the network, never on the worker count.
   held_ = fixed_ + workers_.size() * worker_bytes();
   report_.peak_bytes = held_;
-  run_tiles();
+  if (blocks_ > 0) {
+    if (columns_ > 0) {
+      run_sweeps();
+    } else {
+      run_tiles();
+    }
+    report_.block = grid_.plan.block;
+    report_.bytes = members_.size() * windows_ * nb_ * sizeof(Complex);
+  }
   powers_left();
   run_autos();
   power_ = {};

@@ -2,11 +2,13 @@
 #include "driver/matrix_grid.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
 
 #include "driver/pairs.hpp"
+#include "driver/stations.hpp"
 #include "driver/windows.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
@@ -16,9 +18,9 @@ namespace xcn {
 namespace {
 // Products of this size run near BLAS's peak; larger ones gain little and hold much more.
 constexpr int kMaxBlock = 128;
-// Windows of a time chunk at least, where a tile of several stations allows it: products over
-// fewer run far below BLAS's peak.
-constexpr std::size_t kMinColumns = 64;
+// Windows of a sweep's time chunk at least, where the limit allows: products over fewer run far
+// below BLAS's peak.
+constexpr std::size_t kSweepColumns = 16;
 }  // namespace
 
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
@@ -30,37 +32,129 @@ MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair
     return static_cast<std::size_t>(tiles_held) * static_cast<std::size_t>(tile) * station_bytes +
            b * b * pair_bytes;
   };
-  if (need(stations, 1) <= limit) return {stations, block_of(stations), need(stations, 1)};
-  int lo = 1;
-  int hi = stations;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo + 1) / 2;
-    if (need(mid, 2) <= limit) {
-      lo = mid;
-    } else {
-      hi = mid - 1;
+  MatrixPlan plan;
+  if (need(stations, 1) <= limit) {
+    plan.tile = stations;
+    plan.bytes = need(stations, 1);
+  } else {
+    int lo = 1;
+    int hi = stations;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo + 1) / 2;
+      if (need(mid, 2) <= limit) {
+        lo = mid;
+      } else {
+        hi = mid - 1;
+      }
     }
+    plan.tile = lo;
+    plan.bytes = need(lo, 2);
   }
-  return {lo, block_of(lo), need(lo, 2)};
+  plan.block = block_of(plan.tile);
+  // Row a of tiles builds tile a and every later one: tile b is built b + 1 times.
+  for (int first = 0, b = 0; first < stations; first += plan.tile, ++b) {
+    plan.builds += static_cast<long long>(std::min(plan.tile, stations - first)) * (b + 1);
+  }
+  return plan;
 }
 
-MatrixPlan plan_matrix_chunks(int stations, int windows, std::size_t column_bytes,
-                              std::size_t pair_bytes, std::size_t limit) {
+std::size_t product_elements(int rows, int cols, bool diagonal) {
+  const std::size_t r = static_cast<std::size_t>(rows);
+  if (!diagonal) return r * static_cast<std::size_t>(cols);
+  // The first half's upper triangle and the second half's lower one, a row apart, in
+  // (h1 + 1) x h1 elements, then the product of the halves.
+  const std::size_t h1 = (r + 1) / 2;
+  return (h1 + 1) * h1 + h1 * (r - h1);
+}
+
+std::pair<int, int> block_pair(int blocks, int k) {
+  int x = 0;
+  while (k >= blocks - x) {
+    k -= blocks - x;
+    ++x;
+  }
+  return {x, x + k};
+}
+
+MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::size_t limit) {
   if (stations <= 0 || windows <= 0) return {};
-  // Two tiles held, each with one chunk, beside one block's stacked spectra.
-  const auto columns_beside = [&](int tile) -> std::size_t {
-    const std::size_t t = static_cast<std::size_t>(tile);
-    const std::size_t fixed = t * t * pair_bytes;
-    return limit > fixed ? (limit - fixed) / (2 * t * column_bytes) : 0;
+  const std::size_t least = std::min<std::size_t>(static_cast<std::size_t>(windows), kSweepColumns);
+  const std::size_t step = bytes.stretch_base > 0 ? bytes.stretch_step : 0;
+  // Held per station of a sweep with chunks of `columns` windows.
+  const auto per_station = [&](std::size_t columns) {
+    return columns * (bytes.column + step) + bytes.station + bytes.stretch_base - step;
   };
-  const std::size_t least = std::min<std::size_t>(static_cast<std::size_t>(windows), kMinColumns);
-  int tile = std::min(stations, kMaxBlock);
-  while (tile > 1 && columns_beside(tile) < least) --tile;
-  const int columns = static_cast<int>(
-      std::clamp<std::size_t>(columns_beside(tile), 1, static_cast<std::size_t>(windows)));
-  const std::size_t t = static_cast<std::size_t>(tile);
-  return {tile, tile, 2 * t * static_cast<std::size_t>(columns) * column_bytes + t * t * pair_bytes,
-          columns};
+  struct Held {
+    std::size_t sums;
+    std::size_t stations;
+  };
+  MatrixPlan best;
+  std::vector<Held> best_held;
+  // The cut depends on the block count alone: each count once, the largest blocks first.
+  int last_count = 0;
+  for (int b = std::min(stations, kMaxBlock); b >= 1; --b) {
+    const int count = (stations + b - 1) / b;
+    if (count == last_count) continue;
+    last_count = count;
+    const auto size = [&](int x) {
+      return static_cast<int>(static_cast<long long>(stations) * (x + 1) / count -
+                              static_cast<long long>(stations) * x / count);
+    };
+    MatrixPlan plan;
+    plan.tile = stations;
+    plan.block = (stations + count - 1) / count;
+    std::vector<Held> held;
+    std::vector<int> in(static_cast<std::size_t>(count), -1);  // the sweep a block is in
+    Held now{0, 0};
+    bool fits = true;
+    const int pairs = count * (count + 1) / 2;
+    for (int k = 0, x = 0, y = 0; k < pairs; ++k) {
+      const std::size_t sums = product_elements(size(x), size(y), x == y) * bytes.pair;
+      const auto joining = [&] {
+        const int sweep = static_cast<int>(plan.sweeps.size());
+        std::size_t n = in[static_cast<std::size_t>(x)] == sweep ? 0 : size(x);
+        if (y != x && in[static_cast<std::size_t>(y)] != sweep) n += size(y);
+        return static_cast<std::size_t>(n);
+      };
+      if (plan.sweeps.empty() ||
+          now.sums + sums + (now.stations + joining()) * per_station(least) > limit) {
+        if (!plan.sweeps.empty()) held.push_back(now);
+        plan.sweeps.push_back(k);
+        now = {0, 0};
+        if (sums + joining() * per_station(least) > limit) {
+          fits = false;
+          // A block pair alone does not fit: smaller blocks, down to one station.
+          if (b > 1) break;
+        }
+      }
+      now.sums += sums;
+      now.stations += joining();
+      in[static_cast<std::size_t>(x)] = static_cast<int>(plan.sweeps.size());
+      in[static_cast<std::size_t>(y)] = static_cast<int>(plan.sweeps.size());
+      if (++y == count) y = ++x;
+    }
+    if (!fits && b > 1) continue;
+    held.push_back(now);
+    plan.sweeps.push_back(pairs);
+    for (const Held& h : held) plan.builds += static_cast<long long>(h.stations);
+    if (best.sweeps.empty() || plan.builds < best.builds) {
+      best = std::move(plan);
+      best_held = std::move(held);
+    }
+  }
+  // Chunks as wide as every sweep allows.
+  std::size_t columns = static_cast<std::size_t>(windows);
+  for (const Held& h : best_held) {
+    const std::size_t fixed = h.sums + h.stations * per_station(0);
+    const std::size_t each = h.stations * (bytes.column + step);
+    columns = std::min(columns, limit > fixed && each > 0 ? (limit - fixed) / each : 1);
+  }
+  best.columns = static_cast<int>(std::max<std::size_t>(columns, 1));
+  for (const Held& h : best_held) {
+    best.bytes = std::max(best.bytes, h.sums + h.stations * per_station(
+                                                   static_cast<std::size_t>(best.columns)));
+  }
+  return best;
 }
 
 MatrixGrid cut_grid(std::vector<int> members, int windows, const MatrixPlan& plan) {
@@ -133,20 +227,51 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
   const WindowSettings& settings = run.time.settings;
   const std::size_t nb = static_cast<std::size_t>(cc_layout(settings.nptlen).npt) / 2 + 1;
   const std::size_t m = members.size();
-  // Held besides the tiles, at most: each member's power spectrum and acceptance bits.
+  const int stations = static_cast<int>(m);
+  // Held besides, at most: each member's power spectrum and acceptance bits.
   const std::size_t words = (static_cast<std::size_t>(windows) + 63) / 64;
   const std::size_t fixed = m * (nb * sizeof(float) + words * sizeof(std::uint64_t));
-  const std::size_t limit = budget > fixed ? budget - fixed : 0;
-  MatrixPlan plan =
-      plan_matrix(static_cast<int>(m), static_cast<std::size_t>(windows) * nb * sizeof(Complex),
-                  nb * sizeof(Complex), limit);
-  if (plan.bytes > limit) {
-    // Not even one station with all its windows: tiles hold their windows in time chunks.
-    plan = plan_matrix_chunks(static_cast<int>(m), windows, nb * sizeof(Complex),
-                              nb * sizeof(Complex), limit);
+  const auto beside = [&](std::size_t other) {
+    return budget > fixed + other ? budget - fixed - other : 0;
+  };
+  const std::size_t column = nb * sizeof(Complex);
+  // A sweep sums each station's power spectrum in double precision while its windows pass.
+  SweepBytes sweep{column, column, nb * sizeof(double), 0, 0};
+  struct Choice {
+    MatrixPlan plan;
+    bool stream;
+    std::size_t limit;
+    long long cost;
+  };
+  std::vector<Choice> choices;
+  const auto consider = [&](MatrixPlan plan, bool stream, std::size_t limit) {
+    // Products over every window run faster than over chunks: a tile plan is taken unless the
+    // sweeps transform a third fewer windows.
+    const long long cost = plan.builds * (plan.columns > 0 ? 3 : 2);
+    choices.push_back({std::move(plan), stream, limit, cost});
+  };
+  if (records_fit(table, budget)) {
+    const std::size_t limit = beside(record_bytes(table));
+    consider(plan_matrix(stations, static_cast<std::size_t>(windows) * column, column, limit),
+             false, limit);
+    if (windows > 0) consider(plan_sweeps(stations, windows, sweep, limit), false, limit);
   }
-  MatrixGrid g = cut_grid(std::move(members), windows, plan);
+  // Records not held: tiles read each again beside half the budget, sweeps read stretches.
+  consider(plan_matrix(stations, static_cast<std::size_t>(windows) * column, column,
+                       beside(budget - budget / 2)),
+           true, beside(budget - budget / 2));
+  sweep.stretch_base = static_cast<std::size_t>(settings.nptlen) * sizeof(float);
+  sweep.stretch_step = (static_cast<std::size_t>(std::ceil(settings.overlap)) + 1) * sizeof(float);
+  if (windows > 0) consider(plan_sweeps(stations, windows, sweep, beside(0)), true, beside(0));
+  // The cheapest that fits (the first of equals), else the last considered: it holds the least.
+  const Choice* pick = nullptr;
+  for (const Choice& c : choices) {
+    if (c.plan.bytes <= c.limit && (pick == nullptr || c.cost < pick->cost)) pick = &c;
+  }
+  if (pick == nullptr) pick = &choices.back();
+  MatrixGrid g = cut_grid(std::move(members), windows, pick->plan);
   g.first_column = std::move(first_column);
+  g.stream = pick->stream;
   return g;
 }
 

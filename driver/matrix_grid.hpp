@@ -4,19 +4,24 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace xcn {
 
 struct Run;
 
-// How the stations with spectra are held: in tiles of consecutive stations, and multiplied in
-// blocks of stations whose stacked spectra are held together until their pairs are written.
+// How the stations with spectra are held: in tiles of consecutive stations with every window,
+// multiplied in blocks of stations whose stacked spectra are held together until their pairs are
+// written; or, in sweeps, the stacked spectra of several block pairs held at once while the
+// windows of their stations pass in time chunks, each window transformed once per sweep.
 struct MatrixPlan {
-  int tile = 0;           // stations per tile (the last may hold fewer)
+  int tile = 0;           // stations per tile (the last may hold fewer); sweeps: all in one
   int block = 0;          // stations per block at most, rows and columns of one product
-  std::size_t bytes = 0;  // held at most: the tiles in use and one block's stacked spectra
-  int columns = 0;        // windows of a tile held at a time; 0: all of them
+  std::size_t bytes = 0;  // held at most
+  int columns = 0;        // sweeps: windows of a time chunk; 0: tiles with every window
+  std::vector<int> sweeps;  // sweeps: the first block pair of each, then the count of all
+  long long builds = 0;     // stations' windows transformed, each station once per build
 };
 // The plan for `stations` stations of `station_bytes` unit spectra each, `pair_bytes` of
 // stacked spectra per pair of a block, within `limit` bytes: every station in one tile when it
@@ -24,11 +29,29 @@ struct MatrixPlan {
 // the least, whatever the limit.
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
                        std::size_t limit);
-// The plan for tiles that hold their windows in time chunks, when not even a tile of one station
-// with every window fits: tiles of one block, as many stations as fit with chunks of at least
-// 64 windows (or of what fits beside one station), `column_bytes` per window and station.
-MatrixPlan plan_matrix_chunks(int stations, int windows, std::size_t column_bytes,
-                              std::size_t pair_bytes, std::size_t limit);
+
+// What a sweep holds, in bytes: `pair` of stacked spectra per element of a block pair's
+// product (a block with itself holds its upper triangle, packed), and per station of the sweep
+// `column` per window of a chunk, `station` throughout, and, where records are read forward,
+// `stretch_base` plus `stretch_step` per window after the first of a chunk.
+struct SweepBytes {
+  std::size_t pair = 0;
+  std::size_t column = 0;
+  std::size_t station = 0;
+  std::size_t stretch_base = 0;
+  std::size_t stretch_step = 0;
+};
+// Elements of one bin's product of a block of `rows` stations with one of `cols` (`diagonal`:
+// the block with itself, its two halves' triangles packed side by side beside their product).
+std::size_t product_elements(int rows, int cols, bool diagonal);
+// The sweep plan for `stations` stations with `windows` windows within `limit` bytes: the
+// block size that transforms the fewest windows (the larger of equals), its block pairs taken
+// in row order into sweeps as long as each fits with chunks of 16 windows, then chunks as wide
+// as every sweep allows. A sweep of one block pair of one station, one window wide, is the
+// least, whatever the limit.
+MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::size_t limit);
+// Block pair k (x <= y, row by row) of `blocks` blocks.
+std::pair<int, int> block_pair(int blocks, int k);
 
 // The members (the usable stations) in tiles, each tile cut into blocks of as even a size as
 // the plan allows. The columns of a product are the grid windows that any member holds, in time
@@ -38,6 +61,7 @@ struct MatrixGrid {
   int windows = 0;                // columns
   std::vector<int> first_column;  // of each member's first window
   MatrixPlan plan;
+  bool stream = false;      // records are not held: the sweeps read them forward
   std::vector<int> tiles;   // first member of each tile, then the member count
   std::vector<int> blocks;  // first member of each block, then the member count
 

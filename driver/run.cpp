@@ -63,17 +63,25 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
         engine.writing_cpu_s, engine.tiles, engine.tiles == 1 ? "" : "s", engine.stations_per_tile,
         static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
   } else if (settings.engine == EngineKind::kMatrix) {
+    char held[96];
+    if (engine.columns > 0) {
+      std::snprintf(held, sizeof held, "%d sweep%s in time chunks of %d windows", engine.tiles,
+                    engine.tiles == 1 ? "" : "s", engine.columns);
+    } else {
+      std::snprintf(held, sizeof held, "%d tile%s of up to %zu stations", engine.tiles,
+                    engine.tiles == 1 ? "" : "s", engine.stations_per_tile);
+    }
     std::fprintf(
         err,
         "xcorrnet_v3: timing: matrix engine: windows %.3f s of %d stations, spectra %.3f s, pairs "
         "%.3f s "
         "(processor: correlation %.3f s of which products %.3f s, writing %.3f s; exact path "
-        "%.3f s for %ld pairs); %d tile%s of up to %zu stations, blocks of %d; unit "
+        "%.3f s for %ld pairs); %s, blocks of %d; unit "
         "spectra %.1f MiB, held at most %.1f MiB\n",
         engine.measure_s, engine.measured, engine.spectra_s, engine.pairs_s, engine.pairs_cpu_s,
-        engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs,
-        engine.tiles, engine.tiles == 1 ? "" : "s", engine.stations_per_tile, engine.block,
-        static_cast<double>(engine.bytes) / kMiB, static_cast<double>(engine.peak_bytes) / kMiB);
+        engine.products_cpu_s, engine.writing_cpu_s, engine.exact_s, engine.exact_pairs, held,
+        engine.block, static_cast<double>(engine.bytes) / kMiB,
+        static_cast<double>(engine.peak_bytes) / kMiB);
   }
 }
 
@@ -232,18 +240,21 @@ int run_phases(Run& run, std::FILE* err) {
   // The records held count against the budget; when the usable ones take more than half of
   // it, none is held and each is read again where it is used. Decided from the network and the
   // budget alone, the same on every rank.
+  // The matrix engine's plan decides it for itself: sweeps may read records forward instead.
+  // Planned before any rank reads its rows: a record one rank cannot read again changes
+  // nothing of them.
   std::size_t budget = settings.budget;
-  if (records_fit(table, budget)) {
-    budget -= record_bytes(table);
-  } else {
+  bool stream = !records_fit(table, budget);
+  if (settings.engine == EngineKind::kMatrix && matrix_engine_available()) {
+    run.grid = matrix_grid(run, budget);
+    if (!run.grid.members.empty()) stream = run.grid.stream;
+  }
+  if (stream) {
     // Half of it for the records being read again.
     table.stream(stderr);
     budget /= 2;
-  }
-  // Planned before any rank reads its rows: a record one rank cannot read again changes
-  // nothing of them.
-  if (settings.engine == EngineKind::kMatrix && matrix_engine_available()) {
-    run.grid = matrix_grid(run, budget);
+  } else {
+    budget -= record_bytes(table);
   }
   if (divided) {
     run.share = run.grid.members.empty()

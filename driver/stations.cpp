@@ -27,6 +27,10 @@
 
 namespace xcn {
 
+namespace {
+constexpr char kChanged[] = "it changed while the run read it";
+}  // namespace
+
 StationTable::StationTable(int n)
     : stations_(static_cast<std::size_t>(n)), rows_(static_cast<std::size_t>(n)) {}
 
@@ -142,15 +146,8 @@ struct Coordinates {
   float stlo = kUndefFloat;
 };
 
-// FNV-1a over the samples' bits.
 std::uint64_t digest_of(const float* y, int n) {
-  std::uint64_t h = 14695981039346656037ULL;
-  for (int k = 0; k < n; ++k) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, y + k, 4);
-    h = (h ^ bits) * 1099511628211ULL;
-  }
-  return h;
+  return digest_more(kDigestStart, y, static_cast<std::size_t>(n));
 }
 
 // Reads the record of station s whole into the array `room(capacity)` gives. The header first:
@@ -185,7 +182,7 @@ std::string read_into(const Station& s, Room room, RecordRead& r) {
     // rsac1 refuses such a file on its own once it cannot read what its header says; a file
     // that grew since its header was read has changed under the run.
     return promised > held ? "the file is shorter than its header says"
-                           : "it changed while the run read it";
+                           : kChanged;
   }
   r.digest = digest_of(row, r.npts);
   return {};
@@ -211,6 +208,23 @@ void StationTable::stream(std::FILE* err) {
   lost_ = std::make_unique<std::atomic<bool>[]>(stations_.size());
 }
 
+std::uint64_t digest_more(std::uint64_t digest, const float* y, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, y + k, 4);
+    digest = (digest ^ bits) * 1099511628211ULL;
+  }
+  return digest;
+}
+
+void StationTable::lose(int i, const std::string& why) const {
+  if (lost_[static_cast<std::size_t>(i - 1)].exchange(true)) return;
+  std::fprintf(streamed_,
+               "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs from here on are "
+               "skipped\n",
+               i, station_path(station(i)).c_str(), why.c_str());
+}
+
 bool StationTable::read_again(int i, std::vector<float>& samples) const {
   if (lost(i)) return false;
   const Station& s = station(i);
@@ -227,14 +241,63 @@ bool StationTable::read_again(int i, std::vector<float>& samples) const {
         r);
   }
   if (why.empty() && r.same_as(s)) return true;
-  if (why.empty()) why = "it changed while the run read it";
-  if (!lost_[static_cast<std::size_t>(i - 1)].exchange(true)) {
-    std::fprintf(streamed_,
-                 "xcorrnet_v3: station %d \"%s\" cannot be read: %s; its pairs from here on are "
-                 "skipped\n",
-                 i, station_path(s).c_str(), why.c_str());
-  }
+  lose(i, why.empty() ? kChanged : why);
   samples = {};
+  return false;
+}
+
+RecordStream::RecordStream(const StationTable& table, int i)
+    : table_(table), i_(i), digest_(kDigestStart) {}
+
+const float* RecordStream::stretch(std::size_t first, std::size_t end) {
+  if (!table_.streamed()) return table_.row(i_) + first;
+  if (table_.lost(i_)) return nullptr;
+  if (end > read_) {
+    const std::size_t kept = read_ > first ? read_ - std::max(first, held_) : 0;
+    if (kept > 0) {
+      std::memmove(samples_.data(), samples_.data() + (read_ - kept - held_),
+                   kept * sizeof(float));
+    }
+    samples_.resize(kept + (end - read_));
+    if (!read(samples_.data() + kept, end - read_)) return nullptr;
+    held_ = end - samples_.size();
+  }
+  return samples_.data() + (first - held_);
+}
+
+bool RecordStream::read(float* y, std::size_t count) {
+  const Station& s = table_.station(i_);
+  SacReader reader(station_path(s));
+  const SacHeader& h = reader.header();
+  if (reader.nerr() == 0 &&
+      (h.integer(kNpts) != s.npts || h.real(kDelta) != s.delta ||
+       h.real(kB) != s.begin)) {
+    table_.lose(i_, kChanged);
+    return false;
+  }
+  if (reader.read_range(read_, count, y) != 0) {
+    table_.lose(i_, reader.failure());
+    return false;
+  }
+  digest_ = digest_more(digest_, y, count);
+  read_ += count;
+  return true;
+}
+
+bool RecordStream::finish() {
+  if (!table_.streamed()) return true;
+  if (table_.lost(i_)) return false;
+  const Station& s = table_.station(i_);
+  const std::size_t npts = static_cast<std::size_t>(s.npts);
+  // The samples after the last stretch, a piece at a time, for the digest alone.
+  constexpr std::size_t kPiece = std::size_t{1} << 18;
+  samples_.resize(std::min(kPiece, npts - std::min(npts, read_)));
+  while (read_ < npts) {
+    if (!read(samples_.data(), std::min(kPiece, npts - read_))) return false;
+  }
+  samples_ = {};
+  if (digest_ == s.digest) return true;
+  table_.lose(i_, kChanged);
   return false;
 }
 
@@ -362,7 +425,7 @@ void read_rows(StationTable& table, const RankShare& share, std::FILE* err) {
     if (!s.usable || !share.holds(i)) continue;
     RecordRead r;
     std::string why = read_record(table, i, r, nullptr);
-    if (why.empty() && !r.same_as(s)) why = "it changed while the run read it";
+    if (why.empty() && !r.same_as(s)) why = kChanged;
     why_not[static_cast<std::size_t>(i - 1)] = why;
     // A streamed table reads its records where they are used.
     if (table.streamed()) table.drop(i);

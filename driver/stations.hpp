@@ -70,6 +70,8 @@ class StationTable {
   // Reads station i's record again into `samples`; false (the station lost) when it reads
   // otherwise than at the load.
   bool read_again(int i, std::vector<float>& samples) const;
+  // Marks station i lost, reporting why the first time.
+  void lose(int i, const std::string& why) const;
 
  private:
   std::vector<Station> stations_;
@@ -89,6 +91,35 @@ class HeldRecord {
   std::vector<float> samples_;
   const float* data_ = nullptr;
 };
+
+// Station i's record read forward, a stretch at a time, for an engine that uses its windows in
+// time order: from its row when the table holds it, else from the file without holding more
+// than the stretch asked for. Each sample is read once; finish() reads the rest and checks that
+// the record is the one loaded, as a read again does.
+class RecordStream {
+ public:
+  RecordStream(const StationTable& table, int i);
+  // Samples [first, end), first and end never less than the last call's: a pointer to sample
+  // `first`, or null when the station is lost (reported).
+  const float* stretch(std::size_t first, std::size_t end);
+  // False when the station is lost: it could not be read again or read otherwise.
+  bool finish();
+
+ private:
+  bool read(float* y, std::size_t count);
+
+  const StationTable& table_;
+  int i_;
+  std::vector<float> samples_;  // samples [held_, read_)
+  std::size_t held_ = 0;
+  std::size_t read_ = 0;
+  std::uint64_t digest_;  // of samples [0, read_)
+};
+
+// The digest of a record: FNV-1a over its samples' bits, from kDigestStart, n more samples at a
+// time.
+inline constexpr std::uint64_t kDigestStart = 14695981039346656037ULL;
+std::uint64_t digest_more(std::uint64_t digest, const float* y, std::size_t n);
 
 // Bytes of the usable records: the table holds them all when they take at most half the
 // budget, else it is streamed.

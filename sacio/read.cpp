@@ -346,6 +346,17 @@ int SacReader::read_samples(std::vector<float>& y) {
   return 0;
 }
 
+int SacReader::read_range(std::size_t first, std::size_t count, float* y) {
+  if (check_samples() != 0) return nerr_;
+  const std::size_t n = static_cast<std::size_t>(header_.integer(kNpts));
+  if (first > n || count > n - first) return fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+  if (count > 0 && !read_fully(fd_, y, count * 4, kHeaderBytes + 4 * static_cast<off_t>(first))) {
+    return fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+  }
+  if (header_.swapped) sac_data_swap(y, static_cast<int>(count));
+  return 0;
+}
+
 std::string SacReader::failure() const { return failure_text(nerr_, fault_ == Fault::kEmpty); }
 
 void SacReader::report(const char* kname, int kname_len) const {

@@ -60,6 +60,9 @@ class SacReader {
   // Checks as check_samples, then reads exactly NPTS samples into y, in host byte order (y is
   // left empty after a failure). Returns nerr().
   int read_samples(std::vector<float>& y);
+  // Checks as check_samples, then reads samples [first, first + count) into y, in host byte
+  // order; a stretch beyond NPTS is a short file (114). Returns nerr().
+  int read_range(std::size_t first, std::size_t count, float* y);
   // Why the file cannot be read, in a few words (read_failure's wording).
   std::string failure() const;
   // Prints what rsac1 prints for the failure, through the message store: callers serialise it

@@ -83,29 +83,57 @@ TEST(PlanMatrix, HoldsTwoTilesAndABlockWithinTheLimit) {
   }
 }
 
-// Tiles that hold their windows in time chunks: one block each, as many stations as leave
-// chunks of 64 windows beside the block, else one station with what fits; within the limit
-// whenever a chunk of one window fits.
-TEST(PlanMatrix, HoldsTimeChunksWhenNoStationFitsWithEveryWindow) {
+// Row a of tiles builds tile a and every later one.
+TEST(PlanMatrix, CountsTheStationsEachTileBuilds) {
+  EXPECT_EQ(plan_matrix(4, 10, 1, 56).builds, 4);
+  EXPECT_EQ(plan_matrix(4, 10, 1, 55).builds, 2 + 2 * 2);
+  EXPECT_EQ(plan_matrix(7, 10, 2, 80).builds, 3 + 3 * 2 + 1 * 3);
+}
+
+// A block with itself keeps its upper triangle: its halves' triangles side by side in
+// (h1 + 1) x h1 elements, then the product of the halves.
+TEST(PlanSweeps, PacksABlockWithItselfAndNumbersBlockPairsRowByRow) {
+  EXPECT_EQ(product_elements(1, 1, true), 2u);
+  EXPECT_EQ(product_elements(4, 4, true), 3u * 2 + 2 * 2);
+  EXPECT_EQ(product_elements(5, 5, true), 4u * 3 + 3 * 2);
+  EXPECT_EQ(product_elements(3, 2, false), 6u);
+  const std::pair<int, int> pairs[] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(block_pair(3, k), pairs[k]) << k;
+}
+
+// The block pairs go into sweeps in row order while they fit with chunks of 16 windows; of the
+// block sizes, the one that transforms the fewest windows (the larger of equals), then chunks
+// as wide as every sweep allows.
+TEST(PlanSweeps, HoldsAsManyBlockPairsAsFitAndTheWidestChunks) {
+  const SweepBytes one{1, 1, 0, 0, 0};
   const struct {
     int stations, windows;
-    std::size_t column_bytes, pair_bytes, limit;
-    int tile, columns;
+    SweepBytes bytes;
+    std::size_t limit;
+    int block, columns;
+    std::vector<int> sweeps;
+    long long builds;
+    std::size_t held;
   } cases[] = {
-      {4, 7491, 8200, 8200, 8350000, 4, 125},  // (limit - 16 pairs) / (2 tiles x 4 x 8200)
-      {4, 7491, 8200, 8200, 2090000, 1, 126},  // two stations would leave 62 windows
-      {3, 40, 10, 1, 2409, 3, 40},             // never more than the windows there are
-      {5, 1000, 10, 1, 15, 1, 1},              // one window, above the limit: the least
+      // One block: 10 elements and 4 stations x 16 windows.
+      {4, 100, one, 74, 4, 16, {0, 1}, 4, 74},
+      {4, 100, one, 1000, 4, 100, {0, 1}, 4, 410},
+      // Blocks of 2: (0,0) and (0,1) with 4 stations, then (1,1) with 2; blocks of one station
+      // build as many, and the larger blocks are kept.
+      {4, 100, one, 73, 2, 16, {0, 2, 3}, 6, 71},
+      // Stretches of records read forward: 10 bytes and 2 more per window after the first.
+      {1, 50, {1, 1, 0, 10, 2}, 100, 1, 30, {0, 1}, 1, 100},
+      // Nothing fits: one block pair of single stations at a time, one window wide.
+      {3, 20, one, 0, 1, 1, {0, 1, 2, 3, 4, 5, 6}, 9, 3},
   };
   for (const auto& c : cases) {
-    const MatrixPlan p =
-        plan_matrix_chunks(c.stations, c.windows, c.column_bytes, c.pair_bytes, c.limit);
-    EXPECT_EQ(p.tile, c.tile) << c.limit;
-    EXPECT_EQ(p.block, c.tile) << c.limit;
+    const MatrixPlan p = plan_sweeps(c.stations, c.windows, c.bytes, c.limit);
+    EXPECT_EQ(p.tile, c.stations) << c.limit;
+    EXPECT_EQ(p.block, c.block) << c.limit;
     EXPECT_EQ(p.columns, c.columns) << c.limit;
-    if (c.limit > 100) {
-      EXPECT_LE(p.bytes, c.limit) << c.limit;
-    }
+    EXPECT_EQ(p.sweeps, c.sweeps) << c.limit;
+    EXPECT_EQ(p.builds, c.builds) << c.limit;
+    EXPECT_EQ(p.bytes, c.held) << c.limit;
   }
 }
 

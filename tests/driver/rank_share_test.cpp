@@ -57,14 +57,21 @@ TEST(RankShare, SparesRanksRecordsTheirPairsDoNotNeed) {
   }
 }
 
+MatrixPlan tiles_of(int tile, int block) {
+  MatrixPlan plan;
+  plan.tile = tile;
+  plan.block = block;
+  return plan;
+}
+
 TEST(MatrixGrid, CutsEachTileIntoEvenBlocks) {
   std::vector<int> members(300);
   for (int k = 0; k < 300; ++k) members[static_cast<std::size_t>(k)] = k + 1;
-  const MatrixGrid one = cut_grid(members, 5, MatrixPlan{300, 128, 0});
+  const MatrixGrid one = cut_grid(members, 5, tiles_of(300, 128));
   EXPECT_EQ(one.tiles, (std::vector<int>{0, 300}));
   EXPECT_EQ(one.blocks, (std::vector<int>{0, 100, 200, 300}));
   // Tiles of 130, 130 and 40: the first two in halves, never a block across a tile's edge.
-  const MatrixGrid three = cut_grid(members, 5, MatrixPlan{130, 128, 0});
+  const MatrixGrid three = cut_grid(members, 5, tiles_of(130, 128));
   EXPECT_EQ(three.tiles, (std::vector<int>{0, 130, 260, 300}));
   EXPECT_EQ(three.blocks, (std::vector<int>{0, 65, 130, 195, 260, 300}));
   EXPECT_EQ(three.block_count(), 5);
@@ -75,7 +82,7 @@ TEST(MatrixGrid, CutsEachTileIntoEvenBlocks) {
 // block pair stay together, whatever the order of the groups.
 TEST(RankShare, DealsTheGridsBlocksWholeAndHoldsTheirStations) {
   const int stations = 14;
-  const MatrixGrid grid = cut_grid({2, 3, 4, 6, 7, 9, 10, 11, 13}, 5, MatrixPlan{4, 2, 0});
+  const MatrixGrid grid = cut_grid({2, 3, 4, 6, 7, 9, 10, 11, 13}, 5, tiles_of(4, 2));
   const std::vector<int> groups = grid_groups(grid, stations);
   // Blocks {2,3} {4,6} | {7,9} {10,11} | {13}; the others {1,5} {8,12} {14}.
   EXPECT_EQ(groups, (std::vector<int>{5, 0, 0, 1, 5, 1, 2, 6, 2, 3, 3, 6, 4, 7}));

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@
 namespace xcn {
 namespace {
 
-void write_record(const std::string& path, int npts) {
+// A record of ones, or with `ramp` of its sample numbers.
+void write_record(const std::string& path, int npts, bool ramp = false) {
   std::vector<float> y(static_cast<std::size_t>(npts), 1.0f);
+  if (ramp) std::iota(y.begin(), y.end(), 0.0f);
   int nerr = 0;
   const float delta = 1.0f, b = 0.0f;
   newhdr();
@@ -131,6 +134,74 @@ TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
                               "\" cannot be read: it changed while the run read it; its pairs "
                               "from here on are skipped\n");
   std::fclose(err);
+}
+
+// Read forward, a record gives each stretch asked for, overlapping the last or past a gap, and
+// is checked whole once read to its end: a sample changed where no stretch reached, or a header
+// changed between stretches, loses the station, reported once.
+TEST(StreamedTable, ARecordReadForwardGivesItsStretchesAndIsCheckedWhole) {
+  test::ScratchDir dir;
+  std::vector<ListLine> lines;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
+    write_record(path, 5000, true);
+    lines.push_back({path, path.size()});
+  }
+  StationTable table(3);
+  std::FILE* quiet = std::tmpfile();
+  load_stations(lines, table, quiet, true);
+  std::fclose(quiet);
+  {
+    // Held: the row itself.
+    RecordStream held(table, 1);
+    EXPECT_EQ(held.stretch(100, 200), table.row(1) + 100);
+    EXPECT_TRUE(held.finish());
+  }
+  std::FILE* err = std::tmpfile();
+  table.stream(err);
+  RecordStream one(table, 1);
+  const struct {
+    std::size_t first, end;
+  } stretches[] = {{0, 1000}, {500, 2500}, {2500, 2600}, {3000, 4000}, {3500, 3600}};
+  for (const auto& s : stretches) {
+    const float* y = one.stretch(s.first, s.end);
+    ASSERT_NE(y, nullptr);
+    for (std::size_t k = s.first; k < s.end; ++k) {
+      ASSERT_EQ(y[k - s.first], static_cast<float>(k)) << s.first << " " << s.end;
+    }
+  }
+  EXPECT_TRUE(one.finish());
+
+  const auto change = [&](int i, long at, float value) {
+    std::FILE* f = std::fopen(lines[static_cast<std::size_t>(i - 1)].text.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, at, SEEK_SET);
+    std::fwrite(&value, 4, 1, f);
+    std::fclose(f);
+  };
+  RecordStream two(table, 2);
+  ASSERT_NE(two.stretch(0, 1000), nullptr);
+  change(2, 632 + 4 * 4000, -1.0f);
+  ASSERT_NE(two.stretch(500, 1500), nullptr);
+  EXPECT_FALSE(two.finish());
+  EXPECT_TRUE(table.lost(2));
+  EXPECT_EQ(two.stretch(1500, 2000), nullptr);
+  EXPECT_FALSE(two.finish());
+
+  RecordStream three(table, 3);
+  ASSERT_NE(three.stretch(0, 1000), nullptr);
+  change(3, 4 * 0, 2.0f);  // DELTA
+  EXPECT_EQ(three.stretch(500, 1500), nullptr);
+  EXPECT_TRUE(table.lost(3));
+  EXPECT_FALSE(table.lost(1));
+  const std::string said = text_of(err);
+  std::fclose(err);
+  EXPECT_EQ(said, "xcorrnet_v3: station 2 \"" + lines[1].text +
+                      "\" cannot be read: it changed while the run read it; its pairs from here "
+                      "on are skipped\n"
+                      "xcorrnet_v3: station 3 \"" + lines[2].text +
+                      "\" cannot be read: it changed while the run read it; its pairs from here "
+                      "on are skipped\n");
 }
 
 TEST(ReadRows, ARecordGoneOrChangedSinceTheLoadIsReportedOnceAndLeftOut) {
