@@ -66,6 +66,8 @@ namespace {
 
 // Windows transformed before they are spread over the bins: a few cache lines per bin.
 constexpr int kChunk = 32;
+// Bins a window's unit spectrum is spread over at a time.
+constexpr std::size_t kSpread = 64;
 // Pairs gathered from a product row at once: a few cache lines per bin, read while the
 // processor still holds them.
 constexpr int kGather = 32;
@@ -442,9 +444,15 @@ void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size
       if (target.row) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
     }
     if (!target.row) continue;
-    Complex* dst = target.row + (w0 - c0);
-    for (std::size_t k = 0; k < nb_; ++k, dst += target.bin_stride) {
-      for (std::size_t c = 0; c < chunk; ++c) dst[c] = wk.unit[c * nb_ + k];
+    // Spread over the bins a few at a time: each window's spectrum is read in order, and the
+    // lines written for those bins stay in the cache until every window has filled them.
+    for (std::size_t k0 = 0; k0 < nb_; k0 += kSpread) {
+      const std::size_t k1 = std::min(nb_, k0 + kSpread);
+      for (std::size_t c = 0; c < chunk; ++c) {
+        const Complex* u = wk.unit.data() + c * nb_;
+        Complex* dst = target.row + (w0 - c0 + c) + k0 * target.bin_stride;
+        for (std::size_t k = k0; k < k1; ++k, dst += target.bin_stride) *dst = u[k];
+      }
     }
   }
 }

@@ -21,6 +21,8 @@ constexpr int kMaxBlock = 128;
 // Windows of a sweep's time chunk at least, where the limit allows: products over fewer run far
 // below BLAS's peak.
 constexpr std::size_t kSweepColumns = 16;
+// Blocks of a sweep plan at most: 2 million block pairs.
+constexpr int kMaxBlocks = 2048;
 }  // namespace
 
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
@@ -90,12 +92,16 @@ MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::
   };
   MatrixPlan best;
   std::vector<Held> best_held;
-  // The cut depends on the block count alone: each count once, the largest blocks first.
-  int last_count = 0;
+  // The cut depends on the block count alone: each count once, the largest blocks first, and
+  // not so many blocks that planning would take longer than running.
+  std::vector<int> counts;
   for (int b = std::min(stations, kMaxBlock); b >= 1; --b) {
     const int count = (stations + b - 1) / b;
-    if (count == last_count) continue;
-    last_count = count;
+    if (count > kMaxBlocks) break;
+    if (counts.empty() || counts.back() != count) counts.push_back(count);
+  }
+  for (const int count : counts) {
+    const bool last = count == counts.back();
     const auto size = [&](int x) {
       return static_cast<int>(static_cast<long long>(stations) * (x + 1) / count -
                               static_cast<long long>(stations) * x / count);
@@ -107,7 +113,7 @@ MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::
     std::vector<int> in(static_cast<std::size_t>(count), -1);  // the sweep a block is in
     Held now{0, 0};
     bool fits = true;
-    const int pairs = count * (count + 1) / 2;
+    const int pairs = static_cast<int>(static_cast<long long>(count) * (count + 1) / 2);
     for (int k = 0, x = 0, y = 0; k < pairs; ++k) {
       const std::size_t sums = product_elements(size(x), size(y), x == y) * bytes.pair;
       const auto joining = [&] {
@@ -123,8 +129,8 @@ MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::
         now = {0, 0};
         if (sums + joining() * per_station(least) > limit) {
           fits = false;
-          // A block pair alone does not fit: smaller blocks, down to one station.
-          if (b > 1) break;
+          // A block pair alone does not fit: smaller blocks, down to the least.
+          if (!last) break;
         }
       }
       now.sums += sums;
@@ -133,7 +139,7 @@ MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::
       in[static_cast<std::size_t>(y)] = static_cast<int>(plan.sweeps.size());
       if (++y == count) y = ++x;
     }
-    if (!fits && b > 1) continue;
+    if (!fits && !last) continue;
     held.push_back(now);
     plan.sweeps.push_back(pairs);
     for (const Held& h : held) plan.builds += static_cast<long long>(h.stations);

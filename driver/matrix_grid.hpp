@@ -47,8 +47,8 @@ std::size_t product_elements(int rows, int cols, bool diagonal);
 // The sweep plan for `stations` stations with `windows` windows within `limit` bytes: the
 // block size that transforms the fewest windows (the larger of equals), its block pairs taken
 // in row order into sweeps as long as each fits with chunks of 16 windows, then chunks as wide
-// as every sweep allows. A sweep of one block pair of one station, one window wide, is the
-// least, whatever the limit.
+// as every sweep allows. A sweep of one block pair of the smallest blocks (one station, up to
+// 2048 blocks), one window wide, is the least, whatever the limit.
 MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::size_t limit);
 // Block pair k (x <= y, row by row) of `blocks` blocks.
 std::pair<int, int> block_pair(int blocks, int k);

@@ -238,11 +238,10 @@ int run_phases(Run& run, std::FILE* err) {
     run.time = lay_out_grid(table, run.last.dt, err);
   }
   // The records held count against the budget; when the usable ones take more than half of
-  // it, none is held and each is read again where it is used. Decided from the network and the
-  // budget alone, the same on every rank.
-  // The matrix engine's plan decides it for itself: sweeps may read records forward instead.
-  // Planned before any rank reads its rows: a record one rank cannot read again changes
-  // nothing of them.
+  // it, none is held and each is read again where it is used. The matrix engine's plan decides
+  // for itself, as its sweeps may read the records forward instead of holding them. Decided
+  // from the network and the budget alone, the same on every rank, and planned before any rank
+  // reads its rows: a record one rank cannot read again changes nothing of them.
   std::size_t budget = settings.budget;
   bool stream = !records_fit(table, budget);
   if (settings.engine == EngineKind::kMatrix && matrix_engine_available()) {

@@ -126,6 +126,11 @@ TEST(PlanSweeps, HoldsAsManyBlockPairsAsFitAndTheWidestChunks) {
       // Nothing fits: one block pair of single stations at a time, one window wide.
       {3, 20, one, 0, 1, 1, {0, 1, 2, 3, 4, 5, 6}, 9, 3},
   };
+  // Ten thousand stations: blocks of five at the least, not 50 million block pairs to plan.
+  const MatrixPlan many = plan_sweeps(10000, 10, one, 0);
+  EXPECT_EQ(many.block, 5);
+  EXPECT_EQ(many.columns, 1);
+  EXPECT_EQ(many.sweeps.size(), 2000u * 2001 / 2 + 1);
   for (const auto& c : cases) {
     const MatrixPlan p = plan_sweeps(c.stations, c.windows, c.bytes, c.limit);
     EXPECT_EQ(p.tile, c.stations) << c.limit;
