@@ -13,9 +13,10 @@
 // Where this does not hold the pair goes through the exact engine: two stations whose spectra
 // of a window they both accept pass the kernel's auto-correlation test (a record listed twice).
 //
-// Every product is one single-threaded BLAS call over one bin, and tiles and blocks are the
-// run's grid (the network, the settings and the budget alone), so each pair's sum comes out of
-// the same call for any number of workers and ranks, and the files are the same. A rank makes
+// Every product is one single-threaded BLAS call over one bin (a sweep's, one per time chunk,
+// each adding to the sums of the last), and tiles, sweeps, chunks and blocks are the run's grid
+// (the network, the settings and the budget alone), so each pair's sum comes out of the same
+// calls for any number of workers and ranks, and the files are the same. A rank makes
 // the products of its own blocks only.
 #include "driver/matrix_engine.hpp"
 
@@ -42,8 +43,8 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include <cstdint>
 #include <mutex>
 #include <span>
-#include <unordered_map>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -623,11 +624,11 @@ std::pair<std::size_t, std::size_t> MatrixEngine::block_columns(int a, int rows,
 // The stacked spectra of the block, bin by bin: C(k) = A_rows(k) A_cols(k)^H, so that element
 // (i, j) is the sum over windows of U_i conj(U_j), the conjugate of what pair (i, j) stacks.
 void MatrixEngine::multiply(const Block& b) {
-  const auto [first, end] =
+  const std::pair<std::size_t, std::size_t> columns =
       block_columns(b.ta->first + b.r0, b.rows, b.tb->first + b.c0, b.cols, b.diagonal);
   parallel_for(static_cast<int>(nb_), [&](int bin) {
     const double cpu = thread_cpu_seconds();
-    multiply_bin(b, static_cast<std::size_t>(bin), first, end);
+    multiply_bin(b, static_cast<std::size_t>(bin), columns.first, columns.second);
     worker().products_cpu_s += thread_cpu_seconds() - cpu;
   });
 }

@@ -65,8 +65,8 @@ void print_timing(std::FILE* err, const EngineSettings& settings, double read_s,
   } else if (settings.engine == EngineKind::kMatrix) {
     char held[96];
     if (engine.columns > 0) {
-      std::snprintf(held, sizeof held, "%d sweep%s in time chunks of %d windows", engine.tiles,
-                    engine.tiles == 1 ? "" : "s", engine.columns);
+      std::snprintf(held, sizeof held, "%d sweep%s in time chunks of %d window%s", engine.tiles,
+                    engine.tiles == 1 ? "" : "s", engine.columns, engine.columns == 1 ? "" : "s");
     } else {
       std::snprintf(held, sizeof held, "%d tile%s of up to %zu stations", engine.tiles,
                     engine.tiles == 1 ? "" : "s", engine.stations_per_tile);

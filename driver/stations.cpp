@@ -250,7 +250,7 @@ RecordStream::RecordStream(const StationTable& table, int i)
     : table_(table), i_(i), digest_(kDigestStart) {}
 
 const float* RecordStream::stretch(std::size_t first, std::size_t end) {
-  if (!table_.streamed()) return table_.row(i_) + first;
+  if (!table_.streamed()) return table_.row(i_) == nullptr ? nullptr : table_.row(i_) + first;
   if (table_.lost(i_)) return nullptr;
   if (end > read_) {
     const std::size_t kept = read_ > first ? read_ - std::max(first, held_) : 0;

@@ -100,7 +100,7 @@ class RecordStream {
  public:
   RecordStream(const StationTable& table, int i);
   // Samples [first, end), first and end never less than the last call's: a pointer to sample
-  // `first`, or null when the station is lost (reported).
+  // `first`, or null when the station is lost (reported) or its row is not held here.
   const float* stretch(std::size_t first, std::size_t end);
   // False when the station is lost: it could not be read again or read otherwise.
   bool finish();

@@ -155,12 +155,14 @@ void expect_each_pair_once(const Network& net, const std::string& out, const std
 
 // Each engine with what it needs set. The matrix engine's budget (0.4 MiB beside the 0.103 MiB
 // of records) cuts the network into three tiles of three stations, six products to deal among
-// the ranks; at 0.1 MiB the records do not fit and each rank reads its own again where used.
+// the ranks; at 0.1 MiB the records do not fit and each rank reads its own again where used (the
+// matrix engine forward, in sweeps of single stations).
 std::vector<std::vector<std::string>> engines() {
   std::vector<std::vector<std::string>> e = {
       {"XCN_ENGINE=fast"}, {"XCN_ENGINE=plain"}, {"XCN_ENGINE=fast", "XCN_MEMORY_BUDGET=0.1"}};
 #ifdef XCN_HAVE_BLAS
   e.push_back({"XCN_ENGINE=matrix", "XCN_MEMORY_BUDGET=0.503"});
+  e.push_back({"XCN_ENGINE=matrix", "XCN_MEMORY_BUDGET=0.1"});
   e.push_back({"XCN_ENGINE=matrix"});
 #endif
   // Each rank tells how many results it wrote.
@@ -208,8 +210,12 @@ TEST(Ranks, WriteTheBytesAndLinesOfOneProcessForOneTwoAndThreeRanks) {
       EXPECT_EQ(got.rest, want_lines.rest) << what;
       EXPECT_EQ(got.pairs, want_lines.pairs) << what;
       expect_each_pair_once(net, r.out, what);
-      if (label.find("matrix XCN_MEMORY_BUDGET") != std::string::npos) {
+      if (label.find("matrix XCN_MEMORY_BUDGET=0.503") != std::string::npos) {
         EXPECT_EQ(count_of(r.err, "3 tiles of up to 3 stations, blocks of 3"), ranks) << r.err;
+      }
+      if (label.find("matrix XCN_MEMORY_BUDGET=0.1") != std::string::npos) {
+        EXPECT_EQ(count_of(r.err, "45 sweeps in time chunks of 1 window, blocks of 1"), ranks)
+            << r.err;
       }
       // The work was dealt: every rank wrote results (the matrix engine's single block of nine
       // stations aside: its pairs are one product), 45 in all.
