@@ -36,6 +36,18 @@ void write_record(const std::string& path, int npts, bool ramp = false) {
   ASSERT_EQ(nerr, 0);
 }
 
+// Records st1.sac, st2.sac, ... of the given lengths in `dir`, and their list lines.
+std::vector<ListLine> write_records(const test::ScratchDir& dir, const std::vector<int>& lengths,
+                                    bool ramp = false) {
+  std::vector<ListLine> lines;
+  for (std::size_t k = 0; k < lengths.size(); ++k) {
+    const std::string path = (dir.path() / ("st" + std::to_string(k + 1) + ".sac")).string();
+    write_record(path, lengths[k], ramp);
+    lines.push_back({path, path.size()});
+  }
+  return lines;
+}
+
 std::string text_of(std::FILE* f) {
   std::rewind(f);
   std::string s;
@@ -62,13 +74,7 @@ void set_npts_in_file(const std::string& path, std::int32_t was, std::int32_t np
 
 TEST(LoadStations, ReadsEachRecordWholeAndSizesNothingByAHeaderTheFileBelies) {
   test::ScratchDir dir;
-  std::vector<ListLine> lines;
-  const int lengths[] = {250000, 3000, 4000};
-  for (int k = 1; k <= 3; ++k) {
-    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
-    write_record(path, lengths[k - 1]);
-    lines.push_back({path, path.size()});
-  }
+  const std::vector<ListLine> lines = write_records(dir, {250000, 3000, 4000});
   // Station 2 promises the most samples NPTS can say, from a file of 3000.
   set_npts_in_file(lines[1].text, 3000, 2147483647);
   StationTable table(3);
@@ -96,12 +102,7 @@ TEST(LoadStations, ReadsEachRecordWholeAndSizesNothingByAHeaderTheFileBelies) {
 // (the same length and header, other samples) is reported once and lost, the others read on.
 TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
   test::ScratchDir dir;
-  std::vector<ListLine> lines;
-  for (int k = 1; k <= 2; ++k) {
-    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
-    write_record(path, 5000);
-    lines.push_back({path, path.size()});
-  }
+  const std::vector<ListLine> lines = write_records(dir, std::vector<int>(2, 5000));
   StationTable table(2);
   std::FILE* quiet = std::tmpfile();
   // 30000 bytes of budget: the two records (40000 bytes) do not fit half of it.
@@ -141,12 +142,7 @@ TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
 // changed between stretches, loses the station, reported once.
 TEST(StreamedTable, ARecordReadForwardGivesItsStretchesAndIsCheckedWhole) {
   test::ScratchDir dir;
-  std::vector<ListLine> lines;
-  for (int k = 1; k <= 3; ++k) {
-    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
-    write_record(path, 5000, true);
-    lines.push_back({path, path.size()});
-  }
+  const std::vector<ListLine> lines = write_records(dir, std::vector<int>(3, 5000), true);
   StationTable table(3);
   std::FILE* quiet = std::tmpfile();
   load_stations(lines, table, quiet, true);
@@ -206,12 +202,7 @@ TEST(StreamedTable, ARecordReadForwardGivesItsStretchesAndIsCheckedWhole) {
 
 TEST(ReadRows, ARecordGoneOrChangedSinceTheLoadIsReportedOnceAndLeftOut) {
   test::ScratchDir dir;
-  std::vector<ListLine> lines;
-  for (int k = 1; k <= 3; ++k) {
-    const std::string path = (dir.path() / ("st" + std::to_string(k) + ".sac")).string();
-    write_record(path, 3000);
-    lines.push_back({path, path.size()});
-  }
+  const std::vector<ListLine> lines = write_records(dir, std::vector<int>(3, 3000));
   StationTable table(3);
   std::FILE* quiet = std::tmpfile();
   load_stations(lines, table, quiet, false);
