@@ -216,7 +216,9 @@ class MatrixEngine {
   void take_spectra(const Member& m, const float* samples, std::size_t from, std::size_t c0,
                     std::size_t c1, Target target, double* power, std::vector<WindowKey>* keys,
                     Worker& wk);
-  // The record's samples that windows [c0, c1) of member m span: [first, end).
+  // Where column w's window begins in member mi's record, in samples.
+  std::size_t window_offset(int mi, std::size_t w) const;
+  // The record's samples that windows [c0, c1) of member mi span: [first, end).
   std::pair<std::size_t, std::size_t> span_of(int mi, std::size_t c0, std::size_t c1) const;
   void store_power(const Member& m, const double* sum);
   void build(HeldTile& tile);
@@ -228,7 +230,8 @@ class MatrixEngine {
                      const std::vector<int>& row_of_block, std::size_t k, std::size_t first,
                      std::size_t end);
   int block_size(int x) const {
-    return grid_.blocks[static_cast<std::size_t>(x) + 1] - grid_.blocks[static_cast<std::size_t>(x)];
+    return grid_.blocks[static_cast<std::size_t>(x) + 1] -
+           grid_.blocks[static_cast<std::size_t>(x)];
   }
   bool needed(int x, int y) const {
     return needed_[static_cast<std::size_t>(x) * static_cast<std::size_t>(blocks_) +
@@ -449,8 +452,7 @@ void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size
         continue;
       }
       const Complex* x = wk.spectrum.data();
-      const long long k = s.place.first + static_cast<long long>(w - first);
-      std::copy_n(samples + (s.place.offset(k, wt_.settings) - from), nptlen_, wk.window.begin());
+      std::copy_n(samples + (window_offset(mi, w) - from), nptlen_, wk.window.begin());
       window_spectrum(plan_, wk.window, wk.spectrum);
       if (keys) {
         // A window of zeros correlates to zeros on either path, and a NaN fails the test.
@@ -478,17 +480,17 @@ void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size
   }
 }
 
+std::size_t MatrixEngine::window_offset(int mi, std::size_t w) const {
+  const GridPlace& place = wt_.station(member(mi).station).place;
+  return place.offset(place.first + static_cast<long long>(w - column_first(mi)), wt_.settings);
+}
+
 std::pair<std::size_t, std::size_t> MatrixEngine::span_of(int mi, std::size_t c0,
                                                           std::size_t c1) const {
-  const StationWindows& s = wt_.station(member(mi).station);
   const std::size_t first = std::max(c0, column_first(mi));
   const std::size_t end = std::min(c1, column_end(mi));
   if (end <= first) return {0, 0};
-  const auto offset = [&](std::size_t w) {
-    return s.place.offset(s.place.first + static_cast<long long>(w - column_first(mi)),
-                          wt_.settings);
-  };
-  return {offset(first), offset(end - 1) + nptlen_};
+  return {window_offset(mi, first), window_offset(mi, end - 1) + nptlen_};
 }
 
 void MatrixEngine::store_power(const Member& m, const double* sum) {
@@ -613,7 +615,8 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
       const Block b = block_of(ta, tb, x, y);
       multiply(b);
       finish_sums({ta.first + b.r0, b.rows, tb.first + b.c0, b.cols, b.diagonal, false,
-                   stacked_.data(), static_cast<std::size_t>(b.rows) * static_cast<std::size_t>(b.cols)});
+                   stacked_.data(),
+                   static_cast<std::size_t>(b.rows) * static_cast<std::size_t>(b.cols)});
     }
   }
 }
@@ -653,8 +656,7 @@ void MatrixEngine::multiply(const Block& b) {
   });
 }
 
-void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first,
-                                std::size_t end) {
+void MatrixEngine::multiply_bin(const Block& b, std::size_t k, std::size_t first, std::size_t end) {
   const std::size_t rows = static_cast<std::size_t>(b.rows);
   const std::size_t cols = static_cast<std::size_t>(b.cols);
   Complex* c = stacked_.data() + k * rows * cols;
@@ -719,14 +721,15 @@ void MatrixEngine::run_sweep(int first_pair, int end_pair) {
   const std::size_t rows = row_member.size();
   std::size_t bytes = 0;
   for (SweepPart& p : parts) {
-    p.sums = PageBuffer<Complex>(nb_ * product_elements(block_size(p.x), block_size(p.y), p.x == p.y));
+    p.sums =
+        PageBuffer<Complex>(nb_ * product_elements(block_size(p.x), block_size(p.y), p.x == p.y));
     bytes += p.sums.bytes();
   }
   PageBuffer<Complex> chunk(nb_ * rows * columns_);
   bytes += chunk.bytes();
   std::vector<RecordStream> streams;
   streams.reserve(rows);
-  std::vector<std::vector<double>> powers(rows);
+  std::vector<std::vector<double> > powers(rows);
   for (std::size_t r = 0; r < rows; ++r) {
     const Member& m = member(row_member[r]);
     streams.emplace_back(table_, m.station);
@@ -736,8 +739,10 @@ void MatrixEngine::run_sweep(int first_pair, int end_pair) {
     }
   }
   if (table_.streamed()) {
-    bytes += rows * (static_cast<std::size_t>(std::ceil(wt_.settings.overlap)) * (columns_ - 1) +
-                     nptlen_) * sizeof(float);
+    bytes +=
+        rows *
+        (static_cast<std::size_t>(std::ceil(wt_.settings.overlap)) * (columns_ - 1) + nptlen_) *
+        sizeof(float);
   }
   held_ += bytes;
   report_.peak_bytes = std::max(report_.peak_bytes, held_);
@@ -813,8 +818,8 @@ void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk, st
   const int k_count = static_cast<int>(end - first);
   const int ld = static_cast<int>(stride);
   const auto rows_of = [&](int z, int r) {
-    return chunk + static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r) * stride +
-           first;
+    return chunk +
+           static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r) * stride + first;
   };
   const float beta = part.started ? 1.0f : 0.0f;
   const Complex one{1.0f, 0.0f};
@@ -885,7 +890,8 @@ void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
     if (!any) continue;
     const Complex* src = s.data;
     for (std::size_t k = 0; k < nb_; ++k, src += s.plane) {
-      for (int g = 0; g < group; ++g) wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[at[g]];
+      for (int g = 0; g < group; ++g)
+        wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[at[g]];
     }
     for (int g = 0; g < group; ++g) {
       if (js[g] == 0) continue;

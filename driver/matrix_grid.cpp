@@ -157,8 +157,8 @@ MatrixPlan plan_sweeps(int stations, int windows, const SweepBytes& bytes, std::
   }
   best.columns = static_cast<int>(std::max<std::size_t>(columns, 1));
   for (const Held& h : best_held) {
-    best.bytes = std::max(best.bytes, h.sums + h.stations * per_station(
-                                                   static_cast<std::size_t>(best.columns)));
+    best.bytes = std::max(
+        best.bytes, h.sums + h.stations * per_station(static_cast<std::size_t>(best.columns)));
   }
   return best;
 }

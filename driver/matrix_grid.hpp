@@ -16,10 +16,10 @@ struct Run;
 // written; or, in sweeps, the stacked spectra of several block pairs held at once while the
 // windows of their stations pass in time chunks, each window transformed once per sweep.
 struct MatrixPlan {
-  int tile = 0;           // stations per tile (the last may hold fewer); sweeps: all in one
-  int block = 0;          // stations per block at most, rows and columns of one product
-  std::size_t bytes = 0;  // held at most
-  int columns = 0;        // sweeps: windows of a time chunk; 0: tiles with every window
+  int tile = 0;             // stations per tile (the last may hold fewer); sweeps: all in one
+  int block = 0;            // stations per block at most, rows and columns of one product
+  std::size_t bytes = 0;    // held at most
+  int columns = 0;          // sweeps: windows of a time chunk; 0: tiles with every window
   std::vector<int> sweeps;  // sweeps: the first block pair of each, then the count of all
   long long builds = 0;     // stations' windows transformed, each station once per build
 };

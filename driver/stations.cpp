@@ -181,8 +181,7 @@ std::string read_into(const Station& s, Room room, RecordRead& r) {
     clrmsg();
     // rsac1 refuses such a file on its own once it cannot read what its header says; a file
     // that grew since its header was read has changed under the run.
-    return promised > held ? "the file is shorter than its header says"
-                           : kChanged;
+    return promised > held ? "the file is shorter than its header says" : kChanged;
   }
   r.digest = digest_of(row, r.npts);
   return {};
@@ -255,8 +254,7 @@ const float* RecordStream::stretch(std::size_t first, std::size_t end) {
   if (end > read_) {
     const std::size_t kept = read_ > first ? read_ - std::max(first, held_) : 0;
     if (kept > 0) {
-      std::memmove(samples_.data(), samples_.data() + (read_ - kept - held_),
-                   kept * sizeof(float));
+      std::memmove(samples_.data(), samples_.data() + (read_ - kept - held_), kept * sizeof(float));
     }
     samples_.resize(kept + (end - read_));
     if (!read(samples_.data() + kept, end - read_)) return nullptr;
@@ -270,8 +268,7 @@ bool RecordStream::read(float* y, std::size_t count) {
   SacReader reader(station_path(s));
   const SacHeader& h = reader.header();
   if (reader.nerr() == 0 &&
-      (h.integer(kNpts) != s.npts || h.real(kDelta) != s.delta ||
-       h.real(kB) != s.begin)) {
+      (h.integer(kNpts) != s.npts || h.real(kDelta) != s.delta || h.real(kB) != s.begin)) {
     table_.lose(i_, kChanged);
     return false;
   }

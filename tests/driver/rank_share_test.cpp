@@ -2,11 +2,11 @@
 // records of its own pairs.
 #include "driver/rank_share.hpp"
 
-#include "driver/matrix_grid.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "driver/matrix_grid.hpp"
 
 namespace xcn {
 namespace {

@@ -195,7 +195,8 @@ TEST(StreamedTable, ARecordReadForwardGivesItsStretchesAndIsCheckedWhole) {
   EXPECT_EQ(said, "xcorrnet_v3: station 2 \"" + lines[1].text +
                       "\" cannot be read: it changed while the run read it; its pairs from here "
                       "on are skipped\n"
-                      "xcorrnet_v3: station 3 \"" + lines[2].text +
+                      "xcorrnet_v3: station 3 \"" +
+                      lines[2].text +
                       "\" cannot be read: it changed while the run read it; its pairs from here "
                       "on are skipped\n");
 }

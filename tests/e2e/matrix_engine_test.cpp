@@ -281,7 +281,8 @@ TEST(MatrixEngine, AgreesInSweepsOfEveryShape) {
   net.add_entry("st1.sac");
   net.write_lists();
   const Outcome exact = exact_run(net);
-  const std::regex shape(R"(; (\d+ (tiles? of up to \d+ stations|sweeps? in time chunks of \d+ windows), blocks of \d+);)");
+  const std::regex shape(
+      R"(; (\d+ (tiles? of up to \d+ stations|sweeps? in time chunks of \d+ windows), blocks of \d+);)");
   const struct {
     const char* budget;
     const char* shape;
