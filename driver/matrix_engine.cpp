@@ -57,6 +57,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 #include "driver/geometry.hpp"
 #include "driver/result_writer.hpp"
 #include "signal/complex.hpp"
+#include "signal/window_products.hpp"
 #include "signal/xcorr.hpp"
 #include "signal/xcorr_whiten.hpp"
 
@@ -76,6 +77,8 @@ constexpr std::size_t kSpread = 64;
 // Pairs gathered from a product row at once: a few cache lines per bin, read while the
 // processor still holds them.
 constexpr int kGather = 32;
+// Windows a sweep's products take at a time: the runs of a product's rows stay in the cache.
+constexpr std::size_t kProductWindows = 32;
 // Results a worker keeps before it writes them together, away from the products.
 constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
 
@@ -186,21 +189,25 @@ class MatrixEngine {
     bool diagonal;
   };
   // Stacked spectra of members [row_first, row_first + rows) against [col_first, col_first +
-  // cols), `plane` elements per bin, as finishing reads them.
+  // cols), `plane` elements per bin, as finishing reads them: bins in runs of `run`, each run
+  // of every element after the last run's.
   struct Sums {
     int row_first, rows;
     int col_first, cols;
     bool diagonal;
-    bool packed;  // a block with itself, its halves' triangles packed (product_elements)
+    bool triangle;  // a block with itself holding pairs r < c only (triangle_element)
     const Complex* data;
     std::size_t plane;
-    // Element (r, c) of a bin, and whether it holds the conjugate of the product's element.
-    std::pair<std::size_t, bool> at(int r, int c) const;
+    std::size_t run;
+    std::size_t at(int r, int c) const;
   };
-  // Where a member's unit spectra go: its row in bin 0, `bin_stride` apart, window c0 first.
+  // Where a member's unit spectra go, window c0 first: bins in runs of `run` values, a window's
+  // run `window_stride` after the last window's, each run `run_stride` after the last.
   struct Target {
     Complex* row = nullptr;
-    std::size_t bin_stride = 0;
+    std::size_t run = 1;
+    std::size_t window_stride = 1;
+    std::size_t run_stride = 0;
   };
   // A block pair of a sweep: its stacked spectra, summed over the time chunks.
   struct SweepPart {
@@ -226,9 +233,9 @@ class MatrixEngine {
   void note_keys(int first, int count);
   void run_sweeps();
   void run_sweep(int first_pair, int end_pair);
-  void multiply_part(const SweepPart& part, const Complex* chunk, std::size_t stride,
-                     const std::vector<int>& row_of_block, std::size_t k, std::size_t first,
-                     std::size_t end);
+  void multiply_part(const SweepPart& part, const Complex* chunk,
+                     const std::vector<int>& row_of_block, std::size_t t, std::size_t first,
+                     std::size_t end) const;
   int block_size(int x) const {
     return grid_.blocks[static_cast<std::size_t>(x) + 1] -
            grid_.blocks[static_cast<std::size_t>(x)];
@@ -473,8 +480,11 @@ void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size
       const std::size_t k1 = std::min(nb_, k0 + kSpread);
       for (std::size_t c = 0; c < chunk; ++c) {
         const Complex* u = wk.unit.data() + c * nb_;
-        Complex* dst = target.row + (w0 - c0 + c) + k0 * target.bin_stride;
-        for (std::size_t k = k0; k < k1; ++k, dst += target.bin_stride) *dst = u[k];
+        Complex* dst =
+            target.row + (w0 - c0 + c) * target.window_stride + k0 / target.run * target.run_stride;
+        for (std::size_t k = k0; k < k1; k += target.run, dst += target.run_stride) {
+          std::copy_n(u + k, std::min(target.run, k1 - k), dst);
+        }
       }
     }
   }
@@ -511,7 +521,7 @@ void MatrixEngine::build(HeldTile& tile) {
     Worker& wk = worker();
     const bool power = !m.seen && m.power >= 0;
     if (power) std::fill(wk.power.begin(), wk.power.end(), 0.0);
-    const Target target{tile.a.data() + static_cast<std::size_t>(r) * windows_,
+    const Target target{tile.a.data() + static_cast<std::size_t>(r) * windows_, 1, 1,
                         static_cast<std::size_t>(tile.count) * windows_};
     take_spectra(m, held.data(), 0, 0, windows_, target, power ? wk.power.data() : nullptr,
                  m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)], wk);
@@ -616,7 +626,7 @@ void MatrixEngine::run_blocks(const HeldTile& ta, const HeldTile& tb) {
       multiply(b);
       finish_sums({ta.first + b.r0, b.rows, tb.first + b.c0, b.cols, b.diagonal, false,
                    stacked_.data(),
-                   static_cast<std::size_t>(b.rows) * static_cast<std::size_t>(b.cols)});
+                   static_cast<std::size_t>(b.rows) * static_cast<std::size_t>(b.cols), 1});
     }
   }
 }
@@ -721,11 +731,13 @@ void MatrixEngine::run_sweep(int first_pair, int end_pair) {
   const std::size_t rows = row_member.size();
   std::size_t bytes = 0;
   for (SweepPart& p : parts) {
-    p.sums =
-        PageBuffer<Complex>(nb_ * product_elements(block_size(p.x), block_size(p.y), p.x == p.y));
+    p.sums = PageBuffer<Complex>(sweep_bins(nb_) *
+                                 product_elements(block_size(p.x), block_size(p.y), p.x == p.y));
     bytes += p.sums.bytes();
   }
-  PageBuffer<Complex> chunk(nb_ * rows * columns_);
+  // Bin runs, each holding every row's windows of the chunk; bins past the last stay zeros.
+  PageBuffer<Complex> chunk(sweep_bins(nb_) * rows * columns_);
+  const std::size_t run_stride = kSweepRun * rows * columns_;
   bytes += chunk.bytes();
   std::vector<RecordStream> streams;
   streams.reserve(rows);
@@ -762,19 +774,20 @@ void MatrixEngine::run_sweep(int first_pair, int end_pair) {
       if (end != 0 && samples == nullptr) return;
       std::vector<double>& power = powers[static_cast<std::size_t>(r)];
       take_spectra(m, samples, first, c0, c1,
-                   {chunk.data() + static_cast<std::size_t>(r) * columns_, rows * columns_},
+                   {chunk.data() + static_cast<std::size_t>(r) * columns_ * kSweepRun, kSweepRun,
+                    kSweepRun, run_stride},
                    power.empty() ? nullptr : power.data(),
                    m.seen ? nullptr : &new_keys_[static_cast<std::size_t>(mi)], worker());
     });
     report_.spectra_s += seconds_since(start);
-    parallel_for(static_cast<int>(nb_), [&](int bin) {
+    parallel_for(static_cast<int>(sweep_bins(nb_) / kSweepRun), [&](int t) {
       const double cpu = thread_cpu_seconds();
       for (const SweepPart& p : parts) {
         const std::size_t first = std::max(p.columns.first, c0);
         const std::size_t end = std::min(p.columns.second, c1);
         if (end <= first) continue;
-        multiply_part(p, chunk.data() + static_cast<std::size_t>(bin) * rows * columns_, columns_,
-                      row_of_block, static_cast<std::size_t>(bin), first - c0, end - c0);
+        multiply_part(p, chunk.data() + static_cast<std::size_t>(t) * run_stride, row_of_block,
+                      static_cast<std::size_t>(t), first - c0, end - c0);
       }
       worker().products_cpu_s += thread_cpu_seconds() - cpu;
     });
@@ -800,57 +813,50 @@ void MatrixEngine::run_sweep(int first_pair, int end_pair) {
     finish_sums({grid_.blocks[static_cast<std::size_t>(p.x)], block_size(p.x),
                  grid_.blocks[static_cast<std::size_t>(p.y)], block_size(p.y), p.x == p.y,
                  p.x == p.y, p.sums.data(),
-                 product_elements(block_size(p.x), block_size(p.y), p.x == p.y)});
+                 product_elements(block_size(p.x), block_size(p.y), p.x == p.y), kSweepRun});
   }
   held_ -= bytes;
 }
 
-// Block pair `part` at bin k over chunk columns [first, end), added to its sums after the first
-// chunk. A block with itself: the upper triangle of its first half, the lower one of its second
-// half a row below it, then the product of the halves.
-void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk, std::size_t stride,
-                                 const std::vector<int>& row_of_block, std::size_t k,
-                                 std::size_t first, std::size_t end) {
-  const int rows = block_size(part.x);
-  const int cols = block_size(part.y);
-  const std::size_t plane = product_elements(rows, cols, part.x == part.y);
-  Complex* c = part.sums.data() + k * plane;
-  const int k_count = static_cast<int>(end - first);
-  const int ld = static_cast<int>(stride);
-  const auto rows_of = [&](int z, int r) {
-    return chunk +
-           static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r) * stride + first;
-  };
-  const float beta = part.started ? 1.0f : 0.0f;
-  const Complex one{1.0f, 0.0f};
-  const Complex start{beta, 0.0f};
-  if (part.x != part.y) {
-    cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, rows, cols, k_count, &one,
-                rows_of(part.x, 0), ld, rows_of(part.y, 0), ld, &start, c, cols);
-    return;
+// Block pair `part` at the chunk's bin run t (`chunk` points at it) over chunk columns [first,
+// end), added to its sums after the first chunk, a few windows at a time so that the rows'
+// runs stay in the processor's cache. A block with itself sums its pairs r < c.
+void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk,
+                                 const std::vector<int>& row_of_block, std::size_t t,
+                                 std::size_t first, std::size_t end) const {
+  const int nx = block_size(part.x);
+  const int ny = block_size(part.y);
+  const bool triangle = part.x == part.y;
+  const Complex* starts[2 * kMaxBlock];
+  WindowProducts p;
+  p.rows = starts;
+  p.nrows = nx;
+  p.triangle = triangle;
+  p.cols = triangle ? nullptr : starts + nx;
+  p.ncols = triangle ? 0 : ny;
+  p.window_stride = kSweepRun;
+  p.bins = kSweepRun;
+  p.out = part.sums.data() + t * product_elements(nx, ny, triangle) * kSweepRun;
+  p.out_stride = kSweepRun;
+  for (std::size_t w = first; w < end; w += kProductWindows) {
+    const auto rows_of = [&](int z, const Complex** at) {
+      for (int r = 0; r < block_size(z); ++r) {
+        const std::size_t row =
+            static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r);
+        at[r] = chunk + (row * columns_ + w) * kSweepRun;
+      }
+    };
+    rows_of(part.x, starts);
+    if (!triangle) rows_of(part.y, starts + nx);
+    p.windows = static_cast<int>(std::min(kProductWindows, end - w));
+    p.add = part.started || w > first;
+    window_products(p);
   }
-  const int h1 = (rows + 1) / 2;
-  const int h2 = rows - h1;
-  cblas_cherk(CblasRowMajor, CblasUpper, CblasNoTrans, h1, k_count, 1.0f, rows_of(part.x, 0), ld,
-              beta, c, h1);
-  if (h2 == 0) return;
-  cblas_cherk(CblasRowMajor, CblasLower, CblasNoTrans, h2, k_count, 1.0f, rows_of(part.x, h1), ld,
-              beta, c + h1, h1);
-  cblas_cgemm(CblasRowMajor, CblasNoTrans, CblasConjTrans, h1, h2, k_count, &one,
-              rows_of(part.x, 0), ld, rows_of(part.x, h1), ld, &start,
-              c + static_cast<std::size_t>(h1 + 1) * static_cast<std::size_t>(h1), h2);
 }
 
-std::pair<std::size_t, bool> MatrixEngine::Sums::at(int r, int c) const {
-  const std::size_t rr = static_cast<std::size_t>(r);
-  const std::size_t cc = static_cast<std::size_t>(c);
-  if (!packed) return {rr * static_cast<std::size_t>(cols) + cc, false};
-  const std::size_t h1 = static_cast<std::size_t>(rows + 1) / 2;
-  const std::size_t h2 = static_cast<std::size_t>(rows) - h1;
-  if (cc < h1) return {rr * h1 + cc, false};
-  // Both in the second half: the lower triangle holds (c, r), the conjugate.
-  if (rr >= h1) return {(cc - h1 + 1) * h1 + (rr - h1), true};
-  return {(h1 + 1) * h1 + rr * h2 + (cc - h1), false};
+std::size_t MatrixEngine::Sums::at(int r, int c) const {
+  if (triangle) return triangle_element(rows, r, c);
+  return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c);
 }
 
 // Each pair of the sums: its stacked spectrum gathered from the bins, transformed back, cut,
@@ -872,7 +878,6 @@ void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
     const int group = std::min(gather_, s.cols - c);
     int js[kGather];
     std::size_t at[kGather];
-    bool conjugate[kGather];
     bool any = false;
     for (int g = 0; g < group; ++g) {
       const int j = member(s.col_first + c + g).station;
@@ -884,26 +889,23 @@ void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
         here = false;
       }
       js[g] = here ? j : 0;
-      std::tie(at[g], conjugate[g]) = s.at(r, c + g);
+      at[g] = s.at(r, c + g) * s.run;
       any = any || here;
     }
     if (!any) continue;
-    const Complex* src = s.data;
-    for (std::size_t k = 0; k < nb_; ++k, src += s.plane) {
-      for (int g = 0; g < group; ++g)
-        wk.gathered[static_cast<std::size_t>(g) * nb_ + k] = src[at[g]];
+    for (std::size_t k0 = 0; k0 < nb_; k0 += s.run) {
+      const Complex* src = s.data + k0 * s.plane;
+      const std::size_t n = std::min(s.run, nb_ - k0);
+      for (int g = 0; g < group; ++g) {
+        std::copy_n(src + at[g], n, wk.gathered.data() + static_cast<std::size_t>(g) * nb_ + k0);
+      }
     }
     for (int g = 0; g < group; ++g) {
       if (js[g] == 0) continue;
       const Complex* v = wk.gathered.data() + static_cast<std::size_t>(g) * nb_;
       // The pair stacks conj(C); its upper bins mirror the lower ones.
-      if (conjugate[g]) {
-        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = v[k];
-        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = conj(v[k]);
-      } else {
-        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(v[k]);
-        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = v[k];
-      }
+      for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(v[k]);
+      for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = v[k];
       finish(i, js[g], mi, member_of_[static_cast<std::size_t>(js[g] - 1)], wk);
     }
   }

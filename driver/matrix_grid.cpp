@@ -16,8 +16,6 @@
 namespace xcn {
 
 namespace {
-// Products of this size run near BLAS's peak; larger ones gain little and hold much more.
-constexpr int kMaxBlock = 128;
 // Windows of a sweep's time chunk at least, where the limit allows: products over fewer run far
 // below BLAS's peak.
 constexpr std::size_t kSweepColumns = 16;
@@ -63,10 +61,7 @@ MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair
 std::size_t product_elements(int rows, int cols, bool diagonal) {
   const std::size_t r = static_cast<std::size_t>(rows);
   if (!diagonal) return r * static_cast<std::size_t>(cols);
-  // The first half's upper triangle and the second half's lower one, a row apart, in
-  // (h1 + 1) x h1 elements, then the product of the halves.
-  const std::size_t h1 = (r + 1) / 2;
-  return (h1 + 1) * h1 + h1 * (r - h1);
+  return r * (r - 1) / 2;
 }
 
 std::pair<int, int> block_pair(int blocks, int k) {
@@ -242,7 +237,8 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
   };
   const std::size_t column = nb * sizeof(Complex);
   // A sweep sums each station's power spectrum in double precision while its windows pass.
-  SweepBytes sweep{column, column, nb * sizeof(double), 0, 0};
+  const std::size_t run_column = sweep_bins(nb) * sizeof(Complex);
+  SweepBytes sweep{run_column, run_column, nb * sizeof(double), 0, 0};
   struct Choice {
     MatrixPlan plan;
     bool stream;

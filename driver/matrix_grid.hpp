@@ -30,8 +30,17 @@ struct MatrixPlan {
 MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair_bytes,
                        std::size_t limit);
 
+// Stations of a block at most: products of this size run near the processor's peak; larger
+// ones gain little and hold much more.
+inline constexpr int kMaxBlock = 128;
+// A sweep keeps its spectra and sums in runs of this many bins, the last run padded.
+inline constexpr std::size_t kSweepRun = 16;
+inline std::size_t sweep_bins(std::size_t bins) {
+  return (bins + kSweepRun - 1) / kSweepRun * kSweepRun;
+}
+
 // What a sweep holds, in bytes: `pair` of stacked spectra per element of a block pair's
-// product (a block with itself holds its upper triangle, packed), and per station of the sweep
+// product (a block with itself holds its pairs r < c), and per station of the sweep
 // `column` per window of a chunk, `station` throughout, and, where records are read forward,
 // `stretch_base` plus `stretch_step` per window after the first of a chunk.
 struct SweepBytes {
@@ -42,7 +51,7 @@ struct SweepBytes {
   std::size_t stretch_step = 0;
 };
 // Elements of one bin's product of a block of `rows` stations with one of `cols` (`diagonal`:
-// the block with itself, its two halves' triangles packed side by side beside their product).
+// the block with itself, its pairs r < c).
 std::size_t product_elements(int rows, int cols, bool diagonal);
 // The sweep plan for `stations` stations with `windows` windows within `limit` bytes: the
 // block size that transforms the fewest windows (the larger of equals), its block pairs taken

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/matrix_grid.hpp"
+#include "signal/window_products.hpp"
 
 namespace xcn {
 namespace {
@@ -90,13 +91,17 @@ TEST(PlanMatrix, CountsTheStationsEachTileBuilds) {
   EXPECT_EQ(plan_matrix(7, 10, 2, 80).builds, 3 + 3 * 2 + 1 * 3);
 }
 
-// A block with itself keeps its upper triangle: its halves' triangles side by side in
-// (h1 + 1) x h1 elements, then the product of the halves.
+// A block with itself keeps its pairs r < c, row by row.
 TEST(PlanSweeps, PacksABlockWithItselfAndNumbersBlockPairsRowByRow) {
-  EXPECT_EQ(product_elements(1, 1, true), 2u);
-  EXPECT_EQ(product_elements(4, 4, true), 3u * 2 + 2 * 2);
-  EXPECT_EQ(product_elements(5, 5, true), 4u * 3 + 3 * 2);
+  EXPECT_EQ(product_elements(1, 1, true), 0u);
+  EXPECT_EQ(product_elements(4, 4, true), 6u);
+  EXPECT_EQ(product_elements(5, 5, true), 10u);
   EXPECT_EQ(product_elements(3, 2, false), 6u);
+  const std::pair<int, int> pairs5[] = {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {1, 2},
+                                        {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}};
+  for (std::size_t e = 0; e < std::size(pairs5); ++e) {
+    EXPECT_EQ(triangle_element(5, pairs5[e].first, pairs5[e].second), e);
+  }
   const std::pair<int, int> pairs[] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
   for (int k = 0; k < 6; ++k) EXPECT_EQ(block_pair(3, k), pairs[k]) << k;
 }
@@ -115,14 +120,14 @@ TEST(PlanSweeps, HoldsAsManyBlockPairsAsFitAndTheWidestChunks) {
     long long builds;
     std::size_t held;
   } cases[] = {
-      // One block: 10 elements and 4 stations x 16 windows.
-      {4, 100, one, 74, 4, 16, {0, 1}, 4, 74},
-      {4, 100, one, 1000, 4, 100, {0, 1}, 4, 410},
+      // One block: 6 elements and 4 stations x 16 windows.
+      {4, 100, one, 70, 4, 16, {0, 1}, 4, 70},
+      {4, 100, one, 1000, 4, 100, {0, 1}, 4, 406},
       // Blocks of 2: (0,0) and (0,1) with 4 stations, then (1,1) with 2; blocks of one station
       // build as many, and the larger blocks are kept.
-      {4, 100, one, 73, 2, 16, {0, 2, 3}, 6, 71},
+      {4, 100, one, 69, 2, 16, {0, 2, 3}, 6, 69},
       // Stretches of records read forward: 10 bytes and 2 more per window after the first.
-      {1, 50, {1, 1, 0, 10, 2}, 100, 1, 30, {0, 1}, 1, 100},
+      {1, 50, {1, 1, 0, 10, 2}, 100, 1, 30, {0, 1}, 1, 98},
       // Nothing fits: one block pair of single stations at a time, one window wide.
       {3, 20, one, 0, 1, 1, {0, 1, 2, 3, 4, 5, 6}, 9, 3},
   };

@@ -265,8 +265,8 @@ TEST(MatrixEngine, AgreesInTilesOfEveryShape) {
 }
 
 // Records of 91 windows and fewer, loud stretches, and the first record listed again: sweeps
-// of one block of seven stations (its halves of four and three packed), of blocks of two to
-// four, and of single stations, with the records held and read forward.
+// of one block of seven stations (its pairs r < c), of blocks of two and three (products of
+// two, three and four rows), and of single stations, with the records held and read forward.
 TEST(MatrixEngine, AgreesInSweepsOfEveryShape) {
   SKIP_WITHOUT_BLAS();
   Network net;
@@ -288,9 +288,10 @@ TEST(MatrixEngine, AgreesInSweepsOfEveryShape) {
     const char* shape;
   } cases[] = {
       {"0.3", "28 sweeps in time chunks of 13 windows, blocks of 1"},
-      {"0.9", "4 sweeps in time chunks of 16 windows, blocks of 3"},
-      {"1.25", "2 sweeps in time chunks of 16 windows, blocks of 4"},
-      {"1.5", "1 sweep in time chunks of 18 windows, blocks of 7"},
+      {"0.7", "6 sweeps in time chunks of 16 windows, blocks of 2"},
+      {"0.85", "5 sweeps in time chunks of 16 windows, blocks of 3"},
+      {"1.2", "2 sweeps in time chunks of 16 windows, blocks of 3"},
+      {"1.4", "1 sweep in time chunks of 18 windows, blocks of 7"},
       {"1000", "1 tile of up to 7 stations, blocks of 7"},
   };
   for (const auto& c : cases) {
