@@ -80,14 +80,10 @@ class PageBuffer {
     if (bytes_ == 0) return;
     void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    // Large pages where the system allows them: fewer faults on first touch, and spectra read
-    // bin by bin across a large store stay within the address cache. Every page is used, so
-    // all are made at once (where the system can), not one fault at a time as the work
-    // reaches them.
-    if (bytes_ >= (std::size_t{2} << 20)) {
-      madvise(p, bytes_, MADV_HUGEPAGE);
-      populate(static_cast<char*>(p), bytes_);
-    }
+    // Every page is used, so all are made at once (where the system can), not one fault at a
+    // time as the work reaches them. Ordinary pages: large ones had to be assembled first, and
+    // a run at 20 Hz spent seconds more on that than their fewer address misses saved.
+    if (bytes_ >= (std::size_t{2} << 20)) populate(static_cast<char*>(p), bytes_);
     data_ = static_cast<T*>(p);
   }
   ~PageBuffer() {
@@ -107,7 +103,7 @@ class PageBuffer {
   std::size_t bytes() const { return bytes_; }
 
  private:
-  // Slices of whole large pages, made by the workers side by side.
+  // Slices of 32 MiB, made by the workers side by side.
   static void populate(char* p, std::size_t bytes) {
     constexpr std::size_t kSlice = std::size_t{32} << 20;
     const long long slices = static_cast<long long>((bytes + kSlice - 1) / kSlice);
