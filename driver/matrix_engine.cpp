@@ -838,16 +838,16 @@ void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk,
   p.bins = kSweepRun;
   p.out = part.sums.data() + t * product_elements(nx, ny, triangle) * kSweepRun;
   p.out_stride = kSweepRun;
+  // Each row of block z at window w of the chunk.
+  const auto rows_of = [&](int z, std::size_t w, const Complex** at) {
+    for (int r = 0; r < block_size(z); ++r) {
+      const std::size_t row = static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r);
+      at[r] = chunk + (row * columns_ + w) * kSweepRun;
+    }
+  };
   for (std::size_t w = first; w < end; w += kProductWindows) {
-    const auto rows_of = [&](int z, const Complex** at) {
-      for (int r = 0; r < block_size(z); ++r) {
-        const std::size_t row =
-            static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r);
-        at[r] = chunk + (row * columns_ + w) * kSweepRun;
-      }
-    };
-    rows_of(part.x, starts);
-    if (!triangle) rows_of(part.y, starts + nx);
+    rows_of(part.x, w, starts);
+    if (!triangle) rows_of(part.y, w, starts + nx);
     p.windows = static_cast<int>(std::min(kProductWindows, end - w));
     p.add = part.started || w > first;
     window_products(p);

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "signal/window_products.hpp"
+
 namespace xcn {
 
 struct Run;
@@ -35,6 +37,7 @@ MatrixPlan plan_matrix(int stations, std::size_t station_bytes, std::size_t pair
 inline constexpr int kMaxBlock = 128;
 // A sweep keeps its spectra and sums in runs of this many bins, the last run padded.
 inline constexpr std::size_t kSweepRun = 16;
+static_assert(kSweepRun % kProductLanes == 0, "the product kernel takes whole vectors of bins");
 inline std::size_t sweep_bins(std::size_t bins) {
   return (bins + kSweepRun - 1) / kSweepRun * kSweepRun;
 }
