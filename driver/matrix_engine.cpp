@@ -841,7 +841,8 @@ void MatrixEngine::multiply_part(const SweepPart& part, const Complex* chunk,
   // Each row of block z at window w of the chunk.
   const auto rows_of = [&](int z, std::size_t w, const Complex** at) {
     for (int r = 0; r < block_size(z); ++r) {
-      const std::size_t row = static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r);
+      const std::size_t row =
+          static_cast<std::size_t>(row_of_block[static_cast<std::size_t>(z)] + r);
       at[r] = chunk + (row * columns_ + w) * kSweepRun;
     }
   };
