@@ -321,6 +321,52 @@ class PendingFile {
   int slot_ = -1;  // where a signal handler finds temp_
 };
 
+// Gives the unnamed file open as `fd` the name `path`; linkat never follows a name that is
+// there by now (a file or a link), it refuses it. Naming the descriptor itself is the cheaper
+// way; kernels before 6.10 grant it only to privileged processes, and a refusal is kept for
+// the process. Through /proc it works for anyone where /proc is mounted.
+bool give_name(int fd, const std::string& path) {
+  static std::atomic<bool> descriptor_refused{false};
+  if (!descriptor_refused.load(std::memory_order_relaxed)) {
+    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT) return false;
+    descriptor_refused.store(true, std::memory_order_relaxed);
+  }
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// A new file made whole before it has a name: an unnamed file in the target's folder, given
+// the name once written. The folder gains one entry instead of a temporary's create and rename,
+// and a process that dies while writing leaves nothing behind. Where the file system or the
+// system offers no unnamed files, where the name is taken by then, or where the writing fails,
+// nothing is left and false is returned: the caller writes through a named temporary, which
+// reports any trouble as it always has. After the name is given, a failed close removes it
+// again and says so in *failed (errno set).
+bool link_new_file(const std::string& path, const std::vector<unsigned char>& bytes, bool* failed) {
+  *failed = false;
+  if (pending_paths().stopping()) return false;  // the named path waits for the end
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : path.substr(0, slash);
+  int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) fd = lift_descriptor(fd);
+  if (fd < 0) return false;
+  if (!write_fully(fd, bytes.data(), bytes.size()) || !give_name(fd, path)) {
+    close(fd);
+    return false;
+  }
+  if (close(fd) != 0) {
+    const int error = errno;
+    unlink(path.c_str());
+    errno = error;
+    *failed = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 void discard_pending_files() { pending_paths().stop_and_remove(); }
@@ -529,8 +575,19 @@ std::vector<unsigned char> header_image(float minimum, float maximum, float mean
 
 ImageWrite write_image(const SacImage& image, bool only_if_changed) {
   ImageWrite w;
-  const Destination d = destination_of(image.name);
+  Destination d = destination_of(image.name);
   if (d.status != 0) return {SACIO_ERR_OPEN, d.status, d.error, false};
+  if (!d.exists) {
+    bool failed = false;
+    if (link_new_file(d.path, image.bytes, &failed)) {
+      if (failed) return {SACIO_ERR_WRITE, 0, errno, false};
+      w.written = true;
+      return w;
+    }
+    // Something may have taken the name meanwhile: look again.
+    d = destination_of(image.name);
+    if (d.status != 0) return {SACIO_ERR_OPEN, d.status, d.error, false};
+  }
   if (only_if_changed && d.exists && file_holds(d.path.c_str(), image.bytes)) return w;
   if (d.exists && !may_write(d)) {
     // Read-only: replacing it by a writable copy would undo what its owner chose.

@@ -8,8 +8,10 @@ namespace xcn {
 
 // Completes the header (DEPMIN, DEPMAX, DEPMEN, the distance fields) and writes it with the
 // samples of yarray (and xarray when LEVEN is false), in the byte order chosen once per process
-// by SAC_WRITE_BYTE_ORDER. The file is written under a temporary name in the same directory
-// and renamed over kname only when complete, so a failed write leaves an old file untouched.
+// by SAC_WRITE_BYTE_ORDER. A new file is written unnamed in kname's directory and given its
+// name only when complete (where the file system has no unnamed files, as a file replaced); a
+// file replaced is written under a temporary name in the same directory and renamed over kname
+// only when complete, so a failed write leaves an old file untouched.
 // A new file gets 0666 less the umask; a file replaced keeps at most its permissions. A name
 // that is a symbolic link of our own is written through to the regular file it leads to.
 // After a byte-reversed write the sample arrays hold file byte order.
@@ -39,7 +41,7 @@ struct ImageWrite {
   int error = 0;
   bool written = false;
 };
-// The second half: the temporary beside the name, renamed over it once whole (with
+// The second half: the file written whole, then named as wsac0 names it (with
 // only_if_changed, nothing when the file holds these bytes already). It touches no
 // process-wide state, so writers may run it side by side.
 ImageWrite write_image(const SacImage& image, bool only_if_changed);

@@ -1,6 +1,8 @@
 // Writing SAC files: byte order, extrema, distance update, refusals, and safe replacement.
 #include "sacio/write.hpp"
 
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -431,6 +433,57 @@ TEST(WritePermissions, NewFilesFollowTheUmaskAndReplacedOnesGetNoWider) {
     EXPECT_EQ(st.st_size, 636);
   }
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"p.sac"});
+}
+
+// What the folder saw happen, by the names it saw: "+name" created, ">name" renamed into it,
+// "<name" renamed out of it, "-name" removed.
+std::vector<std::string> folder_events(int watch) {
+  std::vector<std::string> seen;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(watch, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+      const char* kind = (e->mask & IN_CREATE)       ? "+"
+                         : (e->mask & IN_MOVED_TO)   ? ">"
+                         : (e->mask & IN_MOVED_FROM) ? "<"
+                                                     : "-";
+      seen.push_back(kind + std::string(e->len > 0 ? e->name : ""));
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return seen;
+}
+
+// A new file comes into the folder once, whole, under its own name: no temporary is ever seen
+// beside it. A file replaced still goes through a temporary renamed over it.
+TEST(WriteNew, ANewFileAppearsOnlyUnderItsNameWhole) {
+  ScratchDir dir;
+  const int probe = open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "no unnamed files in " << dir.path();
+  close(probe);
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(),
+                              IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE),
+            0);
+  const std::string path = dir.file("new.sac");
+  ASSERT_EQ(write_fresh(path, std::vector<float>(400, 1.5f)), 0);
+  EXPECT_EQ(folder_events(watch), std::vector<std::string>{"+new.sac"});
+  const Bytes b = read_file(path);
+  ASSERT_EQ(b.size(), 632u + 1600u);
+  EXPECT_EQ(float_at(b, 632 + 4 * 399), 1.5f);
+
+  ASSERT_EQ(write_fresh(path, std::vector<float>(2, 2.5f)), 0);
+  const std::vector<std::string> replaced = folder_events(watch);
+  ASSERT_EQ(replaced.size(), 3u);
+  EXPECT_EQ(replaced[0].substr(0, 8), "+.wsac0.");
+  EXPECT_EQ(replaced[1], "<" + replaced[0].substr(1));
+  EXPECT_EQ(replaced[2], ">new.sac");
+  EXPECT_EQ(read_file(path).size(), 632u + 8u);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"new.sac"});
+  close(watch);
 }
 
 TEST(WritePermissions, ReadOnlyDirectoryGivesAccessError) {
