@@ -138,7 +138,8 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
 
   const char* name = run.name(ij).data();
   const int name_width = static_cast<int>(kNameWidth);
-  SacReader file(path);
+  // Looking at our own result is no use of it: its access time stays as the user's reads left it.
+  SacReader file(path, SacReader::Access::kUnrecorded);
   // Rewriting would store other samples, or fewer, under this name: leave the file alone.
   const auto unreadable = [&] {
     {

@@ -274,7 +274,7 @@ int SacReader::fail(Fault fault, int nerr) {
   return nerr;
 }
 
-SacReader::SacReader(const std::string& path) {
+SacReader::SacReader(const std::string& path, Access access) {
   // As zopen_sac: a name that cannot be looked up is no file. As zopenc: a FIFO or a device is
   // refused by its name before it is touched, and by its descriptor, opened without waiting,
   // in case the name changed in between.
@@ -287,15 +287,25 @@ SacReader::SacReader(const std::string& path) {
     fail(Fault::kOpen, SACIO_ERR_OPEN);
     return;
   }
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  if (access == Access::kUnrecorded) {
+    // Only the file's owner may leave its access time; anyone else reads as usual.
+    fd_ = ::open(path.c_str(), kFlags | O_NOATIME);
+    if (fd_ < 0 && errno == EPERM) fd_ = ::open(path.c_str(), kFlags);
+  } else {
+    fd_ = ::open(path.c_str(), kFlags);
+  }
   if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     fail(Fault::kOpen, SACIO_ERR_OPEN);
     return;
   }
   header_.file_size = static_cast<long long>(st.st_size);
-  // In rsac1's order: the numeric block, its version word, then the character block.
+  // In rsac1's order: the numeric block, its version word, then the character block; both
+  // with one read where the file holds them.
   unsigned char* const bytes = header_.bytes.data();
-  if (!read_fully(fd_, bytes, kNumericBytes, 0)) {
+  const bool whole = header_.file_size >= kNumericBytes + kCharBlockBytes &&
+                     read_fully(fd_, bytes, kNumericBytes + kCharBlockBytes, 0);
+  if (!whole && !read_fully(fd_, bytes, kNumericBytes, 0)) {
     fail(st.st_size == 0 ? Fault::kEmpty : Fault::kShort, SACIO_ERR_SHORT_READ);
     return;
   }
@@ -305,7 +315,7 @@ SacReader::SacReader(const std::string& path) {
     fail(Fault::kNotSac, SACIO_ERR_NOT_SAC);
     return;
   }
-  if (!read_fully(fd_, bytes + kNumericBytes, kCharBlockBytes, kNumericBytes)) {
+  if (!whole && !read_fully(fd_, bytes + kNumericBytes, kCharBlockBytes, kNumericBytes)) {
     fail(Fault::kShort, SACIO_ERR_SHORT_READ);
     return;
   }

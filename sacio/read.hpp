@@ -45,9 +45,12 @@ struct SacHeader {
 // 801 not evenly sampled.
 class SacReader {
  public:
+  // How a read leaves the file's access time: as any read does, or, for a program checking
+  // its own results, as it was where the system allows (the file's owner).
+  enum class Access { kRecord, kUnrecorded };
   // Opens the file (a pipe or a device is refused before it is opened) and reads its header;
   // nerr() 0, 101, 108, 114 or 1317.
-  explicit SacReader(const std::string& path);
+  explicit SacReader(const std::string& path, Access access = Access::kRecord);
   ~SacReader();
   SacReader(const SacReader&) = delete;
   SacReader& operator=(const SacReader&) = delete;

@@ -1,5 +1,6 @@
 // The reader that touches no process-wide state: the same header, samples, error numbers and
 // printed messages as rsac1, files of any length read whole, and the header a write would give.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -127,6 +128,27 @@ TEST(SacReader, RefusesWhatRsac1RefusesWithItsNumberAndMessage) {
   EXPECT_EQ(SacReader(dir.file("absent.sac")).nerr(), 108);
   EXPECT_EQ(SacReader(dir.file("absent.sac")).failure(), "the file does not exist");
   EXPECT_EQ(SacReader(dir.file("folder")).nerr(), 101);
+}
+
+// A program looking at its own results leaves their access times as they were; an ordinary
+// read of the same file is what the mount makes of it.
+TEST(SacReader, LooksAtItsOwnFileWithoutRecordingAnAccess) {
+  ScratchDir dir;
+  const std::string path = dir.file("own.sac");
+  write_file(path, record(10).bytes(false));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  // Accessed long before it was last written: any mount but noatime records the next read.
+  const timespec old[2] = {{st.st_mtim.tv_sec - 86400 * 3, 0}, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  for (int k = 0; k < 2; ++k) {
+    const SacReader file(path, SacReader::Access::kUnrecorded);
+    EXPECT_EQ(file.nerr(), 0);
+    EXPECT_EQ(file.header().integer(kNpts), 10);
+  }
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_atim.tv_sec, old[0].tv_sec);
+  EXPECT_EQ(st.st_atim.tv_nsec, 0);
 }
 
 // The header a write would give the current header, known without the samples: the first 632
