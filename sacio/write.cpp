@@ -324,7 +324,10 @@ class PendingFile {
 // Gives the unnamed file open as `fd` the name `path`; linkat never follows a name that is
 // there by now (a file or a link), it refuses it. Naming the descriptor itself is the cheaper
 // way; kernels before 6.10 grant it only to privileged processes, and a refusal is kept for
-// the process. Through /proc it works for anyone where /proc is mounted.
+// the process. Through /proc it works for anyone where /proc is mounted; where neither way is
+// open, no unnamed file is begun again in this process.
+std::atomic<bool> g_naming_refused{false};
+
 bool give_name(int fd, const std::string& path) {
   static std::atomic<bool> descriptor_refused{false};
   if (!descriptor_refused.load(std::memory_order_relaxed)) {
@@ -334,7 +337,11 @@ bool give_name(int fd, const std::string& path) {
   }
   char self[40];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno == ENOENT && access("/proc/self/fd", X_OK) != 0) {
+    g_naming_refused.store(true, std::memory_order_relaxed);
+  }
+  return false;
 }
 
 // A new file made whole before it has a name: an unnamed file in the target's folder, given
@@ -346,7 +353,8 @@ bool give_name(int fd, const std::string& path) {
 // again and says so in *failed (errno set).
 bool link_new_file(const std::string& path, const std::vector<unsigned char>& bytes, bool* failed) {
   *failed = false;
-  if (pending_paths().stopping()) return false;  // the named path waits for the end
+  // A signal ending the process: the named path waits for the end.
+  if (pending_paths().stopping() || g_naming_refused.load(std::memory_order_relaxed)) return false;
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "."
                           : slash == 0               ? "/"
