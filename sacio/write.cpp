@@ -321,13 +321,14 @@ class PendingFile {
   int slot_ = -1;  // where a signal handler finds temp_
 };
 
+// Set where no way of naming an unnamed file is open (no /proc, and a kernel that refuses us
+// the descriptor's own): no unnamed file is begun again in this process.
+std::atomic<bool> g_naming_refused{false};
+
 // Gives the unnamed file open as `fd` the name `path`; linkat never follows a name that is
 // there by now (a file or a link), it refuses it. Naming the descriptor itself is the cheaper
 // way; kernels before 6.10 grant it only to privileged processes, and a refusal is kept for
-// the process. Through /proc it works for anyone where /proc is mounted; where neither way is
-// open, no unnamed file is begun again in this process.
-std::atomic<bool> g_naming_refused{false};
-
+// the process. Through /proc it works for anyone where /proc is mounted.
 bool give_name(int fd, const std::string& path) {
   static std::atomic<bool> descriptor_refused{false};
   if (!descriptor_refused.load(std::memory_order_relaxed)) {
