@@ -130,8 +130,7 @@ TEST(SacReader, RefusesWhatRsac1RefusesWithItsNumberAndMessage) {
   EXPECT_EQ(SacReader(dir.file("folder")).nerr(), 101);
 }
 
-// A program looking at its own results leaves their access times as they were; an ordinary
-// read of the same file is what the mount makes of it.
+// A program looking at its own results leaves their access times as they were, on any mount.
 TEST(SacReader, LooksAtItsOwnFileWithoutRecordingAnAccess) {
   ScratchDir dir;
   const std::string path = dir.file("own.sac");
