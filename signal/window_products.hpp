@@ -44,6 +44,22 @@ namespace detail {
 void window_products_portable(const WindowProducts& p);
 void window_products_avx2(const WindowProducts& p);
 bool window_products_avx2_supported();
+
+// The vector path's register blocks: at most two rows against three columns.
+inline constexpr int kBlockRows = 2;
+inline constexpr int kBlockCols = 3;
+
+// A register block: the sums over `windows` of rows a[0..MI) against columns b[0..MJ) (runs of
+// `floats` floats, `stride` floats from a window to the next) into out[i * MJ + j], added to
+// what they hold or replacing it.
+using ProductKernel = void (*)(const float* const* a, const float* const* b, int windows,
+                               std::size_t stride, std::size_t floats, float* const* out, bool add);
+
+// Sums p block by block, by kernels[MI - 1][MJ - 1] for a block of MI rows and MJ columns: the
+// rows two at a time and, for each two, the columns three at a time; in a triangle the two rows'
+// own pair comes first, alone. A block's sums are asked of the memory a few blocks before they
+// are summed: a sweep's sums of many pairs are not in the cache.
+void sum_blocks(const WindowProducts& p, const ProductKernel (&kernels)[kBlockRows][kBlockCols]);
 }  // namespace detail
 
 }  // namespace xcn

@@ -15,19 +15,6 @@ namespace xcn::detail {
 
 namespace {
 
-constexpr int kRows = 2;
-constexpr int kCols = 3;
-
-int least(int a, int b) { return a < b ? a : b; }
-
-// Pair (r, c) of the block's sums, as triangle_element numbers a triangle.
-std::size_t element(const WindowProducts& p, int r, int c) {
-  const std::size_t rr = static_cast<std::size_t>(r);
-  if (!p.triangle) return rr * static_cast<std::size_t>(p.ncols) + static_cast<std::size_t>(c);
-  return rr * (2 * static_cast<std::size_t>(p.nrows) - rr - 1) / 2 +
-         static_cast<std::size_t>(c - r - 1);
-}
-
 template <int MI, int MJ>
 void product_block(const float* const* a, const float* const* b, int windows, std::size_t stride,
                    std::size_t floats, float* const* out, bool add) {
@@ -73,46 +60,13 @@ void product_block(const float* const* a, const float* const* b, int windows, st
   }
 }
 
-using Kernel = void (*)(const float* const*, const float* const*, int, std::size_t, std::size_t,
-                        float* const*, bool);
-constexpr Kernel kKernels[kRows][kCols] = {
+constexpr ProductKernel kKernels[kBlockRows][kBlockCols] = {
     {product_block<1, 1>, product_block<1, 2>, product_block<1, 3>},
     {product_block<2, 1>, product_block<2, 2>, product_block<2, 3>},
 };
 
 }  // namespace
 
-void window_products_avx2(const WindowProducts& p) {
-  const Complex* const* cols = p.triangle ? p.rows : p.cols;
-  const int ncols = p.triangle ? p.nrows : p.ncols;
-  const std::size_t stride = 2 * p.window_stride;
-  const std::size_t floats = 2 * p.bins;
-  const auto out_of = [&](int r, int c) {
-    return reinterpret_cast<float*>(p.out + element(p, r, c) * p.out_stride);
-  };
-  for (int r = 0; r < p.nrows; r += kRows) {
-    const int mi = least(kRows, p.nrows - r);
-    const float* a[kRows];
-    for (int i = 0; i < mi; ++i) a[i] = reinterpret_cast<const float*>(p.rows[r + i]);
-    int c = p.triangle ? r + 1 : 0;
-    if (p.triangle && mi == 2) {
-      // The pair of the two rows alone; the columns after it pair with both.
-      const float* b[1] = {a[1]};
-      float* o[1] = {out_of(r, r + 1)};
-      product_block<1, 1>(a, b, p.windows, stride, floats, o, p.add);
-      c = r + 2;
-    }
-    for (; c < ncols; c += kCols) {
-      const int mj = least(kCols, ncols - c);
-      const float* b[kCols];
-      float* o[kRows * kCols];
-      for (int j = 0; j < mj; ++j) {
-        b[j] = reinterpret_cast<const float*>(cols[c + j]);
-        for (int i = 0; i < mi; ++i) o[i * mj + j] = out_of(r + i, c + j);
-      }
-      kKernels[mi - 1][mj - 1](a, b, p.windows, stride, floats, o, p.add);
-    }
-  }
-}
+void window_products_avx2(const WindowProducts& p) { sum_blocks(p, kKernels); }
 
 }  // namespace xcn::detail

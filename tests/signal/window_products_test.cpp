@@ -91,15 +91,18 @@ void check(void (*path)(const WindowProducts&), const Shape& s, bool add) {
   }
 }
 
+// Triangles and rectangles whose rows and columns leave every shape of the vector path's blocks,
+// a triangle's pairs of two rows among them.
+const Shape kShapes[] = {
+    {1, 1, 3, 4},  {2, 0, 1, 4},   {3, 0, 5, 8}, {7, 0, 25, 16}, {8, 0, 2, 4},  {9, 0, 3, 12},
+    {5, 4, 7, 12}, {2, 3, 25, 16}, {1, 5, 0, 4}, {4, 7, 9, 8},   {6, 2, 31, 4}, {11, 0, 4, 20},
+};
+
 TEST(WindowProducts, SumEveryPairOfEveryBlockShapeOnBothPaths) {
-  const Shape shapes[] = {
-      {1, 1, 3, 4},  {2, 0, 1, 4},   {3, 0, 5, 8}, {7, 0, 25, 16}, {8, 0, 2, 4},
-      {5, 4, 7, 12}, {2, 3, 25, 16}, {1, 5, 0, 4}, {4, 7, 9, 8},   {6, 2, 31, 4},
-  };
   std::vector<void (*)(const WindowProducts&)> paths = {detail::window_products_portable};
   if (detail::window_products_avx2_supported()) paths.push_back(detail::window_products_avx2);
   for (const auto path : paths) {
-    for (const Shape& s : shapes) {
+    for (const Shape& s : kShapes) {
       for (const bool add : {false, true}) {
         SCOPED_TRACE(testing::Message() << s.rows << "x" << s.cols << " windows " << s.windows
                                         << " bins " << s.bins << (add ? " added" : ""));
