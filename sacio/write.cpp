@@ -125,6 +125,12 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 constinit PendingPaths g_pending_paths;
 PendingPaths& pending_paths() { return g_pending_paths; }
 
+// The folder part of a path with its slash ("dir/", "/"), or "" for a bare name.
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 // Ten characters from 62 for a temporary's name: 8e17 names, drawn from the kernel's random
 // source, so that no one can plant the next one beforehand.
 std::string random_suffix() {
@@ -198,10 +204,7 @@ Destination destination_of(const std::string& name) {
     if (static_cast<std::size_t>(n) >= target.size()) return refuse(2, ENAMETOOLONG);
     std::string next(target.data(), static_cast<std::size_t>(n));
     if (next.empty()) return refuse(2, ENOENT);
-    if (next.front() != '/') {
-      const std::size_t slash = d.path.rfind('/');
-      if (slash != std::string::npos) next = d.path.substr(0, slash + 1) + next;
-    }
+    if (next.front() != '/') next = folder_of(d.path) + next;
     d.path = std::move(next);
   }
 }
@@ -229,9 +232,7 @@ class PendingFile {
   // umask as any new file gets (the kernel applies the umask, so nothing reads it). On failure
   // returns the open status (1 access refused, 2 other) and leaves errno.
   int create() {
-    const std::size_t slash = target_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    const std::string prefix = dir + ".wsac0." + std::to_string(getpid()) + ".";
+    const std::string prefix = folder_of(target_) + ".wsac0." + std::to_string(getpid()) + ".";
     int err = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = prefix + random_suffix();
@@ -356,11 +357,8 @@ bool link_new_file(const std::string& path, const std::vector<unsigned char>& by
   *failed = false;
   // A signal ending the process: the named path waits for the end.
   if (pending_paths().stopping() || g_naming_refused.load(std::memory_order_relaxed)) return false;
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "."
-                          : slash == 0               ? "/"
-                                                     : path.substr(0, slash);
-  int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const std::string folder = folder_of(path);
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd >= 0) fd = lift_descriptor(fd);
   if (fd < 0) return false;
   if (!write_fully(fd, bytes.data(), bytes.size()) || !give_name(fd, path)) {

@@ -112,6 +112,10 @@ void sum_blocks(const WindowProducts& p, const ProductKernel (&kernels)[kBlockRo
   const std::size_t stride = 2 * p.window_stride;
   const std::size_t floats = 2 * p.bins;
   const std::size_t bytes = p.bins * sizeof(Complex);
+  // The sums of pair (row + i, col + j) of block b.
+  const auto sums = [&p](const ProductBlock& b, int i, int j) {
+    return p.out + (b.element[i] + static_cast<std::size_t>(j)) * p.out_stride;
+  };
   ProductBlocks blocks(p);
   ProductBlocks ahead = blocks;
   ProductBlock b;
@@ -123,8 +127,7 @@ void sum_blocks(const WindowProducts& p, const ProductKernel (&kernels)[kBlockRo
     if (ahead.next(later)) {
       for (int i = 0; i < later.rows; ++i) {
         for (int j = 0; j < later.cols; ++j) {
-          const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(
-              p.out + (later.element[i] + static_cast<std::size_t>(j)) * p.out_stride);
+          const auto at = reinterpret_cast<std::uintptr_t>(sums(later, i, j));
           for (std::uintptr_t line = at & ~(kLine - 1); line < at + bytes; line += kLine) {
             __builtin_prefetch(reinterpret_cast<const void*>(line));
           }
@@ -138,8 +141,7 @@ void sum_blocks(const WindowProducts& p, const ProductKernel (&kernels)[kBlockRo
     for (int j = 0; j < b.cols; ++j) {
       y[j] = reinterpret_cast<const float*>(cols[b.col + j]);
       for (int i = 0; i < b.rows; ++i) {
-        o[i * b.cols + j] = reinterpret_cast<float*>(
-            p.out + (b.element[i] + static_cast<std::size_t>(j)) * p.out_stride);
+        o[i * b.cols + j] = reinterpret_cast<float*>(sums(b, i, j));
       }
     }
     kernels[b.rows - 1][b.cols - 1](x, y, p.windows, stride, floats, o, p.add);
