@@ -266,7 +266,10 @@ bool Inventory::load_xml(const std::string& path, const std::string& text,
   }
   if (skipped > 0) {
     problems.push_back(path + ": " + std::to_string(skipped) +
-                       " channel epochs without readable coordinates or dates are left out");
+                       (skipped == 1
+                            ? " channel epoch without readable coordinates or dates is"
+                            : " channel epochs without readable coordinates or dates are") +
+                       " left out");
   }
   return true;
 }
