@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "driver/list_file.hpp"
+#include "prep/sac_output.hpp"
 #include "sacio/ref_time.hpp"
 
 namespace xcn::prep {
@@ -123,11 +124,20 @@ class FileProblems {
   int more_ = 0;
 };
 
+// A channel's name as a line can show it: a character no code holds is a question mark.
+std::string shown(const ChannelId& id) {
+  std::string text = id.text();
+  for (char& c : text) {
+    if (c != '.' && !safe_code(std::string(1, c))) c = '?';
+  }
+  return text;
+}
+
 // Adds the epoch unless it cannot be true; where: "meta.txt line 7".
 void add_checked(Inventory& inventory, const ChannelEpoch& e, const std::string& where,
                  FileProblems& problems) {
   if (const auto why = impossible(e)) {
-    problems.add(where + ": " + e.id.text() + ": " + *why + "; left out");
+    problems.add(where + ": " + shown(e.id) + ": " + *why + "; left out");
     return;
   }
   std::string conflict;
@@ -145,8 +155,15 @@ bool ChannelEpoch::same_values(const ChannelEpoch& o) const {
 std::optional<std::string> impossible(const ChannelEpoch& e) {
   for (const auto& [code, what] :
        {std::pair{&e.id.network, "network"}, std::pair{&e.id.station, "station"},
-        std::pair{&e.id.channel, "channel"}}) {
-    if (code->empty()) return std::string("its ") + what + " code is empty";
+        std::pair{&e.id.location, "location"}, std::pair{&e.id.channel, "channel"}}) {
+    if (code->empty() && code != &e.id.location) {
+      return std::string("its ") + what + " code is empty";
+    }
+    // No miniSEED channel of the archive can have it, and it would spoil a line that shows it.
+    if (!safe_code(*code)) {
+      return std::string("its ") + what + " code holds other characters than letters, digits, " +
+             "- and _";
+    }
   }
   // The bounds of the Earth, and of where a sensor can be on it.
   struct Range {

@@ -65,6 +65,10 @@ TEST(Metadata, LeavesOutWhatCannotBeTrueAndSaysWhere) {
        "XC..00.BHZ: its station code is empty; left out"},
       {"empty channel code", line("XC|BBB|00|", "10|20|100|0|0|-90"),
        "XC.BBB.00.: its channel code is empty; left out"},
+      {"a path in a code, shown without its control character",
+       line("XC|../B\x1b|00|BHZ", "10|20|100|0|0|-90"),
+       "XC...?B?.00.BHZ: its station code holds other characters than letters, digits, - and _; "
+       "left out"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
