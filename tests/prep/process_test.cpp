@@ -209,10 +209,16 @@ TEST(Normalisation, OneBitAndRunningMeanLeaveZerosAlone) {
   EXPECT_NEAR(y[81], -1.0, 1e-12);
 }
 
-TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
+// The options of a 1 s grid with a taper of `taper` seconds.
+Options one_second_grid(double taper) {
   Options o;
   o.delta = 1.0;
-  o.taper = 10;
+  o.taper = taper;
+  return o;
+}
+
+TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
+  const Options o = one_second_grid(10);
   const Micros day = day_start(2024, 5);
   // Two stretches at 20 Hz, 4.3 ms after the second, with a gap from 3000 s to 3600 s.
   const double offset = 0.0043;
@@ -234,9 +240,7 @@ TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
 }
 
 TEST(ProcessDay, RunsToTheLastGridTimeWithData) {
-  Options o;
-  o.delta = 1.0;
-  o.taper = 10;
+  const Options o = one_second_grid(10);
   const Micros day = day_start(2024, 5);
   const struct {
     const char* what;
@@ -266,9 +270,7 @@ TEST(ProcessDay, RunsToTheLastGridTimeWithData) {
 }
 
 TEST(ProcessDay, BridgesBreaksOfAFewSamplesAndCountsLongerOnesAsGaps) {
-  Options o;
-  o.delta = 1.0;
-  o.taper = 30;
+  const Options o = one_second_grid(30);
   const Micros day = day_start(2024, 5);
   const struct {
     int missing;  // 20 Hz samples left out after the one at 1000 s
