@@ -179,10 +179,10 @@ TEST(Metadata, RefusesEntityReferencesInValuesWithoutExpandingThem) {
   EXPECT_EQ(l.inventory.size(), 1u);
 }
 
-TEST(Metadata, LoadsAndFindsAmongHundredsOfThousandsOfChannelsQuickly) {
+TEST(Metadata, LoadsAndFindsAmongTensOfThousandsOfChannelsQuickly) {
   ScratchDir dir;
   std::string text = kHeader;
-  constexpr int kStations = 100000;
+  constexpr int kStations = 30000;
   for (int i = 0; i < kStations; ++i) {
     const std::string sta = "S" + std::to_string(i);
     for (const char* cha : {"BHZ", "BHN"}) {
@@ -194,8 +194,10 @@ TEST(Metadata, LoadsAndFindsAmongHundredsOfThousandsOfChannelsQuickly) {
   for (int i = 0; i < kStations; i += 7) {
     ASSERT_NE(l.inventory.find({"XC", "S" + std::to_string(i), "00", "BHN"}, kJan5, kDay), nullptr);
   }
-  // Quadratic work would take minutes here.
-  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(30));
+  // Quadratic work took 37 s here; an unoptimised sanitizer's build is not timed.
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+#endif
   EXPECT_EQ(l.inventory.size(), 2u * kStations);
 }
 
