@@ -149,6 +149,13 @@ std::string window_time(const TimeGrid& grid, long long k) {
 
 }  // namespace
 
+double interval_of(float dt) {
+  // A header holds 0.01 s as 0.0099999998: counted in those, a record that starts 80 000 s
+  // after another on the same 0.01 s grid would lie 0.19 samples off it.
+  const double micros = std::round(static_cast<double>(dt) * 1e6) / 1e6;
+  return static_cast<float>(micros) == dt ? micros : static_cast<double>(dt);
+}
+
 TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
   TimeGrid grid;
   grid.dt = dt;
@@ -194,7 +201,7 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
     const Station& s = table.station(i);
     if (!s.usable) continue;
     const Start& t = starts[static_cast<std::size_t>(i - 1)];
-    const double at = seconds_between(earliest.ms, earliest.s, t.ms, t.s) / static_cast<double>(dt);
+    const double at = seconds_between(earliest.ms, earliest.s, t.ms, t.s) / interval_of(dt);
     GridPlace& p = grid.places[static_cast<std::size_t>(i - 1)];
     p.shift = std::llround(at);
     const CommonWindows held = held_windows(p.shift, s.npts, grid.settings);

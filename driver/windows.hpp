@@ -97,6 +97,10 @@ struct TimeGrid {
 
   const GridPlace& place(int i) const { return places[static_cast<std::size_t>(i - 1)]; }
 };
+// The interval a header's DELTA stands for: the whole microseconds it is nearest to when they
+// round back to it (0.01 for 0.0099999998), else its own value. Records lie on grids of that.
+double interval_of(float dt);
+
 // Lays the usable stations of `table` out on the grid of sampling interval dt. Reported on
 // `err`: a run mixing records with and without a reference time (once), a record whose start
 // lies off the grid by more than a tenth of a sample, and a record shorter than one window.

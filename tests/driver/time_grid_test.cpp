@@ -113,6 +113,30 @@ TEST(TimeGrid, PlacesEachRecordByItsStartFromTheEarliest) {
   }
 }
 
+TEST(TimeGrid, PlacesRecordsHoursApartOnTheGridOfTheirDecimalInterval) {
+  // Starts on one 0.01 s (or 0.05 s, 0.005 s) grid up to 23 hours apart: whole samples apart,
+  // though a header's DELTA is not the decimal interval itself. An interval with no such
+  // decimal (a third of a second) is taken as it is.
+  const long long day = 86400000;
+  const struct {
+    float dt;
+    long long later_ms;
+    long long shift;
+  } cases[] = {
+      {0.01f, 82800000, 8280000}, {0.05f, 86399950, 1727999}, {0.005f, 43200005, 8640001},
+      {0.02f, 80000020, 4000001}, {1.0f / 3.0f, 3000, 9},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dt);
+    StationTable table(2);
+    fill_table(table,
+               {{true, day, 0.0, 1000000, c.dt}, {true, day + c.later_ms, 0.0, 1000000, c.dt}});
+    TimeGrid grid;
+    EXPECT_EQ(reports_of(table, c.dt, grid), "");
+    EXPECT_EQ(grid.place(2).shift, c.shift);
+  }
+}
+
 TEST(TimeGrid, CommonWindowsAreThoseBothHold) {
   EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).first, 2);
   EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).count, 19);
