@@ -80,7 +80,7 @@ std::optional<RefFields> result_date(const Run& run, int i, int j) {
     const Station& st = t.station(s);
     const double offset = static_cast<double>(k * step - run.time.place(s).shift);
     return st.reference_ms +
-           std::llround((st.begin + offset * static_cast<double>(run.time.dt)) * 1000.0);
+           std::llround((st.begin + offset * interval_of(run.time.dt)) * 1000.0);
   };
   return from_ms(std::min(time_ms(i), time_ms(j)));
 }

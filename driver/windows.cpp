@@ -138,7 +138,7 @@ CommonWindows held_windows(long long shift, long long npts, const WindowSettings
 
 // The grid time of window k, as the warnings give it.
 std::string window_time(const TimeGrid& grid, long long k) {
-  const double seconds = static_cast<double>(k) * grid.settings.overlap * grid.dt;
+  const double seconds = static_cast<double>(k) * grid.settings.overlap * interval_of(grid.dt);
   if (!grid.dated) {
     char text[48];
     std::snprintf(text, sizeof text, "%.10g s", grid.start_s + seconds);
