@@ -128,6 +128,7 @@ void read_seeds() {
   huge.set_i(kNpts, 2147483647);
   read_seed("npts_huge", 0, 65535, huge.bytes(true));
   read_seed("truncated", 0, 2000, ok.bytes(false).substr(0, 600));
+  read_seed("too_short_for_a_header", 0, 2000, ok.bytes(false).substr(0, 300));
   read_seed("short_samples", 0, 2000, ok.bytes(false).substr(0, 700));
   Sac version = station(4);
   version.set_i(kNvhdr, 7);

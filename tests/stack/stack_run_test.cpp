@@ -395,7 +395,9 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
     f.seekp(20);
     f.write(reinterpret_cast<const char*>(&b), 4);
   }
-  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\n");
+  // One too short for any header.
+  write_text(dir / "d1/cut.sac", file_text(dir / "d1/a.sac").substr(0, 600));
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\ncut.sac\n");
   write_text(dir / "d2/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d3/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d4/names.txt", "a.sac\na2.sac\n\n./a.sac\n");
@@ -410,6 +412,8 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
            "than its header says; left out\n",
            "xcn_stack: \"d1/short.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
            "than its header says; left out\n",
+           "xcn_stack: \"d1/cut.sac\" of \"d1/names.txt\" cannot be used: it is not a SAC file "
+           "(too short to hold a header); left out\n",
            "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
            "out\n",
            "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
@@ -422,7 +426,7 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
     EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
   }
   EXPECT_NE(run.out.find("xcn_stack: 3 pairs over 4 runs (4 days): 6 results stacked, 1 without "
-                         "a window, 5 days missing (7 results left out)\n"),
+                         "a window, 5 days missing (8 results left out)\n"),
             std::string::npos)
       << run.out;
   const SacBytes lin(dir.file("out/linear/a.sac"));
