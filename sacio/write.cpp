@@ -503,9 +503,38 @@ bool file_holds(const char* name, const std::vector<unsigned char>& image) {
 
 }  // namespace
 
+namespace {
+
+// The name as given when a NUL byte lies inside it, before more of the name (not only blanks
+// or NULs that pad it): cut there, it would name another file. Each NUL shown as \0. Empty
+// when the name has no such NUL.
+std::string name_cut_by_nul(const char* name, int length) {
+  if (name == nullptr || length <= 0) return {};
+  const auto* nul =
+      static_cast<const char*>(std::memchr(name, '\0', static_cast<std::size_t>(length)));
+  if (nul == nullptr) return {};
+  std::string_view given(name, static_cast<std::size_t>(length));
+  const std::size_t end = given.find_last_not_of(std::string_view(" \0", 2));
+  if (end == std::string_view::npos || end < static_cast<std::size_t>(nul - name)) return {};
+  std::string shown;
+  for (const char c : given.substr(0, end + 1))
+    shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return shown;
+}
+
+}  // namespace
+
 SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
   *nerr = 0;
   SacImage image;
+  if (const std::string cut = name_cut_by_nul(kname, kname_len); !cut.empty()) {
+    *nerr = SACIO_ERR_NAME_NUL;
+    compose_file_error(SACIO_ERR_NAME_NUL, cut.c_str(), nullptr);
+    outmsg();
+    clrmsg();
+    errno = 0;
+    return image;
+  }
   HeapText copy(fstrdup(kname != nullptr ? kname : "", kname_len));
   image.name = copy ? copy.get() : "";
   const char* name = image.name.c_str();

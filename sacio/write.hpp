@@ -18,7 +18,8 @@ namespace xcn {
 // nerr: 0; 101 cannot create or replace (also: not a regular file, a file we may not write, a
 // link of another user or to nothing); 115 NPTS not positive or a failed write; 1303 LOVROK
 // false; 1318 NVHDR not a version the reader takes; 1338 yarray (or xarray of an uneven file)
-// NULL. After a failure errno holds the system's reason, or 0 when no system call failed.
+// NULL; 1339 a NUL byte inside kname within kname_len, before more than blanks or NULs. After a
+// failure errno holds the system's reason, or 0 when no system call failed.
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 // wsac0, except that a regular file under kname that holds the very bytes wsac0 would write is
 // left as it is. *written tells whether the file was written.

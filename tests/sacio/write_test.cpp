@@ -281,6 +281,39 @@ TEST(WriteRefusals, NoSamplesOrNoOverwriteCreateNothing) {
   EXPECT_EQ(read_file(old), old_bytes);
 }
 
+// Row: a NUL byte inside a name given with its length is refused rather than cut there (the
+// cut name is another file); NULs and blanks that only pad the name are no part of it.
+TEST(WriteRefusals, ANulInsideTheNameIsRefused) {
+  ScratchDir dir;
+  const std::string folder = dir.path().string() + "/";
+  write_file(dir.file("a.sac"), {'o', 'l', 'd'});
+  const struct {
+    const char* what;
+    std::string name;  // within the folder, NULs included
+    int nerr;
+    std::string shown;
+  } cases[] = {
+      {"a NUL between two names", std::string("a.sac\0b.sac", 11), 1339, "a.sac\\0b.sac"},
+      {"a NUL after a blank, then more", std::string("a.sac \0x", 8), 1339, "a.sac \\0x"},
+      {"NULs and blanks that pad it", std::string("c.sac\0 \0  ", 10), 0, ""},
+  };
+  float y[2] = {1.0f, 2.0f};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    newhdr();
+    set_n("NPTS", 2);
+    const std::string name = folder + c.name;
+    int nerr = -1;
+    CaptureStdout();
+    wsac0(name.data(), y, y, &nerr, static_cast<int>(name.size()));
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(nerr, c.nerr);
+    EXPECT_EQ(out, c.nerr == 0 ? "" : error_line(c.nerr, folder + c.shown));
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.sac", "c.sac"}));
+  EXPECT_EQ(read_file(dir.file("a.sac")), (Bytes{'o', 'l', 'd'}));
+}
+
 TEST(WriteReplace, OldFileIsReplacedNotAppended) {
   ScratchDir dir;
   const std::string path = dir.file("x.sac");
