@@ -158,22 +158,10 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
   const int np = h.integer(kNpts);
   const float b = h.real(kB);
   const float dt = h.real(kDelta);
-  if (!holds_correlation(np, b, dt)) {
-    // Such as a station record under a result's name (two lists swapped): its header is not
-    // ours to replace.
-    std::fprintf(err,
-                 "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
-                 "-(NPTS/2) x DELTA); left as it is\n",
-                 path.c_str());
-    failed(run, ij);
-    return;
-  }
-  if (h.logical(kLovrok) == 0) {
-    // Its owner asked that it never be overwritten.
-    std::fprintf(err,
-                 "xcorrnet_v3: result \"%s\" may not be overwritten (LOVROK is false); left "
-                 "as it is\n",
-                 path.c_str());
+  if (const std::string why = kept_as_is(np, b, dt, h.logical(kLovrok)); !why.empty()) {
+    // Such as a station record under a result's name (two lists swapped), or a result its
+    // owner locked: its header is not ours to replace.
+    std::fprintf(err, "xcorrnet_v3: result \"%s\" %s; left as it is\n", path.c_str(), why.c_str());
     failed(run, ij);
     return;
   }

@@ -51,6 +51,14 @@ float result_begin(int nptlen, float dt) { return static_cast<float>(-(nptlen / 
 
 bool holds_correlation(int npts, float b, float dt) { return b == result_begin(npts, dt); }
 
+std::string kept_as_is(int npts, float b, float dt, int lovrok) {
+  if (!holds_correlation(npts, b, dt)) {
+    return "holds no correlation (its begin time is not -(NPTS/2) x DELTA)";
+  }
+  if (lovrok == 0) return "may not be overwritten (LOVROK is false)";
+  return {};
+}
+
 namespace {
 
 // A station name without its leading and trailing blanks.

@@ -68,6 +68,11 @@ float result_begin(int nptlen, float dt);
 // completes nothing else under a result's name.
 bool holds_correlation(int npts, float b, float dt);
 
+// Why an existing SAC file under a result's name is left as it is by every run, a rerun with
+// Y included: its time axis is not a result's (a station record under a result's name), or
+// its owner locked it (LOVROK false). Empty when the tool may replace or complete it.
+std::string kept_as_is(int npts, float b, float dt, int lovrok);
+
 // The event name of pair (a, b): both station names without leading blanks, joined by a hyphen
 // (the header keeps its first 16 characters).
 std::string pair_event_name(const Station& a, const Station& b);
