@@ -185,6 +185,7 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
   float xdummy = 0.0f;
   int nerr = 0;
   int error = 0;
+  std::string why;
   SacImage image;
   {
     const std::lock_guard<std::mutex> hold(library_lock());
@@ -200,14 +201,16 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
       report_image_failure(image, w);
     }
     nerr = w.nerr;
-    error = w.error;
+    why = image_failure(w);
+  } else {
+    why = write_failure(nerr, error);
   }
   if (nerr != 0) {
     // The writer replaces a file only once the new one is whole.
     std::fprintf(err,
                  "xcorrnet_v3: result \"%s\" could not be completed: %s; it keeps the header "
                  "it had\n",
-                 path.c_str(), write_failure(nerr, error).c_str());
+                 path.c_str(), why.c_str());
     failed(run, ij);
   }
 }

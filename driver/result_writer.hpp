@@ -89,6 +89,8 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
 // Why wsac0 failed: the system's reason (`error`, errno after the call) or, when no system
 // call failed, the meaning of its error number.
 std::string write_failure(int nerr, int error);
+// Why writing an image failed: a link on the way that was not followed, or as write_failure.
+std::string image_failure(const ImageWrite& w);
 
 // Header fields of the current header by name, from blank-padded text or a value.
 void set_text(const char* field, const char* value, int length);

@@ -127,8 +127,12 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
    without write permission for the caller, a link of another user ("(Insufficient access
    rights.)") or a link to nothing. Temporaries are hidden files .wsac0.PID.XXXXXXXXXX beside
    the file, with names no one can guess, created exclusively.
-   nerr: 0, 101, 115, 1303, 1318 (NVHDR not 1 to 6) or 1338; after a failure errno holds the
-   system's reason (0 when no system call failed). */
+   A folder on the way to the name that is a symbolic link of another user than the caller and
+   the folder's owner, in a folder others (its group or everyone) can write, is not followed:
+   101 "(Insufficient access rights.)", errno EACCES. A name with a NUL byte within its length
+   followed by more than blanks or NULs is refused with 1339 rather than cut at the NUL.
+   nerr: 0, 101, 115, 1303, 1318 (NVHDR not 1 to 6), 1338 or 1339; after a failure errno holds
+   the system's reason (0 when no system call failed). */
 SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
 /* The same as wsac0. */
