@@ -27,18 +27,6 @@ using testing::internal::GetCapturedStdout;
 constexpr uid_t kPlanter = 65533;  // owns the planted links: neither we nor the nobody user
 constexpr uid_t kNobody = 65534;   // what drop_privileges turns a child into
 
-int write_samples(const std::string& path) {
-  newhdr();
-  int nerr = 0;
-  const int n = 4;
-  setnhv("NPTS", &n, &nerr, -1);
-  const float delta = 0.5f;
-  setfhv("DELTA", &delta, &nerr, -1);
-  std::vector<float> y(4, 2.0f);
-  wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
-  return nerr;
-}
-
 // A folder of the given mode and owner.
 void make_dir(const std::string& path, mode_t mode, uid_t owner) {
   ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
