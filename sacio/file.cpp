@@ -316,7 +316,9 @@ PathWalk walk(int base, std::string_view path, std::string_view base_shown, bool
   std::vector<Step> todo;
   push_names(todo, path, true);
   if (keep_leaf) {
-    if (todo.empty()) {
+    // A path ending in a slash names a folder: its last name is walked, the folder itself is
+    // the leaf.
+    if (todo.empty() || path.back() == '/') {
       w.leaf = path.empty() ? std::string() : std::string(".");
     } else {
       w.leaf = todo.front().name;

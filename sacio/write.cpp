@@ -179,6 +179,7 @@ Destination destination_of(const std::string& name) {
     return std::move(d);
   };
   std::string shown = name;  // the name as a message would give it
+  if (d.at.error == 0 && d.at.leaf.empty()) return refuse(2, ENOENT);  // no name at all
   for (int hops = 0;; ++hops) {
     if (d.at.error != 0) {
       // A refused link, or a folder that is missing or may not be searched (as the creation

@@ -426,15 +426,27 @@ TEST(WriteFailure, ErrnoTellsTheSystemsReason) {
   EXPECT_EQ(errno, 0);
 }
 
+// A folder's name, also one ending in a slash, and a name ending in a slash for a folder that
+// is not there: nothing is written, nor a file under the name without its slash.
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
   ScratchDir dir;
-  const std::string path = dir.file("sub");
-  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-  CaptureStdout();
-  const int nerr = write_fresh(path, {1.0f});
-  EXPECT_EQ(GetCapturedStdout(), error_line(101, path + " (Not a regular file.)"));
-  EXPECT_EQ(nerr, 101);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  const struct {
+    std::string name;
+    const char* why;
+  } cases[] = {
+      {dir.file("sub"), "(Not a regular file.)"},
+      {dir.file("sub/"), "(Not a regular file.)"},
+      {dir.file("none/"), "(System error occurred.)"},
+  };
+  for (const auto& c : cases) {
+    CaptureStdout();
+    const int nerr = write_fresh(c.name, {1.0f});
+    EXPECT_EQ(GetCapturedStdout(), error_line(101, c.name + " " + c.why));
+    EXPECT_EQ(nerr, 101) << c.name;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"}) << c.name;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub")));
+  }
 }
 
 // A new result gets 0666 less the umask; one replaced never gets more than the old file had.
