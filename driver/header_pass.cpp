@@ -158,22 +158,10 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
   const int np = h.integer(kNpts);
   const float b = h.real(kB);
   const float dt = h.real(kDelta);
-  if (!holds_correlation(np, b, dt)) {
-    // Such as a station record under a result's name (two lists swapped): its header is not
-    // ours to replace.
-    std::fprintf(err,
-                 "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
-                 "-(NPTS/2) x DELTA); left as it is\n",
-                 path.c_str());
-    failed(run, ij);
-    return;
-  }
-  if (h.logical(kLovrok) == 0) {
-    // Its owner asked that it never be overwritten.
-    std::fprintf(err,
-                 "xcorrnet_v3: result \"%s\" may not be overwritten (LOVROK is false); left "
-                 "as it is\n",
-                 path.c_str());
+  if (const std::string why = kept_as_is(np, b, dt, h.logical(kLovrok)); !why.empty()) {
+    // Such as a station record under a result's name (two lists swapped), or a result its
+    // owner locked: its header is not ours to replace.
+    std::fprintf(err, "xcorrnet_v3: result \"%s\" %s; left as it is\n", path.c_str(), why.c_str());
     failed(run, ij);
     return;
   }
@@ -197,6 +185,7 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
   float xdummy = 0.0f;
   int nerr = 0;
   int error = 0;
+  std::string why;
   SacImage image;
   {
     const std::lock_guard<std::mutex> hold(library_lock());
@@ -212,14 +201,16 @@ void complete_result(const Run& run, int ij, std::FILE* err) {
       report_image_failure(image, w);
     }
     nerr = w.nerr;
-    error = w.error;
+    why = image_failure(w);
+  } else {
+    why = write_failure(nerr, error);
   }
   if (nerr != 0) {
     // The writer replaces a file only once the new one is whole.
     std::fprintf(err,
                  "xcorrnet_v3: result \"%s\" could not be completed: %s; it keeps the header "
                  "it had\n",
-                 path.c_str(), write_failure(nerr, error).c_str());
+                 path.c_str(), why.c_str());
     failed(run, ij);
   }
 }

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "driver/params.hpp"  // fill_field, a template of the header alone
+#include "sacio/file.hpp"
 
 namespace xcn {
 
@@ -77,20 +78,6 @@ class LineSplitter {
   ListLine line_;
   bool open_ = false;  // a line has begun and not ended
   bool after_cr_ = false;
-};
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 // A list comes from a file or through a pipe. A device such as /dev/zero or a socket never
@@ -266,6 +253,10 @@ bool output_target(const std::string& path, std::string& target, mode_t& mode, s
   ::umask(mask);
   mode = 0666 & ~mask;
   target = path;
+  if (const std::string link = refused_link(path); !link.empty()) {
+    error = "\"" + path + "\" is not written: " + link_refusal(link);
+    return false;
+  }
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;  // a new file

@@ -105,11 +105,14 @@ namespace {
 
 // Whether an existing regular file may be replaced by a result: a SAC file whose time axis is
 // that of a result. A file that is not SAC at all is left to the writer, as before.
-bool may_replace(const std::string& path) {
+// Why a rerun with Y leaves the existing file as it is, as the header pass would: empty when
+// it may replace it (also when it is no SAC file at all, which the run replaces as before).
+std::string replace_refusal(const std::string& path) {
   int nerr = 0;
   rsach(path.c_str(), &nerr, static_cast<int>(path.size()));
   clrmsg();
-  return nerr != 0 || holds_correlation(Nhdr(kNpts), Fhdr(kB), Fhdr(kDelta));
+  if (nerr != 0) return {};
+  return kept_as_is(Nhdr(kNpts), Fhdr(kB), Fhdr(kDelta), Lhdr(kLovrok));
 }
 
 }  // namespace
@@ -199,11 +202,12 @@ std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err,
       std::fprintf(err, "xcorrnet_v3: result \"%s\" is %s; left as it is\n", path.c_str(),
                    S_ISDIR(found[k].st_mode) ? "a directory" : "not a regular file");
       use[k] = ResultUse::kNotRegular;
-    } else if (run.params.replace == 'Y' && !may_replace(path)) {
+    } else if (const std::string why = run.params.replace == 'Y' ? replace_refusal(path) : "";
+               !why.empty()) {
       std::fprintf(err,
-                   "xcorrnet_v3: result \"%s\" holds no correlation (its begin time is not "
-                   "-(NPTS/2) x DELTA); the pair is skipped and the file left as it is\n",
-                   path.c_str());
+                   "xcorrnet_v3: result \"%s\" %s; the pair is skipped and the file left as it "
+                   "is\n",
+                   path.c_str(), why.c_str());
       use[k] = ResultUse::kForeign;
     }
   }

@@ -16,7 +16,7 @@ enum class ResultUse : unsigned char {
   kRepeated,    // an earlier pair has the same file
   kInput,       // the name is one of the run's own inputs
   kNotRegular,  // something other than a regular file stands under the name
-  kForeign,     // a SAC file that is no correlation, such as a station record
+  kForeign,     // a SAC file kept as it is: no correlation (a station record), or locked
 };
 
 // Decides, for every pair, whether it may use its result name, and reports on `err` every
@@ -24,8 +24,9 @@ enum class ResultUse : unsigned char {
 // or either list) and every name taken by something other than a regular file. The last two
 // are checked only for pairs whose stations are both usable: no other pair touches its file.
 // With replace Y an existing result is read first, and one whose time axis is not a result's
-// (a station record under a result's name, when the two lists were swapped) is reported and
-// kept; with N the header pass makes the same test before it completes a file.
+// (a station record under a result's name, when the two lists were swapped) or whose LOVROK
+// is false is reported and kept; with N the header pass makes the same test (kept_as_is)
+// before it completes a file.
 // When `present` is given it tells, per pair, whether something stood under its name.
 std::vector<ResultUse> check_result_names(const Run& run, std::FILE* err,
                                           std::vector<char>* present = nullptr);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "driver/console.hpp"
+#include "sacio/file.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
@@ -34,6 +35,10 @@ std::string write_failure(int nerr, int error) {
   }
 }
 
+std::string image_failure(const ImageWrite& w) {
+  return w.link.empty() ? write_failure(w.nerr, w.error) : link_refusal(w.link);
+}
+
 void set_text(const char* field, const char* value, int length) {
   int nerr = 0;
   setkhv(field, value, &nerr, static_cast<int>(std::strlen(field)), length);
@@ -50,6 +55,14 @@ void set_integer(const char* field, int value) {
 float result_begin(int nptlen, float dt) { return static_cast<float>(-(nptlen / 2)) * dt; }
 
 bool holds_correlation(int npts, float b, float dt) { return b == result_begin(npts, dt); }
+
+std::string kept_as_is(int npts, float b, float dt, int lovrok) {
+  if (!holds_correlation(npts, b, dt)) {
+    return "holds no correlation (its begin time is not -(NPTS/2) x DELTA)";
+  }
+  if (lovrok == 0) return "may not be overwritten (LOVROK is false)";
+  return {};
+}
 
 namespace {
 
@@ -112,15 +125,15 @@ namespace {
 // What became of pair ij's file: counted in the run's tally and, when it failed, reported on
 // standard error (the library has said its piece on standard output; scripts read the outcome
 // here).
-void settle(const Run& run, int ij, int nerr, int error) {
+void settle(const Run& run, int ij, int nerr, const std::string& why) {
   if (run.tally != nullptr) run.tally->taken(ij);
   if (nerr == 0) {
     if (run.tally != nullptr) run.tally->written(ij);
     return;
   }
   if (run.tally != nullptr) run.tally->failed(ij);
-  const std::string line = "xcorrnet_v3: result \"" + run.path(ij) +
-                           "\" could not be written: " + write_failure(nerr, error) + "\n";
+  const std::string line =
+      "xcorrnet_v3: result \"" + run.path(ij) + "\" could not be written: " + why + "\n";
   std::fputs(line.c_str(), stderr);
 }
 
@@ -133,7 +146,7 @@ void write_file(const Run& run, int ij, const ConsoleLine& progress, const SacIm
     const std::lock_guard<std::mutex> hold(library_lock());
     report_image_failure(image, w);
   }
-  settle(run, ij, w.nerr, w.error);
+  settle(run, ij, w.nerr, image_failure(w));
 }
 
 // Makes the file of pair ij's stack with its final header, the very bytes the header pass
@@ -158,7 +171,7 @@ void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack
   }
   if (nerr != 0) {
     progress.print();
-    settle(run, ij, nerr, error);
+    settle(run, ij, nerr, write_failure(nerr, error));
   } else if (run.writer != nullptr) {
     run.writer->put(ij, progress, std::move(image));
   } else {

@@ -68,6 +68,11 @@ float result_begin(int nptlen, float dt);
 // completes nothing else under a result's name.
 bool holds_correlation(int npts, float b, float dt);
 
+// Why an existing SAC file under a result's name is left as it is by every run, a rerun with
+// Y included: its time axis is not a result's (a station record under a result's name), or
+// its owner locked it (LOVROK false). Empty when the tool may replace or complete it.
+std::string kept_as_is(int npts, float b, float dt, int lovrok);
+
 // The event name of pair (a, b): both station names without leading blanks, joined by a hyphen
 // (the header keeps its first 16 characters).
 std::string pair_event_name(const Station& a, const Station& b);
@@ -86,6 +91,8 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
 // Why wsac0 failed: the system's reason (`error`, errno after the call) or, when no system
 // call failed, the meaning of its error number.
 std::string write_failure(int nerr, int error);
+// Why writing an image failed: a link on the way that was not followed, or as write_failure.
+std::string image_failure(const ImageWrite& w);
 
 // Header fields of the current header by name, from blank-padded text or a value.
 void set_text(const char* field, const char* value, int length);

@@ -118,6 +118,7 @@ void set_reference(std::FILE* err, int i, Station& s) {
   const RefFields f = header_ref_fields();
   const int v[6] = {f.year, f.jday, f.hour, f.minute, f.second, f.msec};
   if (v[0] == kUndefInt) return;
+  s.invalid_reference = true;  // until the fields make a date
   for (int k = 0; k < 6; ++k) {
     if (v[k] < kLow[k] || v[k] > kHigh[k]) {
       std::fprintf(err,
@@ -138,6 +139,7 @@ void set_reference(std::FILE* err, int i, Station& s) {
   }
   s.reference_ms = *ms;
   s.dated = true;
+  s.invalid_reference = false;
 }
 
 // The coordinates of a header as the file holds them.

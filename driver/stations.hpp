@@ -33,6 +33,7 @@ struct Station {
   // When the record starts: its reference time (NZYEAR .. NZMSEC, in milliseconds since 1970)
   // plus B. Without a reference time (`dated` false) it is placed by B alone.
   bool dated = false;
+  bool invalid_reference = false;  // NZYEAR defined, yet the fields make no date
   long long reference_ms = 0;
   double begin = 0.0;
 };

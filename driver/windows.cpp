@@ -163,13 +163,14 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
   const int n = table.size();
   grid.places.resize(static_cast<std::size_t>(n));
   // Records without a reference time are placed by B from the earliest dated start.
-  int dated = 0, undated = 0;
+  int dated = 0, undated = 0, invalid = 0;
   Start origin;
   for (int i = 1; i <= n; ++i) {
     const Station& s = table.station(i);
     if (!s.usable) continue;
     if (!s.dated) {
       ++undated;
+      if (s.invalid_reference) ++invalid;
       continue;
     }
     if (dated++ == 0 || seconds_between(origin.ms, origin.s, s.reference_ms, s.begin) < 0.0) {
@@ -177,11 +178,20 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
     }
   }
   if (dated > 0 && undated > 0) {
+    // A reference time that is no date was reported with its record; it is not missing.
+    const int missing = undated - invalid;
+    const std::string which =
+        invalid == 0 ? std::to_string(missing) + " of " + std::to_string(dated + undated) +
+                           " records have no reference time (NZYEAR undefined)"
+        : missing == 0 ? std::to_string(invalid) + " of " + std::to_string(dated + undated) +
+                             " records have an invalid reference time (no date)"
+                       : std::to_string(missing) + " of " + std::to_string(dated + undated) +
+                             " records have no reference time (NZYEAR undefined) and " +
+                             std::to_string(invalid) + " an invalid one (no date)";
     std::fprintf(err,
-                 "xcorrnet_v3: warning: %d of %d records have no reference time (NZYEAR "
-                 "undefined); they are placed by their begin time B from the earliest start of "
-                 "the others\n",
-                 undated, dated + undated);
+                 "xcorrnet_v3: warning: %s; they are placed by their begin time B from the "
+                 "earliest start of the others\n",
+                 which.c_str());
   }
   std::vector<Start> starts(static_cast<std::size_t>(n));
   bool any = false;

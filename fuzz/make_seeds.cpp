@@ -128,6 +128,7 @@ void read_seeds() {
   huge.set_i(kNpts, 2147483647);
   read_seed("npts_huge", 0, 65535, huge.bytes(true));
   read_seed("truncated", 0, 2000, ok.bytes(false).substr(0, 600));
+  read_seed("too_short_for_a_header", 0, 2000, ok.bytes(false).substr(0, 300));
   read_seed("short_samples", 0, 2000, ok.bytes(false).substr(0, 700));
   Sac version = station(4);
   version.set_i(kNvhdr, 7);
@@ -206,6 +207,9 @@ void access_seeds() {
        call(4, 5, 10, "KSTNM", "ABCDEFGHIJ") + call(3, 5, 10, "KSTNM") +
            call(4, 5, 5, "KEVNM", "AB-CD") + call(3, -5, 20, "KEVNM") + call(3, 6, 1, "KCMPNM") +
            call(3, -6, 0, "KCMPNM") + call(4, 6, -4, "KEVNMC", "XYZ") + call(3, 6, 8, "KEVNMC"));
+  seed("access", "buffers_too_small",
+       call(3, 5, 1, "KSTNM") + call(4, 6, 3, "KCMPNM", "-1A") + call(3, 6, 3, "KCMPNM") +
+           call(3, 5, 0, "KEVNM") + call(3, 4, 1, "KXYZ"));
   seed("access", "blanks_and_empty",
        call(4, 5, 3, "KSTNM", "   ") + call(4, 0, 0, "") + call(3, 0, 0, "") + call(5, 0, 0, ""));
 }
@@ -229,6 +233,7 @@ void write_seeds() {
                          "folder", "link", "dangling",  "link_to_fifo"};
   for (std::uint8_t k = 0; k < 8; ++k) write_seed(kinds[k], 0, k, ok);
   write_seed("padded_name", 1, 1, ok);
+  write_seed("nul_inside_name", 16, 1, ok);
   write_seed("null_y", 2, 0, ok);
   write_seed("no_samples", 8, 0, ok);
   Sac uneven = station(50);

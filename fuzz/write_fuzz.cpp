@@ -1,7 +1,8 @@
 // Fuzz target: wsac0 with an arbitrary header, sample count and arrays onto every kind of name
 // (new, a file, a read-only file, a pipe, a folder, links of ours to a file, to nothing and to a
-// pipe). A write either succeeds with a whole file that reads back, or leaves the name as it
-// was; nothing waits, and no temporary is left.
+// pipe), the name terminated, blank-padded or holding a NUL inside its length. A write either
+// succeeds with a whole file that reads back, or leaves the name as it was; nothing waits, and no
+// temporary is left.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@ enum Flags : std::uint8_t {
   kNullY = 2,        // no first component
   kNullX = 4,        // no second component
   kNotPositive = 8,  // a sample count of 0 or less
+  kNulInName = 16,   // the name given with its length, a NUL and more after it
 };
 
 enum class Kind { kNew, kFile, kReadOnly, kFifo, kFolder, kLinkToFile, kDangling, kLinkToFifo };
@@ -160,7 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool lovrok = xcn::Lhdr(xcn::kLovrok) != 0;
 
   int nerr = -1;
-  if (flags & kPaddedName) {
+  if (flags & kNulInName) {
+    const std::string cut = name + std::string("\0.old", 5);
+    wsac0(cut.data(), xp, yp, &nerr, static_cast<int>(cut.size()));
+  } else if (flags & kPaddedName) {
     const std::string padded = name + "      ";
     wsac0(padded.c_str(), xp, yp, &nerr, static_cast<int>(padded.size()));
   } else {
@@ -172,6 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool nulls = yp == nullptr || (uneven && xp == nullptr);
   if (nulls) {
     want = SACIO_ERR_NULL_ARGUMENT;
+  } else if (flags & kNulInName) {
+    want = SACIO_ERR_NAME_NUL;
   } else if (npts <= 0) {
     want = SACIO_ERR_WRITE;
   } else if (!lovrok) {

@@ -18,6 +18,7 @@
 #include "prep/mseed_read.hpp"
 #include "prep/options.hpp"
 #include "prep/sac_output.hpp"
+#include "sacio/file.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::prep {
@@ -248,11 +249,8 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     return 1;
   }
 
-  std::error_code ec;
-  fs::create_directories(o.out, ec);
-  if (ec || !fs::is_directory(o.out)) {
-    std::fprintf(err, "xcn_prep: cannot make the folder %s: %s\n", o.out.c_str(),
-                 ec ? ec.message().c_str() : "a file of that name is in the way");
+  if (const std::string why = make_folder(o.out); !why.empty()) {
+    std::fprintf(err, "xcn_prep: cannot make the folder %s: %s\n", o.out.c_str(), why.c_str());
     return 1;
   }
 
@@ -326,13 +324,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
         folder += clock;
       }
       const fs::path dir = fs::path(o.out) / folder;
-      std::error_code made;
-      fs::create_directories(dir, made);
+      // Made, or entered, without following another user's link planted in its place.
+      const std::string made = make_folder(dir.string());
       const std::string path = (dir / (t.id.text() + ".sac")).string();
       std::string why;
-      if (made || !write_record(path, r, o.delta, *t.where, why)) {
+      if (!made.empty() || !write_record(path, r, o.delta, *t.where, why)) {
         problems.push_back("record \"" + path +
-                           "\" could not be written: " + (made ? made.message() : why));
+                           "\" could not be written: " + (made.empty() ? why : made));
         ++failed;
         continue;
       }

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "msg/auxfile.hpp"
 #include "msg/message.hpp"
@@ -254,6 +257,177 @@ void zdest(const char* name, int name_length, int* nerr) {
     return;
   }
   *nerr = unlink(path.c_str());
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+Descriptor::~Descriptor() {
+  if (fd_ >= 0) close(fd_);
+}
+
+namespace {
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kMaxLinks = 40;  // as the kernel allows on one path
+
+// A name still to be walked; `from_caller` tells whether it comes from the path the caller gave
+// (a folder of it may be made) or from a link's target (never made: mkdir -p does not either).
+struct Step {
+  std::string name;
+  bool from_caller;
+};
+
+// Pushes the names of `path` so that the first is walked first.
+void push_names(std::vector<Step>& todo, std::string_view path, bool from_caller) {
+  std::vector<Step> names;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t slash = std::min(path.find('/', at), path.size());
+    if (slash > at) names.push_back({std::string(path.substr(at, slash - at)), from_caller});
+    at = slash + 1;
+  }
+  todo.insert(todo.end(), names.rbegin(), names.rend());
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// Whether someone besides its owner may add names to the folder.
+bool others_may_write(int folder, uid_t* owner) {
+  struct stat st;
+  if (fstat(folder, &st) != 0) return true;  // unknown: the rule applies
+  *owner = st.st_uid;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Walks `path` from `base` name by name, holding the folder reached so far open. With
+// `keep_leaf` its last name is not walked but returned; with `make`, missing folders of the
+// caller's path are made.
+PathWalk walk(int base, std::string_view path, std::string_view base_shown, bool keep_leaf,
+              bool make) {
+  PathWalk w;
+  std::vector<Step> todo;
+  push_names(todo, path, true);
+  if (keep_leaf) {
+    // A path ending in a slash names a folder: its last name is walked, the folder itself is
+    // the leaf.
+    if (todo.empty() || path.back() == '/') {
+      w.leaf = path.empty() ? std::string() : std::string(".");
+    } else {
+      w.leaf = todo.front().name;
+      todo.erase(todo.begin());
+    }
+  }
+  const bool absolute = !path.empty() && path.front() == '/';
+  std::string shown(absolute ? std::string_view("/") : base_shown);
+  w.folder = Descriptor(openat(absolute ? AT_FDCWD : base, absolute ? "/" : ".", kFolderFlags));
+  if (w.folder.get() < 0) {
+    w.error = errno;
+    return w;
+  }
+  int links = 0;
+  while (!todo.empty()) {
+    const Step step = std::move(todo.back());
+    todo.pop_back();
+    if (step.name == ".") continue;
+    const int here = w.folder.get();
+    struct stat st;
+    if (fstatat(here, step.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT || !make || !step.from_caller) {
+        w.error = errno;
+        return w;
+      }
+      // mkdir applies the umask; one made by another program meanwhile serves as well, if it
+      // is a folder (the open below follows nothing).
+      if (mkdirat(here, step.name.c_str(), 0777) == 0) {
+        ++w.made;
+      } else if (errno != EEXIST) {
+        w.error = errno;
+        return w;
+      }
+      st.st_mode = S_IFDIR;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      uid_t owner = 0;
+      if (others_may_write(here, &owner) && st.st_uid != geteuid() && st.st_uid != owner) {
+        w.error = EACCES;
+        w.link = joined(shown, step.name);
+        return w;
+      }
+      if (++links > kMaxLinks) {
+        w.error = ELOOP;
+        return w;
+      }
+      std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+      const ssize_t n = readlinkat(here, step.name.c_str(), target.data(), target.size());
+      if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+        w.error = n < 0 ? errno : ENAMETOOLONG;
+        return w;
+      }
+      const std::string_view to(target.data(), static_cast<std::size_t>(n));
+      if (!to.empty() && to.front() == '/') {
+        w.folder = Descriptor(open("/", kFolderFlags));
+        shown.assign(1, '/');
+        if (w.folder.get() < 0) {
+          w.error = errno;
+          return w;
+        }
+      }
+      push_names(todo, to, false);
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      w.error = ENOTDIR;
+      return w;
+    }
+    // O_NOFOLLOW: a link put in its place since it was looked at is not entered.
+    Descriptor next(openat(here, step.name.c_str(), kFolderFlags));
+    if (next.get() < 0 || fstat(next.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      w.error = next.get() < 0 ? errno : ENOTDIR;
+      return w;
+    }
+    w.folder = std::move(next);
+    shown = joined(shown, step.name);
+  }
+  return w;
+}
+
+}  // namespace
+
+PathWalk open_parent(int base, std::string_view path, std::string_view base_shown) {
+  return walk(base, path, base_shown, true, false);
+}
+
+PathWalk open_folder(int base, std::string_view path, bool make) {
+  return walk(base, path, {}, false, make);
+}
+
+std::string refused_link(const std::string& path) {
+  // Walked as a folder: a link under the last name is looked at like those before it.
+  return open_folder(AT_FDCWD, path, false).link;
+}
+
+std::string link_refusal(const std::string& link) {
+  return "the symbolic link \"" + link +
+         "\" is another user's, in a folder others can write; it is not followed";
+}
+
+std::string walk_failure(const PathWalk& walk) {
+  return walk.link.empty() ? std::string(std::strerror(walk.error)) : link_refusal(walk.link);
+}
+
+std::string make_folder(const std::string& path) {
+  const PathWalk w = open_folder(AT_FDCWD, path, true);
+  if (w.error == 0) return {};
+  if (w.error == ENOTDIR && w.link.empty()) return "it is not a folder";
+  return walk_failure(w);
 }
 
 void zgetc(const void* source, void* destination, int n) {

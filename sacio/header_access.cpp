@@ -135,19 +135,20 @@ void getkhv(const char* kname, char* kvalue, int* nerr, int kname_len, int kvalu
   const int slot = find_header_name(name.key, kmlhf().kkhdr, kCharSlots);
   if (total > 0) std::memset(kvalue, 0, static_cast<std::size_t>(total));
 
-  if (slot > 0) {
+  if (slot > 0 && width < 1) {
+    // Not one character of the field fits: saying it is undefined would be false.
+    *nerr = SACIO_ERR_SMALL_BUFFER;
+  } else if (slot > 0) {
     CharField field = char_field(slot);
     put_field(kvalue, width, field.start, field.width);
-    if (width >= 0) {
-      std::size_t n = std::strlen(kvalue);
-      if (std::strncmp(kvalue, kUndefText8, n < 8 ? n : 8) == 0) *nerr = SACIO_WARN_UNDEFINED;
-    }
+    // Told by the field itself: a buffer that holds "-1" of "-1A" holds no undefined field.
+    if (std::strncmp(field.start, kUndefText8, 8) == 0) *nerr = SACIO_WARN_UNDEFINED;
   } else {
     *nerr = SACIO_ERR_NO_FIELD;
     put_field(kvalue, width, kUndefText8, 8);
   }
 
-  report("WARNING", *nerr, name);
+  report(*nerr == SACIO_ERR_SMALL_BUFFER ? "ERROR" : "WARNING", *nerr, name);
 
   const int w = slot == kKevnm ? 16 : 8;
   if (terminated) {

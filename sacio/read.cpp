@@ -19,9 +19,17 @@ namespace {
 
 constexpr int kNvhdrOffset = 304;
 
-// Whether the header of the last file this thread read could not be read because the file is
-// empty: the wording of the failure says so rather than that it is short.
-thread_local bool g_last_read_empty = false;
+// Why the header of the last file this thread read could not be read whole: the file is empty,
+// or too short for any header, which the wording of the failure says rather than that it is
+// shorter than its header says.
+enum class Shortfall { kNone, kEmpty, kNoHeader };
+thread_local Shortfall g_last_shortfall = Shortfall::kNone;
+
+// What a file of `size` bytes lacks when its header cannot be read.
+Shortfall header_shortfall(long long size) {
+  if (size == 0) return Shortfall::kEmpty;
+  return size < kHeaderBytes ? Shortfall::kNoHeader : Shortfall::kNone;
+}
 
 std::int32_t load_i32(const unsigned char* p) {
   std::int32_t v;
@@ -94,14 +102,18 @@ void report_negative_npts(const char* kname, int kname_len, std::int32_t npts) {
   clrmsg();
 }
 
-std::string failure_text(int nerr, bool empty) {
+std::string failure_text(int nerr, Shortfall shortfall) {
   switch (nerr) {
     case SACIO_ERR_OPEN:
       return "the file cannot be opened";
     case SACIO_ERR_NO_FILE:
       return "the file does not exist";
     case SACIO_ERR_SHORT_READ:
-      return empty ? "the file is empty" : "the file is shorter than its header says";
+      if (shortfall == Shortfall::kEmpty) return "the file is empty";
+      if (shortfall == Shortfall::kNoHeader) {
+        return "it is not a SAC file (too short to hold a header)";
+      }
+      return "the file is shorter than its header says";
     case SACIO_ERR_NOT_EVEN:
       return "the record is not evenly sampled (LEVEN is false)";
     case SACIO_ERR_NOT_SAC:
@@ -163,9 +175,12 @@ int sac_header_read(int handle, int* nerr) {
   unsigned char numeric[kNumericBytes];
   const int at_start = 0;
   zrabs(&handle, numeric, kNumericWords, &at_start, nerr);
-  if (*nerr != 0) {
+  const auto note_shortfall = [handle] {
     struct stat st;
-    g_last_read_empty = handle < 0 && fstat(-handle, &st) == 0 && st.st_size == 0;
+    if (handle < 0 && fstat(-handle, &st) == 0) g_last_shortfall = header_shortfall(st.st_size);
+  };
+  if (*nerr != 0) {
+    note_shortfall();
     return 0;
   }
   std::memcpy(header_numeric_bytes(), numeric, sizeof numeric);
@@ -180,7 +195,10 @@ int sac_header_read(int handle, int* nerr) {
   unsigned char chars[kCharBlockBytes];
   const int char_word = kNumericWords;
   zrabs(&handle, chars, kCharBlockWords, &char_word, nerr);
-  if (*nerr != 0) return swap;
+  if (*nerr != 0) {
+    note_shortfall();
+    return swap;
+  }
   map_chdr_in(chars);
   return swap;
 }
@@ -208,7 +226,7 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
   *nerr = 0;
   // A failure stores no sample: the count says so, whatever the step that failed.
   *nlen = 0;
-  g_last_read_empty = false;
+  g_last_shortfall = Shortfall::kNone;
   int handle = 0;
   bool truncated = false;
   sacio_initialize_common();
@@ -250,14 +268,14 @@ void rsac1(const char* kname, float* yarray, int* nlen, float* beg, float* del, 
 
 void rsach(const char* kname, int* nerr, int kname_len) {
   *nerr = 0;
-  g_last_read_empty = false;
+  g_last_shortfall = Shortfall::kNone;
   int handle = 0;
   sacio_initialize_common();
   open_and_read_header(kname != nullptr ? kname : "", kname_len, &handle, nerr);
   close_handle(handle);
 }
 
-std::string read_failure(int nerr) { return failure_text(nerr, g_last_read_empty); }
+std::string read_failure(int nerr) { return failure_text(nerr, g_last_shortfall); }
 
 std::string SacHeader::text(int slot) const {
   const unsigned char* chars = bytes.data() + kNumericBytes;
@@ -305,8 +323,9 @@ SacReader::SacReader(const std::string& path, Access access) {
   unsigned char* const bytes = header_.bytes.data();
   const bool whole = header_.file_size >= kNumericBytes + kCharBlockBytes &&
                      read_fully(fd_, bytes, kNumericBytes + kCharBlockBytes, 0);
+  const Fault cut = st.st_size == 0 ? Fault::kEmpty : Fault::kNoHeader;
   if (!whole && !read_fully(fd_, bytes, kNumericBytes, 0)) {
-    fail(st.st_size == 0 ? Fault::kEmpty : Fault::kShort, SACIO_ERR_SHORT_READ);
+    fail(cut, SACIO_ERR_SHORT_READ);
     return;
   }
   int nerr = 0;
@@ -316,7 +335,7 @@ SacReader::SacReader(const std::string& path, Access access) {
     return;
   }
   if (!whole && !read_fully(fd_, bytes + kNumericBytes, kCharBlockBytes, kNumericBytes)) {
-    fail(Fault::kShort, SACIO_ERR_SHORT_READ);
+    fail(cut, SACIO_ERR_SHORT_READ);
     return;
   }
   unsigned char numeric[kNumericBytes];
@@ -367,7 +386,11 @@ int SacReader::read_range(std::size_t first, std::size_t count, float* y) {
   return 0;
 }
 
-std::string SacReader::failure() const { return failure_text(nerr_, fault_ == Fault::kEmpty); }
+std::string SacReader::failure() const {
+  return failure_text(nerr_, fault_ == Fault::kEmpty      ? Shortfall::kEmpty
+                             : fault_ == Fault::kNoHeader ? Shortfall::kNoHeader
+                                                          : Shortfall::kNone);
+}
 
 void SacReader::report(const char* kname, int kname_len) const {
   if (kname == nullptr) kname = "";

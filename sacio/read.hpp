@@ -41,8 +41,8 @@ struct SacHeader {
 // store), so that workers may read files side by side. The file is opened once; its header is
 // read at once and its samples on request, from the same open file. Error numbers are those of
 // rsac1: 108 no such file, 101 not a regular file or cannot be opened, 114 shorter than its
-// header says, 1317 not SAC (the version word fits neither byte order, or NPTS is negative),
-// 801 not evenly sampled.
+// header says (or than any header), 1317 not SAC (the version word fits neither byte order, or NPTS
+// is negative), 801 not evenly sampled.
 class SacReader {
  public:
   // How a read leaves the file's access time: as any read does, or, for a program checking
@@ -73,7 +73,17 @@ class SacReader {
   void report(const char* kname, int kname_len) const;
 
  private:
-  enum class Fault { kNone, kNoFile, kOpen, kShort, kEmpty, kNotSac, kNegativeNpts, kUneven };
+  enum class Fault {
+    kNone,
+    kNoFile,
+    kOpen,
+    kShort,
+    kEmpty,
+    kNoHeader,
+    kNotSac,
+    kNegativeNpts,
+    kUneven
+  };
   int fail(Fault fault, int nerr);
 
   int fd_ = -1;
@@ -99,7 +109,7 @@ void sac_header_swap(unsigned char* numeric_block);
 void sac_data_read(int handle, float* array, int count, int component, int swap, int* nerr);
 void sac_data_swap(float* array, int count);
 // Why a read failed, in a few words, from its error number and, for 114, whether the file the
-// calling thread read last was empty: for the lines that name a file.
+// calling thread read last was empty or too short for a header: for the lines that name a file.
 std::string read_failure(int nerr);
 int byteswap(void* value, int size);
 // Unpacks the 192-byte character block into the current header; a field ends at its first NUL.

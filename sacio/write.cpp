@@ -57,21 +57,22 @@ void compose_file_error(int number, const char* name, const char* detail) {
   if (detail != nullptr) apcmsg(detail, text_width(detail));
 }
 
-// The temporaries being written, where a signal handler can find them: a slot holds a path,
-// and the thread writing it, while its state is kHeld. A path is held from just before its
-// file is made until it is renamed or removed. Paths longer than a slot, and temporaries beyond
-// the slots, are not held here (a signal then leaves them).
+// The temporaries being written, where a signal handler can find them: a slot holds a name,
+// its folder's descriptor and the thread writing it, while its state is kHeld. A name is held
+// from just before its file is made until it is renamed or removed. Names longer than a slot,
+// and temporaries beyond the slots, are not held here (a signal then leaves them).
 class PendingPaths {
  public:
   static constexpr int kSlots = 1024;
-  // A slot now holding `path`, or -1.
-  int hold(const std::string& path) {
-    if (path.size() >= kPathBytes) return -1;
+  // A slot now holding `name` in `folder`, or -1.
+  int hold(int folder, const std::string& name) {
+    if (name.size() >= kPathBytes) return -1;
     for (int k = 0; k < kSlots; ++k) {
       Slot& s = slots_[k];
       int free = kFree;
       if (!s.state.compare_exchange_strong(free, kFilling)) continue;
-      std::memcpy(s.path, path.c_str(), path.size() + 1);
+      std::memcpy(s.path, name.c_str(), name.size() + 1);
+      s.folder.store(folder);
       s.owner.store(::gettid());
       s.state.store(kHeld);
       return k;
@@ -101,17 +102,18 @@ class PendingPaths {
       nanosleep(&pause, nullptr);
     }
     for (Slot& s : slots_) {
-      if (s.state.load() == kHeld) unlink(s.path);
+      if (s.state.load() == kHeld) unlinkat(s.folder.load(), s.path, 0);
     }
   }
 
  private:
-  static constexpr std::size_t kPathBytes = 4096;
+  static constexpr std::size_t kPathBytes = 256;
   enum : int { kFree, kFilling, kHeld };
   struct Slot {
     std::atomic<int> state{kFree};
     // Atomic: a slot freed and taken again may be filled while a handler looks at it.
     std::atomic<pid_t> owner{0};
+    std::atomic<int> folder{-1};  // open until the slot is released
     char path[kPathBytes] = {};
   };
   std::atomic<bool> stopping_{false};
@@ -124,12 +126,6 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 // handler to wait for).
 constinit PendingPaths g_pending_paths;
 PendingPaths& pending_paths() { return g_pending_paths; }
-
-// The folder part of a path with its slash ("dir/", "/"), or "" for a bare name.
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // Ten characters from 62 for a temporary's name: 8e17 names, drawn from the kernel's random
 // source, so that no one can plant the next one beforehand.
@@ -160,28 +156,40 @@ std::string random_suffix() {
 
 // Where a result is written, found before anything is created: the name itself, or the
 // regular file that a symbolic link of ours under the name leads to (the link stays and the
-// file behind it is replaced). A refusal carries the open status and errno it reports.
+// file behind it is replaced), as an open folder and a name in it. The folders on the way are
+// walked under the file layer's rule for links. A refusal carries the open status and errno it
+// reports, and the link the walk refused.
 struct Destination {
-  std::string path;
+  PathWalk at;
   bool exists = false;
   struct stat old {};
   int status = 0;
   int error = 0;
+
+  int folder() const { return at.folder.get(); }
+  const char* name() const { return at.leaf.c_str(); }
 };
 
 Destination destination_of(const std::string& name) {
   Destination d;
-  d.path = name;
-  const auto refuse = [&d](int status, int error) {
+  d.at = open_parent(AT_FDCWD, name);
+  const auto refuse = [&d](int status, int error) -> Destination {
     d.status = status;
     d.error = error;
-    return d;
+    return std::move(d);
   };
+  std::string shown = name;  // the name as a message would give it
+  if (d.at.error == 0 && d.at.leaf.empty()) return refuse(2, ENOENT);  // no name at all
   for (int hops = 0;; ++hops) {
+    if (d.at.error != 0) {
+      // A refused link, or a folder that is missing or may not be searched (as the creation
+      // would report it).
+      return refuse(!d.at.link.empty() || d.at.error == EACCES ? 1 : 2, d.at.error);
+    }
     struct stat st;
-    if (lstat(d.path.c_str(), &st) != 0) {
+    if (fstatat(d.folder(), d.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       // A link to nothing would create a file wherever it points: refused. Any other trouble
-      // (a missing folder, no search permission) is the creation's to report.
+      // (no search permission) is the creation's to report.
       if (errno == ENOENT && hops > 0) return refuse(2, ENOENT);
       return d;
     }
@@ -199,13 +207,17 @@ Destination destination_of(const std::string& name) {
     if (st.st_uid != geteuid()) return refuse(1, EACCES);
     if (hops >= 40) return refuse(2, ELOOP);
     std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
-    const ssize_t n = readlink(d.path.c_str(), target.data(), target.size());
+    const ssize_t n = readlinkat(d.folder(), d.name(), target.data(), target.size());
     if (n < 0) return refuse(2, errno);
     if (static_cast<std::size_t>(n) >= target.size()) return refuse(2, ENAMETOOLONG);
-    std::string next(target.data(), static_cast<std::size_t>(n));
+    const std::string next(target.data(), static_cast<std::size_t>(n));
     if (next.empty()) return refuse(2, ENOENT);
-    if (next.front() != '/') next = folder_of(d.path) + next;
-    d.path = std::move(next);
+    // The target is taken from the link's own folder.
+    const std::size_t slash = shown.rfind('/');
+    const std::string folder_shown = slash == std::string::npos ? "" : shown.substr(0, slash + 1);
+    PathWalk from = open_parent(d.folder(), next, folder_shown);
+    shown = next.front() == '/' ? next : folder_shown + next;
+    d.at = std::move(from);
   }
 }
 
@@ -216,14 +228,14 @@ bool may_write(const Destination& d) {
     errno = EACCES;
     return false;
   }
-  return faccessat(AT_FDCWD, d.path.c_str(), W_OK, AT_EACCESS) == 0;
+  return faccessat(d.folder(), d.name(), W_OK, AT_EACCESS) == 0;
 }
 
-// The file being written: a temporary in the target's directory that replaces the target only
+// The file being written: a temporary in the target's folder that replaces the target only
 // once it is complete.
 class PendingFile {
  public:
-  explicit PendingFile(std::string target) : target_(std::move(target)) {}
+  PendingFile(int folder, std::string target) : folder_(folder), target_(std::move(target)) {}
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() { discard(); }
@@ -232,22 +244,22 @@ class PendingFile {
   // umask as any new file gets (the kernel applies the umask, so nothing reads it). On failure
   // returns the open status (1 access refused, 2 other) and leaves errno.
   int create() {
-    const std::string prefix = folder_of(target_) + ".wsac0." + std::to_string(getpid()) + ".";
+    const std::string prefix = ".wsac0." + std::to_string(getpid()) + ".";
     int err = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = prefix + random_suffix();
-      const int slot = pending_paths().hold(name);
+      const int slot = pending_paths().hold(folder_, name);
       if (pending_paths().stopping()) {
         // A signal is ending the process: this file is never begun.
         pending_paths().release(slot);
         for (;;) pause();
       }
       // O_EXCL and O_NOFOLLOW: a name planted in between, file or link, is never opened.
-      int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    0666);
+      int fd = openat(folder_, name.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
       if (fd >= 0) {
         fd = lift_descriptor(fd);
-        if (fd < 0) unlink(name.c_str());
+        if (fd < 0) unlinkat(folder_, name.c_str(), 0);
       }
       if (fd < 0) {
         const bool taken = errno == EEXIST;
@@ -297,7 +309,9 @@ class PendingFile {
     fd_ = -1;
     if (close(fd) != 0) return Commit::kCloseFailed;  // data may not have reached the disk
     if (temp_.empty()) return Commit::kDone;
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0) return Commit::kRenameFailed;
+    if (renameat(folder_, temp_.c_str(), folder_, target_.c_str()) != 0) {
+      return Commit::kRenameFailed;
+    }
     forget();
     return Commit::kDone;
   }
@@ -305,7 +319,7 @@ class PendingFile {
   void discard() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
-    if (!temp_.empty()) unlink(temp_.c_str());
+    if (!temp_.empty()) unlinkat(folder_, temp_.c_str(), 0);
     forget();
   }
 
@@ -316,6 +330,7 @@ class PendingFile {
     temp_.clear();
   }
 
+  int folder_;
   std::string target_;
   std::string temp_;
   int fd_ = -1;
@@ -330,16 +345,16 @@ std::atomic<bool> g_naming_refused{false};
 // there by now (a file or a link), it refuses it. Naming the descriptor itself is the cheaper
 // way; kernels before 6.10 grant it only to privileged processes, and a refusal is kept for
 // the process. Through /proc it works for anyone where /proc is mounted.
-bool give_name(int fd, const std::string& path) {
+bool give_name(int fd, int folder, const std::string& name) {
   static std::atomic<bool> descriptor_refused{false};
   if (!descriptor_refused.load(std::memory_order_relaxed)) {
-    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
     if (errno != ENOENT) return false;
     descriptor_refused.store(true, std::memory_order_relaxed);
   }
   char self[40];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (linkat(AT_FDCWD, self, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
   if (errno == ENOENT && access("/proc/self/fd", X_OK) != 0) {
     g_naming_refused.store(true, std::memory_order_relaxed);
   }
@@ -353,21 +368,21 @@ bool give_name(int fd, const std::string& path) {
 // nothing is left and false is returned: the caller writes through a named temporary, which
 // reports any trouble as it always has. After the name is given, a failed close removes it
 // again and says so in *failed (errno set).
-bool link_new_file(const std::string& path, const std::vector<unsigned char>& bytes, bool* failed) {
+bool link_new_file(int folder, const std::string& name, const std::vector<unsigned char>& bytes,
+                   bool* failed) {
   *failed = false;
   // A signal ending the process: the named path waits for the end.
   if (pending_paths().stopping() || g_naming_refused.load(std::memory_order_relaxed)) return false;
-  const std::string folder = folder_of(path);
-  int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd >= 0) fd = lift_descriptor(fd);
   if (fd < 0) return false;
-  if (!write_fully(fd, bytes.data(), bytes.size()) || !give_name(fd, path)) {
+  if (!write_fully(fd, bytes.data(), bytes.size()) || !give_name(fd, folder, name)) {
     close(fd);
     return false;
   }
   if (close(fd) != 0) {
     const int error = errno;
-    unlink(path.c_str());
+    unlinkat(folder, name.c_str(), 0);
     errno = error;
     *failed = true;
   }
@@ -486,13 +501,13 @@ void put_samples(std::vector<unsigned char>& out, const float* samples, int n, i
 
 // Whether the regular file `name` holds exactly `image`. Never blocks: a FIFO or a device
 // under the name is not opened for reading.
-bool file_holds(const char* name, const std::vector<unsigned char>& image) {
+bool file_holds(int folder, const char* name, const std::vector<unsigned char>& image) {
   struct stat st;
-  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::size_t>(st.st_size) != image.size()) {
     return false;
   }
-  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   std::vector<unsigned char> held(image.size());
   const bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
@@ -503,9 +518,38 @@ bool file_holds(const char* name, const std::vector<unsigned char>& image) {
 
 }  // namespace
 
+namespace {
+
+// The name as given when a NUL byte lies inside it, before more of the name (not only blanks
+// or NULs that pad it): cut there, it would name another file. Each NUL shown as \0. Empty
+// when the name has no such NUL.
+std::string name_cut_by_nul(const char* name, int length) {
+  if (name == nullptr || length <= 0) return {};
+  const auto* nul =
+      static_cast<const char*>(std::memchr(name, '\0', static_cast<std::size_t>(length)));
+  if (nul == nullptr) return {};
+  std::string_view given(name, static_cast<std::size_t>(length));
+  const std::size_t end = given.find_last_not_of(std::string_view(" \0", 2));
+  if (end == std::string_view::npos || end < static_cast<std::size_t>(nul - name)) return {};
+  std::string shown;
+  for (const char c : given.substr(0, end + 1))
+    shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return shown;
+}
+
+}  // namespace
+
 SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len) {
   *nerr = 0;
   SacImage image;
+  if (const std::string cut = name_cut_by_nul(kname, kname_len); !cut.empty()) {
+    *nerr = SACIO_ERR_NAME_NUL;
+    compose_file_error(SACIO_ERR_NAME_NUL, cut.c_str(), nullptr);
+    outmsg();
+    clrmsg();
+    errno = 0;
+    return image;
+  }
   HeapText copy(fstrdup(kname != nullptr ? kname : "", kname_len));
   image.name = copy ? copy.get() : "";
   const char* name = image.name.c_str();
@@ -583,37 +627,40 @@ std::vector<unsigned char> header_image(float minimum, float maximum, float mean
 ImageWrite write_image(const SacImage& image, bool only_if_changed) {
   ImageWrite w;
   Destination d = destination_of(image.name);
-  if (d.status != 0) return {SACIO_ERR_OPEN, d.status, d.error, false};
+  const auto refused = [&d] {
+    return ImageWrite{SACIO_ERR_OPEN, d.status, d.error, false, d.at.link};
+  };
+  if (d.status != 0) return refused();
   if (!d.exists) {
     bool failed = false;
-    if (link_new_file(d.path, image.bytes, &failed)) {
-      if (failed) return {SACIO_ERR_WRITE, 0, errno, false};
+    if (link_new_file(d.folder(), d.at.leaf, image.bytes, &failed)) {
+      if (failed) return {SACIO_ERR_WRITE, 0, errno, false, {}};
       w.written = true;
       return w;
     }
     // Something may have taken the name meanwhile: look again.
     d = destination_of(image.name);
-    if (d.status != 0) return {SACIO_ERR_OPEN, d.status, d.error, false};
+    if (d.status != 0) return refused();
   }
-  if (only_if_changed && d.exists && file_holds(d.path.c_str(), image.bytes)) return w;
+  if (only_if_changed && d.exists && file_holds(d.folder(), d.name(), image.bytes)) return w;
   if (d.exists && !may_write(d)) {
     // Read-only: replacing it by a writable copy would undo what its owner chose.
     const int error = errno;
-    return {SACIO_ERR_OPEN, error == EACCES || error == EPERM ? 1 : 2, error, false};
+    return {SACIO_ERR_OPEN, error == EACCES || error == EPERM ? 1 : 2, error, false, {}};
   }
   errno = 0;
-  PendingFile file(d.path);
+  PendingFile file(d.folder(), d.at.leaf);
   if (const int status = file.create(); status != 0) {
-    w = {SACIO_ERR_OPEN, status, errno, false};
+    w = {SACIO_ERR_OPEN, status, errno, false, {}};
   } else if (d.exists && !file.narrow_to(d.old)) {
-    w = {SACIO_ERR_OPEN, 2, errno, false};
+    w = {SACIO_ERR_OPEN, 2, errno, false, {}};
   } else if (!write_fully(-file.handle(), image.bytes.data(), image.bytes.size())) {
-    w = {SACIO_ERR_WRITE, 0, errno, false};
+    w = {SACIO_ERR_WRITE, 0, errno, false, {}};
   } else if (const auto done = file.commit(); done == PendingFile::Commit::kCloseFailed) {
-    w = {SACIO_ERR_WRITE, 0, errno, false};
+    w = {SACIO_ERR_WRITE, 0, errno, false, {}};
   } else if (done == PendingFile::Commit::kRenameFailed) {
     // The name cannot take the new file (e.g. it became a directory): the old one stays.
-    w = {SACIO_ERR_OPEN, errno == EACCES ? 1 : 2, errno, false};
+    w = {SACIO_ERR_OPEN, errno == EACCES ? 1 : 2, errno, false, {}};
   } else {
     w.written = true;
   }

@@ -11,14 +11,17 @@ namespace xcn {
 // by SAC_WRITE_BYTE_ORDER. A new file is written unnamed in kname's directory and given its
 // name only when complete (where the file system has no unnamed files, as a file replaced); a
 // file replaced is written under a temporary name in the same directory and renamed over kname
-// only when complete, so a failed write leaves an old file untouched.
+// only when complete, so a failed write leaves an old file untouched. The folders on the way
+// are reached under the file layer's rule for links (open_parent): another user's link in a
+// folder others can write is not followed, and the file not written (101, EACCES).
 // A new file gets 0666 less the umask; a file replaced keeps at most its permissions. A name
 // that is a symbolic link of our own is written through to the regular file it leads to.
 // After a byte-reversed write the sample arrays hold file byte order.
 // nerr: 0; 101 cannot create or replace (also: not a regular file, a file we may not write, a
 // link of another user or to nothing); 115 NPTS not positive or a failed write; 1303 LOVROK
 // false; 1318 NVHDR not a version the reader takes; 1338 yarray (or xarray of an uneven file)
-// NULL. After a failure errno holds the system's reason, or 0 when no system call failed.
+// NULL; 1339 a NUL byte inside kname within kname_len, before more than blanks or NULs. After a
+// failure errno holds the system's reason, or 0 when no system call failed.
 void wsac0(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
 // wsac0, except that a regular file under kname that holds the very bytes wsac0 would write is
 // left as it is. *written tells whether the file was written.
@@ -33,13 +36,15 @@ struct SacImage {
 // The first half (the current header and the message store): refusals as wsac0 makes them
 // (nerr set, message printed), else the completed header and the samples as file bytes.
 SacImage sac_image(const char* kname, float* xarray, float* yarray, int* nerr, int kname_len);
-// What writing an image came to: nerr 0, 101 or 115, the open status of a 101 (0: none) and
-// the system's reason.
+// What writing an image came to: nerr 0, 101 or 115, the open status of a 101 (0: none),
+// the system's reason, and the symbolic link on the way that was not followed (see
+// open_parent), if that was the reason.
 struct ImageWrite {
   int nerr = 0;
   int open_status = 0;
   int error = 0;
   bool written = false;
+  std::string link;
 };
 // The second half: the file written whole, then named as wsac0 names it (with
 // only_if_changed, nothing when the file holds these bytes already). It touches no

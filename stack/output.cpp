@@ -11,6 +11,7 @@
 
 #include "driver/list_file.hpp"
 #include "msg/message.hpp"
+#include "sacio/file.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
@@ -109,11 +110,8 @@ std::string write_name_list(const std::string& path, std::span<const std::string
 }
 
 std::string make_folder(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (ec) return ec.message();
-  if (!std::filesystem::is_directory(path, ec)) return "it is not a folder";
-  return {};
+  // Made, or entered, without following another user's link planted in its place.
+  return xcn::make_folder(path);
 }
 
 }  // namespace xcn::stack

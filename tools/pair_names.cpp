@@ -11,6 +11,8 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "sacio/file.hpp"
+
 namespace xcn::tools {
 namespace {
 
@@ -103,17 +105,17 @@ bool make_folders_noting(const std::filesystem::path& base, std::span<const std:
                          std::vector<std::filesystem::path>& made, std::string& error) {
   for (const auto& folder : folders) {
     const std::filesystem::path path = base / folder;
-    // mkdir applies the umask itself.
-    if (::mkdir(path.c_str(), 0777) == 0) {
-      made.push_back(path);
+    // Made under the umask, or entered, without following another user's link planted there.
+    const PathWalk walk = open_folder(AT_FDCWD, path.string(), true);
+    if (walk.error == 0) {
+      if (walk.made > 0) made.push_back(path);
       continue;
     }
-    const int failure = errno;
     struct stat st;
-    if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-    error = "cannot make the folder \"" + path.string() + "\": " +
-            (failure == EEXIST ? std::string("something that is not a folder has that name")
-                               : std::string(std::strerror(failure)));
+    const bool taken = walk.link.empty() && ::lstat(path.c_str(), &st) == 0;
+    error =
+        "cannot make the folder \"" + path.string() + "\": " +
+        (taken ? std::string("something that is not a folder has that name") : walk_failure(walk));
     remove_made(made);
     made.clear();
     return false;

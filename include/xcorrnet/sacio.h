@@ -41,19 +41,21 @@ extern "C" {
 /* Error numbers returned in nerr. */
 enum {
   SACIO_OK = 0,
-  SACIO_ERR_OPEN = 101,          /* the file cannot be opened, created or replaced */
-  SACIO_ERR_NO_FILE = 108,       /* the file does not exist */
-  SACIO_ERR_SHORT_READ = 114,    /* the file holds fewer bytes than its header announces */
-  SACIO_ERR_WRITE = 115,         /* NPTS not positive, or the file could not be written */
-  SACIO_ERR_NOT_EVEN = 801,      /* LEVEN is false: rsac1 reads evenly sampled files only */
-  SACIO_WARN_TRUNCATED = -803,   /* success; samples cut to the caller's capacity */
-  SACIO_ERR_DISTANCE = 904,      /* header distance disagrees with the arc */
-  SACIO_ERR_NO_OVERWRITE = 1303, /* LOVROK is false: the file may not be written */
-  SACIO_ERR_NOT_SAC = 1317,      /* not a SAC header: bad version word or negative NPTS */
-  SACIO_ERR_BAD_VERSION = 1318,  /* wsac0: NVHDR is not a version rsac1 reads (1 to 6) */
-  SACIO_WARN_UNDEFINED = 1336,   /* the field holds its undefined value */
-  SACIO_ERR_NO_FIELD = 1337,     /* no header field of that name */
-  SACIO_ERR_NULL_ARGUMENT = 1338 /* a pointer the routine needs is NULL; nothing was done */
+  SACIO_ERR_OPEN = 101,           /* the file cannot be opened, created or replaced */
+  SACIO_ERR_NO_FILE = 108,        /* the file does not exist */
+  SACIO_ERR_SHORT_READ = 114,     /* the file holds fewer bytes than its header announces */
+  SACIO_ERR_WRITE = 115,          /* NPTS not positive, or the file could not be written */
+  SACIO_ERR_NOT_EVEN = 801,       /* LEVEN is false: rsac1 reads evenly sampled files only */
+  SACIO_WARN_TRUNCATED = -803,    /* success; samples cut to the caller's capacity */
+  SACIO_ERR_DISTANCE = 904,       /* header distance disagrees with the arc */
+  SACIO_ERR_NO_OVERWRITE = 1303,  /* LOVROK is false: the file may not be written */
+  SACIO_ERR_NOT_SAC = 1317,       /* not a SAC header: bad version word or negative NPTS */
+  SACIO_ERR_BAD_VERSION = 1318,   /* wsac0: NVHDR is not a version rsac1 reads (1 to 6) */
+  SACIO_WARN_UNDEFINED = 1336,    /* the field holds its undefined value */
+  SACIO_ERR_NO_FIELD = 1337,      /* no header field of that name */
+  SACIO_ERR_NULL_ARGUMENT = 1338, /* a pointer the routine needs is NULL; nothing was done */
+  SACIO_ERR_NAME_NUL = 1339,      /* wsac0: a NUL byte inside the name, within its length */
+  SACIO_ERR_SMALL_BUFFER = 1340   /* getkhv: the buffer holds no character of the field */
 };
 
 /* Declares a routine under its three link names. */
@@ -84,7 +86,8 @@ SACIO_API(setnhv, (const char *kname, const int *nvalue, int *nerr, int kname_le
    blank-padded to the buffer (a buffer of 8 or fewer gets kvalue_len - 1 characters and a
    NUL). kname_len < 0: kvalue holds kvalue_len characters plus a NUL; the result is the field
    cut to the buffer and terminated; kvalue_len <= 0 returns at once.
-   nerr 1336 for an undefined field, 1337 (and "-12345") for an unknown name. */
+   nerr 1336 for an undefined field, 1337 (and "-12345") for an unknown name, 1340 for a
+   blank-padded buffer of fewer than 2 characters (no character of the field fits). */
 SACIO_API(getkhv, (const char *kname, char *kvalue, int *nerr, int kname_len, int kvalue_len))
 
 /* getkhv for a text without a terminator, as Fortran passes it (the module's getkhv): the
@@ -124,8 +127,12 @@ SACIO_API(rsach, (const char *kname, int *nerr, int kname_len))
    without write permission for the caller, a link of another user ("(Insufficient access
    rights.)") or a link to nothing. Temporaries are hidden files .wsac0.PID.XXXXXXXXXX beside
    the file, with names no one can guess, created exclusively.
-   nerr: 0, 101, 115, 1303, 1318 (NVHDR not 1 to 6) or 1338; after a failure errno holds the
-   system's reason (0 when no system call failed). */
+   A folder on the way to the name that is a symbolic link of another user than the caller and
+   the folder's owner, in a folder others (its group or everyone) can write, is not followed:
+   101 "(Insufficient access rights.)", errno EACCES. A name with a NUL byte within its length
+   followed by more than blanks or NULs is refused with 1339 rather than cut at the NUL.
+   nerr: 0, 101, 115, 1303, 1318 (NVHDR not 1 to 6), 1338 or 1339; after a failure errno holds
+   the system's reason (0 when no system call failed). */
 SACIO_API(wsac0, (const char *kname, float *xarray, float *yarray, int *nerr, int kname_len))
 
 /* The same as wsac0. */

@@ -34,6 +34,8 @@ module xcnsacio
   integer(c_int), parameter, public :: SACIO_WARN_UNDEFINED = 1336
   integer(c_int), parameter, public :: SACIO_ERR_NO_FIELD = 1337
   integer(c_int), parameter, public :: SACIO_ERR_NULL_ARGUMENT = 1338
+  integer(c_int), parameter, public :: SACIO_ERR_NAME_NUL = 1339
+  integer(c_int), parameter, public :: SACIO_ERR_SMALL_BUFFER = 1340
 
   interface
 

@@ -242,5 +242,54 @@ TEST(HostileResults, ResultsThatCannotBeWrittenAreCountedAndEndWithStatusThree) 
   }
 }
 
+// Row "a folder of a result's name that is a link of another user": in a folder others can
+// write, another user's link `shared/d -> victim` would put the result over the victim's file;
+// it is refused, naming the link. A link of the user's own there is followed.
+TEST(HostileResults, AnotherUsersLinkOnTheWayToAResultIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of another user are planted by root";
+  const struct {
+    const char* what;
+    uid_t link_owner;
+    bool followed;
+  } cases[] = {
+      {"another user's link", 65533, false},
+      {"our own link", geteuid(), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Network net;
+    three_stations(net);
+    const fs::path victim = net.file("victim");
+    const fs::path shared = net.file("shared");
+    fs::create_directory(victim);
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    write_bytes(victim / "p1_2.sac", "mine");
+    ASSERT_EQ(symlink(victim.c_str(), (shared / "d").c_str()), 0);
+    ASSERT_EQ(lchown((shared / "d").c_str(), c.link_owner, c.link_owner), 0);
+    write_names(net,
+                {"p1_1.sac", "shared/d/p1_2.sac", "p1_3.sac", "p2_2.sac", "p2_3.sac", "p3_3.sac"});
+    const RunResult r = run_bounded(net, "B", "Y");
+    if (c.followed) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_TRUE(has_final_header(net, "victim/p1_2.sac"));
+      continue;
+    }
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              "xcorrnet_v3: result \"shared/d/p1_2.sac\" could not be written: the symbolic link "
+              "\"shared/d\" is another user's, in a folder others can write; it is not followed\n"
+              "xcorrnet_v3: 1 of 6 results could not be written or completed\n");
+    EXPECT_EQ(count_of(r.out,
+                       " ERROR  101: Cannot open file shared/d/p1_2.sac (Insufficient "
+                       "access rights.)\n"),
+              1)
+        << r.out;
+    EXPECT_EQ(read_bytes(victim / "p1_2.sac"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(victim), fs::directory_iterator()), 1);
+    EXPECT_TRUE(has_final_header(net, "p1_3.sac"));
+  }
+}
+
 }  // namespace
 }  // namespace xcn::test

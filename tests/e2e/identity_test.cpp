@@ -150,25 +150,42 @@ TEST(ResultIdentity, AResultOfAnotherDayIsNotRedated) {
   EXPECT_EQ(results_of(net), day100);
 }
 
-// A result whose owner set LOVROK false is not rewritten by the header pass, even when its
-// header is not the final one.
+// A result whose owner set LOVROK false is rewritten neither by the header pass, even when
+// its header is not the final one, nor by a rerun that replaces results (Y): one rule.
 TEST(ResultIdentity, AResultLockedByLovrokIsLeftAndReported) {
-  Network net;
-  four_stations(net);
-  net.write_lists();
-  ASSERT_EQ(net.run("B", "Y").status, 0);
-  const fs::path locked = net.file("p1_2.sac");
-  patch_word(locked, 428, 0);                      // LOVROK false
-  patch(locked, off::kKevnm, "-12345          ");  // and its event name gone
-  patch_word(locked, off::kDist, 0x7fc00000);      // and a distance to be mended
-  const std::string kept = read_bytes(locked);
-  const RunResult r = net.run("B", "N");
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("xcorrnet_v3: result \"p1_2.sac\" may not be overwritten (LOVROK is "
-                       "false); left as it is\n"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(read_bytes(locked), kept);
+  const struct {
+    const char* replace;
+    const char* said;
+  } cases[] = {
+      {"N",
+       "xcorrnet_v3: result \"p1_2.sac\" may not be overwritten (LOVROK is false); left as "
+       "it is\n"},
+      {"Y",
+       "xcorrnet_v3: result \"p1_2.sac\" may not be overwritten (LOVROK is false); the pair "
+       "is skipped and the file left as it is\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.replace);
+    Network net;
+    four_stations(net);
+    net.write_lists();
+    ASSERT_EQ(net.run("B", "Y").status, 0);
+    const fs::path locked = net.file("p1_2.sac");
+    patch_word(locked, 428, 0);                      // LOVROK false
+    patch(locked, off::kKevnm, "-12345          ");  // and its event name gone
+    patch_word(locked, off::kDist, 0x7fc00000);      // and a distance to be mended
+    const std::string kept = read_bytes(locked);
+    const fs::path other = net.file("p1_3.sac");
+    fs::remove(other);
+    const RunResult r = net.run("B", c.replace);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("xcorrnet_v3: 1 of 10 results could not be written or completed\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_bytes(locked), kept);
+    EXPECT_TRUE(fs::exists(other));  // the other pairs are computed as ever
+  }
 }
 
 // Arguments and settings that do nothing or cannot be honoured say so once on standard error;

@@ -104,7 +104,7 @@ TEST(Robustness, DamagedRecordsCostOnlyTheirOwnPairs) {
   } cases[] = {
       {"empty", [](std::string& f) { f.clear(); }, "the file is empty", ""},
       {"header cut", [](std::string& f) { f.resize(600); },
-       "the file is shorter than its header says", ""},
+       "it is not a SAC file (too short to hold a header)", ""},
       {"samples cut", [](std::string& f) { f.resize(632 + 4 * 1000); },
        "the file is shorter than its header says", ""},
       {"NPTS negative", [](std::string& f) { put_int(f, 316, -5); }, "it is not a SAC file",

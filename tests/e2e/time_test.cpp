@@ -464,6 +464,54 @@ TEST(TimeTrue, ARecordWithoutAReferenceTimeAmongDatedOnesIsReportedOnce) {
   EXPECT_EQ(stacking(r.out, "p1_3.sac"), 20);
 }
 
+// Among dated records, one whose reference time is no date is said to have an invalid one, not
+// none: the two are told apart in the line that places them by B.
+TEST(TimeTrue, AnInvalidReferenceTimeAmongDatedOnesIsNotCalledMissing) {
+  const std::array<int, 6> undefined{-12345, -12345, -12345, -12345, -12345, -12345};
+  const std::array<int, 6> no_date{2024, 400, 0, 0, 0, 0};
+  const struct {
+    const char* what;
+    std::vector<std::array<int, 6>> odd;  // the references of the records after two dated ones
+    const char* said;
+  } cases[] = {
+      {"invalid",
+       {no_date},
+       "xcorrnet_v3: warning: 1 of 3 records have an invalid reference time (no date); they are "
+       "placed by their begin time B from the earliest start of the others\n"},
+      {"invalid and missing",
+       {no_date, undefined},
+       "xcorrnet_v3: warning: 1 of 4 records have no reference time (NZYEAR undefined) and 1 an "
+       "invalid one (no date); they are placed by their begin time B from the earliest start of "
+       "the others\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Network net;
+    Noise noise(12);
+    for (int k = 0; k < 2; ++k) {
+      Record r{"D" + std::to_string(k + 1), "BHZ", 30.0f + static_cast<float>(k), 20.0f, 1.0f,
+               noise.series(3000)};
+      r.reference = day(50);
+      net.add(r);
+    }
+    for (std::size_t k = 0; k < c.odd.size(); ++k) {
+      Record r{"X" + std::to_string(k + 1), "BHZ", 35.0f + static_cast<float>(k), 20.0f, 1.0f,
+               noise.series(3000)};
+      r.reference = c.odd[k];
+      net.add(r);
+    }
+    net.write_lists();
+    const RunResult run = net.run("B", "Y", 1);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    EXPECT_NE(
+        run.err.find("xcorrnet_v3: warning: station 3 \"st3.sac\" has a reference time "
+                     "that is no date (NZJDAY 400); it is placed by its begin time B alone\n"),
+        std::string::npos)
+        << run.err;
+  }
+}
+
 // A reference time that is no date places the record by B alone; a begin time that is no time
 // leaves the record out.
 TEST(TimeTrue, ARecordWhoseTimeCannotBeTakenIsReported) {

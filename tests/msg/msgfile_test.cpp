@@ -304,8 +304,8 @@ TEST(MessageFileTest, ShippedFileHasATextForEveryNumberTheLibraryUses) {
   sacmsg(&nerr);
   EXPECT_EQ(nerr, 0);
   EXPECT_EQ(message_store().table_count, count);
-  for (const int number :
-       {100, 101, 108, 114, 115, 801, 803, 904, 916, 919, 1303, 1317, 1318, 1336, 1337, 1338}) {
+  for (const int number : {100, 101, 108, 114, 115, 801, 803, 904, 916, 919, 1303, 1317, 1318, 1336,
+                           1337, 1338, 1339, 1340}) {
     HeapText text(getsmsg2(number));
     EXPECT_NE(text, nullptr) << number;
   }

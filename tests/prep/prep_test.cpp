@@ -2,6 +2,7 @@
 // lists it writes, what real archives hold, and bad input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -435,6 +436,34 @@ TEST_F(Prep, EndsWithStatusThreeWhenARecordCannotBeWritten) {
   EXPECT_NE(err_.find("xcn_prep: 1 of 2 records could not be written"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out/2024.005/XC.AAA.00.BHZ.sac/keep"));
   EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.BBB..BHZ.sac\n");
+}
+
+// Row "a day folder that is a link of another user": in a shared output folder, another
+// user's `out/2024.005 -> victim` would put the records and the lists among the victim's files.
+TEST_F(Prep, FollowsNoLinkOfAnotherUserForADayFolder) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of another user are planted by root";
+  const Micros t0 = kJan5 + 3600 * kSecond;
+  write("a.mseed", pack(kZ, t0, 20, 20 * 600) + pack(kB, t0, 20, 20 * 600));
+  std::filesystem::create_directory(dir_ / "victim");
+  write_text(dir_ / "victim/names.txt", "mine\n");
+  std::filesystem::create_directory(dir_ / "out");
+  std::filesystem::permissions(dir_ / "out",
+                               std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  const std::string day = path("out") + "/2024.005";
+  ASSERT_EQ(symlink(path("victim").c_str(), day.c_str()), 0);
+  ASSERT_EQ(lchown(day.c_str(), 65533, 65533), 0);
+  EXPECT_EQ(run_files({"a.mseed"}), 3);
+  for (const ChannelId& id : {kZ, kB}) {
+    EXPECT_NE(err_.find("xcn_prep: record \"" + day + "/" + id.text() +
+                        ".sac\" could not be written: the symbolic link \"" + day +
+                        "\" is another user's, in a folder others can write; it is not "
+                        "followed\n"),
+              std::string::npos)
+        << err_;
+  }
+  EXPECT_NE(err_.find("xcn_prep: 2 of 2 records could not be written"), std::string::npos);
+  EXPECT_EQ(file_bytes(dir_ / "victim/names.txt"), "mine\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "victim"), {}), 1);
 }
 
 TEST_F(Prep, CutsSpansAndNormalises) {

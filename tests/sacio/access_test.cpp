@@ -134,6 +134,7 @@ TEST(GetCharacterByName, BufferModesAndWidths) {
   int nerr = 0;
   setkhv("KCMPNM", "BHZ", &nerr, -1, -1);
   setkhv("KEVNM", "EVENT-NAME-16CHR", &nerr, -1, -1);
+  setkhv("KNETWK", "-1A", &nerr, -1, -1);
   struct Case {
     const char* name;
     int name_length;
@@ -150,6 +151,13 @@ TEST(GetCharacterByName, BufferModesAndWidths) {
       {"KEVNM", 5, 20, "EVENT-NAME-16CHR    ", 0},
       {"KEVNM", 5, 10, std::string("EVENT-NAM\0", 10), 0},
       {"KXYZ", 4, 10, "-12345    ", 1337},
+      // Room for no character of the field: the buffer is too small, whatever the field holds.
+      {"KCMPNM", 6, 1, std::string("\0", 1), 1340},
+      {"KSTNM", 5, 1, std::string("\0", 1), 1340},
+      {"KEVNM", 5, 0, "", 1340},
+      {"KXYZ", 4, 1, std::string("\0", 1), 1337},
+      // A defined field cut to what looks like the start of the undefined text.
+      {"KNETWK", 6, 3, std::string("-1\0", 3), 0},
       // Terminated: the field cut to the buffer and terminated.
       {"KCMPNM", -1, 12, std::string("BHZ     \0   \0", 13), 0},
       {"KEVNM", -1, 20, std::string("EVENT-NAME-16CHR\0   \0", 21), 0},
@@ -166,7 +174,9 @@ TEST(GetCharacterByName, BufferModesAndWidths) {
         << c.name << " " << c.buffer_length;
     EXPECT_EQ(buffer[c.expected.size()], '#') << c.name << " wrote past its buffer";
     EXPECT_EQ(nerr, c.nerr) << c.name;
-    if (c.nerr != 0) {
+    if (c.nerr == 1340) {
+      EXPECT_EQ(out, error_line(c.nerr, c.name));
+    } else if (c.nerr != 0) {
       EXPECT_EQ(out, warning_line(c.nerr, c.name));
     } else {
       EXPECT_EQ(out, "");

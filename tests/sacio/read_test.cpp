@@ -169,10 +169,12 @@ TEST(ReadSac, DamagedFilesReportAFailure) {
   SacImage huge = sample_image();
   huge.set_int(kNptsWord, 0x7fffffff);
   const char* shorter = "the file is shorter than its header says";
+  const char* no_header = "it is not a SAC file (too short to hold a header)";
   const Case cases[] = {
-      {"cut to 600 bytes", Bytes(good.begin(), good.begin() + 600), 114, shorter},
-      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 100), 114, shorter},
-      {"one byte", Bytes(1, 0), 114, shorter},
+      {"cut to 600 bytes", Bytes(good.begin(), good.begin() + 600), 114, no_header},
+      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 100), 114, no_header},
+      {"one byte", Bytes(1, 0), 114, no_header},
+      {"header whole, no sample", Bytes(good.begin(), good.begin() + 632), 114, shorter},
       {"empty", Bytes(), 114, "the file is empty"},
       {"NPTS beyond the samples", overlong.bytes(false), 114, shorter},
       {"NPTS huge", huge.bytes(true), 114, shorter},

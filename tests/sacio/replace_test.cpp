@@ -27,18 +27,6 @@ using namespace testing_util;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-// Writes a fresh header of n samples to path; returns nerr and leaves errno.
-int write_samples(const std::string& path, int n = 4) {
-  newhdr();
-  int nerr = 0;
-  setnhv("NPTS", &n, &nerr, -1);
-  const float delta = 0.5f;
-  setfhv("DELTA", &delta, &nerr, -1);
-  std::vector<float> y(static_cast<std::size_t>(n), 2.0f);
-  wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
-  return nerr;
-}
-
 bool is_root() { return geteuid() == 0; }
 
 // Row: a name that is a device, pipe, socket or directory, or a link to one, is refused with

@@ -87,7 +87,9 @@ TEST(SacReader, RefusesWhatRsac1RefusesWithItsNumberAndMessage) {
   } cases[] = {
       {"empty", {}, 114, "the file is empty"},
       {"cut inside the header", Bytes(good.begin(), good.begin() + 500), 114,
-       "the file is shorter than its header says"},
+       "it is not a SAC file (too short to hold a header)"},
+      {"cut inside the numeric block", Bytes(good.begin(), good.begin() + 439), 114,
+       "it is not a SAC file (too short to hold a header)"},
       {"NPTS one beyond the file", with(kNptsWord, 6), 114,
        "the file is shorter than its header says"},
       {"NPTS huge", with(kNptsWord, 0x7fffffff), 114, "the file is shorter than its header says"},

@@ -21,6 +21,7 @@
 
 #include "msg/message.hpp"
 #include "tests/common/scratch_dir.hpp"
+#include "xcorrnet/sacio.h"
 
 namespace xcn::testing_util {
 
@@ -140,6 +141,18 @@ inline ChildResult run_in_child(const std::function<int()>& fn) {
 // Drops root privileges in a child, so that refused permissions are refused.
 inline void drop_privileges() {
   if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(254);
+}
+
+// Writes a fresh header of n samples to path through wsac0; returns nerr and leaves errno.
+inline int write_samples(const std::string& path, int n = 4) {
+  newhdr();
+  int nerr = 0;
+  setnhv("NPTS", &n, &nerr, -1);
+  const float delta = 0.5f;
+  setfhv("DELTA", &delta, &nerr, -1);
+  std::vector<float> y(static_cast<std::size_t>(n), 2.0f);
+  wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
+  return nerr;
 }
 
 // The text that a message of this number starts with, as the store appends it.

@@ -281,6 +281,39 @@ TEST(WriteRefusals, NoSamplesOrNoOverwriteCreateNothing) {
   EXPECT_EQ(read_file(old), old_bytes);
 }
 
+// Row: a NUL byte inside a name given with its length is refused rather than cut there (the
+// cut name is another file); NULs and blanks that only pad the name are no part of it.
+TEST(WriteRefusals, ANulInsideTheNameIsRefused) {
+  ScratchDir dir;
+  const std::string folder = dir.path().string() + "/";
+  write_file(dir.file("a.sac"), {'o', 'l', 'd'});
+  const struct {
+    const char* what;
+    std::string name;  // within the folder, NULs included
+    int nerr;
+    std::string shown;
+  } cases[] = {
+      {"a NUL between two names", std::string("a.sac\0b.sac", 11), 1339, "a.sac\\0b.sac"},
+      {"a NUL after a blank, then more", std::string("a.sac \0x", 8), 1339, "a.sac \\0x"},
+      {"NULs and blanks that pad it", std::string("c.sac\0 \0  ", 10), 0, ""},
+  };
+  float y[2] = {1.0f, 2.0f};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    newhdr();
+    set_n("NPTS", 2);
+    const std::string name = folder + c.name;
+    int nerr = -1;
+    CaptureStdout();
+    wsac0(name.data(), y, y, &nerr, static_cast<int>(name.size()));
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(nerr, c.nerr);
+    EXPECT_EQ(out, c.nerr == 0 ? "" : error_line(c.nerr, folder + c.shown));
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.sac", "c.sac"}));
+  EXPECT_EQ(read_file(dir.file("a.sac")), (Bytes{'o', 'l', 'd'}));
+}
+
 TEST(WriteReplace, OldFileIsReplacedNotAppended) {
   ScratchDir dir;
   const std::string path = dir.file("x.sac");
@@ -393,15 +426,27 @@ TEST(WriteFailure, ErrnoTellsTheSystemsReason) {
   EXPECT_EQ(errno, 0);
 }
 
+// A folder's name, also one ending in a slash, and a name ending in a slash for a folder that
+// is not there: nothing is written, nor a file under the name without its slash.
 TEST(WriteReplace, NameOfADirectoryIsRefusedWithoutLeftovers) {
   ScratchDir dir;
-  const std::string path = dir.file("sub");
-  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-  CaptureStdout();
-  const int nerr = write_fresh(path, {1.0f});
-  EXPECT_EQ(GetCapturedStdout(), error_line(101, path + " (Not a regular file.)"));
-  EXPECT_EQ(nerr, 101);
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  const struct {
+    std::string name;
+    const char* why;
+  } cases[] = {
+      {dir.file("sub"), "(Not a regular file.)"},
+      {dir.file("sub/"), "(Not a regular file.)"},
+      {dir.file("none/"), "(System error occurred.)"},
+  };
+  for (const auto& c : cases) {
+    CaptureStdout();
+    const int nerr = write_fresh(c.name, {1.0f});
+    EXPECT_EQ(GetCapturedStdout(), error_line(101, c.name + " " + c.why));
+    EXPECT_EQ(nerr, 101) << c.name;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"}) << c.name;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub")));
+  }
 }
 
 // A new result gets 0666 less the umask; one replaced never gets more than the old file had.

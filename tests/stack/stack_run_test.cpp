@@ -2,6 +2,7 @@
 // date, sub-stacks, what is left out and why, and the files it will not replace.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -395,7 +396,9 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
     f.seekp(20);
     f.write(reinterpret_cast<const char*>(&b), 4);
   }
-  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\n");
+  // One too short for any header.
+  write_text(dir / "d1/cut.sac", file_text(dir / "d1/a.sac").substr(0, 600));
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\nc.sac\nhuge.sac\nshort.sac\ncut.sac\n");
   write_text(dir / "d2/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d3/names.txt", "a.sac\nb.sac\nc.sac\n");
   write_text(dir / "d4/names.txt", "a.sac\na2.sac\n\n./a.sac\n");
@@ -410,6 +413,8 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
            "than its header says; left out\n",
            "xcn_stack: \"d1/short.sac\" of \"d1/names.txt\" cannot be used: the file is shorter "
            "than its header says; left out\n",
+           "xcn_stack: \"d1/cut.sac\" of \"d1/names.txt\" cannot be used: it is not a SAC file "
+           "(too short to hold a header); left out\n",
            "xcn_stack: \"d3/b.sac\" holds the pair ST04-ST05, not ST01-ST03 of \"d1/b.sac\"; left "
            "out\n",
            "xcn_stack: \"d4/a2.sac\" holds the same pair as \"d4/a.sac\" (ST01-ST02); left out\n",
@@ -422,7 +427,7 @@ TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
     EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
   }
   EXPECT_NE(run.out.find("xcn_stack: 3 pairs over 4 runs (4 days): 6 results stacked, 1 without "
-                         "a window, 5 days missing (7 results left out)\n"),
+                         "a window, 5 days missing (8 results left out)\n"),
             std::string::npos)
       << run.out;
   const SacBytes lin(dir.file("out/linear/a.sac"));
@@ -476,6 +481,38 @@ TEST(StackRun, OutputsNeverReplaceInputsOrWhatIsNotAWritableFile) {
   ASSERT_EQ(stat(dir.file("out/pws.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
+}
+
+// Row "a folder for the stacks that is a link of another user": in a shared output folder,
+// another user's `out/linear -> victim` would put the stacks among the victim's files.
+TEST(StackRun, AnotherUsersLinkForAStackFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of another user are planted by root";
+  for (const uid_t owner : {uid_t{65533}, geteuid()}) {
+    SCOPED_TRACE(owner);
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "d1");
+    std::filesystem::create_directory(dir / "victim");
+    std::filesystem::create_directory(dir / "out");
+    std::filesystem::permissions(dir / "out",
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("out/linear").c_str()), 0);
+    ASSERT_EQ(lchown(dir.file("out/linear").c_str(), owner, owner), 0);
+    write_day(dir.file("d1/a.sac"), DayResult{});
+    write_text(dir / "d1/names.txt", "a.sac\n");
+    const RunResult run = run_stack({"--out", "out", "--kind", "linear", "d1/names.txt"}, dir);
+    if (owner == geteuid()) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(std::filesystem::exists(dir / "victim/a.sac"));
+      continue;
+    }
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("xcn_stack: cannot make the folder \"out/linear\": the symbolic link "
+                           "\"out/linear\" is another user's, in a folder others can write; it "
+                           "is not followed; its stacks are not written\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "victim"));
+  }
 }
 
 TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {

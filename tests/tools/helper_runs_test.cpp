@@ -84,6 +84,43 @@ TEST_F(HelperRuns, NamesNeverWritesOverAListOrARecordItReads) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.sac"));
 }
 
+// Row "a folder on the way that is a link of another user": in a folder others can write, the
+// record folders of --folders and the name list's own folder are not taken through another
+// user's link (`ccf/ST01.BHZ -> victim` would send xcorrnet_v3's results there).
+TEST_F(HelperRuns, NamesFollowsNoLinkOfAnotherUserInASharedFolder) {
+  if (geteuid() != 0) GTEST_SKIP() << "links of another user are planted by root";
+  fs::create_directory(dir_ / "victim");
+  fs::create_directory(dir_ / "ccf");
+  fs::permissions(dir_ / "ccf", fs::perms::all | fs::perms::sticky_bit);
+  for (const char* name : {"ST01.BHZ", "d"}) {
+    const fs::path link = dir_ / "ccf" / name;
+    ASSERT_EQ(symlink((dir_ / "victim").c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), 65533, 65533), 0);
+  }
+  const std::string refusal =
+      " is another user's, in a folder others can write; it is not followed\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--folders", "stations.txt", "names.txt", "ccf"},
+       "xcn_names: cannot make the folder \"ccf/ST01.BHZ\": the symbolic link \"ccf/ST01.BHZ\"" +
+           refusal + "xcn_names: names.txt not written\n"},
+      {{"stations.txt", "ccf/d/names.txt"},
+       "xcn_names: \"ccf/d/names.txt\" is not written: the symbolic link \"ccf/d\"" + refusal +
+           "xcn_names: ccf/d/names.txt not written\n"},
+  };
+  const auto before = files();
+  for (const auto& c : cases) {
+    const RunResult r = run(XCN_NAMES, c.args, dir_);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err, c.says);
+    EXPECT_TRUE(fs::is_empty(dir_ / "victim"));
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "ccf"), {}), 2);
+  }
+}
+
 TEST_F(HelperRuns, ListsThatNeverEndOrNeverComeAreRefused) {
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
   const auto before = files();
