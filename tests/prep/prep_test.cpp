@@ -358,10 +358,11 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
   write_text(dir_ / "v3.mseed", std::string("MS\x03\x00", 4) + std::string(60, '\0'));
   // Not StationXML, beside the metadata that holds the coordinates.
   write_text(dir_ / "other.xml", "<?xml version=\"1.0\"?>\n<quakeml><event/></quakeml>\n");
+  // The miniSEED 3 file is an input that could not be read: status 3.
   ASSERT_EQ(run({"--meta", path("other.xml"), "--meta", path("meta.txt"), "--out", path("out"),
                  path("corrupt.mseed"), path("cut.mseed"), path("good.mseed"),
                  path("garbled.mseed"), path("v3.mseed")}),
-            0)
+            3)
       << err_;
   const std::vector<std::string> expected{
       "xcn_prep: " + path("other.xml") +
@@ -377,6 +378,7 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
           std::to_string(garbled.size() / 4096) +
           " records from there cannot be decoded (Generic error); they are left out of "
           "XC.BBB..BHZ 2024.005",
+      "xcn_prep: 1 of 5 input files could not be read",
   };
   auto lines = problems();
   // The channel-days end in any order.
