@@ -16,6 +16,7 @@
 #include "tests/e2e/process.hpp"
 #include "tests/e2e/sacfile.hpp"
 #include "tests/prep/record_bytes.hpp"
+#include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
 
 namespace xcn::prep {
@@ -23,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace off = test::off;
+using test::problem_lines;
 using test::record_bytes;
 using test::RecordSpec;
 using test::RunResult;
@@ -90,22 +92,7 @@ class PrepRun : public ::testing::Test {
       if (limits) limits();
     });
   }
-  // Standard error without the progress lines ("xcn_prep: 2/6 ...").
-  static std::vector<std::string> said(const std::string& err) {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from < err.size()) {
-      const std::size_t end = err.find('\n', from);
-      const std::string line = err.substr(from, end - from);
-      const std::size_t slash = line.find('/');
-      if (!(slash != std::string::npos && slash > 10 &&
-            line.find_first_not_of("0123456789", 10) == slash)) {
-        lines.push_back(line);
-      }
-      from = end + 1;
-    }
-    return lines;
-  }
+  static std::vector<std::string> said(const std::string& err) { return problem_lines(err); }
   SacBytes record(const std::string& folder, const ChannelId& id) const {
     return SacBytes((dir_ / "out" / folder / (id.text() + ".sac")).string());
   }

@@ -13,6 +13,7 @@
 #include "prep/archive_writer.hpp"
 #include "prep/run.hpp"
 #include "prep/time.hpp"
+#include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
 
 namespace xcn::prep {
@@ -112,20 +113,7 @@ class Prep : public ::testing::Test {
     return {file_bytes(dir_ / "out" / day / (id.text() + ".sac"))};
   }
   // Lines of standard error that are not progress lines ("xcn_prep: 2/6 ...").
-  std::vector<std::string> problems() const {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from < err_.size()) {
-      const std::size_t end = err_.find('\n', from);
-      const std::string line = err_.substr(from, end - from);
-      const std::size_t slash = line.find('/');
-      const bool progress = line.starts_with("xcn_prep: ") && slash != std::string::npos &&
-                            slash > 10 && line.find_first_not_of("0123456789", 10) == slash;
-      if (!progress) lines.push_back(line);
-      from = end + 1;
-    }
-    return lines;
-  }
+  std::vector<std::string> problems() const { return test::problem_lines(err_); }
   // Largest difference from the sine at the record's grid times, away from the ends of the
   // data and of gaps by `margin` samples; zeros (gaps) are left out.
   static double worst_error(const Sac& s, int margin = 120) {
