@@ -8,17 +8,6 @@ namespace xcn::prep {
 
 bool same_rate(double a, double b) { return a > 0 && b > 0 && std::fabs(1.0 - a / b) < 1e-4; }
 
-void Merger::let_go_of_room(Segment& s) {
-  // The room reserved ahead went to no sample (a gap came, or records could not be decoded);
-  // a small rest is not worth a copy.
-  if (s.samples.capacity() - s.samples.size() > s.samples.size() / 4) s.samples.shrink_to_fit();
-}
-
-std::vector<Segment> Merger::finish() {
-  if (!segments_.empty()) let_go_of_room(segments_.back());
-  return std::move(segments_);
-}
-
 void Merger::add(Piece&& p) {
   remaining_ -= std::min(remaining_, p.samples.size());
   if (p.samples.empty() || !(p.rate > 0)) return;
@@ -43,7 +32,6 @@ void Merger::add(Piece&& p) {
       return;
     }
   }
-  if (!segments_.empty()) let_go_of_room(segments_.back());
   segments_.push_back({p.start, p.rate, std::move(p.samples)});
   // Room for the rest, so that joining a day of records copies each sample once.
   segments_.back().samples.reserve(segments_.back().samples.size() + remaining_);

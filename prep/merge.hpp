@@ -39,11 +39,10 @@ class Merger {
   // so it must be bounded by what the records can hold, never taken from their headers alone.
   explicit Merger(std::size_t expected = 0) : remaining_(expected) {}
   void add(Piece&& p);
-  std::vector<Segment> finish();
+  std::vector<Segment> finish() { return std::move(segments_); }
   const MergeTally& tally() const { return tally_; }
 
  private:
-  static void let_go_of_room(Segment& s);
   std::vector<Segment> segments_;
   MergeTally tally_;
   std::size_t remaining_;
