@@ -26,9 +26,9 @@ namespace {
 // Two-byte fields are in the header's byte order, which the year tells, as libmseed tells it;
 // libmseed hands them over in this machine's order (msr->fsdh).
 constexpr int kFixedHeader = 48;
-// Zeros kept after the bytes handed to libmseed: a header's blockette offsets are two-byte
-// numbers, and no offset in a damaged header may lead libmseed outside our buffer.
-constexpr std::size_t kSlack = 65536 + 64;
+// Zeros kept after the bytes handed to libmseed: it copies a blockette of fixed size (up to 200
+// bytes) that a damaged header places at the end of the record without checking that it fits.
+constexpr std::size_t kSlack = 4096;
 
 struct RecordDeleter {
   void operator()(MSRecord* msr) const { msr_free(&msr); }
@@ -198,7 +198,7 @@ class FileWindow {
       }
     }
     view = {buffer_.data() + (offset - base_),
-            static_cast<std::size_t>(std::min(kLook, size_ - offset))};
+            static_cast<std::size_t>(std::clamp<std::int64_t>(size_ - offset, 0, kLook))};
     return true;
   }
   std::int64_t size() const { return size_; }
