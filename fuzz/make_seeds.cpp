@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets: valid SAC files in both byte orders and a few
-// damaged ones, message files, station and name lists, argument sets and by-name calls.
+// damaged ones, message files, station and name lists, argument sets, by-name calls, and
+// miniSEED records whose headers tell the truth or lie.
 // Usage: make_seeds OUTPUT_DIR MESSAGE_FILE
 #include <bit>
 #include <cmath>
@@ -12,6 +13,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "tests/prep/record_bytes.hpp"
 
 namespace fs = std::filesystem;
 
@@ -268,6 +271,81 @@ void ftext_seeds() {
            text_call(4, false, 2) + text_call(5, false, 0));
 }
 
+// miniSEED records: whole files of each encoding and layout xcn_prep reads, and headers that lie
+// about their sample count, length, rate or time.
+void mseed_seeds() {
+  using xcn::test::record_bytes;
+  using xcn::test::RecordSpec;
+  auto wave = [](int n, int from) {
+    std::vector<std::int32_t> x;
+    for (int i = 0; i < n; ++i)
+      x.push_back(static_cast<std::int32_t>(900 * std::sin(0.07 * (i + from))));
+    return x;
+  };
+  // `n` consecutive records of 100 samples at 20 Hz.
+  auto file = [&](RecordSpec spec, int n) {
+    std::string bytes;
+    for (int k = 0; k < n; ++k) {
+      spec.samples = wave(100, 100 * k);
+      spec.second = 5 * k;
+      bytes += record_bytes(spec);
+    }
+    return bytes;
+  };
+  const RecordSpec int32;
+  RecordSpec steim1;
+  steim1.encoding = 10;
+  RecordSpec little = steim1;
+  little.little_endian_data = true;
+  RecordSpec bare = steim1;
+  bare.b1000 = false;
+  seed("mseed", "int32", file(int32, 3));
+  seed("mseed", "steim1", file(steim1, 3));
+  seed("mseed", "steim1_little_endian", file(little, 2));
+  seed("mseed", "no_blockette_1000", file(bare, 3));
+  seed("mseed", "no_blockette_1000_cut", file(bare, 3).substr(0, 1300));
+  seed("mseed", "cut_short", file(int32, 2).substr(0, 800));
+  seed("mseed", "after_garbage", std::string(128, 'x') + file(steim1, 2));
+  seed("mseed", "mseed3", std::string("MS\x03\x00", 4) + std::string(60, '\0'));
+
+  RecordSpec count = int32;
+  count.count = 65535;
+  seed("mseed", "count_lies", file(count, 2));
+  std::string length = file(int32, 4);
+  length[512 + 54] = 16;
+  seed("mseed", "length_lies", length);
+  std::string flipped = file(steim1, 2);
+  flipped[64 + 64 + 4 * 6 + 1] ^= 0x10;
+  seed("mseed", "steim_flipped", flipped);
+  RecordSpec day = int32;
+  day.day = 367;
+  seed("mseed", "day_367", file(day, 1));
+  RecordSpec before = steim1;
+  before.year = 1969;
+  before.day = 365;
+  seed("mseed", "before_1970", file(before, 2));
+  RecordSpec infinite = int32;
+  infinite.b100_rate = std::numeric_limits<float>::infinity();
+  seed("mseed", "rate_infinite", file(infinite, 2));
+  RecordSpec period = int32;
+  period.rate_factor = -3600;
+  period.rate_multiplier = -3600;
+  seed("mseed", "period_1.3e7_s", file(period, 1));
+  RecordSpec text = int32;
+  text.encoding = 0;
+  text.rate_factor = 0;
+  seed("mseed", "text", file(text, 1));
+  // Offsets in the header that point past the record.
+  std::string far = file(int32, 1);
+  far[46] = static_cast<char>(0xff);
+  far[47] = static_cast<char>(0xf0);
+  seed("mseed", "blockette_offset_far", far);
+  std::string data = file(int32, 1);
+  data[44] = 0x02;
+  data[45] = 0x58;
+  seed("mseed", "data_offset_outside", data);
+}
+
 }  // namespace
 
 // Metadata as xcn_prep reads them: StationXML and FDSN station text, good and damaged.
@@ -320,5 +398,6 @@ int main(int argc, char** argv) {
   write_seeds();
   ftext_seeds();
   meta_seeds();
+  mseed_seeds();
   return 0;
 }

@@ -35,7 +35,8 @@ struct MergeTally {
 // as merge_pieces does, without holding them all at once.
 class Merger {
  public:
-  // `expected`: the samples that will come, so that each is copied once.
+  // `expected`: the samples that will come, so that each is copied once. It is reserved ahead,
+  // so it must be bounded by what the records can hold, never taken from their headers alone.
   explicit Merger(std::size_t expected = 0) : remaining_(expected) {}
   void add(Piece&& p);
   std::vector<Segment> finish() { return std::move(segments_); }

@@ -15,9 +15,10 @@
 #include "prep/channel_day.hpp"
 #include "prep/day_lists.hpp"
 #include "prep/metadata.hpp"
-#include "prep/mseed_read.hpp"
 #include "prep/options.hpp"
 #include "prep/sac_output.hpp"
+#include "prep/sds_walk.hpp"
+#include "prep/tasks.hpp"
 #include "sacio/file.hpp"
 #include "xcorrnet/sacio.h"
 
@@ -58,72 +59,10 @@ class Console {
   std::mutex lock_;
 };
 
-struct Task {
-  ChannelId id;
-  Micros day = 0;
-  const ChannelEpoch* where = nullptr;
-  std::vector<const RecordRef*> records;
-};
-
 struct Written {
   std::string folder;  // label of the span's folder
   std::string id;
 };
-
-bool selected(const Options& o, const ChannelId& id) {
-  return matches_any(o.networks, id.network) && matches_any(o.stations, id.station) &&
-         matches_any(o.locations, id.location) && matches_any(o.channels, id.channel);
-}
-
-// The day files of the archive for the days [first, last], with the day on each side, whose
-// names match the selection.
-std::vector<std::string> sds_files(const Options& o, Micros first, Micros last,
-                                   std::vector<std::string>& problems) {
-  std::vector<std::string> files;
-  std::error_code ec;
-  // A folder that is there and cannot be read would silently lose its channels.
-  auto check = [&](const fs::path& folder) {
-    if (ec && ec != std::errc::no_such_file_or_directory) {
-      problems.push_back("cannot read the folder " + folder.string() + ": " + ec.message());
-    }
-    ec.clear();
-  };
-  for (Micros day = first - kDay; day <= last + kDay; day += kDay) {
-    const YearDay yd = year_day(day);
-    const fs::path year = fs::path(o.sds_root) / std::to_string(yd.year);
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%04d.%03d", yd.year, yd.day);
-    for (const auto& net : fs::directory_iterator(year, ec)) {
-      if (!matches_any(o.networks, net.path().filename().string())) continue;
-      for (const auto& sta : fs::directory_iterator(net.path(), ec)) {
-        if (!matches_any(o.stations, sta.path().filename().string())) continue;
-        for (const auto& cha : fs::directory_iterator(sta.path(), ec)) {
-          const std::string name = cha.path().filename().string();
-          if (!name.ends_with(".D") || !matches_any(o.channels, name.substr(0, name.size() - 2))) {
-            continue;
-          }
-          for (const auto& file : fs::directory_iterator(cha.path(), ec)) {
-            if (file.path().filename().string().ends_with(suffix)) {
-              files.push_back(file.path().string());
-            }
-          }
-          check(cha.path());
-        }
-        check(sta.path());
-      }
-      check(net.path());
-    }
-    check(year);
-  }
-  std::sort(problems.begin(), problems.end());
-  problems.erase(std::unique(problems.begin(), problems.end()), problems.end());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::string plural(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // What a channel's record leaves undefined for want of metadata, as a line, or nothing.
 std::string undefined_fields(const ChannelEpoch& e) {
@@ -185,68 +124,26 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       return 1;
     }
     std::vector<std::string> problems;
-    files = sds_files(o, *o.first_day, *o.last_day, problems);
+    files = sds_files(o, problems);
     for (const auto& line : problems) console.problem(line);
   }
 
-  std::vector<std::vector<RecordRef>> indexed(files.size());
-  std::vector<std::vector<std::string>> index_problems(files.size());
-#pragma omp parallel for schedule(dynamic)
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    index_file(files[f], f, from, to, indexed[f], index_problems[f]);
-  }
-  std::map<ChannelId, std::vector<const RecordRef*>> channels;
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    for (const auto& line : index_problems[f]) console.problem(line);
-    for (const RecordRef& r : indexed[f]) {
-      if (selected(o, r.id)) channels[r.id].push_back(&r);
-    }
-  }
-
-  // One task per channel and day with data; channels without coordinates are reported.
-  std::vector<Task> tasks;
-  std::set<ChannelId> skipped_channels;
-  for (const auto& [id, records] : channels) {
-    if (!safe_code(id.network) || !safe_code(id.station) || !safe_code(id.location) ||
-        !safe_code(id.channel)) {
-      console.problem("channel \"" + id.text() +
-                      "\" has a code that cannot be part of a file name; skipped");
-      skipped_channels.insert(id);
-      continue;
-    }
-    std::set<Micros> days;
-    for (const RecordRef* r : records) {
-      // Days whose grid the record reaches.
-      for (Micros d = (r->start / kDay) * kDay; d <= r->end; d += kDay) days.insert(d);
-    }
-    std::vector<std::string> missing;
-    for (const Micros day : days) {
-      if (o.first_day && (day < *o.first_day || day > *o.last_day)) continue;
-      const ChannelEpoch* where = inventory.find(id, day, kDay);
-      if (where == nullptr) {
-        missing.push_back(day_label(day));
-        continue;
-      }
-      Task t{id, day, where, {}};
-      const Micros lo = day - kDayMargin;
-      const Micros hi = day + kDay + kDayMargin;
-      for (const RecordRef* r : records) {
-        if (r->end >= lo && r->start <= hi) t.records.push_back(r);
-      }
-      tasks.push_back(std::move(t));
-    }
-    if (!missing.empty()) {
-      skipped_channels.insert(id);
-      console.problem(id.text() + " has no coordinates in the metadata for " + missing.front() +
-                      (missing.size() > 1
-                           ? " and " + plural(missing.size() - 1, "more day", "more days")
-                           : std::string()) +
-                      "; skipped");
-    }
-  }
+  const IndexedFiles indexed = index_files(files, from, to);
+  for (const auto& line : indexed.problems) console.problem(line);
+  // Inputs that could not be read are counted on the last line, and end the run with status 3.
+  auto unread_inputs = [&] {
+    if (indexed.unread == 0) return false;
+    std::fprintf(err, "xcn_prep: %zu of %zu input files could not be read\n", indexed.unread,
+                 files.size());
+    return true;
+  };
+  TaskPlan plan = plan_tasks(indexed, o, inventory);
+  for (const auto& line : plan.problems) console.problem(line);
+  std::vector<Task>& tasks = plan.tasks;
+  std::set<ChannelId> skipped_channels = std::move(plan.skipped_channels);
   if (tasks.empty()) {
     std::fprintf(err, "xcn_prep: no channel-day with data and coordinates to prepare\n");
-    return 1;
+    return unread_inputs() ? 3 : 1;
   }
 
   if (const std::string why = make_folder(o.out); !why.empty()) {
@@ -270,41 +167,9 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
   for (std::size_t k = 0; k < tasks.size(); ++k) {
     Task& t = tasks[k];
     std::vector<std::string> problems;
-    // In time order, those that start together in the order read: the first copy is kept.
-    std::stable_sort(t.records.begin(), t.records.end(),
-                     [](const RecordRef* a, const RecordRef* b) { return a->start < b->start; });
-    std::size_t expected = 0;
-    for (const RecordRef* r : t.records) expected += static_cast<std::size_t>(r->samples);
-    Merger merger(expected);
-    std::map<std::size_t, std::unique_ptr<MseedFile>> open;
-    // Records that cannot be decoded, one line per file: where the first is, how many, why.
-    struct Undecoded {
-      std::int64_t first = 0;
-      int count = 0;
-      std::string reason;
-    };
-    std::map<std::size_t, Undecoded> undecoded;
-    for (const RecordRef* r : t.records) {
-      auto& file = open[r->file];
-      if (!file) file = std::make_unique<MseedFile>(files[r->file]);
-      Piece p;
-      std::string reason;
-      if (file->decode(*r, p, reason)) {
-        merger.add(std::move(p));
-      } else if (Undecoded& u = undecoded[r->file]; u.count++ == 0) {
-        u.first = r->offset;
-        u.reason = reason;
-      }
-    }
-    for (const auto& [f, u] : undecoded) {
-      problems.push_back(files[f] + " at byte " + std::to_string(u.first) + ": " +
-                         (u.count == 1 ? std::string("the record's samples cannot be decoded")
-                                       : "the samples of " + std::to_string(u.count) +
-                                             " records from there cannot be decoded") +
-                         " (" + u.reason + "); they are left out of " + t.id.text() + " " +
-                         day_label(t.day));
-    }
-    DayOutcome outcome = process_segments(merger.finish(), merger.tally(), t.day, o);
+    MergeTally merged;
+    std::vector<Segment> segments = read_task(t, files, merged, problems);
+    DayOutcome outcome = process_segments(std::move(segments), merged, t.day, o);
     const std::string what = t.id.text() + " " + day_label(t.day);
     if (!outcome.error.empty()) problems.push_back(what + ": " + outcome.error);
     if (!outcome.skipped.empty()) problems.push_back(what + ": " + outcome.skipped + "; skipped");
@@ -318,7 +183,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     for (const SpanRecord& r : outcome.records) {
       std::string folder = day_label(r.span_start);
       if (o.span != kDay) {
-        const auto s = static_cast<int>((r.span_start % kDay) / kSecond);
+        const auto s = static_cast<int>((r.span_start - day_of(r.span_start)) / kSecond);
         char clock[16];
         std::snprintf(clock, sizeof clock, ".%02d%02d%02d", s / 3600, s / 60 % 60, s % 60);
         folder += clock;
@@ -380,6 +245,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       ", " + plural(skipped_channels.size(), "channel", "channels") + " skipped, " +
       plural(static_cast<std::size_t>(bridged), "short break", "short breaks") + " bridged\n";
   std::fputs(summary.c_str(), out);
+  const bool unread = unread_inputs();
   if (not_written > 0) {
     std::fprintf(err, "xcn_prep: %zu of %zu records could not be written\n", not_written,
                  records_total);
@@ -387,9 +253,9 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
   }
   if (written.empty()) {
     std::fprintf(err, "xcn_prep: no channel-day holds data on the grid; nothing written\n");
-    return 1;
+    return unread ? 3 : 1;
   }
-  return 0;
+  return unread ? 3 : 0;
 }
 
 }  // namespace xcn::prep

@@ -42,9 +42,16 @@ std::int64_t days_from_civil(int year, int month, int day) {
   return era * 146097 + doe - 719468;
 }
 
+int days_in_year(int year) { return leap(year) ? 366 : 365; }
+
+Micros day_of(Micros t) {
+  // Division truncates toward zero; a time before 1970 belongs to the day that began before it.
+  const Micros days = t / kDay - (t % kDay < 0 ? 1 : 0);
+  return days * kDay;
+}
+
 YearDay year_day(Micros t) {
-  std::int64_t days = t / kDay;
-  if (t % kDay < 0) --days;
+  const std::int64_t days = day_of(t) / kDay;
   // Civil from days, then the day of year from January 1st.
   const std::int64_t z = days + 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -65,7 +72,7 @@ std::optional<Micros> parse_time(std::string_view text) {
   std::int64_t days = 0;
   if (take(text, ',')) {
     int doy = 0;
-    if (!take_number(text, 3, doy) || doy < 1 || doy > (leap(year) ? 366 : 365)) {
+    if (!take_number(text, 3, doy) || doy < 1 || doy > days_in_year(year)) {
       return std::nullopt;
     }
     days = days_from_civil(year, 1, 1) + doy - 1;

@@ -14,6 +14,11 @@ inline constexpr Micros kDay = 86400 * kSecond;
 
 // Days since 1970-01-01 of a calendar date (proleptic Gregorian).
 std::int64_t days_from_civil(int year, int month, int day);
+// 365 or 366.
+int days_in_year(int year);
+
+// Midnight (00:00:00 UTC) that begins the day holding t, before 1970 as after.
+Micros day_of(Micros t);
 
 struct YearDay {
   int year = 0;

@@ -168,17 +168,6 @@ void write_quiet_network(const std::filesystem::path& dir, int count, std::size_
 // the peak of a run of two short records, and 4 MiB for what differs between the two runs
 // besides the budget (the allocator's caches, the larger console and file buffers).
 // A sanitizer's shadow memory and its quarantine of freed blocks are no part of the tool's peak.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 TEST(Capacity, APeakWithinTheBudgetWhateverTheRecords) {
   if (kSanitized) GTEST_SKIP() << "built with a sanitizer: its own memory swamps the peak";

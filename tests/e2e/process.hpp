@@ -17,6 +17,20 @@
 
 namespace xcn::test {
 
+// Whether the programs under test run with a sanitizer, whose shadow memory swamps their own
+// and which cannot start under a limit of address space.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 struct RunResult {
   std::string out;
   std::string err;

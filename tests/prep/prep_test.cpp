@@ -15,6 +15,7 @@
 #include "prep/run.hpp"
 #include "prep/sac_output.hpp"
 #include "prep/time.hpp"
+#include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
 
 namespace xcn::prep {
@@ -120,20 +121,7 @@ class Prep : public ::testing::Test {
     return {file_bytes(dir_ / "out" / day / (id.text() + ".sac"))};
   }
   // Lines of standard error that are not progress lines ("xcn_prep: 2/6 ...").
-  std::vector<std::string> problems() const {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    while (from < err_.size()) {
-      const std::size_t end = err_.find('\n', from);
-      const std::string line = err_.substr(from, end - from);
-      const std::size_t slash = line.find('/');
-      const bool progress = line.starts_with("xcn_prep: ") && slash != std::string::npos &&
-                            slash > 10 && line.find_first_not_of("0123456789", 10) == slash;
-      if (!progress) lines.push_back(line);
-      from = end + 1;
-    }
-    return lines;
-  }
+  std::vector<std::string> problems() const { return test::problem_lines(err_); }
   // Largest difference from the sine at the record's grid times, away from the ends of the
   // data and of gaps by `margin` samples; zeros (gaps) are left out.
   static double worst_error(const Sac& s, int margin = 120) {
@@ -373,10 +361,11 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
   write_text(dir_ / "v3.mseed", std::string("MS\x03\x00", 4) + std::string(60, '\0'));
   // Not StationXML, beside the metadata that holds the coordinates.
   write_text(dir_ / "other.xml", "<?xml version=\"1.0\"?>\n<quakeml><event/></quakeml>\n");
+  // The miniSEED 3 file is an input that could not be read: status 3.
   ASSERT_EQ(run({"--meta", path("other.xml"), "--meta", path("meta.txt"), "--out", path("out"),
                  path("corrupt.mseed"), path("cut.mseed"), path("good.mseed"),
                  path("garbled.mseed"), path("v3.mseed")}),
-            0)
+            3)
       << err_;
   const std::vector<std::string> expected{
       "xcn_prep: " + path("other.xml") +
@@ -392,6 +381,7 @@ TEST_F(Prep, ReportsBadInputInOneLineAndWritesTheOtherChannels) {
           std::to_string(garbled.size() / 4096) +
           " records from there cannot be decoded (Generic error); they are left out of "
           "XC.BBB..BHZ 2024.005",
+      "xcn_prep: 1 of 5 input files could not be read",
   };
   auto lines = problems();
   // The channel-days end in any order.
