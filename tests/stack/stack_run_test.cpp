@@ -357,6 +357,22 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
       << jitter.out;
 }
 
+// The parallel runtime crashed when asked for a team of 100000.
+TEST(StackRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  write_dated(dir, 101, 3);
+  const RunResult many =
+      run_stack({"--out", "many", "j100", "j101"}, dir, {"OMP_NUM_THREADS=100000"});
+  ASSERT_EQ(many.status, 0) << many.err;
+  const std::string warning = "xcn_stack: warning: OMP_NUM_THREADS asks for 100000 workers; using ";
+  ASSERT_TRUE(many.err.starts_with(warning)) << many.err;
+  EXPECT_EQ(many.err.find(warning, 1), std::string::npos) << many.err;
+  const RunResult one = run_stack({"--out", "one", "j100", "j101"}, dir, {"OMP_NUM_THREADS=1"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(file_text(dir / "many/pws/a.sac"), file_text(dir / "one/pws/a.sac"));
+}
+
 TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
   ScratchDir dir;
   for (const char* d : {"d1", "d2", "d3", "d4"}) std::filesystem::create_directory(dir / d);
@@ -478,20 +494,32 @@ TEST(StackRun, OutputsNeverReplaceInputsOrWhatIsNotAWritableFile) {
   EXPECT_EQ(file_text(dir / "out/pws.txt"), "pws/a.sac\n");
 }
 
-TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
+TEST(StackRun, BadArgumentsEndBeforeAnythingIsWrittenWithOneLine) {
   const struct {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {{"day"}, "xcn_stack: no output folder (--out DIR)\n"},
-      {{"--out", "out"}, "xcn_stack: no input (a name list or a folder of results per run)\n"},
-      {{"--out", "out", "--kind", "mean", "day"}, "xcn_stack: bad value for --kind: \"mean\"\n"},
-      {{"--out", "out", "--nu", "-1", "day"}, "xcn_stack: bad value for --nu: \"-1\"\n"},
-      {{"--out", "out", "--nu", "nan", "day"}, "xcn_stack: bad value for --nu: \"nan\"\n"},
-      {{"--out", "out", "--substack", "0", "day"}, "xcn_stack: bad value for --substack: \"0\"\n"},
-      {{"--out", "out", "--step", "2", "day"}, "xcn_stack: --step needs --substack\n"},
-      {{"--out", "out", "--median", "1", "day"}, "xcn_stack: unknown option --median\n"},
-      {{"--out", "out", "day", "--nu"}, "xcn_stack: option --nu needs a value\n"},
+      {{"day"}, "xcn_stack: no output folder (--out DIR); see xcn_stack --help\n"},
+      {{"--out", "out"},
+       "xcn_stack: no input (a name list or a folder of results per run); see xcn_stack --help\n"},
+      {{"--out", "out", "--kind", "mean", "day"},
+       "xcn_stack: --kind needs both, linear or pws, not \"mean\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--nu", "-1", "day"},
+       "xcn_stack: --nu needs a power of 0 or more, not \"-1\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--nu", "nan", "day"},
+       "xcn_stack: --nu needs a power of 0 or more, not \"nan\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--substack", "0", "day"},
+       "xcn_stack: --substack needs a whole number of days, 1 or more, not \"0\"; see xcn_stack "
+       "--help\n"},
+      {{"--out", "out", "--substack", "2", "--step", "1.5", "day"},
+       "xcn_stack: --step needs a whole number of days, 1 or more, not \"1.5\"; see xcn_stack "
+       "--help\n"},
+      {{"--out", "out", "--step", "2", "day"},
+       "xcn_stack: --step needs --substack; see xcn_stack --help\n"},
+      {{"--out", "out", "--median", "1", "day"},
+       "xcn_stack: unknown option --median; see xcn_stack --help\n"},
+      {{"--out", "out", "day", "--nu"},
+       "xcn_stack: --nu needs a power of 0 or more; see xcn_stack --help\n"},
       {{"--out", "out", "none"},
        "xcn_stack: error: cannot read \"none\": No such file or directory\n"},
       {{"--out", "out", "/dev/null"},
@@ -503,7 +531,17 @@ TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
     SCOPED_TRACE(c.message);
     const RunResult run = run_stack(c.args, dir);
     EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  }
+  // Help wherever it is asked for: the usage on standard output, and nothing else.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"--out", "out", "day", "-h"}, {"--out", "--help"}}) {
+    const RunResult help = run_stack(args, dir);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: xcn_stack --out DIR")) << help.out;
+    EXPECT_EQ(help.err, "");
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
   }
 }
