@@ -64,13 +64,62 @@ void keep_common_shape(PairPlan& pair, int& left_out, std::FILE* err) {
   pair.members = std::move(kept);
 }
 
+// The key of a result's pair: its identity where it is named, its file name otherwise.
+std::string pair_key(const Result& r) {
+  return r.id.named ? identity_key(r.id) : "name\n" + r.name;
+}
+
+// Results of a run that repeat those of an earlier-given run of the same reference time (a
+// copy of a day's folder, the same run given twice) would weigh that day twice: they are
+// marked in `again` and left out, one line for each run; a run all of whose results repeat
+// is left out whole (`dropped`). A run of another network of that day keeps its own pairs.
+void mark_repeated_runs(const std::vector<Run>& runs, std::vector<std::vector<char>>& again,
+                        std::vector<char>& dropped, int& left_out, std::FILE* err) {
+  // Per reference time, the pairs of the runs kept so far and the run each came from.
+  std::map<std::int64_t, std::map<std::string, std::size_t>> pairs_at;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    again[r].assign(run.results.size(), 0);
+    if (!run.time || run.results.empty()) continue;
+    auto& seen = pairs_at[*run.time];
+    std::size_t repeated = 0;
+    std::size_t first = r;  // the earlier run named in the report
+    for (std::size_t k = 0; k < run.results.size(); ++k) {
+      const auto it = seen.find(pair_key(run.results[k]));
+      if (it == seen.end()) continue;
+      again[r][k] = 1;
+      if (repeated++ == 0) first = it->second;
+    }
+    for (const Result& result : run.results) seen.emplace(pair_key(result), r);
+    if (repeated == 0) continue;
+    left_out += static_cast<int>(repeated);
+    const std::string when = format_time(*run.time);
+    if (repeated == run.results.size()) {
+      dropped[r] = 1;
+      std::fprintf(err, "xcn_stack: \"%s\" is the run \"%s\" again (reference time %s); left out\n",
+                   run.input.c_str(), runs[first].input.c_str(), when.c_str());
+    } else {
+      std::fprintf(err,
+                   "xcn_stack: \"%s\" has the reference time of \"%s\" (%s): its %zu results of "
+                   "pairs that \"%s\" holds too are left out\n",
+                   run.input.c_str(), runs[first].input.c_str(), when.c_str(), repeated,
+                   runs[first].input.c_str());
+    }
+  }
+}
+
 }  // namespace
 
 Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   Plan plan;
+  std::vector<std::vector<char>> again(runs.size());
+  std::vector<char> dropped(runs.size(), 0);
+  mark_repeated_runs(runs, again, dropped, plan.left_out, err);
   int with_results = 0;
   int dated = 0;
-  for (const Run& run : runs) {
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    if (dropped[r] != 0) continue;
     if (run.results.empty()) {
       std::fprintf(err, "xcn_stack: warning: \"%s\" holds no result\n", run.input.c_str());
       continue;
@@ -86,7 +135,8 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
                  with_results - dated, with_results);
   }
   for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
-    if (!plan.dated || !runs[static_cast<std::size_t>(r)].results.empty()) plan.order.push_back(r);
+    const auto k = static_cast<std::size_t>(r);
+    if (dropped[k] == 0 && (!plan.dated || !runs[k].results.empty())) plan.order.push_back(r);
   }
   if (plan.dated) {
     std::stable_sort(plan.order.begin(), plan.order.end(), [&](int a, int b) {
@@ -107,7 +157,10 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   std::map<std::string, std::size_t> by_name;
   std::vector<bool> named;  // whether a pair has an identity yet
   for (std::size_t d = 0; d < plan.order.size(); ++d) {
-    for (const Result& r : runs[static_cast<std::size_t>(plan.order[d])].results) {
+    const auto run = static_cast<std::size_t>(plan.order[d]);
+    for (std::size_t k = 0; k < runs[run].results.size(); ++k) {
+      if (again[run][k] != 0) continue;
+      const Result& r = runs[run].results[k];
       std::size_t p = plan.pairs.size();
       const std::string key = r.id.named ? identity_key(r.id) : std::string();
       if (r.id.named) {

@@ -48,7 +48,9 @@ struct Plan {
 // matches their results by pair (the header's pair name, component and both coordinates where
 // KEVNM is defined, the file name otherwise) and leaves out, with a line on `err`, a result
 // whose window length or interval differs from most of its pair's, one that holds another pair
-// than the results of that name, and a second result of one pair in one run.
+// than the results of that name, a second result of one pair in one run, and one of a pair that
+// an earlier-given run of the same reference time holds (a run all of whose results are such,
+// a copy of another, is left out whole).
 Plan make_plan(const std::vector<Run>& runs, std::FILE* err);
 
 // The moving sub-stacks of `length` days every `step` days over the plan's days: every

@@ -357,6 +357,54 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
       << jitter.out;
 }
 
+// A copy of a day's folder, or the day given twice, would weigh that day twice.
+TEST(StackRun, RunsOfOneReferenceTimeAreOneDayTheFirstGivenKept) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  write_dated(dir, 101, 3);
+  std::filesystem::copy(dir / "j100", dir / "copy");
+  // Another network's run of the same day: its own pair stays, the one it shares goes.
+  std::filesystem::create_directory(dir / "net2");
+  DayResult shared, own;
+  shared.year = own.year = 2026;
+  shared.jday = own.jday = 100;
+  shared.samples = constant(5);
+  own.kevnm = "ST03-ST04";
+  own.samples = constant(7);
+  write_day(dir.file("net2/a.sac"), shared);
+  write_day(dir.file("net2/b.sac"), own);
+  const RunResult run = run_stack({"--out", "out", "j100", "copy", "j101", "net2"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {
+           "xcn_stack: \"copy\" is the run \"j100\" again (reference time "
+           "2026-04-10T00:00:00.000); left out\n",
+           "xcn_stack: \"net2\" has the reference time of \"j100\" (2026-04-10T00:00:00.000): its "
+           "1 results of pairs that \"j100\" holds too are left out\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_NE(run.out.find("xcn_stack: 2 pairs over 3 runs (2 days): 3 results stacked, 0 without "
+                         "a window, 1 days missing (2 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("copy"), std::string::npos) << run.out;
+  const SacBytes a(dir.file("out/linear/a.sac"));
+  EXPECT_EQ(a.f(kUser0), 2.0f);
+  for (const float v : a.samples()) ASSERT_EQ(v, 2.0f);  // (1 + 3) / 2
+  const SacBytes b(dir.file("out/linear/b.sac"));
+  EXPECT_EQ(b.f(kUser0), 1.0f);
+  for (const float v : b.samples()) ASSERT_EQ(v, 7.0f);
+
+  // The first given is the one kept, whichever it is.
+  const RunResult swapped = run_stack({"--out", "swapped", "copy", "j100"}, dir);
+  ASSERT_EQ(swapped.status, 0) << swapped.err;
+  EXPECT_NE(swapped.err.find("xcn_stack: \"j100\" is the run \"copy\" again (reference time "
+                             "2026-04-10T00:00:00.000); left out\n"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(SacBytes(dir.file("swapped/linear/a.sac")).f(kUser0), 1.0f);
+}
+
 // The parallel runtime crashed when asked for a team of 100000.
 TEST(StackRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
   ScratchDir dir;
