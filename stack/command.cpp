@@ -123,7 +123,12 @@ bool all_finite(std::span<const float> y) {
   return true;
 }
 
-std::string sub_folder(int k, std::size_t count) {
+// Runs that cover less than a tenth of the days they span are far apart for sub-stacks.
+constexpr long kSparseRuns = 10;
+
+// The folder of the k-th position (from 1) of `count`: numbered by its place in the span, so
+// that its name tells its first day whichever positions hold runs.
+std::string sub_folder(long k, long count) {
   std::string digits = std::to_string(k);
   const std::size_t width = std::max<std::size_t>(3, std::to_string(count).size());
   return "sub" + std::string(width - std::min(width, digits.size()), '0') + digits;
@@ -282,17 +287,22 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   }
 
   std::vector<StackSet> sets{{o.out, all_days(plan)}};
+  const long position_total = o.length > 0 ? position_count(plan, o.length, o.step) : 0;
   if (o.length > 0) {
     const auto positions = sub_stack_positions(plan, o.length, o.step);
-    if (positions.empty()) {
+    if (position_total == 0) {
       std::fprintf(err,
                    "xcn_stack: warning: the runs span %d days, fewer than a sub-stack of %d; no "
                    "sub-stack is written\n",
                    plan.day_count, o.length);
+    } else if (static_cast<long>(plan.order.size()) * kSparseRuns < plan.day_count) {
+      std::fprintf(err,
+                   "xcn_stack: warning: %zu runs span %d days; only the %zu of %ld sub-stacks "
+                   "that hold a run are written\n",
+                   plan.order.size(), plan.day_count, positions.size(), position_total);
     }
-    for (std::size_t k = 0; k < positions.size(); ++k) {
-      sets.push_back(
-          {o.out + "/" + sub_folder(static_cast<int>(k + 1), positions.size()), positions[k]});
+    for (const Position& pos : positions) {
+      sets.push_back({o.out + "/" + sub_folder(pos.index + 1, position_total), pos});
     }
   }
   for (StackSet& set : sets) {
@@ -360,7 +370,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     for (std::size_t s = 1; s < sets.size(); ++s) {
       const Position& pos = sets[s].position;
       std::fprintf(out, "  %-6s %10d  %-24s %5zu\n",
-                   sub_folder(static_cast<int>(s), sets.size() - 1).c_str(), pos.first_day + 1,
+                   sub_folder(pos.index + 1, position_total).c_str(), pos.first_day + 1,
                    time_text(pos.time).c_str(), pos.days.size());
     }
   }

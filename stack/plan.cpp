@@ -212,16 +212,33 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   return plan;
 }
 
+long position_count(const Plan& plan, int length, int step) {
+  return plan.day_count < length ? 0 : (plan.day_count - length) / step + 1;
+}
+
 std::vector<Position> sub_stack_positions(const Plan& plan, int length, int step) {
+  // The positions that hold a day with a run, found from the runs: runs years apart leave
+  // almost every position empty, and they are not even listed.
+  const long count = position_count(plan, length, step);
+  std::vector<long> held;
+  for (const int slot : plan.slot) {
+    const long from = std::max(0L, (slot - static_cast<long>(length) + step) / step);
+    const long to = std::min(static_cast<long>(slot) / step, count - 1);
+    for (long k = from; k <= to; ++k) held.push_back(k);
+  }
+  std::sort(held.begin(), held.end());
+  held.erase(std::unique(held.begin(), held.end()), held.end());
   std::vector<Position> positions;
-  for (long first = 0; first + length <= plan.day_count; first += step) {
+  for (const long k : held) {
     Position pos;
-    pos.first_day = static_cast<int>(first);
-    if (plan.dated) pos.time = *plan.first_time + first * kDayMs;
-    for (std::size_t d = 0; d < plan.slot.size(); ++d) {
-      if (plan.slot[d] >= first && plan.slot[d] < first + length) {
-        pos.days.push_back(static_cast<int>(d));
-      }
+    pos.index = static_cast<int>(k);
+    pos.first_day = static_cast<int>(k * step);
+    if (plan.dated) pos.time = *plan.first_time + k * step * kDayMs;
+    // Slots ascend with the stacking index.
+    const auto begin = std::lower_bound(plan.slot.begin(), plan.slot.end(), pos.first_day);
+    const auto end = std::lower_bound(begin, plan.slot.end(), pos.first_day + length);
+    for (auto it = begin; it != end; ++it) {
+      pos.days.push_back(static_cast<int>(it - plan.slot.begin()));
     }
     positions.push_back(std::move(pos));
   }

@@ -357,6 +357,16 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
       << jitter.out;
 }
 
+// What a folder holds, by name.
+std::vector<std::string> entries_of(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // A copy of a day's folder, or the day given twice, would weigh that day twice.
 TEST(StackRun, RunsOfOneReferenceTimeAreOneDayTheFirstGivenKept) {
   ScratchDir dir;
@@ -403,6 +413,48 @@ TEST(StackRun, RunsOfOneReferenceTimeAreOneDayTheFirstGivenKept) {
             std::string::npos)
       << swapped.err;
   EXPECT_EQ(SacBytes(dir.file("swapped/linear/a.sac")).f(kUser0), 1.0f);
+}
+
+// Runs 200 years apart made a folder for each of 73 048 sub-stacks, all but two empty.
+TEST(StackRun, OnlySubStacksThatHoldARunAreWrittenNumberedByTheirPlace) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  std::filesystem::create_directory(dir / "far");
+  DayResult far;
+  far.year = 2226;
+  far.jday = 100;
+  far.samples = constant(9);
+  write_day(dir.file("far/a.sac"), far);
+  const RunResult run = run_stack({"--out", "out", "--substack", "2", "j100", "far"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string warning =
+      "xcn_stack: warning: 2 runs span 73049 days; only the 2 of 73048 sub-stacks that hold a "
+      "run are written\n";
+  ASSERT_NE(run.err.find(warning), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(warning), run.err.rfind(warning));
+  EXPECT_EQ(entries_of(dir / "out"), (std::vector<std::string>{"linear", "linear.txt", "pws",
+                                                               "pws.txt", "sub00001", "sub73048"}));
+  const SacBytes last(dir.file("out/sub73048/linear/a.sac"));
+  EXPECT_EQ(last.f(kUser0), 1.0f);
+  EXPECT_EQ(last.i(kNzyear), 2226);
+  EXPECT_EQ(last.i(kNzjday), 99);  // the position's first day, the day before the run
+  EXPECT_NE(run.out.find("xcn_stack: 2 sub-stacks of 2 days, every 1 days:\n"), std::string::npos)
+      << run.out;
+
+  // Days with a gap: the folders keep the numbers of their places, and nothing is said.
+  for (const int jday : {101, 102, 110, 111}) write_dated(dir, jday, static_cast<float>(jday));
+  const RunResult gap =
+      run_stack({"--out", "gap", "--substack", "2", "j100", "j101", "j102", "j110", "j111"}, dir);
+  ASSERT_EQ(gap.status, 0) << gap.err;
+  EXPECT_EQ(gap.err.find("warning"), std::string::npos) << gap.err;
+  EXPECT_EQ(entries_of(dir / "gap"),
+            (std::vector<std::string>{"linear", "linear.txt", "pws", "pws.txt", "sub001", "sub002",
+                                      "sub003", "sub010", "sub011"}));
+  EXPECT_EQ(SacBytes(dir.file("gap/sub010/linear/a.sac")).f(kUser0), 1.0f);
+  EXPECT_EQ(SacBytes(dir.file("gap/sub011/linear/a.sac")).f(kUser0), 2.0f);
+  EXPECT_NE(gap.out.find("  sub010         10  2026-04-19T00:00:00.000      1\n"),
+            std::string::npos)
+      << gap.out;
 }
 
 // The parallel runtime crashed when asked for a team of 100000.
