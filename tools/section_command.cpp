@@ -161,10 +161,13 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   // Before anything is read or written: the picture must be none of the files read.
   InputFiles inputs;
   inputs.add(options.name_list, "the name list \"" + options.name_list + "\"");
+  // Names are taken from the list's folder, as xcn_stack takes them.
+  const std::string folder = names_folder(options.name_list);
   std::vector<std::string> names;
   for (std::size_t k = 0; k < lines.size(); ++k) {
     names.push_back(result_name(lines[k]));
     if (names.back().empty()) continue;
+    names.back() = path_in_folder(folder, names.back());
     inputs.add(names.back(), "the result \"" + names.back() + "\" of " + options.name_list +
                                  " line " + std::to_string(k + 1));
   }

@@ -391,6 +391,30 @@ TEST_F(SectionRun, TheProgramRefusesADeviceListAndAPictureThatIsItsList) {
   EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
 }
 
+// Names of a list are taken from the list's folder, as xcn_stack takes them, so that a day's
+// list serves from anywhere; a pipe has no folder, and its names are taken from here.
+TEST_F(SectionRun, NamesAreTakenFromTheListsFolderOrFromHereForAPipe) {
+  std::filesystem::create_directory(dir / "day");
+  write_result((dir / "day/a.sac").string(), 30, {-10, 10});
+  write_result((dir / "day/b.sac").string(), 90, {-30, 30});
+  // Only beside the program, not in the list's folder: a name must not reach it.
+  write_result((dir / "c.sac").string(), 60, {0});
+  write_text(dir / "day/names.txt", "a.sac\nb.sac\nc.sac\n" + (dir / "12.sac").string() + "\n");
+  const auto in_list = xcn::test::run_program(XCN_SECTION, {"day/names.txt", "day.png"}, dir.path(),
+                                              {}, [] { alarm(60); });
+  EXPECT_EQ(in_list.status, 0) << in_list.err;
+  EXPECT_EQ(in_list.out, "xcn_section: 3 cross-correlations drawn in day.png\n");
+  EXPECT_EQ(in_list.err,
+            "xcn_section: \"day/c.sac\" cannot be read: the file does not exist; skipped\n");
+
+  const auto piped = xcn::test::run_program(
+      "/bin/bash", {"-c", std::string(XCN_SECTION) + " <(printf 'day/a.sac\\nc.sac\\n') p.png"},
+      dir.path(), {}, [] { alarm(60); });
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "xcn_section: 2 cross-correlations drawn in p.png\n");
+  EXPECT_EQ(piped.err, "");
+}
+
 TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
   struct Case {
     std::vector<std::string> args;
