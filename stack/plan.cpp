@@ -75,12 +75,18 @@ std::string pair_key(const Result& r) {
 // is left out whole (`dropped`). A run of another network of that day keeps its own pairs.
 void mark_repeated_runs(const std::vector<Run>& runs, std::vector<std::vector<char>>& again,
                         std::vector<char>& dropped, int& left_out, std::FILE* err) {
+  // Only reference times of several runs are looked at: a year of day runs holds no pair
+  // keys then.
+  std::map<std::int64_t, int> runs_at;
+  for (const Run& run : runs) {
+    if (run.time && !run.results.empty()) ++runs_at[*run.time];
+  }
   // Per reference time, the pairs of the runs kept so far and the run each came from.
   std::map<std::int64_t, std::map<std::string, std::size_t>> pairs_at;
   for (std::size_t r = 0; r < runs.size(); ++r) {
     const Run& run = runs[r];
     again[r].assign(run.results.size(), 0);
-    if (!run.time || run.results.empty()) continue;
+    if (!run.time || run.results.empty() || runs_at[*run.time] < 2) continue;
     auto& seen = pairs_at[*run.time];
     std::size_t repeated = 0;
     std::size_t first = r;  // the earlier run named in the report
