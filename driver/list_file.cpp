@@ -131,9 +131,13 @@ PipeStart await_writer(int fd, std::chrono::milliseconds wait, std::string& firs
 
 }  // namespace
 
-bool read_list_lines(const std::string& path, const char* what, const ListFileRules& rules,
-                     std::vector<ListLine>& lines, std::string& error) {
-  lines.clear();
+namespace {
+
+// Opens a list-like file by the rules of the lists and hands its bytes to `feed` as they come;
+// `feed` returns false to stop reading (with `error` set by it).
+template <typename Feed>
+bool stream_list(const std::string& path, const char* what, const ListFileRules& rules,
+                 std::string& error, Feed&& feed) {
   auto fail = [&](const char* verb, const std::string& reason) {
     error = std::string("cannot ") + verb + " the " + what + " \"" + path + "\": " + reason;
     return false;
@@ -156,15 +160,13 @@ bool read_list_lines(const std::string& path, const char* what, const ListFileRu
   if (::fstat(fd.get(), &st) != 0) return fail("open", std::strerror(errno));
   if (!list_kind(st)) return fail("open", kNotAList);
 
-  LineSplitter splitter;
   if (S_ISFIFO(st.st_mode)) {
     std::string first;
     switch (await_writer(fd.get(), rules.writer_wait, first)) {
       case PipeStart::kWriting:
-        splitter.feed(first);
+        if (!feed(std::string_view(first))) return false;
         break;
       case PipeStart::kEnded:
-        lines = splitter.finish();
         return true;
       case PipeStart::kNobody: {
         char reason[96];
@@ -184,10 +186,47 @@ bool read_list_lines(const std::string& path, const char* what, const ListFileRu
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return fail("read", std::strerror(errno));
     if (got == 0) break;
-    splitter.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+    if (!feed(std::string_view(buffer, static_cast<std::size_t>(got)))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool read_list_lines(const std::string& path, const char* what, const ListFileRules& rules,
+                     std::vector<ListLine>& lines, std::string& error) {
+  lines.clear();
+  LineSplitter splitter;
+  if (!stream_list(path, what, rules, error, [&](std::string_view bytes) {
+        splitter.feed(bytes);
+        return true;
+      })) {
+    return false;
   }
   lines = splitter.finish();
   return true;
+}
+
+bool read_list_bytes(const std::string& path, const char* what, const ListFileRules& rules,
+                     std::size_t limit, std::string& bytes, std::string& error) {
+  bytes.clear();
+  return stream_list(path, what, rules, error, [&](std::string_view more) {
+    if (more.size() > limit - bytes.size()) {
+      char reason[64];
+      std::snprintf(reason, sizeof reason, "it holds more than %zu MiB", limit >> 20);
+      error = std::string("cannot read the ") + what + " \"" + path + "\": " + reason;
+      bytes.clear();
+      return false;
+    }
+    bytes.append(more);
+    return true;
+  });
+}
+
+std::vector<ListLine> split_list_lines(std::string_view bytes) {
+  LineSplitter splitter;
+  splitter.feed(bytes);
+  return splitter.finish();
 }
 
 Name name_from_line(std::string_view line, bool* cut) {

@@ -44,6 +44,14 @@ struct ListFileRules {
 bool read_list_lines(const std::string& path, const char* what, const ListFileRules& rules,
                      std::vector<ListLine>& lines, std::string& error);
 
+// The whole of a file read by the same rules as the lists, at most `limit` bytes: more is
+// refused (`cannot read the metadata file "x": it holds more than 512 MiB`) rather than held.
+bool read_list_bytes(const std::string& path, const char* what, const ListFileRules& rules,
+                     std::size_t limit, std::string& bytes, std::string& error);
+
+// The lines of bytes already read, split as read_list_lines splits a file.
+std::vector<ListLine> split_list_lines(std::string_view bytes);
+
 // The name of one name-list line: a line of up to 50 characters is the name, a longer one gives
 // the last 50 of its first 100 characters; trailing white space is not part of it. `cut` tells
 // whether characters were dropped.

@@ -392,10 +392,11 @@ void MatrixEngine::choose_members() {
     }
     members_[static_cast<std::size_t>(mi)].cross = true;
     members_[static_cast<std::size_t>(mj)].cross = true;
-    // Members are in station order, so the first station's block comes first.
-    needed_[static_cast<std::size_t>(block_of[static_cast<std::size_t>(mi)]) *
-                static_cast<std::size_t>(blocks_) +
-            static_cast<std::size_t>(block_of[static_cast<std::size_t>(mj)])] = true;
+    // Block pairs are taken x <= y: the pair's element is in the product of the earlier block.
+    const int bi = block_of[static_cast<std::size_t>(mi)];
+    const int bj = block_of[static_cast<std::size_t>(mj)];
+    needed_[static_cast<std::size_t>(std::min(bi, bj)) * static_cast<std::size_t>(blocks_) +
+            static_cast<std::size_t>(std::max(bi, bj))] = true;
   }
   int powers = 0;
   for (Member& m : members_) {
@@ -882,11 +883,12 @@ void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
     bool any = false;
     for (int g = 0; g < group; ++g) {
       const int j = member(s.col_first + c + g).station;
+      const int first = std::min(i, j), second = std::max(i, j);
       // Another pair gets its line from the exact engine.
-      bool here = wanted(i, j) && !exact_pairs_.contains(pair_key(i, j));
+      bool here = wanted(first, second) && !exact_pairs_.contains(pair_key(first, second));
       if (here && (table_.lost(i) || table_.lost(j))) {
         // A record found changed meanwhile: the skip line, and no result.
-        pair_wanted(run_, pair_number(n_, i, j));
+        pair_wanted(run_, pair_number(n_, first, second));
         here = false;
       }
       js[g] = here ? j : 0;
@@ -902,12 +904,21 @@ void MatrixEngine::finish_row(const Sums& s, int r, Worker& wk) {
       }
     }
     for (int g = 0; g < group; ++g) {
-      if (js[g] == 0) continue;
+      const int j = js[g];
+      if (j == 0) continue;
       const Complex* v = wk.gathered.data() + static_cast<std::size_t>(g) * nb_;
-      // The pair stacks conj(C); its upper bins mirror the lower ones.
-      for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(v[k]);
-      for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = v[k];
-      finish(i, js[g], mi, member_of_[static_cast<std::size_t>(js[g] - 1)], wk);
+      const int mj = member_of_[static_cast<std::size_t>(j - 1)];
+      if (i < j) {
+        // The pair (i, j) stacks conj(C); its upper bins mirror the lower ones.
+        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = conj(v[k]);
+        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = v[k];
+        finish(i, j, mi, mj, wk);
+      } else {
+        // The list names the column's station first: the pair (j, i) stacks C itself.
+        for (std::size_t k = 0; k < nb_; ++k) wk.yw[k] = v[k];
+        for (std::size_t k = 1; k + 1 < nb_; ++k) wk.yw[npt_ - k] = conj(v[k]);
+        finish(j, i, mj, mi, wk);
+      }
     }
   }
   write_done(wk);

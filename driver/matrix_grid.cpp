@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <utility>
 
 #include "driver/pairs.hpp"
@@ -223,6 +224,13 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget) {
     if (table.station(i).usable) members.push_back(i);
   }
   if (members.empty()) return {};
+  // In the order of their record names, not of the list: a pair's sums come out of the same
+  // products, in the same place of a block, however the list is ordered.
+  std::vector<std::string> names(static_cast<std::size_t>(n) + 1);
+  for (const int i : members) names[static_cast<std::size_t>(i)] = station_path(table.station(i));
+  std::stable_sort(members.begin(), members.end(), [&](int a, int b) {
+    return names[static_cast<std::size_t>(a)] < names[static_cast<std::size_t>(b)];
+  });
   std::vector<int> first_column;
   const int windows = window_columns(run, members, first_column);
   const WindowSettings& settings = run.time.settings;

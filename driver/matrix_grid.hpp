@@ -69,7 +69,7 @@ std::pair<int, int> block_pair(int blocks, int k);
 // the plan allows. The columns of a product are the grid windows that any member holds, in time
 // order; a member's windows are consecutive columns, the others of its row zeros.
 struct MatrixGrid {
-  std::vector<int> members;       // 1-based stations, in order
+  std::vector<int> members;       // 1-based stations, in the order of their record names
   int windows = 0;                // columns
   std::vector<int> first_column;  // of each member's first window
   MatrixPlan plan;
@@ -90,7 +90,7 @@ MatrixGrid matrix_grid(const Run& run, std::size_t budget);
 
 // Groups of stations (0-based group of each 1-based station, by index i - 1) for dealing the
 // pairs to ranks: each block of members one group, then the other stations in groups of at
-// most a block, in station order.
+// most a block, in list order.
 std::vector<int> grid_groups(const MatrixGrid& grid, int stations);
 
 }  // namespace xcn

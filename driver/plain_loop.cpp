@@ -38,13 +38,15 @@ void stack_pair(const StationTable& table, const TimeGrid& grid, int i, int j, f
   const auto record = [&](int s, const float* row) {
     return std::span<const float>(row, static_cast<std::size_t>(table.station(s).npts));
   };
-  const float bound1 = record_bound(record(i, row1), nptlen);
-  const float bound2 = record_bound(record(j, row2), nptlen);
+  const Gaps gaps1 = find_gaps(record(i, row1), w, grid.dt);
+  const Gaps gaps2 = find_gaps(record(j, row2), w, grid.dt);
+  const float bound1 = record_bound(record(i, row1), gaps1);
+  const float bound2 = record_bound(record(j, row2), gaps2);
   for (long long k = common.first; k < common.first + common.count; ++k) {
     std::copy_n(row1 + p1.offset(k, w), len, buffers.y1.begin());
     std::copy_n(row2 + p2.offset(k, w), len, buffers.y2.begin());
-    if (window_taken(std(buffers.y1, nptlen), bound1, all_zero(buffers.y1)) &&
-        window_taken(std(buffers.y2, nptlen), bound2, all_zero(buffers.y2))) {
+    if (window_taken(std(buffers.y1, nptlen), bound1, gaps1.touch(p1.offset(k, w), len)) &&
+        window_taken(std(buffers.y2, nptlen), bound2, gaps2.touch(p2.offset(k, w), len))) {
       // The second station's window goes first: a positive lag is a later arrival there.
       ccfunction(buffers.y2, buffers.y1, grid.dt, nptlen, buffers.yyc, kTimelen, dist,
                  stack.count(), buffers.work);

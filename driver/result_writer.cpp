@@ -68,7 +68,21 @@ std::string pair_event_name(const Station& a, const Station& b) {
 std::optional<RefFields> result_date(const Run& run, int i, int j) {
   const StationTable& t = *run.table;
   if (!run.time.dated || !t.station(i).dated || !t.station(j).dated) return std::nullopt;
-  return from_ms(run.time.start_ms + std::llround(run.time.start_s * 1000.0));
+  // The first grid window both records could begin, as the two records themselves time its
+  // first sample (the earlier of the two): no other record of the run moves it.
+  const long long step = static_cast<long long>(run.time.settings.overlap);
+  auto first_window = [&](int s) {
+    const long long shift = run.time.place(s).shift;
+    return shift > 0 ? (shift + step - 1) / step : 0;
+  };
+  const long long k = std::max(first_window(i), first_window(j));
+  auto time_ms = [&](int s) {
+    const Station& st = t.station(s);
+    const double offset = static_cast<double>(k * step - run.time.place(s).shift);
+    return st.reference_ms +
+           std::llround((st.begin + offset * static_cast<double>(run.time.dt)) * 1000.0);
+  };
+  return from_ms(std::min(time_ms(i), time_ms(j)));
 }
 
 void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {

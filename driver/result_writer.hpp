@@ -72,8 +72,10 @@ bool holds_correlation(int npts, float b, float dt);
 // (the header keeps its first 16 characters).
 std::string pair_event_name(const Station& a, const Station& b);
 
-// The reference time of pair (i, j)'s result: the start of the run's first window, when both
-// records are dated (results of different days can then be told apart); none otherwise.
+// The reference time of pair (i, j)'s result, when both records are dated (results of different
+// days can then be told apart): the start of the first window of the run's grid that both
+// records could hold, as they time it, so that no other record of the run changes it; none
+// otherwise.
 std::optional<RefFields> result_date(const Run& run, int i, int j);
 
 // Sets, on a fresh header, the final header of pair (i, j) for np samples at dt from b: both

@@ -30,13 +30,14 @@ WindowTable measure_windows(const Run& run) {
     const HeldRecord record(table, i);
     const float* row = record.data();
     if (row == nullptr) return;
-    const std::size_t npts = static_cast<std::size_t>(table.station(i).npts);
-    s.bound = record_bound(std::span<const float>(row, npts), wt.settings.nptlen);
+    const std::span<const float> samples(row, static_cast<std::size_t>(table.station(i).npts));
+    const Gaps gaps = find_gaps(samples, wt.settings, run.time.dt);
+    s.bound = record_bound(samples, gaps);
     for (std::size_t w = 0; w < s.crt.size(); ++w) {
-      const std::span<const float> window(
-          row + s.place.offset(s.place.first + static_cast<long long>(w), wt.settings), nptlen);
-      s.crt[w] = std(window, wt.settings.nptlen);
-      s.accepted[w] = window_taken(s.crt[w], s.bound, all_zero(window));
+      const std::size_t offset =
+          s.place.offset(s.place.first + static_cast<long long>(w), wt.settings);
+      s.crt[w] = std(samples.subspan(offset, nptlen), wt.settings.nptlen);
+      s.accepted[w] = window_taken(s.crt[w], s.bound, gaps.touch(offset, nptlen));
     }
   });
   for (int i = 1; i <= n; ++i) {

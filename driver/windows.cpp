@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver/stations.hpp"
+#include "sacio/ref_time.hpp"
 #include "signal/stats.hpp"
 
 namespace xcn {
@@ -61,12 +62,14 @@ std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend) {
   return offsets;
 }
 
-float record_bound(std::span<const float> record, int nptlen) {
+Gaps find_gaps(std::span<const float> record, const WindowSettings& w, float dt) {
+  // At least 1 s, with room for an interval rounded to single precision (0.01f is a hair under
+  // 0.01 s, so 100 of its samples make a second).
+  const double per_second = std::ceil(1.0 / static_cast<double>(dt) * (1.0 - 1e-6));
+  const std::size_t shortest = static_cast<std::size_t>(
+      std::max(1.0, std::min(static_cast<double>(w.nptlen), std::max(10.0, per_second))));
+  Gaps gaps;
   const std::size_t n = record.size();
-  const std::size_t gap = static_cast<std::size_t>(std::max(nptlen, 1));
-  std::vector<float> live;
-  bool gaps = false;
-  std::size_t kept = 0;  // samples before `kept` are in `live` or left out
   for (std::size_t k = 0; k < n;) {
     if (record[k] != 0.0f) {
       ++k;
@@ -74,23 +77,32 @@ float record_bound(std::span<const float> record, int nptlen) {
     }
     std::size_t end = k;
     while (end < n && record[end] == 0.0f) ++end;
-    if (end - k >= gap) {
-      if (!gaps) live.reserve(n);
-      gaps = true;
-      live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept),
-                  record.begin() + static_cast<std::ptrdiff_t>(k));
-      kept = end;
-    }
+    if (end - k >= shortest) gaps.runs.push_back({k, end});
     k = end;
   }
-  // Without a gap, the deviation of the record as it is.
-  if (!gaps) return rejection_bound(std(record, static_cast<int>(n)));
-  live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept), record.end());
-  return rejection_bound(std(live, static_cast<int>(live.size())));
+  return gaps;
 }
 
-bool all_zero(std::span<const float> window) {
-  return std::all_of(window.begin(), window.end(), [](float v) { return v == 0.0f; });
+bool Gaps::touch(std::size_t from, std::size_t length) const {
+  // The first run that ends after `from`.
+  const auto it = std::upper_bound(runs.begin(), runs.end(), from,
+                                   [](std::size_t at, const Run& r) { return at < r.end; });
+  return it != runs.end() && it->first < from + length;
+}
+
+float record_bound(std::span<const float> record, const Gaps& gaps) {
+  // Without a gap, the deviation of the record as it is.
+  if (gaps.runs.empty()) return rejection_bound(std(record, static_cast<int>(record.size())));
+  std::vector<float> live;
+  live.reserve(record.size());
+  std::size_t kept = 0;  // samples before `kept` are in `live` or left out
+  for (const Gaps::Run& r : gaps.runs) {
+    live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept),
+                record.begin() + static_cast<std::ptrdiff_t>(r.first));
+    kept = r.end;
+  }
+  live.insert(live.end(), record.begin() + static_cast<std::ptrdiff_t>(kept), record.end());
+  return rejection_bound(std(live, static_cast<int>(live.size())));
 }
 
 CommonWindows common_windows(const GridPlace& a, const GridPlace& b) {
@@ -111,7 +123,38 @@ struct Start {
   double s = 0.0;
 };
 
+// The grid windows a record of npts samples holds when its first sample lies `shift` samples
+// after the grid's start: windows k with k * step >= shift and k * step + nptlen <= shift + npts.
+CommonWindows held_windows(long long shift, long long npts, const WindowSettings& w) {
+  const long long step = static_cast<long long>(w.overlap);
+  const long long nptlen = w.nptlen;
+  if (npts < nptlen) return {};
+  // Floor division: a record may start before the grid's start only by rounding, never by more.
+  auto floor_div = [](long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+  const long long first = -floor_div(-shift, step);
+  const long long last = floor_div(shift + npts - nptlen, step);
+  return {first, last >= first ? static_cast<int>(last - first + 1) : 0};
+}
+
+// The grid time of window k, as the warnings give it.
+std::string window_time(const TimeGrid& grid, long long k) {
+  const double seconds = static_cast<double>(k) * grid.settings.overlap * grid.dt;
+  if (!grid.dated) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.10g s", grid.start_s + seconds);
+    return text;
+  }
+  return format_time(grid.start_ms + std::llround((grid.start_s + seconds) * 1000.0));
+}
+
 }  // namespace
+
+double interval_of(float dt) {
+  // A header holds 0.01 s as 0.0099999998: counted in those, a record that starts 80 000 s
+  // after another on the same 0.01 s grid would lie 0.19 samples off it.
+  const double micros = std::round(static_cast<double>(dt) * 1e6) / 1e6;
+  return static_cast<float>(micros) == dt ? micros : static_cast<double>(dt);
+}
 
 TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
   TimeGrid grid;
@@ -154,34 +197,47 @@ TimeGrid lay_out_grid(const StationTable& table, float dt, std::FILE* err) {
   grid.dated = dated > 0;
   grid.start_ms = earliest.ms;
   grid.start_s = earliest.s;
-  const long long step = static_cast<long long>(grid.settings.overlap);
-  const long long nptlen = grid.settings.nptlen;
   for (int i = 1; i <= n; ++i) {
     const Station& s = table.station(i);
     if (!s.usable) continue;
     const Start& t = starts[static_cast<std::size_t>(i - 1)];
-    const double at = seconds_between(earliest.ms, earliest.s, t.ms, t.s) / static_cast<double>(dt);
+    const double at = seconds_between(earliest.ms, earliest.s, t.ms, t.s) / interval_of(dt);
     GridPlace& p = grid.places[static_cast<std::size_t>(i - 1)];
     p.shift = std::llround(at);
-    if (std::fabs(at - static_cast<double>(p.shift)) > 0.1) {
+    const CommonWindows held = held_windows(p.shift, s.npts, grid.settings);
+    p.first = held.first;
+    p.windows = held.count;
+    const double off = std::fabs(at - static_cast<double>(p.shift));
+    if (off > 0.1) {
+      // The windows the record would hold at its other whole sample, which moving it onto the
+      // grid by the fraction could give it: those it loses to the nearest sample.
+      const CommonWindows other = held_windows(
+          at > static_cast<double>(p.shift) ? p.shift + 1 : p.shift - 1, s.npts, grid.settings);
+      long long lost_first = 0;
+      int lost = 0;
+      for (long long k = other.first; k < other.first + other.count; ++k) {
+        if (k >= held.first && k < held.first + held.count) continue;
+        if (lost++ == 0) lost_first = k;
+      }
+      std::string cost;
+      if (lost > 0) {
+        cost = ", which leaves out " + std::to_string(lost) + (lost == 1 ? " window" : " windows") +
+               " from " + window_time(grid, lost_first) +
+               " (xcn_prep moves records onto the grid by a fraction of a sample)";
+      }
       std::fprintf(err,
                    "xcorrnet_v3: warning: station %d \"%s\" starts %.2f samples off the run's "
-                   "window grid; its samples are taken at the nearest whole sample\n",
-                   i, station_path(s).c_str(), std::fabs(at - static_cast<double>(p.shift)));
+                   "window grid; its samples are taken at the nearest whole sample%s\n",
+                   i, station_path(s).c_str(), off, cost.c_str());
     }
-    if (s.npts < nptlen) {
+    if (s.npts < grid.settings.nptlen) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(s.npts) * dt);
       std::fprintf(err,
                    "xcorrnet_v3: warning: station %d \"%s\" holds %d samples (%s s), fewer than "
                    "one %g s window; its pairs stack nothing\n",
                    i, station_path(s).c_str(), s.npts, seconds, static_cast<double>(kTimelen));
-      continue;
     }
-    // Windows k with k * step >= shift and k * step + nptlen <= shift + npts.
-    p.first = (p.shift + step - 1) / step;
-    const long long last = (p.shift + s.npts - nptlen) / step;
-    p.windows = last >= p.first ? static_cast<int>(last - p.first + 1) : 0;
   }
   return grid;
 }

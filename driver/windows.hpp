@@ -35,12 +35,23 @@ std::vector<std::size_t> window_offsets(const WindowSettings& w, int nptend);
 
 // A window of a record is kept below this deviation: 1.1 times the record's.
 inline float rejection_bound(float record_std) { return kCrtStd * record_std; }
-// The bound of a record's windows: 1.1 times the deviation of its samples, leaving out every
-// stretch of exact zeros at least one window of nptlen samples long (a gap another program
-// filled), so that a gap neither counts nor lowers the bound of the live windows.
-float record_bound(std::span<const float> record, int nptlen);
-// Whether every sample of a window is exactly zero: it holds no data and is never accepted.
-bool all_zero(std::span<const float> window);
+// The stretches of a record that hold no data: runs of exact zeros at least 1 s and at least
+// 10 samples long, the way xcn_prep and other programs fill gaps (and never more than a window
+// of nptlen samples, so that a window of zeros is always one).
+struct Gaps {
+  struct Run {
+    std::size_t first = 0;  // first zero
+    std::size_t end = 0;    // one past the last
+  };
+  std::vector<Run> runs;  // in order, apart
+
+  // Whether samples [from, from + length) hold any sample of a gap.
+  bool touch(std::size_t from, std::size_t length) const;
+};
+Gaps find_gaps(std::span<const float> record, const WindowSettings& w, float dt);
+// The bound of a record's windows: 1.1 times the deviation of its samples with its gaps left
+// out, so that a gap neither counts nor lowers the bound of the live windows.
+float record_bound(std::span<const float> record, const Gaps& gaps);
 
 // Whether one record's window passes its bound (a deviation that is not a number never does).
 inline bool window_passes(float crt, float bound) { return crt < bound; }
@@ -48,9 +59,10 @@ inline bool window_passes(float crt, float bound) { return crt < bound; }
 inline bool window_accepted(float crt1, float bound1, float crt2, float bound2) {
   return window_passes(crt1, bound1) && window_passes(crt2, bound2);
 }
-// Whether a station accepts its window of deviation crt (not all zeros).
-inline bool window_taken(float crt, float bound, bool zero) {
-  return !zero && window_passes(crt, bound);
+// Whether a station accepts its window of deviation crt: one that holds any part of a gap is
+// never taken, a gap's zeros would be whitened as if they were data.
+inline bool window_taken(float crt, float bound, bool in_gap) {
+  return !in_gap && window_passes(crt, bound);
 }
 
 // The run's one window grid: windows of nptlen samples every `overlap` samples from the
@@ -85,6 +97,10 @@ struct TimeGrid {
 
   const GridPlace& place(int i) const { return places[static_cast<std::size_t>(i - 1)]; }
 };
+// The interval a header's DELTA stands for: the whole microseconds it is nearest to when they
+// round back to it (0.01 for 0.0099999998), else its own value. Records lie on grids of that.
+double interval_of(float dt);
+
 // Lays the usable stations of `table` out on the grid of sampling interval dt. Reported on
 // `err`: a run mixing records with and without a reference time (once), a record whose start
 // lies off the grid by more than a tenth of a sample, and a record shorter than one window.

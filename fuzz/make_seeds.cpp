@@ -281,6 +281,42 @@ void ftext_seeds() {
 
 }  // namespace
 
+// Metadata as xcn_prep reads them: StationXML and FDSN station text, good and damaged.
+void meta_seeds() {
+  const std::string channel =
+      "<Channel code=\"BHZ\" locationCode=\"00\" startDate=\"2020-01-01T00:00:00Z\">"
+      "<Latitude>10.5</Latitude><Longitude>-20.25</Longitude><Elevation>100</Elevation>"
+      "<Depth>0</Depth><Azimuth>0</Azimuth><Dip>-90</Dip></Channel>";
+  const std::string xml_head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FDSNStationXML "
+      "xmlns=\"http://www.fdsn.org/xml/station/1\" schemaVersion=\"1.1\"><Network code=\"XC\">"
+      "<Station code=\"AAA\">";
+  const std::string xml_tail = "</Station></Network></FDSNStationXML>\n";
+  seed("meta", "stationxml", xml_head + channel + xml_tail);
+  seed("meta", "two_epochs",
+       xml_head + channel +
+           "<Channel code=\"BHZ\" locationCode=\"00\" startDate=\"2021-01-01T00:00:00Z\" "
+           "endDate=\"2020-06-01T00:00:00Z\"><Latitude>91</Latitude><Longitude>400</Longitude>"
+           "</Channel>" +
+           xml_tail);
+  seed("meta", "entity",
+       "<?xml version=\"1.0\"?><!DOCTYPE FDSNStationXML [<!ENTITY e \"1111111111\">]>"
+       "<FDSNStationXML><Network code=\"X&e;\"><Station code=\"A\"><Channel code=\"BHZ\" "
+       "locationCode=\"\"><Latitude>&e;&e;&e;</Latitude><Longitude>1</Longitude></Channel>" +
+           xml_tail);
+  seed("meta", "not_stationxml", "<?xml version=\"1.0\"?><quakeml><event/></quakeml>");
+  const std::string header =
+      "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|Azimuth|Dip|"
+      "SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|StartTime|EndTime\n";
+  seed("meta", "fdsn_text",
+       header +
+           "XC|AAA|00|BHZ|10.5|-20.25|100|0|0|-90|s|1|1|M/S|20|2020-01-01T00:00:00|\n"
+           "XC|AAA|--|BHN|10.5|-20.25|||0|0|s|1|1|M/S|20|2020,001|2024-01-01\n");
+  seed("meta", "fdsn_bom_crlf",
+       "\xEF\xBB\xBFXC|AAA|00|BHZ|10|20|100|0|0|-90\r\nXC|BBB||BHZ|95|20|1e300|0|0|-90\r\n");
+  seed("meta", "fdsn_bad_line", header + "XC|AAA|00|BHZ|ten|20\n");
+}
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR MESSAGE_FILE\n");
@@ -295,5 +331,6 @@ int main(int argc, char** argv) {
   access_seeds();
   write_seeds();
   ftext_seeds();
+  meta_seeds();
   return 0;
 }

@@ -7,14 +7,14 @@ build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(read msgfile lists args access write ftext options)
+[ ${#targets[@]} -gt 0 ] || targets=(read msgfile lists args access write ftext meta options)
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 # Longest input per target: SAC files with a few hundred samples, lists with lines longer than
-# the 64 KiB the list reader keeps, headers with up to a thousand samples to write, command
-# lines of a few dozen arguments.
+# the 64 KiB the list reader keeps, headers with up to a thousand samples to write, metadata of
+# a few dozen channels, command lines of a few dozen arguments.
 declare -A max_len=([read]=8192 [msgfile]=32768 [lists]=131072 [args]=1024 [access]=4096
-  [write]=8192 [ftext]=4096 [options]=1024)
+  [write]=8192 [ftext]=4096 [meta]=16384 [options]=1024)
 
 rm -rf "$build/seeds"
 "$build/make_seeds" "$build/seeds" "$root/share/messages" || exit 1

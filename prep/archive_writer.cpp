@@ -130,8 +130,10 @@ std::string station_xml(const std::vector<ChannelEpoch>& epochs) {
       "<FDSNStationXML xmlns=\"http://www.fdsn.org/xml/station/1\" schemaVersion=\"1.1\">\n"
       "  <Source>xcn_synth</Source>\n  <Created>2024-01-01T00:00:00Z</Created>\n";
   char number[64];
-  auto field = [&](const char* name, double value) {
-    std::snprintf(number, sizeof number, "%.6f", value);
+  // A value the epoch does not give is not written.
+  auto field = [&](const char* name, std::optional<double> value) {
+    if (!value) return;
+    std::snprintf(number, sizeof number, "%.6f", *value);
     x += std::string("        <") + name + ">" + number + "</" + name + ">\n";
   };
   for (const auto& [net, stations] : tree) {
@@ -143,7 +145,7 @@ std::string station_xml(const std::vector<ChannelEpoch>& epochs) {
       x += std::string("      <Latitude>") + number + "</Latitude>\n";
       std::snprintf(number, sizeof number, "%.6f", first.longitude);
       x += std::string("      <Longitude>") + number + "</Longitude>\n";
-      std::snprintf(number, sizeof number, "%.1f", first.elevation);
+      std::snprintf(number, sizeof number, "%.1f", first.elevation.value_or(0.0));
       x += std::string("      <Elevation>") + number + "</Elevation>\n";
       for (const ChannelEpoch* e : channels) {
         x += "      <Channel code=\"" + e->id.channel + "\" locationCode=\"" + e->id.location +

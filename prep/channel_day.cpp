@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
+#include <utility>
 
 #include "prep/process.hpp"
+#include "sacio/ref_time.hpp"
 
 namespace xcn::prep {
 namespace {
@@ -24,6 +28,63 @@ void clip(Segment& s, Micros from, Micros to) {
   }
 }
 
+// Joins consecutive segments at one rate whose break lacks at most kBridgedSamples samples,
+// the missing ones on the line between the two ends; returns how many breaks in [from, to).
+int bridge_short_breaks(std::vector<Segment>& segments, Micros from, Micros to) {
+  int bridged = 0;
+  std::vector<Segment> kept;
+  for (Segment& s : segments) {
+    if (s.samples.empty()) continue;
+    if (!kept.empty()) {
+      Segment& a = kept.back();
+      const double missing =
+          (static_cast<double>(s.start) - a.end_micros()) * a.rate / 1e6;  // >= 0.5 once merged
+      const auto m = std::llround(missing);
+      if (same_rate(a.rate, s.rate) && m >= 1 && m <= kBridgedSamples) {
+        const double left = a.samples.back();
+        const double right = s.samples.front();
+        for (long long i = 1; i <= m; ++i) {
+          a.samples.push_back(left +
+                              (right - left) * static_cast<double>(i) / static_cast<double>(m + 1));
+        }
+        a.samples.insert(a.samples.end(), s.samples.begin(), s.samples.end());
+        if (s.start >= from && s.start < to) ++bridged;
+        continue;
+      }
+    }
+    kept.push_back(std::move(s));
+  }
+  segments = std::move(kept);
+  return bridged;
+}
+
+// The breaks between the stretches of data, as [end of one, start of the next) in seconds from
+// the grid's origin: a stretch at another rate that begins within one ends none.
+std::vector<std::pair<double, double>> data_breaks(const std::vector<Segment>& segments,
+                                                   Micros origin) {
+  std::vector<std::pair<double, double>> stretches;
+  for (const Segment& s : segments) {
+    const double begin = static_cast<double>(s.start - origin) / 1e6;
+    // Up to half a sample past the last: a next stretch closer than that continues it.
+    const double end = begin + (static_cast<double>(s.samples.size()) - 0.5) / s.rate;
+    stretches.emplace_back(begin, end);
+  }
+  std::sort(stretches.begin(), stretches.end());
+  std::vector<std::pair<double, double>> breaks;
+  for (std::size_t i = 1; i < stretches.size(); ++i) {
+    const double reach = stretches[i - 1].second;
+    if (stretches[i].first > reach) breaks.emplace_back(reach, stretches[i].first);
+    stretches[i].second = std::max(stretches[i].second, reach);
+  }
+  return breaks;
+}
+
+std::string seconds_text(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", s);
+  return text;
+}
+
 }  // namespace
 
 DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options) {
@@ -37,13 +98,30 @@ DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tal
   DayOutcome outcome;
   outcome.tally = tally;
   const double delta = options.delta;
+  for (Segment& s : segments) clip(s, day - kDayMargin, day + kDay + kDayMargin);
+  outcome.bridged = bridge_short_breaks(segments, day, day + kDay);
+  // Resampling up to a finer grid makes no data, only memory: refused before anything is held.
+  for (const Segment& s : segments) {
+    if (s.rate * delta < 1.0 - 1e-4) {
+      outcome.skipped = "its samples come every " + seconds_text(1.0 / s.rate) +
+                        ", farther apart than --delta " + seconds_text(delta);
+      return outcome;
+    }
+  }
+  // What the day holds, to say so if none of it falls on the grid.
+  double held = 0;
+  Micros first_held = 0;
+  for (const Segment& s : segments) {
+    if (held == 0) first_held = s.start;
+    held += static_cast<double>(s.samples.size()) / s.rate;
+  }
+  std::erase_if(segments, [](const Segment& s) { return s.samples.size() < 2; });
+  const std::vector<std::pair<double, double>> breaks = data_breaks(segments, day);
+
   const auto per_day = static_cast<std::size_t>(std::llround(86400.0 / delta));
   std::vector<double> values(per_day, 0.0);
   std::vector<std::uint8_t> covered(per_day, 0);
-
   for (Segment& s : segments) {
-    clip(s, day - kDayMargin, day + kDay + kDayMargin);
-    if (s.samples.size() < 2) continue;
     detrend(s.samples);
     taper_ends(s.samples, static_cast<std::size_t>(std::llround(options.taper * s.rate)));
     const double start = static_cast<double>(s.start - day) / 1e6;
@@ -74,11 +152,11 @@ DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tal
     r.first = static_cast<std::int64_t>(first - from);
     std::vector<double> x(values.begin() + static_cast<std::ptrdiff_t>(first),
                           values.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    for (std::size_t k = first; k <= last; ++k) {
-      if (covered[k] == 0) {
-        ++r.gap_samples;
-        if (covered[k - 1] != 0) ++r.gaps;
-      }
+    for (std::size_t k = first; k <= last; ++k) r.gap_samples += covered[k] == 0 ? 1 : 0;
+    const double record_begin = static_cast<double>(first) * delta;
+    const double record_end = static_cast<double>(last) * delta;
+    for (const auto& [gap_begin, gap_end] : breaks) {
+      if (gap_begin >= record_begin && gap_end <= record_end) ++r.gaps;
     }
     auto zero_gaps = [&] {
       for (std::size_t k = first; k <= last; ++k) {
@@ -97,6 +175,11 @@ DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tal
     }
     r.samples.assign(x.begin(), x.end());
     outcome.records.push_back(std::move(r));
+  }
+  if (outcome.records.empty() && held > 0) {
+    outcome.skipped = "its " + seconds_text(held) + " of data from " +
+                      format_time(first_held / 1000) + " hold no time of the grid of --delta " +
+                      seconds_text(delta);
   }
   return outcome;
 }

@@ -13,25 +13,32 @@ namespace xcn::prep {
 
 // A record ready to write: samples on the grid of its span from grid index `first` on.
 struct SpanRecord {
-  Micros span_start = 0;   // reference time of the record
+  Micros span_start = 0;   // start of the span the record belongs to
   std::int64_t first = 0;  // index of its first sample from the span's start
   std::vector<float> samples;
-  int gaps = 0;  // stretches without data inside the record, zero-filled
+  int gaps = 0;  // breaks in the data inside the record (those over grid times zero-filled)
   std::int64_t gap_samples = 0;
 };
 
 struct DayOutcome {
   std::vector<SpanRecord> records;
   MergeTally tally;
-  std::string error;  // the resampler's failure, if any
+  int bridged = 0;      // breaks of a few samples filled in, within the day
+  std::string error;    // the resampler's failure, if any
+  std::string skipped;  // why the day's data give no record, if they give none
 };
+
+// The longest break, in input samples, filled in by interpolation rather than left a gap: a lost
+// sample or a clock's hiccup is no reason to taper a minute of data on each side.
+inline constexpr int kBridgedSamples = 10;
 
 // Seconds of data read on each side of a day, so that filters near midnight see real samples.
 inline constexpr Micros kDayMargin = 600 * kSecond;
 
 // Processes the pieces of a channel that overlap [day - margin, day + 1 day + margin]: merge,
-// detrend and taper each segment, resample onto the grid, then per span cut to the stretch
-// from the first to the last sample with data, zero the gaps, band-pass and normalise.
+// bridge breaks of up to kBridgedSamples, detrend and taper each segment, resample onto the
+// grid, then per span cut to the stretch from the first to the last grid time with data, zero
+// the gaps, band-pass and normalise. Data sampled more coarsely than the grid are refused.
 DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options);
 // The same from segments already merged, with the merge's tally.
 DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,

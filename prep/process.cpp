@@ -109,8 +109,11 @@ GridPiece resample_onto_grid(std::vector<double> x, double start, double rate, d
     fraction = 0;
   }
   skip = std::min(skip, x.size());
-  double* const moved = x.data() + skip;
   const auto n = static_cast<std::ptrdiff_t>(x.size() - skip);
+  // Zeros after the end (where the taper has brought the data), so that the resampler, which
+  // makes as many outputs as the input spans whole intervals, reaches the last grid time too.
+  x.resize(x.size() + static_cast<std::size_t>(std::ceil(rate * delta)) + 1, 0.0);
+  double* const moved = x.data() + skip;
   if (fraction >= 1e-7) {
     // Longer taps where the band kept reaches near the input's Nyquist frequency; far below
     // it (100 Hz to 1 Hz) a short interpolator is exact to a few parts in a million.
@@ -144,14 +147,17 @@ GridPiece resample_onto_grid(std::vector<double> x, double start, double rate, d
     piece.values.assign(moved, moved + std::min(static_cast<std::size_t>(n), count));
     return piece;
   }
-  // One more than the grid times, so that rounding in the resampler never leaves one short.
-  std::vector<double> out(count + 1);
+  // Room for all the resampler makes of the input and its zeros: given less, it stops short.
+  const std::size_t in_count = x.size() - skip;
+  std::vector<double> out(std::max(
+      count + 1,
+      static_cast<std::size_t>(std::ceil(static_cast<double>(in_count) * out_rate / rate)) + 2));
   std::size_t used = 0;
   std::size_t made = 0;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
   const soxr_quality_spec_t q = quality();
-  const soxr_error_t failed = soxr_oneshot(rate, out_rate, 1, moved, static_cast<std::size_t>(n),
-                                           &used, out.data(), out.size(), &made, &io, &q, nullptr);
+  const soxr_error_t failed = soxr_oneshot(rate, out_rate, 1, moved, in_count, &used, out.data(),
+                                           out.size(), &made, &io, &q, nullptr);
   if (failed != nullptr) {
     error = std::string("the resampler failed: ") + failed;
     return {};

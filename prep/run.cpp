@@ -14,6 +14,7 @@
 #include "cli/workers.hpp"
 #include "driver/list_file.hpp"
 #include "prep/channel_day.hpp"
+#include "prep/day_lists.hpp"
 #include "prep/metadata.hpp"
 #include "prep/mseed_read.hpp"
 #include "prep/options.hpp"
@@ -124,6 +125,27 @@ std::string plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// What a channel's record leaves undefined for want of metadata, as a line, or nothing.
+std::string undefined_fields(const ChannelEpoch& e) {
+  std::vector<std::pair<const char*, const char*>> missing;
+  if (!e.elevation) missing.emplace_back("elevation", "STEL");
+  if (!e.depth) missing.emplace_back("depth", "STDP");
+  if (!e.azimuth) missing.emplace_back("azimuth", "CMPAZ");
+  if (!e.dip) missing.emplace_back("dip", "CMPINC");
+  if (missing.empty()) return {};
+  std::string what;
+  std::string fields;
+  for (std::size_t k = 0; k < missing.size(); ++k) {
+    const char* joint = k == 0 ? "" : (k + 1 == missing.size() ? " or " : ", ");
+    what += joint;
+    what += missing[k].first;
+    fields += k == 0 ? "" : (k + 1 == missing.size() ? " and " : ", ");
+    fields += missing[k].second;
+  }
+  return "the metadata give no " + what + "; " + fields + (missing.size() == 1 ? " is" : " are") +
+         " left undefined";
+}
+
 }  // namespace
 
 int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
@@ -137,9 +159,9 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
 
   Inventory inventory;
   for (const std::string& path : o.metadata) {
-    std::string problem;
-    inventory.load(path, problem);
-    if (!problem.empty()) console.problem(problem);
+    std::vector<std::string> problems;
+    inventory.load(path, problems);
+    for (const auto& line : problems) console.problem(line);
   }
 
   // The files and the stretch of time whose records are wanted.
@@ -176,13 +198,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
 
   // One task per channel and day with data; channels without coordinates are reported.
   std::vector<Task> tasks;
-  std::size_t skipped_channels = 0;
+  std::set<ChannelId> skipped_channels;
   for (const auto& [id, records] : channels) {
     if (!safe_code(id.network) || !safe_code(id.station) || !safe_code(id.location) ||
         !safe_code(id.channel)) {
       console.problem("channel \"" + id.text() +
                       "\" has a code that cannot be part of a file name; skipped");
-      ++skipped_channels;
+      skipped_channels.insert(id);
       continue;
     }
     std::set<Micros> days;
@@ -207,7 +229,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       tasks.push_back(std::move(t));
     }
     if (!missing.empty()) {
-      ++skipped_channels;
+      skipped_channels.insert(id);
       console.problem(id.text() + " has no coordinates in the metadata for " + missing.front() +
                       (missing.size() > 1
                            ? " and " + plural(missing.size() - 1, "more day", "more days")
@@ -236,6 +258,8 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
   long long gaps = 0;
   long long gap_samples = 0;
   long long conflicts = 0;
+  long long bridged = 0;
+  std::set<ChannelId> undefined_told;
   std::set<ChannelId> channels_done;
   std::set<Micros> days_done;
 #pragma omp parallel for schedule(dynamic)
@@ -279,6 +303,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     DayOutcome outcome = process_segments(merger.finish(), merger.tally(), t.day, o);
     const std::string what = t.id.text() + " " + day_label(t.day);
     if (!outcome.error.empty()) problems.push_back(what + ": " + outcome.error);
+    if (!outcome.skipped.empty()) problems.push_back(what + ": " + outcome.skipped + "; skipped");
     if (outcome.tally.conflicts > 0) {
       problems.push_back(what + ": " + plural(outcome.tally.conflicts, "overlap", "overlaps") +
                          " with other samples than those before; the earlier samples are kept");
@@ -307,11 +332,18 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       }
       mine.push_back({folder, t.id.text()});
     }
-    for (const auto& line : problems) console.problem(line);
     const std::lock_guard<std::mutex> hold(tally_lock);
+    if (!mine.empty() && undefined_told.insert(t.id).second) {
+      if (const std::string line = undefined_fields(*t.where); !line.empty()) {
+        problems.push_back(t.id.text() + ": " + line);
+      }
+    }
+    for (const auto& line : problems) console.problem(line);
     records_total += outcome.records.size() + (outcome.error.empty() ? 0 : 1);
     not_written += failed;
     conflicts += outcome.tally.conflicts;
+    bridged += outcome.bridged;
+    if (!outcome.skipped.empty()) skipped_channels.insert(t.id);
     for (const SpanRecord& r : outcome.records) {
       gaps += r.gaps;
       gap_samples += r.gap_samples;
@@ -324,21 +356,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     console.progress(++done, tasks.size(), what);
   }
 
-  // The lists of each folder: its records in name order, and every pair of them.
+  // The lists of each folder: every record in it in name order, and every pair of them.
   std::map<std::string, std::vector<std::string>> by_folder;
   for (const Written& w : written) by_folder[w.folder].push_back(w.id);
-  for (auto& [folder, ids] : by_folder) {
-    std::sort(ids.begin(), ids.end());
-    std::vector<std::string> entries;
-    for (const auto& id : ids) entries.push_back(id + ".sac");
-    const fs::path dir = fs::path(o.out) / folder;
-    for (const auto& [name, lines] :
-         {std::pair{"stations.txt", entries}, std::pair{"names.txt", pair_names(ids)}}) {
-      if (!write_lines_atomically(dir / name, lines, error)) {
-        console.problem("\"" + (dir / name).string() + "\" could not be written: " + error);
-        ++not_written;
-      }
-    }
+  for (const auto& [folder, ids] : by_folder) {
+    std::vector<std::string> problems;
+    not_written += static_cast<std::size_t>(update_lists(fs::path(o.out) / folder, ids, problems));
+    for (const auto& line : problems) console.problem(line);
   }
 
   char zero_filled[32];
@@ -349,12 +373,17 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       " written in " + o.out + ", " + plural(static_cast<std::size_t>(gaps), "gap", "gaps") + " (" +
       zero_filled + " s zero-filled), " +
       plural(static_cast<std::size_t>(conflicts), "conflicting overlap", "conflicting overlaps") +
-      ", " + plural(skipped_channels, "channel", "channels") + " skipped\n";
+      ", " + plural(skipped_channels.size(), "channel", "channels") + " skipped, " +
+      plural(static_cast<std::size_t>(bridged), "short break", "short breaks") + " bridged\n";
   std::fputs(summary.c_str(), out);
   if (not_written > 0) {
     std::fprintf(err, "xcn_prep: %zu of %zu records could not be written\n", not_written,
                  records_total);
     return 3;
+  }
+  if (written.empty()) {
+    std::fprintf(err, "xcn_prep: no channel-day holds data on the grid; nothing written\n");
+    return 1;
   }
   return 0;
 }

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
+#include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
 
@@ -59,9 +61,12 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
     error = "it is not a regular file; left as it is";
     return false;
   }
-  const YearDay yd = year_day(record.span_start);
-  const Micros in_day = record.span_start - day_start(yd.year, yd.day);
-  const auto seconds = static_cast<int>(in_day / kSecond);
+  // The reference time is the first sample's to the millisecond, B what is left of it (under a
+  // millisecond): every start on a grid of whole microseconds is held exactly, where B in
+  // seconds from the span's start would lose up to 4 ms in single precision.
+  const Micros first = record.span_start + record.first * std::llround(delta * 1e6);
+  const Micros ms = first / 1000 - (first % 1000 < 0 ? 1 : 0);
+  const double b = static_cast<double>(first - ms * 1000) / 1e6;
   std::vector<float> samples = record.samples;
   const int npts = static_cast<int>(samples.size());
   SacImage image;
@@ -71,25 +76,21 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
     newhdr();
     set_integer("NPTS", npts);
     set_real("DELTA", delta);
-    set_real("B", static_cast<double>(record.first) * delta);
-    set_real("E", static_cast<double>(record.first + npts - 1) * delta);
-    set_integer("NZYEAR", yd.year);
-    set_integer("NZJDAY", yd.day);
-    set_integer("NZHOUR", seconds / 3600);
-    set_integer("NZMIN", seconds / 60 % 60);
-    set_integer("NZSEC", seconds % 60);
-    set_integer("NZMSEC", static_cast<int>(in_day % kSecond / 1000));
+    set_real("B", b);
+    set_real("E", b + static_cast<double>(npts - 1) * delta);
+    set_header_ref_fields(from_ms(ms));
     set_text("KNETWK", where.id.network);
     set_text("KSTNM", where.id.station);
     set_text("KHOLE", where.id.location);
     set_text("KCMPNM", where.id.channel);
     set_real("STLA", where.latitude);
     set_real("STLO", where.longitude);
-    set_real("STEL", where.elevation);
-    set_real("STDP", where.depth);
-    set_real("CMPAZ", where.azimuth);
+    // What the metadata do not give stays undefined.
+    if (where.elevation) set_real("STEL", *where.elevation);
+    if (where.depth) set_real("STDP", *where.depth);
+    if (where.azimuth) set_real("CMPAZ", *where.azimuth);
     // SAC measures the inclination from the vertical up; SEED's dip from the horizontal down.
-    set_real("CMPINC", where.dip + 90.0);
+    if (where.dip) set_real("CMPINC", *where.dip + 90.0);
     float xdummy = 0;
     image = sac_image(path.c_str(), &xdummy, samples.data(), &nerr, static_cast<int>(path.size()));
   }

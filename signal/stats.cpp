@@ -1,6 +1,7 @@
 // Sample standard deviation, heap sort and median.
 #include "signal/stats.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -25,15 +26,38 @@ void sift_down(std::span<float> ra, float v, int i, int ir) {
 }  // namespace
 
 float std(std::span<const float> y, int nptlen) {
-  float sumall = 0.0f;
-  float sumsq = 0.0f;
-  for (int i = 0; i < nptlen; ++i) {
-    sumall += y[i];
-    sumsq += y[i] * y[i];
+  // Two passes in double precision: the mean, then the squares of the deviations from it, with
+  // the sum of the deviations taking out what rounding left in the mean. A one-pass sum of
+  // squares in single precision loses the spread of a record whose mean is large against it (a
+  // DC offset of counts) and can go negative. Four partial sums in a fixed order keep the
+  // result the same on every machine and thread count.
+  const std::size_t n = nptlen > 0 ? static_cast<std::size_t>(nptlen) : 0;
+  double part[4] = {0.0, 0.0, 0.0, 0.0};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (std::size_t l = 0; l < 4; ++l) part[l] += static_cast<double>(y[i + l]);
   }
-  const float n = static_cast<float>(nptlen);
-  const float avg = sumall / n;
-  return std::sqrt((sumsq - (avg * avg) * n) / static_cast<float>(nptlen - 1));
+  for (; i < n; ++i) part[i % 4] += static_cast<double>(y[i]);
+  const double count = static_cast<double>(nptlen);
+  const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / count;
+  double dev[4] = {0.0, 0.0, 0.0, 0.0};
+  double sq[4] = {0.0, 0.0, 0.0, 0.0};
+  for (i = 0; i + 4 <= n; i += 4) {
+    for (std::size_t l = 0; l < 4; ++l) {
+      const double d = static_cast<double>(y[i + l]) - mean;
+      dev[l] += d;
+      sq[l] += d * d;
+    }
+  }
+  for (; i < n; ++i) {
+    const double d = static_cast<double>(y[i]) - mean;
+    dev[i % 4] += d;
+    sq[i % 4] += d * d;
+  }
+  const double sum_dev = (dev[0] + dev[1]) + (dev[2] + dev[3]);
+  const double sum_sq = (sq[0] + sq[1]) + (sq[2] + sq[3]);
+  const double variance = (sum_sq - sum_dev * sum_dev / count) / (count - 1.0);
+  return static_cast<float>(std::sqrt(std::max(variance, 0.0)));
 }
 
 void hpsort(int n, std::span<float> ra) {

@@ -76,6 +76,8 @@ int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FI
     e.latitude = geo.lat_deg;
     e.longitude = geo.lon_deg;
     e.elevation = 100.0 * i;
+    e.depth = 0;
+    e.azimuth = 0;
     e.dip = -90;
     epochs.push_back(e);
 

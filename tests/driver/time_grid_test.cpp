@@ -113,6 +113,30 @@ TEST(TimeGrid, PlacesEachRecordByItsStartFromTheEarliest) {
   }
 }
 
+TEST(TimeGrid, PlacesRecordsHoursApartOnTheGridOfTheirDecimalInterval) {
+  // Starts on one 0.01 s (or 0.05 s, 0.005 s) grid up to 23 hours apart: whole samples apart,
+  // though a header's DELTA is not the decimal interval itself. An interval with no such
+  // decimal (a third of a second) is taken as it is.
+  const long long day = 86400000;
+  const struct {
+    float dt;
+    long long later_ms;
+    long long shift;
+  } cases[] = {
+      {0.01f, 82800000, 8280000}, {0.05f, 86399950, 1727999}, {0.005f, 43200005, 8640001},
+      {0.02f, 80000020, 4000001}, {1.0f / 3.0f, 3000, 9},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dt);
+    StationTable table(2);
+    fill_table(table,
+               {{true, day, 0.0, 1000000, c.dt}, {true, day + c.later_ms, 0.0, 1000000, c.dt}});
+    TimeGrid grid;
+    EXPECT_EQ(reports_of(table, c.dt, grid), "");
+    EXPECT_EQ(grid.place(2).shift, c.shift);
+  }
+}
+
 TEST(TimeGrid, CommonWindowsAreThoseBothHold) {
   EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).first, 2);
   EXPECT_EQ(common_windows({0, 0, 21}, {300, 2, 25}).count, 19);
@@ -150,30 +174,70 @@ TEST(RunInterval, IsTheOneMostRecordsShare) {
   }
 }
 
-TEST(RecordBound, LeavesOutGapsOfZerosAWindowLong) {
+TEST(RecordBound, LeavesOutGapsOfZeros) {
   std::vector<float> y(10000);
   unsigned state = 7;
   for (float& v : y) {
     state = state * 1103515245u + 12345u;
     v = static_cast<float>((state >> 8) & 0xffff) / 32768.0f - 1.0f;
   }
+  const WindowSettings w = window_settings(1.0f);
+  auto bound = [&](const std::vector<float>& r) { return record_bound(r, find_gaps(r, w, 1.0f)); };
   // No gap: the deviation of the whole record, as it always was.
-  EXPECT_EQ(record_bound(y, 2000), rejection_bound(std(y, 10000)));
-  // 1999 zeros are no gap.
+  EXPECT_EQ(bound(y), rejection_bound(std(y, 10000)));
+  // 9 zeros at 1 Hz are no gap.
   std::vector<float> short_run = y;
-  std::fill(short_run.begin() + 3000, short_run.begin() + 4999, 0.0f);
-  EXPECT_EQ(record_bound(short_run, 2000), rejection_bound(std(short_run, 10000)));
-  // 2500 zeros (a -0.0 among them) are: the bound is the live samples'.
+  std::fill(short_run.begin() + 3000, short_run.begin() + 3009, 0.0f);
+  EXPECT_EQ(bound(short_run), rejection_bound(std(short_run, 10000)));
+  // 2500 zeros (a -0.0 among them) and 10 more are: the bound is the live samples'.
   std::vector<float> gapped = y;
   std::fill(gapped.begin() + 3000, gapped.begin() + 5500, 0.0f);
+  std::fill(gapped.begin() + 8000, gapped.begin() + 8010, 0.0f);
   gapped[4000] = -0.0f;
   std::vector<float> live(y.begin(), y.begin() + 3000);
-  live.insert(live.end(), y.begin() + 5500, y.end());
-  EXPECT_EQ(record_bound(gapped, 2000), rejection_bound(std(live, 7500)));
+  live.insert(live.end(), y.begin() + 5500, y.begin() + 8000);
+  live.insert(live.end(), y.begin() + 8010, y.end());
+  EXPECT_EQ(bound(gapped), rejection_bound(std(live, 7490)));
   // Nothing but zeros: no bound any window passes.
-  EXPECT_FALSE(window_passes(0.0f, record_bound(std::vector<float>(4000, 0.0f), 2000)));
-  EXPECT_TRUE(all_zero(std::vector<float>{0.0f, -0.0f}));
-  EXPECT_FALSE(all_zero(std::vector<float>{0.0f, 1e-30f}));
+  EXPECT_FALSE(window_passes(0.0f, bound(std::vector<float>(4000, 0.0f))));
+}
+
+TEST(Gaps, RunsOfZerosASecondAndTenSamplesLongAreGaps) {
+  struct Case {
+    float dt;
+    std::size_t zeros;
+    bool gap;
+  };
+  // 10 samples at 1 Hz and below; a second above 10 Hz (100 samples at 100 Hz, 20 at 20 Hz).
+  for (const Case c : {Case{1.0f, 9, false}, Case{1.0f, 10, true}, Case{10.0f, 10, true},
+                       Case{0.05f, 19, false}, Case{0.05f, 20, true}, Case{0.01f, 99, false},
+                       Case{0.01f, 100, true}, Case{0.5f, 10, true}}) {
+    const WindowSettings w = window_settings(c.dt);
+    std::vector<float> r(static_cast<std::size_t>(w.nptlen) * 3, 1.0f);
+    std::fill_n(r.begin() + 50, c.zeros, 0.0f);
+    const Gaps gaps = find_gaps(r, w, c.dt);
+    EXPECT_EQ(gaps.runs.size(), c.gap ? 1u : 0u) << c.dt << " " << c.zeros;
+  }
+  // A window of zeros is a gap at any interval, even where a window is shorter than 10 samples.
+  const WindowSettings coarse = window_settings(400.0f);
+  std::vector<float> r(20, 1.0f);
+  std::fill_n(r.begin() + 5, coarse.nptlen, 0.0f);
+  EXPECT_EQ(find_gaps(r, coarse, 400.0f).runs.size(), 1u);
+}
+
+TEST(Gaps, AWindowThatHoldsAnyPartOfAGapTouchesIt) {
+  Gaps gaps;
+  gaps.runs = {{100, 200}, {500, 510}};
+  struct Case {
+    std::size_t from, length;
+    bool touch;
+  };
+  for (const Case c :
+       {Case{0, 100, false}, Case{0, 101, true}, Case{199, 50, true}, Case{200, 300, false},
+        Case{200, 301, true}, Case{509, 1, true}, Case{510, 1000, false}, Case{150, 10, true}}) {
+    EXPECT_EQ(gaps.touch(c.from, c.length), c.touch) << c.from << " " << c.length;
+  }
+  EXPECT_FALSE(Gaps{}.touch(0, 1000));
 }
 
 }  // namespace

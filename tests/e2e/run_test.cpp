@@ -227,24 +227,46 @@ TEST(Run, RecordLengthDecidesTheWindowCount) {
   }
 }
 
+// The deviation as the tool takes it: from the mean, in double precision, rounded to single.
+float deviation(const float* v, int n) {
+  double mean = 0.0;
+  for (int k = 0; k < n; ++k) mean += v[k];
+  mean /= n;
+  double sq = 0.0;
+  for (int k = 0; k < n; ++k) sq += (v[k] - mean) * (v[k] - mean);
+  return static_cast<float>(std::sqrt(sq / (n - 1)));
+}
+
 TEST(Run, AWindowAtExactlyTheRejectionBoundIsRejected) {
-  // 2420 samples: windows start at 0, 200 and 400. The last window holds all the signal, and its
-  // standard deviation is exactly 1.1 times the record's (in single precision); the first two
-  // are quieter and accepted.
-  std::vector<float> y(2420, 0.0f);
-  for (int k = 400; k < 2400; ++k) y[static_cast<std::size_t>(k)] = (k % 2 == 0) ? 12.0f : -12.0f;
-  y[2419] = 5.0f;
-  auto sd = [](const float* v, int n) {
-    float s = 0.0f, q = 0.0f;
-    for (int k = 0; k < n; ++k) {
-      s += v[k];
-      q += v[k] * v[k];
+  // 2420 samples: windows start at 0, 200 and 400. The last window holds only the loud part,
+  // and the quiet ends' amplitude q is chosen so that its deviation is exactly 1.1 times the
+  // record's (in single precision); the first two are quieter and accepted.
+  auto record = [](float q) {
+    std::vector<float> y(2420);
+    for (std::size_t k = 0; k < y.size(); ++k) {
+      const float sign = k % 2 == 0 ? 1.0f : -1.0f;
+      y[k] = sign * (k >= 400 && k < 2400 ? 12.0f : q);
     }
-    const float avg = s / static_cast<float>(n);
-    return std::sqrt((q - (avg * avg) * static_cast<float>(n)) / static_cast<float>(n - 1));
+    return y;
   };
-  ASSERT_EQ(sd(y.data() + 400, 2000), 1.1f * sd(y.data(), 2420)) << "boundary case drifted";
-  ASSERT_LT(sd(y.data() + 200, 2000), 1.1f * sd(y.data(), 2420));
+  const float loud = deviation(record(0.0f).data() + 400, 2000);
+  auto excess = [&](float q) {
+    const std::vector<float> y = record(q);
+    return 1.1f * deviation(y.data(), 2420) - loud;
+  };
+  // Where 1.1 times the record's deviation crosses the window's, then the float there that
+  // meets it exactly.
+  float lo = 0.0f, hi = 1.0f;
+  for (int k = 0; k < 60; ++k) {
+    const float mid = 0.5f * (lo + hi);
+    (excess(mid) < 0.0f ? lo : hi) = mid;
+  }
+  float q = lo;
+  for (int k = 0; k < 4000 && excess(q) != 0.0f; ++k) q = std::nextafter(q, 2.0f);
+  const std::vector<float> y = record(q);
+  ASSERT_EQ(deviation(y.data() + 400, 2000), 1.1f * deviation(y.data(), 2420))
+      << "boundary case drifted";
+  ASSERT_LT(deviation(y.data() + 200, 2000), 1.1f * deviation(y.data(), 2420));
   Network net;
   net.add({"EDGE", "BHZ", 0.0f, 0.0f, 1.0f, y});
   net.write_lists();

@@ -13,6 +13,7 @@
 
 #include "prep/archive_writer.hpp"
 #include "prep/run.hpp"
+#include "prep/sac_output.hpp"
 #include "prep/time.hpp"
 #include "tests/e2e/process.hpp"
 #include "tests/tools/tools_test_util.hpp"
@@ -60,6 +61,12 @@ struct Sac {
     return s.erase(s.find_last_not_of(' ') + 1);
   }
   int npts() const { return integer(9); }
+  // Seconds from midnight of 2024-01-05 to the first sample: the reference time plus B.
+  double start() const {
+    const double reference = (integer(1) - 5) * 86400.0 + integer(2) * 3600.0 + integer(3) * 60.0 +
+                             integer(4) + integer(5) / 1000.0;
+    return reference + real(5);
+  }
   float sample(int k) const { return word<float>(632 + 4 * k); }
   template <typename T>
   T word(int offset) const {
@@ -131,7 +138,7 @@ class Prep : public ::testing::Test {
   // Largest difference from the sine at the record's grid times, away from the ends of the
   // data and of gaps by `margin` samples; zeros (gaps) are left out.
   static double worst_error(const Sac& s, int margin = 120) {
-    const double b = s.real(5);
+    const double b = s.start();
     double worst = 0;
     for (int k = margin; k + margin < s.npts(); ++k) {
       bool near_gap = false;
@@ -165,20 +172,22 @@ TEST_F(Prep, WritesRecordsWithTheirHeadersAndTheListsForTheTool) {
   EXPECT_EQ(problems(), std::vector<std::string>{"xcn_prep: cannot read the folder " + path("sds") +
                                                  "/2024/XC/ZZZ: Not a directory"});
   EXPECT_EQ(out_, "xcn_prep: 2 channels, 1 day: 2 records written in " + path("out") +
-                      ", 0 gaps (0 s zero-filled), 0 conflicting overlaps, 0 channels skipped\n");
+                      ", 0 gaps (0 s zero-filled), 0 conflicting overlaps, 0 channels skipped, "
+                      "0 short breaks bridged\n");
   EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.AAA.00.BHZ.sac\nXC.BBB..BHZ.sac\n");
   EXPECT_EQ(file_bytes(dir_ / "out/2024.005/names.txt"),
             "XC.AAA.00.BHZ_XC.AAA.00.BHZ.sac\nXC.AAA.00.BHZ_XC.BBB..BHZ.sac\n"
             "XC.BBB..BHZ_XC.BBB..BHZ.sac\n");
 
   const Sac z = record("2024.005", kZ);
-  EXPECT_EQ(z.real(0), 1.0f);                      // DELTA
-  EXPECT_EQ(z.real(5), 3601.0f);                   // B: the first grid time after 01:00:00.003
-  EXPECT_EQ(z.real(6), 3601.0f + (z.npts() - 1));  // E
+  EXPECT_EQ(z.real(0), 1.0f);  // DELTA
+  // The reference time is the first sample's, the first grid time after 01:00:00.003.
+  EXPECT_EQ(z.real(5), 0.0f);                 // B
+  EXPECT_EQ(z.real(6), float(z.npts() - 1));  // E
   EXPECT_EQ(z.npts(), 7199);
   const std::vector<int> reference{z.integer(0), z.integer(1), z.integer(2),
                                    z.integer(3), z.integer(4), z.integer(5)};
-  EXPECT_EQ(reference, (std::vector<int>{2024, 5, 0, 0, 0, 0}));
+  EXPECT_EQ(reference, (std::vector<int>{2024, 5, 1, 0, 1, 0}));
   EXPECT_EQ(z.text(608), "XC");                           // KNETWK
   EXPECT_EQ(z.text(440), "AAA");                          // KSTNM
   EXPECT_EQ(z.text(464), "00");                           // KHOLE
@@ -273,7 +282,7 @@ TEST_F(Prep, HandlesWhatRealArchivesHold) {
         << out_;
     for (const auto& id : c.records) {
       const Sac s = record("2024.005", id);
-      EXPECT_EQ(s.real(5), 3601.0f);
+      EXPECT_EQ(s.start(), 3601.0);
       // The conflicting samples are others, yet the earlier ones are kept. (Detrending half an
       // hour of the sine takes off a line of up to 3 counts.)
       EXPECT_LT(worst_error(s), 4.0) << id.text();
@@ -300,6 +309,7 @@ TEST_F(Prep, TakesEachDayFromRecordsSpanningMidnight) {
   for (const char* day : {"2024.005", "2024.006"}) {
     const Sac s = record(day, kZ);
     EXPECT_EQ(s.real(5), 0.0f) << day;
+    EXPECT_EQ(s.integer(2), 0) << day;  // NZHOUR: midnight
     EXPECT_EQ(s.npts(), 86400) << day;
     // The data run on through midnight: no taper there.
     EXPECT_NE(s.sample(1), 0.0f);
@@ -316,6 +326,10 @@ TEST_F(Prep, UsesTheChannelEpochThatCoversTheDay) {
   epochs[0].end = kJan5 + kDay;
   epochs[0].latitude = 1;
   epochs[0].longitude = 2;
+  epochs[0].elevation = 5;
+  epochs[0].depth = 0;
+  epochs[0].azimuth = 0;
+  epochs[0].dip = 0;
   epochs[1] = epochs[0];
   epochs[1].start = kJan5 + kDay;
   epochs[1].end.reset();
@@ -432,7 +446,7 @@ TEST_F(Prep, CutsSpansAndNormalises) {
   const Sac first = record("2024.005.000000", kZ);
   const Sac second = record("2024.005.010000", kZ);
   EXPECT_EQ(first.npts(), 3599);
-  EXPECT_EQ(first.real(5), 1.0f);
+  EXPECT_EQ(first.start(), 1.0);
   EXPECT_EQ(second.npts(), 3600);
   EXPECT_EQ(second.integer(2), 1);  // NZHOUR
   EXPECT_EQ(second.real(5), 0.0f);
@@ -445,6 +459,123 @@ TEST_F(Prep, CutsSpansAndNormalises) {
   ASSERT_EQ(run_files({"a.mseed"}, {"--delta", "0.25"}), 0) << err_;
   EXPECT_EQ(problems(), std::vector<std::string>{});
   EXPECT_EQ(record("2024.005", kZ).npts(), 4 * 7200 - 1);
+}
+
+TEST_F(Prep, LeavesFieldsTheMetadataDoNotGiveUndefinedAndSaysSoOncePerChannel) {
+  write_text(dir_ / "meta.txt", fdsn_line(kB, -30.5, 140.25) +
+                                    "XC|AAA|00|BHZ|10|20|||90||sensor|1|1|M/S|20|2020-01-01|\n");
+  write("a.mseed", pack(kZ, kJan5 + 3600 * kSecond, 20, 20 * 600) +
+                       pack(kZ, kJan5 + kDay + 3600 * kSecond, 20, 20 * 600) +
+                       pack(kB, kJan5 + 3600 * kSecond, 20, 20 * 600));
+  ASSERT_EQ(run_files({"a.mseed"}), 0) << err_;
+  EXPECT_EQ(problems(),
+            std::vector<std::string>{
+                "xcn_prep: XC.AAA.00.BHZ: the metadata give no elevation, depth or dip; "
+                "STEL, STDP and CMPINC are left undefined"});
+  for (const char* day : {"2024.005", "2024.006"}) {
+    const Sac z = record(day, kZ);
+    EXPECT_EQ(z.real(33), -12345.0f) << day;  // STEL
+    EXPECT_EQ(z.real(34), -12345.0f) << day;  // STDP
+    EXPECT_EQ(z.real(57), 90.0f) << day;      // CMPAZ
+    EXPECT_EQ(z.real(58), -12345.0f) << day;  // CMPINC
+  }
+  EXPECT_EQ(record("2024.005", kB).real(58), 90.0f);
+}
+
+TEST_F(Prep, HoldsEveryStartExactlyBelowAMillisecondToo) {
+  // The third sample of a 0.4 ms grid from 01:00: 01:00:00.0012 is 01:00:00.001 and B 0.2 ms.
+  SpanRecord r;
+  r.span_start = kJan5 + 3600 * kSecond;
+  r.first = 3;
+  r.samples.assign(10, 1.0f);
+  ChannelEpoch where;
+  where.id = kZ;
+  std::string error;
+  ASSERT_TRUE(write_record(path("z.sac"), r, 0.0004, where, error)) << error;
+  const Sac z{file_bytes(dir_ / "z.sac")};
+  const std::vector<int> reference{z.integer(0), z.integer(1), z.integer(2),
+                                   z.integer(3), z.integer(4), z.integer(5)};
+  EXPECT_EQ(reference, (std::vector<int>{2024, 5, 1, 0, 0, 1}));
+  EXPECT_FLOAT_EQ(z.real(5), 0.0002f);
+  EXPECT_FLOAT_EQ(z.real(6), 0.0002f + 9 * 0.0004f);
+}
+
+TEST_F(Prep, SaysWhyAChannelDayGivesNoRecordAndCountsItSkipped) {
+  const struct {
+    const char* what;
+    std::vector<char> data;
+    std::vector<std::string> options;
+    std::string says;
+  } cases[] = {
+      {"half a second between grid times",
+       pack(kZ, kJan5 + 36000 * kSecond + 200000, 20, 10),
+       {},
+       "xcn_prep: XC.AAA.00.BHZ 2024.005: its 0.5 s of data from 2024-01-05T10:00:00.200 hold "
+       "no time of the grid of --delta 1 s; skipped"},
+      {"a grid finer than the data",
+       pack(kZ, kJan5, 1, 600),
+       {"--delta", "0.5"},
+       "xcn_prep: XC.AAA.00.BHZ 2024.005: its samples come every 1 s, farther apart than --delta "
+       "0.5 s; skipped"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write("a.mseed", c.data + pack(kB, kJan5 + 3600 * kSecond, 20, 20 * 600));
+    ASSERT_EQ(run_files({"a.mseed"}, c.options), 0) << err_;
+    EXPECT_EQ(problems(), std::vector<std::string>{c.says});
+    EXPECT_NE(out_.find("1 record written"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("1 channel skipped"), std::string::npos) << out_;
+    // With nothing else, nothing is written: status 1.
+    write("a.mseed", c.data);
+    std::filesystem::remove_all(dir_ / "out");
+    EXPECT_EQ(run_files({"a.mseed"}, c.options), 1);
+    EXPECT_NE(err_.find("xcn_prep: no channel-day holds data on the grid; nothing written"),
+              std::string::npos)
+        << err_;
+  }
+}
+
+TEST_F(Prep, BridgesAOneSampleBreakAndCountsIt) {
+  const Micros t0 = kJan5 + 3600 * kSecond;
+  // One 20 Hz sample lost at 01:10:00.
+  write("a.mseed", pack(kZ, t0, 20, 20 * 600) + pack(kZ, t0 + 600 * kSecond + 50000, 20, 20 * 600));
+  ASSERT_EQ(run_files({"a.mseed"}), 0) << err_;
+  EXPECT_NE(out_.find(", 0 gaps (0 s zero-filled), 0 conflicting overlaps, 0 channels skipped, 1 "
+                      "short break bridged\n"),
+            std::string::npos)
+      << out_;
+  // No taper around the break.
+  EXPECT_LT(worst_error(record("2024.005", kZ), 35), 5.0);
+}
+
+TEST_F(Prep, ListsHoldTheRecordsOfEarlierRunsIntoTheFolder) {
+  const Micros t0 = kJan5 + 3600 * kSecond;
+  write("z.mseed", pack(kZ, t0, 20, 20 * 600));
+  write("b.mseed", pack(kB, t0, 20, 20 * 600));
+  ASSERT_EQ(run_files({"z.mseed"}), 0) << err_;
+  ASSERT_EQ(run_files({"b.mseed"}), 0) << err_;
+  EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.AAA.00.BHZ.sac\nXC.BBB..BHZ.sac\n");
+  EXPECT_EQ(file_bytes(dir_ / "out/2024.005/names.txt"),
+            "XC.AAA.00.BHZ_XC.AAA.00.BHZ.sac\nXC.AAA.00.BHZ_XC.BBB..BHZ.sac\n"
+            "XC.BBB..BHZ_XC.BBB..BHZ.sac\n");
+  // A record removed since drops out of the lists; a run that writes it again lists it again.
+  std::filesystem::remove(dir_ / "out/2024.005/XC.AAA.00.BHZ.sac");
+  ASSERT_EQ(run_files({"b.mseed"}), 0) << err_;
+  EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.BBB..BHZ.sac\n");
+  ASSERT_EQ(run_files({"z.mseed"}), 0) << err_;
+  EXPECT_EQ(file_bytes(dir_ / "out/2024.005/stations.txt"), "XC.AAA.00.BHZ.sac\nXC.BBB..BHZ.sac\n");
+
+  // A lock file that is a link is not followed: the lists are not written, status 3.
+  write_text(dir_ / "elsewhere", "keep");
+  std::filesystem::remove(dir_ / "out/2024.005/.xcn_prep.lock");
+  std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "out/2024.005/.xcn_prep.lock");
+  EXPECT_EQ(run_files({"z.mseed"}), 3);
+  EXPECT_NE(err_.find("xcn_prep: cannot lock \"" + path("out") +
+                      "/2024.005/.xcn_prep.lock\": Too many levels of symbolic links; its "
+                      "stations.txt and names.txt are not written"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(file_bytes(dir_ / "elsewhere"), "keep");
 }
 
 TEST_F(Prep, RefusesBadArgumentsInOneLine) {

@@ -209,10 +209,16 @@ TEST(Normalisation, OneBitAndRunningMeanLeaveZerosAlone) {
   EXPECT_NEAR(y[81], -1.0, 1e-12);
 }
 
-TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
+// The options of a 1 s grid with a taper of `taper` seconds.
+Options one_second_grid(double taper) {
   Options o;
   o.delta = 1.0;
-  o.taper = 10;
+  o.taper = taper;
+  return o;
+}
+
+TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
+  const Options o = one_second_grid(10);
   const Micros day = day_start(2024, 5);
   // Two stretches at 20 Hz, 4.3 ms after the second, with a gap from 3000 s to 3600 s.
   const double offset = 0.0043;
@@ -231,6 +237,87 @@ TEST(ProcessDay, FillsGapsWithZerosCountsThemAndPutsSamplesOnTheGrid) {
     // Detrending a finite sine takes off a line of a few thousandths.
     EXPECT_NEAR(r.samples[k - 1], std::sin(2 * kPi * 0.1 * static_cast<double>(k)), 5e-3) << k;
   }
+}
+
+TEST(ProcessDay, RunsToTheLastGridTimeWithData) {
+  const Options o = one_second_grid(10);
+  const Micros day = day_start(2024, 5);
+  const struct {
+    const char* what;
+    std::vector<Piece> pieces;
+    std::size_t samples;
+    std::int64_t gap_samples;
+  } cases[] = {
+      // 0 to 08:00:00.000 inclusive: 28 801 grid times.
+      {"data ending on a grid time", {{day, 20, sine(0.1, 20, 0, 28800 * 20 + 1)}}, 28801, 0},
+      {"the same at 1 Hz", {{day, 1, sine(0.1, 1, 0, 28801)}}, 28801, 0},
+      // Data to 3000.000 and again from 3600.000: zeros at 3001 to 3599 only.
+      {"a gap between grid times with data",
+       {{day, 20, sine(0.1, 20, 0, 3000 * 20 + 1)},
+        {day + 3600 * kSecond, 20, sine(0.1, 20, 3600, 1000 * 20 + 1)}},
+       4601,
+       599},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const DayOutcome out = process_day(c.pieces, day, o);
+    ASSERT_EQ(out.records.size(), 1u);
+    EXPECT_EQ(out.records[0].first, 0);
+    EXPECT_EQ(out.records[0].samples.size(), c.samples);
+    EXPECT_EQ(out.records[0].gap_samples, c.gap_samples);
+    EXPECT_NE(out.records[0].samples.back(), 0.0f);
+  }
+}
+
+TEST(ProcessDay, BridgesBreaksOfAFewSamplesAndCountsLongerOnesAsGaps) {
+  const Options o = one_second_grid(30);
+  const Micros day = day_start(2024, 5);
+  const struct {
+    int missing;  // 20 Hz samples left out after the one at 1000 s
+    int bridged;
+    int gaps;
+    std::int64_t gap_samples;  // grid times inside the break
+  } cases[] = {{1, 1, 0, 0}, {10, 1, 0, 0}, {11, 0, 1, 0}, {40, 0, 1, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.missing);
+    std::vector<double> x = sine(0.1, 20, 0, 2000 * 20);
+    const auto cut = x.begin() + 1000 * 20 + 1;
+    std::vector<double> after(cut + c.missing, x.end());
+    x.erase(cut, x.end());
+    const Micros resume = day + 1000 * kSecond + (1 + c.missing) * 50000;
+    const DayOutcome out = process_day({{day, 20, x}, {resume, 20, after}}, day, o);
+    EXPECT_EQ(out.bridged, c.bridged);
+    ASSERT_EQ(out.records.size(), 1u);
+    const SpanRecord& r = out.records[0];
+    EXPECT_EQ(r.gaps, c.gaps);
+    EXPECT_EQ(r.gap_samples, c.gap_samples);
+    // Bridged, the data near the break are the sine itself; at a gap they are tapered.
+    const double near = r.samples[997];
+    const double sine_there = std::sin(2 * kPi * 0.1 * 997);
+    if (c.bridged > 0) {
+      EXPECT_NEAR(near, sine_there, 5e-3);
+    } else {
+      EXPECT_LT(std::fabs(near), 0.5 * std::fabs(sine_there));
+    }
+  }
+}
+
+TEST(ProcessDay, SaysWhyADayGivesNoRecord) {
+  Options o;
+  o.delta = 1.0;
+  const Micros day = day_start(2024, 5);
+  // Half a second between two grid times.
+  DayOutcome out =
+      process_day({{day + 36000 * kSecond + 200000, 20, sine(0.1, 20, 0, 10)}}, day, o);
+  EXPECT_TRUE(out.records.empty());
+  EXPECT_EQ(
+      out.skipped,
+      "its 0.5 s of data from 2024-01-05T10:00:00.200 hold no time of the grid of --delta 1 s");
+  // Samples farther apart than the grid's: refused before a day at that interval is held.
+  o.delta = 0.0001;
+  out = process_day({{day, 1, sine(0.1, 1, 0, 3600)}}, day, o);
+  EXPECT_TRUE(out.records.empty());
+  EXPECT_EQ(out.skipped, "its samples come every 1 s, farther apart than --delta 0.0001 s");
 }
 
 TEST(ProcessDay, CutsSpansAndTakesSamplesAcrossMidnight) {

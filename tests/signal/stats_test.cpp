@@ -14,18 +14,55 @@
 namespace xcn {
 namespace {
 
-TEST(Std, SampleDeviationInSinglePrecision) {
+TEST(Std, SampleDeviation) {
   const std::vector<float> ramp{1, 2, 3, 4};
-  EXPECT_EQ(xcn::std(ramp, 4), std::sqrt(5.0f / 3.0f));
+  EXPECT_EQ(xcn::std(ramp, 4), static_cast<float>(std::sqrt(5.0 / 3.0)));
   EXPECT_NEAR(xcn::std(ramp, 4), 1.2909944f, 1e-7f);
-  EXPECT_EQ(xcn::std(ramp, 2), std::sqrt(0.5f));  // only the first nptlen samples count
+  EXPECT_EQ(xcn::std(ramp, 2), static_cast<float>(std::sqrt(0.5)));  // the first nptlen only
 
   for (int n : {2, 3, 1000}) EXPECT_EQ(xcn::std(std::vector<float>(n, 0.0f), n), 0.0f) << n;
+  // A constant run has no spread, whatever its value.
+  for (float v : {0.3f, 0.1f, -17120.0f, 3e7f}) {
+    EXPECT_EQ(xcn::std(std::vector<float>(1000, v), 1000), 0.0f) << v;
+  }
+}
 
-  // Single-precision sums leave a trace on a constant run: a small positive value, or a
-  // negative difference that the square root turns into NaN. Window rejection sees exactly these.
-  EXPECT_EQ(xcn::std(std::vector<float>(10, 0.3f), 10), 0.000162760422f);
-  EXPECT_TRUE(std::isnan(xcn::std(std::vector<float>(10, 0.1f), 10)));
+TEST(Std, AnOffsetDoesNotChangeTheDeviation) {
+  // A record's DC offset, large against its noise: one-pass single-precision sums lost the
+  // noise to rounding (a negative variance, not a number) and rejected every window.
+  // Quiet noise of deviation 100 counts, as a real record has; what the offset changes is only
+  // the rounding of the samples themselves to single precision.
+  std::mt19937 gen(11);
+  std::normal_distribution<float> noise(0.0f, 100.0f);
+  for (const int n : {2000, 86400, 1 << 20}) {
+    std::vector<float> quiet(static_cast<std::size_t>(n));
+    for (float& v : quiet) v = noise(gen);
+    for (const float offset : {3000.0f, 20000.0f, -17120.0f}) {
+      std::vector<float> shifted = quiet;
+      for (float& v : shifted) v += offset;
+      EXPECT_NEAR(xcn::std(shifted, n) / xcn::std(quiet, n), 1.0f, 1e-6f) << n << " " << offset;
+    }
+  }
+  // Against a double-precision two-pass computation of the same samples.
+  std::vector<float> y(8640000);
+  for (float& v : y) v = noise(gen) - 17120.0f;
+  double mean = 0.0;
+  for (float v : y) mean += v;
+  mean /= static_cast<double>(y.size());
+  double sq = 0.0;
+  for (float v : y) sq += (v - mean) * (v - mean);
+  const double want = std::sqrt(sq / static_cast<double>(y.size() - 1));
+  EXPECT_NEAR(xcn::std(y, static_cast<int>(y.size())) / want, 1.0, 1e-7);
+}
+
+TEST(Std, SamplesThatAreNotFiniteGiveNotANumber) {
+  std::vector<float> y(100, 1.5f);
+  y[3] = -2.0f;
+  for (float bad : {std::nanf(""), INFINITY, -INFINITY}) {
+    std::vector<float> z = y;
+    z[50] = bad;
+    EXPECT_TRUE(std::isnan(xcn::std(z, 100))) << bad;
+  }
 }
 
 TEST(Std, DegenerateCountsGiveNanOrZero) {
