@@ -18,6 +18,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/workers.hpp"
 #include "driver/clock.hpp"
 #include "driver/geometry.hpp"
 #include "driver/matrix_engine.hpp"
@@ -67,23 +68,10 @@ void check_path_setting(std::FILE* err, const char* variable,
                variable, v, names);
 }
 
-// OMP_NUM_THREADS far beyond the processors (100000, say) makes the parallel runtime fail to
-// start its team: the pair loop takes at most four workers per processor.
-void cap_workers(std::FILE* err) {
-  const int most = 4 * std::max(omp_get_num_procs(), 1);
-  const int asked = omp_get_max_threads();
-  if (asked <= most) return;
-  omp_set_num_threads(most);
-  std::fprintf(err,
-               "xcorrnet_v3: warning: OMP_NUM_THREADS asks for %d workers; using %d, four per "
-               "processor\n",
-               asked, most);
-}
-
 }  // namespace
 
 EngineSettings engine_settings(std::FILE* err) {
-  cap_workers(err);
+  cli::cap_workers(err, "xcorrnet_v3");
   check_path_setting(err, "XCN_FFT_ISA", {"plain", "portable", "avx2", "avx512"},
                      "plain, portable, avx2 or avx512");
   check_path_setting(err, "XCN_SPECTRUM_ISA", {"portable", "avx2", "avx512"},

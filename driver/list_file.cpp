@@ -234,6 +234,17 @@ std::array<char, kEntryWidth> entry_from_line(std::string_view line, bool* cut) 
   return entry;
 }
 
+std::string names_folder(const std::string& list) {
+  struct stat st;
+  if (::stat(list.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) return {};
+  const auto slash = list.find_last_of('/');
+  return slash == std::string::npos ? std::string() : list.substr(0, slash + 1);
+}
+
+std::string path_in_folder(const std::string& folder, const std::string& name) {
+  return name.starts_with('/') ? name : folder + name;
+}
+
 bool holds_nul(std::string_view line) { return line.find('\0') != std::string_view::npos; }
 
 std::string shown_line(std::string_view line) {

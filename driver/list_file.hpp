@@ -59,6 +59,13 @@ Name name_from_line(std::string_view line, bool* cut);
 // The 100-character station entry of one station-list line, without trailing white space.
 std::array<char, kEntryWidth> entry_from_line(std::string_view line, bool* cut);
 
+// The folder that a helper takes the names of a list from: the list's own ("day1/" for
+// day1/names.txt, "" for names.txt), so that a list can be given from anywhere; "" for a pipe,
+// which has none (`<(ls day1/*.sac)` names its files from the current folder).
+std::string names_folder(const std::string& list);
+// A name of such a list as the path to open: an absolute name as it is, another in `folder`.
+std::string path_in_folder(const std::string& folder, const std::string& name);
+
 // A NUL cannot be part of a file name: a line holding one names no file.
 bool holds_nul(std::string_view line);
 // The line as it can be shown, each NUL written as \0.

@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: valid SAC files in both byte orders and a few
-// damaged ones, message files, station and name lists, argument sets, by-name calls, and
-// miniSEED records whose headers tell the truth or lie.
+// damaged ones, message files, station and name lists, argument sets, programs' command lines,
+// by-name calls, and miniSEED records whose headers tell the truth or lie.
 // Usage: make_seeds OUTPUT_DIR MESSAGE_FILE
 #include <bit>
 #include <cmath>
@@ -188,6 +188,21 @@ void arg_seeds() {
   seed("args", "no_value", args("s", "n", ",", "   "));
   seed("args", "empty_quote", args("s", "n", "''", "Y"));
   seed("args", "long_paths", args(std::string(120, 'a'), std::string(100, 'b'), "C", "N"));
+}
+
+// Command lines of a program: whether it takes operands, then the arguments, NUL between them.
+void option_seeds() {
+  auto line = [](bool operands, const std::vector<std::string>& args) {
+    std::string s(1, operands ? '\1' : '\0');
+    for (std::size_t k = 0; k < args.size(); ++k) s += (k ? std::string(1, '\0') : "") + args[k];
+    return s;
+  };
+  seed("options", "all", line(true, {"a", "--count", "3", "--rate", "2.5e1", "--flag", "b"}));
+  seed("options", "exponents", line(false, {"--count", "8e0", "--band", "1e-2-1e-1"}));
+  seed("options", "missing_value", line(false, {"--name"}));
+  seed("options", "bad_values", line(true, {"--count", "1e400", "--rate", "nan", "--band", "-"}));
+  seed("options", "help_as_value", line(true, {"x", "--name", "--help"}));
+  seed("options", "unknown", line(false, {"--colour", "red", "operand"}));
 }
 
 // One by-name call: operation, name length, value length, the name, then the value.
@@ -394,6 +409,7 @@ int main(int argc, char** argv) {
   message_seeds(argv[2]);
   list_seeds();
   arg_seeds();
+  option_seeds();
   access_seeds();
   write_seeds();
   ftext_seeds();

@@ -3,15 +3,16 @@
 
 #include <fnmatch.h>
 
-#include <charconv>
 #include <cmath>
-#include <fstream>
+#include <cstdio>
+#include <limits>
 
+#include "cli/options.hpp"
 #include "driver/list_file.hpp"
 
 namespace xcn::prep {
 
-const char* const kUsage =
+constexpr const char* kUsage =
     "usage: xcn_prep --sds ROOT --start DAY [--end DAY] [selection] --meta FILE [options]\n"
     "       xcn_prep --files LIST [FILE ...] [--start DAY --end DAY] --meta FILE [options]\n"
     "  Reads miniSEED day files of an SDS archive (ROOT/YEAR/NET/STA/CHA.D/NET.STA.LOC.CHA.D.\n"
@@ -32,11 +33,6 @@ const char* const kUsage =
     "  --threads N   workers (default: one per processor)\n";
 
 namespace {
-
-bool number(const std::string& text, double& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
-}
 
 std::vector<std::string> split(const std::string& text) {
   std::vector<std::string> parts;
@@ -71,117 +67,126 @@ bool matches_any(const std::vector<std::string>& patterns, const std::string& co
   return false;
 }
 
-bool parse_options(std::span<const std::string> args, Options& o, std::string& error) {
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& flag = args[k];
-    if (flag == "--help" || flag == "-h") {
-      o.help = true;
+std::optional<int> read_options(std::span<const std::string> args, Options& o, std::FILE* out,
+                                std::FILE* err) {
+  const cli::Program program{"xcn_prep", kUsage};
+  std::vector<std::string> file_lists;
+  auto day = [](std::optional<Micros>& target) {
+    return [&target](const std::string& v) {
+      target = parse_time(v);
+      return target.has_value() && *target % kDay == 0;
+    };
+  };
+  auto patterns = [](std::vector<std::string>& target) {
+    return [&target](const std::string& v) {
+      target = split(v);
       return true;
-    }
-    if (!flag.starts_with("--")) {
-      o.files.push_back(flag);
-      continue;
-    }
-    if (k + 1 == args.size()) {
-      error = "option " + flag + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++k];
-    bool ok = true;
-    double seconds = 0;
-    if (flag == "--sds") {
-      o.sds_root = value;
-      ok = !value.empty();
-    } else if (flag == "--files") {
-      if (!read_file_list(value, o.files, error)) return false;
-    } else if (flag == "--start" || flag == "--end") {
-      const auto t = parse_time(value);
-      ok = t.has_value() && *t % kDay == 0;
-      (flag == "--start" ? o.first_day : o.last_day) = t;
-    } else if (flag == "--net") {
-      o.networks = split(value);
-    } else if (flag == "--sta") {
-      o.stations = split(value);
-    } else if (flag == "--loc") {
-      o.locations = split(value);
-    } else if (flag == "--cha") {
-      o.channels = split(value);
-    } else if (flag == "--meta") {
-      o.metadata.push_back(value);
-    } else if (flag == "--out") {
-      o.out = value;
-      ok = !value.empty();
-    } else if (flag == "--delta") {
+    };
+  };
+  double span = 86400;
+  const cli::Option options[] = {
+      cli::text_option("--sds", "the folder of an SDS archive", o.sds_root),
+      {"--files", "a file listing miniSEED files",
+       [&](const std::string& v) {
+         file_lists.push_back(v);
+         return true;
+       }},
+      {"--start", "a day such as 2024-01-05 or 2024,005", day(o.first_day)},
+      {"--end", "a day such as 2024-01-05 or 2024,005", day(o.last_day)},
+      {"--net", "network codes or patterns", patterns(o.networks)},
+      {"--sta", "station codes or patterns", patterns(o.stations)},
+      {"--loc", "location codes or patterns", patterns(o.locations)},
+      {"--cha", "channel codes or patterns", patterns(o.channels)},
+      {"--meta", "a StationXML or FDSN station text file",
+       [&o](const std::string& v) {
+         o.metadata.push_back(v);
+         return true;
+       }},
+      cli::text_option("--out", "a folder", o.out),
       // Whole microseconds, so that grid times are exact in miniSEED's time unit.
-      ok = number(value, o.delta) && o.delta > 0 && o.delta <= 400 &&
-           std::fabs(o.delta * 1e6 - std::round(o.delta * 1e6)) < 1e-6;
-    } else if (flag == "--span") {
-      ok = number(value, seconds) && seconds >= 1 && seconds == std::round(seconds) &&
-           86400 % static_cast<long>(seconds) == 0;
-      o.span = static_cast<Micros>(seconds) * kSecond;
-    } else if (flag == "--taper") {
-      ok = number(value, o.taper) && o.taper >= 0;
-    } else if (flag == "--band") {
-      const std::size_t dash = value.find('-', 1);
-      double low = 0;
-      double high = 0;
-      ok = dash != std::string::npos && number(value.substr(0, dash), low) &&
-           number(value.substr(dash + 1), high) && low > 0 && high > low;
-      o.band_low = low;
-      o.band_high = high;
-    } else if (flag == "--norm") {
-      if (value == "onebit") {
-        o.norm = Normalisation::kOneBit;
-      } else if (value.starts_with("ram:") && number(value.substr(4), o.norm_window) &&
-                 o.norm_window > 0) {
-        o.norm = Normalisation::kRunningMean;
-      } else {
-        ok = false;
-      }
-    } else if (flag == "--threads") {
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.threads);
-      ok = ec == std::errc() && end == value.data() + value.size() && o.threads >= 1;
-    } else {
-      error = "unknown option " + flag;
-      return false;
-    }
-    if (!ok) {
-      error = "bad value for " + flag + ": \"" + value + "\"";
-      return false;
+      {"--delta", "an interval in seconds over 0 and at most 400, in whole microseconds",
+       [&o](const std::string& v) {
+         return cli::parse_number(v, o.delta) && o.delta > 0 && o.delta <= 400 &&
+                std::fabs(o.delta * 1e6 - std::round(o.delta * 1e6)) < 1e-6;
+       }},
+      {"--span", "whole seconds that divide the day (86400 s)",
+       [&span](const std::string& v) {
+         return cli::parse_number(v, span) && span >= 1 && span == std::round(span) &&
+                86400 % static_cast<long>(span) == 0;
+       }},
+      cli::number_option("--taper", "a number of seconds, 0 or more", o.taper, 0.0,
+                         std::numeric_limits<double>::max()),
+      {"--band", "a band LOW-HIGH in Hz with 0 < LOW < HIGH, such as 0.01-0.5",
+       [&o](const std::string& v) {
+         double low = 0;
+         double high = 0;
+         if (!cli::parse_range(v, low, high) || !(low > 0) || !(high > low)) return false;
+         o.band_low = low;
+         o.band_high = high;
+         return true;
+       }},
+      {"--norm", "onebit or ram:S, with a window of S seconds over 0",
+       [&o](const std::string& v) {
+         if (v == "onebit") {
+           o.norm = Normalisation::kOneBit;
+         } else if (v.starts_with("ram:") && cli::parse_number(v.substr(4), o.norm_window) &&
+                    o.norm_window > 0) {
+           o.norm = Normalisation::kRunningMean;
+         } else {
+           return false;
+         }
+         return true;
+       }},
+      cli::number_option("--threads", "a number of workers, 1 or more", o.threads, 1,
+                         std::numeric_limits<int>::max()),
+  };
+  if (const auto status = program.read(args, options, &o.files, out, err)) return status;
+  o.span = static_cast<Micros>(span) * kSecond;
+  for (const std::string& list : file_lists) {
+    std::string error;
+    if (!read_file_list(list, o.files, error)) {
+      std::fprintf(err, "xcn_prep: %s\n", error.c_str());
+      return 2;
     }
   }
   if (o.sds_root.empty() == o.files.empty()) {
-    error = "give either --sds ROOT or miniSEED files (--files LIST or their names)";
-    return false;
+    return program.refuse(err,
+                          "give either --sds ROOT or miniSEED files (--files LIST or their names)");
   }
-  if (!o.sds_root.empty() && !o.first_day) {
-    error = "--sds needs --start";
-    return false;
-  }
+  if (!o.sds_root.empty() && !o.first_day) return program.refuse(err, "--sds needs --start");
   if (o.first_day && !o.last_day) o.last_day = o.first_day;
-  if (o.last_day && !o.first_day) {
-    error = "--end needs --start";
-    return false;
-  }
+  if (o.last_day && !o.first_day) return program.refuse(err, "--end needs --start");
   if (o.first_day && *o.last_day < *o.first_day) {
-    error = "--end is before --start";
-    return false;
+    return program.refuse(err, "--end is before --start");
   }
-  const double per_span = static_cast<double>(o.span) / 1e6 / o.delta;
-  if (std::fabs(per_span - std::round(per_span)) > 1e-9) {
-    error = "--span must be a whole number of intervals --delta";
-    return false;
+  // The interval in whole microseconds, as --delta takes it.
+  const auto interval = static_cast<Micros>(std::llround(o.delta * 1e6));
+  char text[160];
+  if (kDay / interval > kMostDaySamples) {
+    std::snprintf(text, sizeof text,
+                  "--delta %g s would make a day of %lld samples; a day holds at most %lld "
+                  "(1000 Hz)",
+                  o.delta, static_cast<long long>(kDay / interval),
+                  static_cast<long long>(kMostDaySamples));
+    return program.refuse(err, text);
+  }
+  if (kDay % interval != 0) {
+    std::snprintf(text, sizeof text,
+                  "the interval --delta must divide the day (86400 s), which %g s does not",
+                  o.delta);
+    return program.refuse(err, text);
+  }
+  if (o.span % interval != 0) {
+    return program.refuse(err, "--span must be a whole number of intervals --delta");
   }
   if (o.band_high && *o.band_high > 0.5 / o.delta) {
-    error = "--band ends above the Nyquist frequency of --delta (" + std::to_string(0.5 / o.delta) +
-            " Hz)";
-    return false;
+    return program.refuse(err, "--band ends above the Nyquist frequency of --delta (" +
+                                   std::to_string(0.5 / o.delta) + " Hz)");
   }
   if (o.metadata.empty()) {
-    error = "--meta FILE is needed (StationXML or FDSN station text)";
-    return false;
+    return program.refuse(err, "--meta FILE is needed (StationXML or FDSN station text)");
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace xcn::prep

@@ -1,6 +1,7 @@
 // xcn_prep's command line.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,14 +28,18 @@ struct Options {
   Normalisation norm = Normalisation::kNone;  // --norm onebit | ram:S
   double norm_window = 0;
   int threads = 0;  // --threads N (0: OpenMP's default)
-  bool help = false;
 };
 
-extern const char* const kUsage;
+// The most samples a day may have on the output grid: a day at 1000 Hz. A day is held whole,
+// in double precision, while it is made (0.7 GB at this bound; an interval of 0.0001 s would
+// take 15 GB).
+inline constexpr Micros kMostDaySamples = 86400000;
 
-// Fills `options` from the arguments (without the program name); false with `error` on a bad
-// or unknown option or a missing one.
-bool parse_options(std::span<const std::string> args, Options& options, std::string& error);
+// Fills `options` from the arguments (without the program name). A status to end with when the
+// command line says so: 0 after the usage (--help), 2 after one line on `err` for a bad, unknown
+// or missing option or a file list that cannot be read.
+std::optional<int> read_options(std::span<const std::string> args, Options& options, std::FILE* out,
+                                std::FILE* err);
 
 // Whether a code matches any of the patterns (shell wildcards * ? [...]); "--" stands for
 // the empty location code.

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 
+#include "cli/workers.hpp"
 #include "driver/list_file.hpp"
 #include "prep/channel_day.hpp"
 #include "prep/day_lists.hpp"
@@ -89,16 +90,9 @@ std::string undefined_fields(const ChannelEpoch& e) {
 
 int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   Options o;
+  if (const auto status = read_options(args, o, out, err)) return *status;
+  cli::cap_workers(err, "xcn_prep", o.threads);
   std::string error;
-  if (!parse_options(args, o, error)) {
-    std::fprintf(err, "xcn_prep: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
-  if (o.help) {
-    std::fputs(kUsage, out);
-    return 0;
-  }
-  if (o.threads > 0) omp_set_num_threads(o.threads);
   Console console(err);
   quiet_mseed_log();
   sac_error_stderr();  // standard output is the summary's

@@ -6,13 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <optional>
 
+#include "cli/options.hpp"
+#include "cli/workers.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
@@ -48,62 +49,36 @@ struct Options {
   std::vector<std::string> inputs;
 };
 
-template <typename T>
-bool parse_number(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end;
-}
+constexpr cli::Program kProgram{"xcn_stack", kUsage};
 
-bool parse_options(std::span<const std::string> args, Options& o, std::string& error) {
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& arg = args[k];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      o.inputs.push_back(arg);
-      continue;
-    }
-    if (k + 1 == args.size()) {
-      error = "option " + arg + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++k];
-    bool ok = false;
-    if (arg == "--out") {
-      o.out = value;
-      ok = !value.empty();
-    } else if (arg == "--kind") {
-      ok = value == "both" || value == "linear" || value == "pws";
-      o.linear = value != "pws";
-      o.pws = value != "linear";
-    } else if (arg == "--nu") {
-      ok = parse_number(value, o.nu) && std::isfinite(o.nu) && o.nu >= 0.0f;
-    } else if (arg == "--substack") {
-      ok = parse_number(value, o.length) && o.length >= 1;
-    } else if (arg == "--step") {
-      ok = parse_number(value, o.step) && o.step >= 1;
-      o.step_given = true;
-    } else {
-      error = "unknown option " + arg;
-      return false;
-    }
-    if (!ok) {
-      error = "bad value for " + arg + ": \"" + value + "\"";
-      return false;
-    }
-  }
-  if (o.out.empty()) {
-    error = "no output folder (--out DIR)";
-    return false;
-  }
-  if (o.step_given && o.length == 0) {
-    error = "--step needs --substack";
-    return false;
-  }
+// Fills `o`; a status to end with when the command line says so (help, or a bad one).
+std::optional<int> read_options(std::span<const std::string> args, Options& o, std::FILE* out,
+                                std::FILE* err) {
+  const cli::Option options[] = {
+      cli::text_option("--out", "a folder", o.out),
+      {"--kind", "both, linear or pws",
+       [&o](const std::string& v) {
+         o.linear = v != "pws";
+         o.pws = v != "linear";
+         return v == "both" || v == "linear" || v == "pws";
+       }},
+      cli::number_option("--nu", "a power of 0 or more", o.nu, 0.0f,
+                         std::numeric_limits<float>::max()),
+      cli::number_option("--substack", "a whole number of days, 1 or more", o.length, 1,
+                         std::numeric_limits<int>::max()),
+      {"--step", "a whole number of days, 1 or more",
+       [&o](const std::string& v) {
+         o.step_given = true;
+         return cli::parse_number(v, o.step) && o.step >= 1;
+       }},
+  };
+  if (const auto status = kProgram.read(args, options, &o.inputs, out, err)) return status;
+  if (o.out.empty()) return kProgram.refuse(err, "no output folder (--out DIR)");
+  if (o.step_given && o.length == 0) return kProgram.refuse(err, "--step needs --substack");
   if (o.inputs.empty()) {
-    error = "no input (a name list or a folder of results per run)";
-    return false;
+    return kProgram.refuse(err, "no input (a name list or a folder of results per run)");
   }
-  return true;
+  return std::nullopt;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -148,7 +123,12 @@ bool all_finite(std::span<const float> y) {
   return true;
 }
 
-std::string sub_folder(int k, std::size_t count) {
+// Runs that cover less than a tenth of the days they span are far apart for sub-stacks.
+constexpr long kSparseRuns = 10;
+
+// The folder of the k-th position (from 1) of `count`: numbered by its place in the span, so
+// that its name tells its first day whichever positions hold runs.
+std::string sub_folder(long k, long count) {
   std::string digits = std::to_string(k);
   const std::size_t width = std::max<std::size_t>(3, std::to_string(count).size());
   return "sub" + std::string(width - std::min(width, digits.size()), '0') + digits;
@@ -281,16 +261,10 @@ void print_runs(const std::vector<Run>& runs, const Plan& plan, std::FILE* out) 
 }  // namespace
 
 int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kUsage, out);
-    return 0;
-  }
   Options o;
+  if (const auto status = read_options(args, o, out, err)) return *status;
+  cli::cap_workers(err, kProgram.name);
   std::string error;
-  if (!parse_options(args, o, error)) {
-    std::fprintf(err, "xcn_stack: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
   // Each file that cannot serve gets one line of ours; the library's would repeat it. The
   // library sets its message routes up on first use, so it is woken before they are changed.
   newhdr();
@@ -313,17 +287,22 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   }
 
   std::vector<StackSet> sets{{o.out, all_days(plan)}};
+  const long position_total = o.length > 0 ? position_count(plan, o.length, o.step) : 0;
   if (o.length > 0) {
     const auto positions = sub_stack_positions(plan, o.length, o.step);
-    if (positions.empty()) {
+    if (position_total == 0) {
       std::fprintf(err,
                    "xcn_stack: warning: the runs span %d days, fewer than a sub-stack of %d; no "
                    "sub-stack is written\n",
                    plan.day_count, o.length);
+    } else if (static_cast<long>(plan.order.size()) * kSparseRuns < plan.day_count) {
+      std::fprintf(err,
+                   "xcn_stack: warning: %zu runs span %d days; only the %zu of %ld sub-stacks "
+                   "that hold a run are written\n",
+                   plan.order.size(), plan.day_count, positions.size(), position_total);
     }
-    for (std::size_t k = 0; k < positions.size(); ++k) {
-      sets.push_back(
-          {o.out + "/" + sub_folder(static_cast<int>(k + 1), positions.size()), positions[k]});
+    for (const Position& pos : positions) {
+      sets.push_back({o.out + "/" + sub_folder(pos.index + 1, position_total), pos});
     }
   }
   for (StackSet& set : sets) {
@@ -391,7 +370,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     for (std::size_t s = 1; s < sets.size(); ++s) {
       const Position& pos = sets[s].position;
       std::fprintf(out, "  %-6s %10d  %-24s %5zu\n",
-                   sub_folder(static_cast<int>(s), sets.size() - 1).c_str(), pos.first_day + 1,
+                   sub_folder(pos.index + 1, position_total).c_str(), pos.first_day + 1,
                    time_text(pos.time).c_str(), pos.days.size());
     }
   }

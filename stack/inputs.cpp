@@ -37,16 +37,12 @@ std::string last_component(const std::string& path) {
 }
 
 // The names of a name list, each joined to the list's folder, as the tool reads them.
-bool list_candidates(const std::string& list, bool pipe, std::vector<Candidate>& files,
-                     std::string& error, std::FILE* err) {
+bool list_candidates(const std::string& list, std::vector<Candidate>& files, std::string& error,
+                     std::FILE* err) {
   // Unlike the tool, a list that is not there is an error, not an empty list to create.
   std::vector<ListLine> lines;
   if (!read_list_lines(list, "name list", ListFileRules{}, lines, error)) return false;
-  std::string folder;
-  if (!pipe) {
-    const auto slash = list.find_last_of('/');
-    if (slash != std::string::npos) folder = list.substr(0, slash + 1);
-  }
+  const std::string folder = names_folder(list);
   for (std::size_t k = 0; k < lines.size(); ++k) {
     if (holds_nul(lines[k].text)) {
       std::fprintf(err, "xcn_stack: warning: line %zu of \"%s\" holds a NUL byte; skipped\n", k + 1,
@@ -64,7 +60,7 @@ bool list_candidates(const std::string& list, bool pipe, std::vector<Candidate>&
                    "\"%s\"\n",
                    k + 1, list.c_str(), lines[k].length, name.c_str());
     }
-    files.push_back({name.front() == '/' ? name : folder + name, last_component(name)});
+    files.push_back({path_in_folder(folder, name), last_component(name)});
   }
   return true;
 }
@@ -146,7 +142,7 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
       if (!folder_candidates(arg, files, error)) return false;
     } else if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
       inputs.push_back({st.st_dev, st.st_ino});
-      if (!list_candidates(arg, S_ISFIFO(st.st_mode), files, error, err)) return false;
+      if (!list_candidates(arg, files, error, err)) return false;
     } else {
       error = "cannot read \"" + arg + "\": it is neither a name list nor a folder";
       return false;

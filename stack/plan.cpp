@@ -64,13 +64,68 @@ void keep_common_shape(PairPlan& pair, int& left_out, std::FILE* err) {
   pair.members = std::move(kept);
 }
 
+// The key of a result's pair: its identity where it is named, its file name otherwise.
+std::string pair_key(const Result& r) {
+  return r.id.named ? identity_key(r.id) : "name\n" + r.name;
+}
+
+// Results of a run that repeat those of an earlier-given run of the same reference time (a
+// copy of a day's folder, the same run given twice) would weigh that day twice: they are
+// marked in `again` and left out, one line for each run; a run all of whose results repeat
+// is left out whole (`dropped`). A run of another network of that day keeps its own pairs.
+void mark_repeated_runs(const std::vector<Run>& runs, std::vector<std::vector<char>>& again,
+                        std::vector<char>& dropped, int& left_out, std::FILE* err) {
+  // Only reference times of several runs are looked at: a year of day runs holds no pair
+  // keys then.
+  std::map<std::int64_t, int> runs_at;
+  for (const Run& run : runs) {
+    if (run.time && !run.results.empty()) ++runs_at[*run.time];
+  }
+  // Per reference time, the pairs of the runs kept so far and the run each came from.
+  std::map<std::int64_t, std::map<std::string, std::size_t>> pairs_at;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    again[r].assign(run.results.size(), 0);
+    if (!run.time || run.results.empty() || runs_at[*run.time] < 2) continue;
+    auto& seen = pairs_at[*run.time];
+    std::size_t repeated = 0;
+    std::size_t first = r;  // the earlier run named in the report
+    for (std::size_t k = 0; k < run.results.size(); ++k) {
+      const auto it = seen.find(pair_key(run.results[k]));
+      if (it == seen.end()) continue;
+      again[r][k] = 1;
+      if (repeated++ == 0) first = it->second;
+    }
+    for (const Result& result : run.results) seen.emplace(pair_key(result), r);
+    if (repeated == 0) continue;
+    left_out += static_cast<int>(repeated);
+    const std::string when = format_time(*run.time);
+    if (repeated == run.results.size()) {
+      dropped[r] = 1;
+      std::fprintf(err, "xcn_stack: \"%s\" is the run \"%s\" again (reference time %s); left out\n",
+                   run.input.c_str(), runs[first].input.c_str(), when.c_str());
+    } else {
+      std::fprintf(err,
+                   "xcn_stack: \"%s\" has the reference time of \"%s\" (%s): its %zu results of "
+                   "pairs that \"%s\" holds too are left out\n",
+                   run.input.c_str(), runs[first].input.c_str(), when.c_str(), repeated,
+                   runs[first].input.c_str());
+    }
+  }
+}
+
 }  // namespace
 
 Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   Plan plan;
+  std::vector<std::vector<char>> again(runs.size());
+  std::vector<char> dropped(runs.size(), 0);
+  mark_repeated_runs(runs, again, dropped, plan.left_out, err);
   int with_results = 0;
   int dated = 0;
-  for (const Run& run : runs) {
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    if (dropped[r] != 0) continue;
     if (run.results.empty()) {
       std::fprintf(err, "xcn_stack: warning: \"%s\" holds no result\n", run.input.c_str());
       continue;
@@ -86,7 +141,8 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
                  with_results - dated, with_results);
   }
   for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
-    if (!plan.dated || !runs[static_cast<std::size_t>(r)].results.empty()) plan.order.push_back(r);
+    const auto k = static_cast<std::size_t>(r);
+    if (dropped[k] == 0 && (!plan.dated || !runs[k].results.empty())) plan.order.push_back(r);
   }
   if (plan.dated) {
     std::stable_sort(plan.order.begin(), plan.order.end(), [&](int a, int b) {
@@ -107,7 +163,10 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   std::map<std::string, std::size_t> by_name;
   std::vector<bool> named;  // whether a pair has an identity yet
   for (std::size_t d = 0; d < plan.order.size(); ++d) {
-    for (const Result& r : runs[static_cast<std::size_t>(plan.order[d])].results) {
+    const auto run = static_cast<std::size_t>(plan.order[d]);
+    for (std::size_t k = 0; k < runs[run].results.size(); ++k) {
+      if (again[run][k] != 0) continue;
+      const Result& r = runs[run].results[k];
       std::size_t p = plan.pairs.size();
       const std::string key = r.id.named ? identity_key(r.id) : std::string();
       if (r.id.named) {
@@ -159,16 +218,33 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
   return plan;
 }
 
+long position_count(const Plan& plan, int length, int step) {
+  return plan.day_count < length ? 0 : (plan.day_count - length) / step + 1;
+}
+
 std::vector<Position> sub_stack_positions(const Plan& plan, int length, int step) {
+  // The positions that hold a day with a run, found from the runs: runs years apart leave
+  // almost every position empty, and they are not even listed.
+  const long count = position_count(plan, length, step);
+  std::vector<long> held;
+  for (const int slot : plan.slot) {
+    const long from = std::max(0L, (slot - static_cast<long>(length) + step) / step);
+    const long to = std::min(static_cast<long>(slot) / step, count - 1);
+    for (long k = from; k <= to; ++k) held.push_back(k);
+  }
+  std::sort(held.begin(), held.end());
+  held.erase(std::unique(held.begin(), held.end()), held.end());
   std::vector<Position> positions;
-  for (long first = 0; first + length <= plan.day_count; first += step) {
+  for (const long k : held) {
     Position pos;
-    pos.first_day = static_cast<int>(first);
-    if (plan.dated) pos.time = *plan.first_time + first * kDayMs;
-    for (std::size_t d = 0; d < plan.slot.size(); ++d) {
-      if (plan.slot[d] >= first && plan.slot[d] < first + length) {
-        pos.days.push_back(static_cast<int>(d));
-      }
+    pos.index = static_cast<int>(k);
+    pos.first_day = static_cast<int>(k * step);
+    if (plan.dated) pos.time = *plan.first_time + k * step * kDayMs;
+    // Slots ascend with the stacking index.
+    const auto begin = std::lower_bound(plan.slot.begin(), plan.slot.end(), pos.first_day);
+    const auto end = std::lower_bound(begin, plan.slot.end(), pos.first_day + length);
+    for (auto it = begin; it != end; ++it) {
+      pos.days.push_back(static_cast<int>(it - plan.slot.begin()));
     }
     positions.push_back(std::move(pos));
   }

@@ -30,6 +30,7 @@ struct PairPlan {
 // A window of the moving sub-stacks: the runs (stacking indices) it holds.
 struct Position {
   std::optional<std::int64_t> time;  // its first day's reference time
+  int index = 0;                     // its place among every position of the span, from 0
   int first_day = 0;                 // in days from the first run
   std::vector<int> days;             // stacking indices, ascending
 };
@@ -48,11 +49,16 @@ struct Plan {
 // matches their results by pair (the header's pair name, component and both coordinates where
 // KEVNM is defined, the file name otherwise) and leaves out, with a line on `err`, a result
 // whose window length or interval differs from most of its pair's, one that holds another pair
-// than the results of that name, and a second result of one pair in one run.
+// than the results of that name, a second result of one pair in one run, and one of a pair that
+// an earlier-given run of the same reference time holds (a run all of whose results are such,
+// a copy of another, is left out whole).
 Plan make_plan(const std::vector<Run>& runs, std::FILE* err);
 
-// The moving sub-stacks of `length` days every `step` days over the plan's days: every
-// position that lies whole within them.
+// How many positions of the moving sub-stacks of `length` days every `step` days lie whole
+// within the plan's days.
+long position_count(const Plan& plan, int length, int step);
+
+// Those positions that hold a run, in order.
 std::vector<Position> sub_stack_positions(const Plan& plan, int length, int step);
 
 // The stack of all runs, as a position.

@@ -7,19 +7,15 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
+#include "cli/options.hpp"
 #include "prep/archive_writer.hpp"
 #include "tools/commands.hpp"
 #include "tools/synth.hpp"
 
 namespace xcn::tools {
 namespace {
-
-constexpr const char* kUsage =
-    "usage: xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]\n"
-    "  writes N stations (default 6) recording one day DAY (default 2024-01-05) at R samples\n"
-    "  per second (default 20) as a miniSEED SDS archive DIR/sds (Steim-2, 4096-byte records),\n"
-    "  with random gaps and start offsets, and their coordinates as DIR/stations.xml\n";
 
 struct ArchiveOptions {
   int stations = 6;
@@ -29,55 +25,37 @@ struct ArchiveOptions {
   std::string folder = ".";
 };
 
-bool parse(std::span<const std::string> args, ArchiveOptions& o, std::string& error) {
+// Fills `o`; a status to end with when the command line says so (help, or a bad one).
+std::optional<int> read_options(std::span<const std::string> args, ArchiveOptions& o,
+                                std::FILE* out, std::FILE* err) {
   o.day = *prep::parse_time("2024-01-05");
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& flag = args[k];
-    if (flag == "--sds") continue;
-    if (k + 1 == args.size()) {
-      error = "option " + flag + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++k];
-    bool ok = false;
-    if (flag == "--stations") {
-      ok = parse_number(value, o.stations) && o.stations >= 1 && o.stations <= synth::kMaxStations;
-    } else if (flag == "--rate") {
-      ok = parse_number(value, o.rate) && o.rate >= 1 && o.rate <= 1000;
-    } else if (flag == "--day") {
-      const auto t = prep::parse_time(value);
-      ok = t && *t % prep::kDay == 0;
-      if (ok) o.day = *t;
-    } else if (flag == "--seed") {
-      ok = parse_number(value, o.seed);
-    } else if (flag == "--out") {
-      o.folder = value;
-      ok = !value.empty();
-    } else {
-      error = "unknown option " + flag;
-      return false;
-    }
-    if (!ok) {
-      error = "bad value for " + flag + ": \"" + value + "\"";
-      return false;
-    }
-  }
-  return true;
+  bool archive = false;
+  const cli::Option table[] = {
+      cli::flag_option("--sds", archive),
+      cli::number_option("--stations", "a number of stations from 1 to 2000", o.stations, 1,
+                         synth::kMaxStations),
+      cli::number_option("--rate", "a number of samples per second from 1 to 1000", o.rate, 1.0,
+                         1000.0),
+      {"--day", "a day such as 2024-01-05 or 2024,005",
+       [&o](const std::string& v) {
+         const auto t = prep::parse_time(v);
+         if (!t || *t % prep::kDay != 0) return false;
+         o.day = *t;
+         return true;
+       }},
+      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", o.seed, std::uint64_t{0},
+                         std::numeric_limits<std::uint64_t>::max()),
+      cli::text_option("--out", "a folder", o.folder),
+  };
+  return cli::Program{"xcn_synth", kSynthUsage}.read(args, table, nullptr, out, err);
 }
 
 }  // namespace
 
 int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   ArchiveOptions o;
+  if (const auto status = read_options(args, o, out, err)) return *status;
   std::string error;
-  if (!args.empty() && (args.back() == "--help" || args.back() == "-h")) {
-    std::fputs(kUsage, out);
-    return 0;
-  }
-  if (!parse(args, o, error)) {
-    std::fprintf(err, "xcn_synth: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
   const auto layout = synth::station_layout(o.stations);
   double radius = 0;
   for (const auto& p : layout) radius = std::max(radius, std::hypot(p.east_km, p.north_km));

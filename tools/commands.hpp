@@ -5,15 +5,16 @@
 // the folder of the message file.
 #pragma once
 
-#include <charconv>
 #include <cstdio>
 #include <span>
 #include <string>
-#include <system_error>
 
 namespace xcn::tools {
 
-// xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]
+// What xcn_synth --help prints: both ways to run it.
+extern const char* const kSynthUsage;
+
+// xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR] [--folders]
 // Writes DIR/STnn.BHZ.sac for every station, DIR/stations.txt and DIR/names.txt, both relative
 // to DIR (run xcorrnet_v3 there).
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);
@@ -22,10 +23,10 @@ int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 // Writes the network as a miniSEED SDS archive DIR/sds with DIR/stations.xml.
 int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
-// xcn_names STATION_LIST NAME_LIST [FOLDER]
+// xcn_names [--folders] STATION_LIST NAME_LIST [FOLDER]
 // Writes NAME_LIST in pair order from the station and component names of the listed files,
 // each name placed in FOLDER when one is given. Nothing is written unless every name serves.
-int run_names(std::span<const std::string> args, std::FILE* err);
+int run_names(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
 // xcn_demo_report STATION_LIST NAME_LIST
 // Tables, for each cross-correlation result, the distance, the travel time at 3 km/s and the
@@ -36,13 +37,5 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
 // Draws the cross-correlations named in NAME_LIST as a record section, to PNG, SVG or PDF by
 // PICTURE's extension. A result that cannot be drawn is reported and left out.
 int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err);
-
-// The whole of `text` as a number of type T; false for anything else.
-template <typename T>
-bool parse_number(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end;
-}
 
 }  // namespace xcn::tools

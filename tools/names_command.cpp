@@ -1,6 +1,7 @@
 // The name-list maker's command line: station list in, name list out, all or nothing.
 #include <filesystem>
 
+#include "cli/options.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
@@ -21,20 +22,16 @@ constexpr std::size_t kMaxReported = 20;
 
 }  // namespace
 
-int run_names(std::span<const std::string> all_args, std::FILE* err) {
+int run_names(std::span<const std::string> all_args, std::FILE* out, std::FILE* err) {
+  constexpr cli::Program program{"xcn_names", kUsage};
   std::vector<std::string> args;
-  Layout layout = Layout::kFlat;
-  for (const auto& arg : all_args) {
-    if (arg == "--folders") {
-      layout = Layout::kFolderPerRecord;
-    } else {
-      args.push_back(arg);
-    }
-  }
+  bool folders = false;
+  const cli::Option options[] = {cli::flag_option("--folders", folders)};
+  if (const auto status = program.read(all_args, options, &args, out, err)) return *status;
   if (args.size() < 2 || args.size() > 3) {
-    std::fputs(kUsage, err);
-    return 2;
+    return program.refuse(err, "expected a station list, a name list and perhaps a folder");
   }
+  const Layout layout = folders ? Layout::kFolderPerRecord : Layout::kFlat;
   const std::string& station_list = args[0];
   const std::string& name_list = args[1];
   const std::string folder = args.size() == 3 ? args[2] : std::string();

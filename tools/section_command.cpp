@@ -2,8 +2,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 
+#include "cli/options.hpp"
+#include "driver/list_file.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "tools/commands.hpp"
@@ -34,53 +37,45 @@ struct Options {
 
 bool parse_size(const std::string& text, int& width, int& height) {
   const auto x = text.find('x');
-  return x != std::string::npos && parse_number(text.substr(0, x), width) &&
-         parse_number(text.substr(x + 1), height) && width >= SectionLayout::kMinWidth &&
+  return x != std::string::npos && cli::parse_number(text.substr(0, x), width) &&
+         cli::parse_number(text.substr(x + 1), height) && width >= SectionLayout::kMinWidth &&
          height >= SectionLayout::kMinHeight && width <= kMaxSide && height <= kMaxSide;
 }
 
 bool positive(double v) { return std::isfinite(v) && v > 0; }
 
-// Fills `options`; false with `error` on a bad or unknown option or a missing argument.
-bool parse_options(std::span<const std::string> args, Options& options, std::string& error) {
+constexpr cli::Program kProgram{"xcn_section", kUsage};
+
+// Fills `options`; a status to end with when the command line says so (help, or a bad one).
+std::optional<int> read_options(std::span<const std::string> args, Options& options, std::FILE* out,
+                                std::FILE* err) {
+  const double most = std::numeric_limits<double>::max();
+  const std::string sizes = "a size WxH of " + std::to_string(SectionLayout::kMinWidth) + "x" +
+                            std::to_string(SectionLayout::kMinHeight) + " to " +
+                            std::to_string(kMaxSide) + "x" + std::to_string(kMaxSide) + " pixels";
+  const cli::Option table[] = {
+      cli::number_option("--velocity", "a speed in km/s over 0", options.drawing.velocity_km_s,
+                         std::numeric_limits<double>::min(), most),
+      {"--size", sizes,
+       [&](const std::string& v) {
+         return parse_size(v, options.drawing.width, options.drawing.height);
+       }},
+      {"--max-lag", "a lag in seconds over 0",
+       [&](const std::string& v) {
+         double lag = 0;
+         if (!cli::parse_number(v, lag) || !positive(lag)) return false;
+         options.max_lag_s = lag;
+         return true;
+       }},
+  };
   std::vector<std::string> positional;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& arg = args[k];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (k + 1 == args.size()) {
-      error = "option " + arg + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++k];
-    bool ok = false;
-    if (arg == "--velocity") {
-      ok = parse_number(value, options.drawing.velocity_km_s) &&
-           positive(options.drawing.velocity_km_s);
-    } else if (arg == "--size") {
-      ok = parse_size(value, options.drawing.width, options.drawing.height);
-    } else if (arg == "--max-lag") {
-      double lag = 0;
-      ok = parse_number(value, lag) && positive(lag);
-      options.max_lag_s = lag;
-    } else {
-      error = "unknown option " + arg;
-      return false;
-    }
-    if (!ok) {
-      error = "bad value for " + arg + ": \"" + value + "\"";
-      return false;
-    }
-  }
+  if (const auto status = kProgram.read(args, table, &positional, out, err)) return status;
   if (positional.size() != 2) {
-    error = "expected a name list and a picture file";
-    return false;
+    return kProgram.refuse(err, "expected a name list and a picture file");
   }
   options.name_list = positional[0];
   options.picture = positional[1];
-  return true;
+  return std::nullopt;
 }
 
 // The positions of auto-correlations when the list holds the n(n+1)/2 names of n stations in
@@ -147,16 +142,9 @@ std::optional<SectionTrace> read_trace(const std::string& name, std::string& rea
 }  // namespace
 
 int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kUsage, out);
-    return 0;
-  }
   Options options;
+  if (const auto status = read_options(args, options, out, err)) return *status;
   std::string error;
-  if (!parse_options(args, options, error)) {
-    std::fprintf(err, "xcn_section: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
   const auto type = picture_type(options.picture);
   if (!type) {
     std::fprintf(err,
@@ -173,10 +161,13 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   // Before anything is read or written: the picture must be none of the files read.
   InputFiles inputs;
   inputs.add(options.name_list, "the name list \"" + options.name_list + "\"");
+  // Names are taken from the list's folder, as xcn_stack takes them.
+  const std::string folder = names_folder(options.name_list);
   std::vector<std::string> names;
   for (std::size_t k = 0; k < lines.size(); ++k) {
     names.push_back(result_name(lines[k]));
     if (names.back().empty()) continue;
+    names.back() = path_in_folder(folder, names.back());
     inputs.add(names.back(), "the result \"" + names.back() + "\" of " + options.name_list +
                                  " line " + std::to_string(k + 1));
   }

@@ -2,8 +2,11 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
+#include "cli/options.hpp"
+#include "cli/workers.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
@@ -11,11 +14,10 @@
 #include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
-namespace {
 
-constexpr const char* kUsage =
-    "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]\n"
-    "                 [--folders]\n"
+const char* const kSynthUsage =
+    "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR] [--folders]\n"
+    "       xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]\n"
     "  N stations (1 to 2000, default 6) recording plane-wave and local noise, M samples\n"
     "  each (default 86400, at most 34560000: four days at 100 Hz) at S seconds (default 1),\n"
     "  drawn from the seed K (default 20240611), written to DIR (default .) with\n"
@@ -23,50 +25,34 @@ constexpr const char* kUsage =
     "  parallel (OMP_NUM_THREADS workers), each holding 4 bytes a sample and 20 bytes a\n"
     "  second of record (150 MB for four days at 100 Hz).\n"
     "  --folders: names.txt puts each result in a folder named after its pair's first\n"
-    "  record (ST01.BHZ/ST01.BHZ_ST02.BHZ.sac), and those folders are made in DIR.\n";
+    "  record (ST01.BHZ/ST01.BHZ_ST02.BHZ.sac), and those folders are made in DIR.\n"
+    "  --sds: the network as a miniSEED SDS archive DIR/sds instead (Steim-2, 4096-byte\n"
+    "  records), one day DAY (default 2024-01-05) at R samples per second (1 to 1000,\n"
+    "  default 20) with random gaps and start offsets, and the stations' coordinates as\n"
+    "  DIR/stations.xml (in builds with libmseed)\n";
+
+namespace {
 
 // Four days at 100 Hz (a 138 MB file): enough for the longest records we test with, and a
 // worker's memory stays in the hundreds of MB.
 constexpr int kMaxSamples = 34560000;
 
-// Fills `options`; false with `error` on a bad or unknown option.
-bool parse_options(std::span<const std::string> args, synth::Options& options, std::string& error) {
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& flag = args[k];
-    if (flag == "--folders") {
-      options.folders = true;
-      continue;
-    }
-    if (k + 1 == args.size()) {
-      error = "option " + flag + " needs a value";
-      return false;
-    }
-    const std::string& value = args[++k];
-    bool ok = false;
-    if (flag == "--stations") {
-      ok = parse_number(value, options.stations) && options.stations >= 1 &&
-           options.stations <= synth::kMaxStations;
-    } else if (flag == "--samples") {
-      ok = parse_number(value, options.samples) && options.samples >= 1 &&
-           options.samples <= kMaxSamples;
-    } else if (flag == "--delta") {
-      ok = parse_number(value, options.delta_s) && std::isfinite(options.delta_s) &&
-           options.delta_s > 0.0;
-    } else if (flag == "--seed") {
-      ok = parse_number(value, options.seed);
-    } else if (flag == "--out") {
-      options.folder = value;
-      ok = !value.empty();
-    } else {
-      error = "unknown option " + flag;
-      return false;
-    }
-    if (!ok) {
-      error = "bad value for " + flag + ": \"" + value + "\"";
-      return false;
-    }
-  }
-  return true;
+// Fills `options`; a status to end with when the command line says so (help, or a bad one).
+std::optional<int> read_options(std::span<const std::string> args, synth::Options& options,
+                                std::FILE* out, std::FILE* err) {
+  const cli::Option table[] = {
+      cli::number_option("--stations", "a number of stations from 1 to 2000", options.stations, 1,
+                         synth::kMaxStations),
+      cli::number_option("--samples", "a number of samples from 1 to 34560000", options.samples, 1,
+                         kMaxSamples),
+      cli::number_option("--delta", "an interval in seconds over 0", options.delta_s,
+                         std::numeric_limits<double>::min(), std::numeric_limits<double>::max()),
+      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", options.seed,
+                         std::uint64_t{0}, std::numeric_limits<std::uint64_t>::max()),
+      cli::text_option("--out", "a folder", options.folder),
+      cli::flag_option("--folders", options.folders),
+  };
+  return cli::Program{"xcn_synth", kSynthUsage}.read(args, table, nullptr, out, err);
 }
 
 double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
@@ -78,16 +64,9 @@ double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
 }  // namespace
 
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kUsage, out);
-    return 0;
-  }
   synth::Options options;
+  if (const auto status = read_options(args, options, out, err)) return *status;
   std::string error;
-  if (!parse_options(args, options, error)) {
-    std::fprintf(err, "xcn_synth: %s\n%s", error.c_str(), kUsage);
-    return 2;
-  }
   const std::filesystem::path folder(options.folder);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -96,6 +75,7 @@ int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     return 1;
   }
 
+  cli::cap_workers(err, "xcn_synth");
   sac_error_stderr();  // standard output is the summary's
   const auto layout = synth::station_layout(options.stations);
   const synth::NoiseModel model;

@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return xcn::tools::run_names(args, stderr);
+  return xcn::tools::run_names(args, stdout, stderr);
 }

@@ -1,4 +1,5 @@
 // Writes a synthetic station network as SAC files with its station and name lists.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,7 +8,8 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args[0] == "--sds") {
+  // The archive's options, wherever --sds stands among them.
+  if (std::find(args.begin(), args.end(), "--sds") != args.end()) {
 #ifdef XCN_HAVE_ARCHIVE
     return xcn::tools::run_synth_archive(args, stdout, stderr);
 #else

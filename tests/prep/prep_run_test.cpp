@@ -72,6 +72,9 @@ class PrepRun : public ::testing::Test {
       e.start = day_start(1960, 1);
       e.latitude = 10;
       e.longitude = 20;
+      e.elevation = 0;
+      e.depth = 0;
+      e.azimuth = 0;
       e.dip = -90;
       epochs.push_back(e);
     }
@@ -257,7 +260,9 @@ TEST_F(PrepRun, LosesOnlyWhatIsDamagedWhereFramesOrLengthsLie) {
   EXPECT_EQ(npts("2024.005", kB), 3600);
   const SacBytes c = record("2024.005", kC);
   ASSERT_TRUE(c.valid());
-  EXPECT_EQ(c.f(off::kB), 3600.0f);
+  // The first sample's time is the record's reference time.
+  EXPECT_EQ(c.i(off::kNzhour), 1);
+  EXPECT_EQ(c.f(off::kB), 0.0f);
   EXPECT_EQ(c.npts(), 600);
 }
 
@@ -274,7 +279,8 @@ TEST_F(PrepRun, PlacesDataBefore1970OnTheirDays) {
   ASSERT_TRUE(s.valid());
   EXPECT_EQ(s.i(off::kNzyear), 1969);
   EXPECT_EQ(s.i(off::kNzjday), 365);
-  EXPECT_EQ(s.f(off::kB), 3600.0f);
+  EXPECT_EQ(s.i(off::kNzhour), 1);
+  EXPECT_EQ(s.f(off::kB), 0.0f);
   EXPECT_EQ(s.npts(), 86400 - 3600);  // to midnight, the gap between zero-filled
   EXPECT_EQ(npts("1970.001", kA), 1800);
 

@@ -179,10 +179,11 @@ TEST_F(PrepRuns, AGridFinerThanTheDataIsRefusedBeforeItsMemoryIsTaken) {
   const ChannelId a{"XC", "AAA", "00", "LHZ"};
   put("a.mseed", a, kJan5, 1, 3600);
   write_text(dir_ / "meta.txt", fdsn({a}));
-  const RunResult r = prep({"--meta", "meta.txt", "--out", "out", "--delta", "0.0001", "a.mseed"});
+  // The finest interval a day may have: 86 400 000 samples, 0.7 GB in double precision.
+  const RunResult r = prep({"--meta", "meta.txt", "--out", "out", "--delta", "0.001", "a.mseed"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("xcn_prep: XC.AAA.00.LHZ 2024.005: its samples come every 1 s, farther "
-                       "apart than --delta 0.0001 s; skipped"),
+                       "apart than --delta 0.001 s; skipped"),
             std::string::npos)
       << r.err;
   if (kMeasured) {

@@ -1,6 +1,7 @@
 // Tests of xcn_prep on miniSEED packed by libmseed and metadata written here: the records and
 // lists it writes, what real archives hold, and bad input.
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "prep/run.hpp"
 #include "prep/sac_output.hpp"
 #include "prep/time.hpp"
+#include "tests/e2e/process.hpp"
 #include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
 
@@ -595,21 +597,83 @@ TEST_F(Prep, ListsHoldTheRecordsOfEarlierRunsIntoTheFolder) {
   EXPECT_EQ(file_bytes(dir_ / "elsewhere"), "keep");
 }
 
-TEST_F(Prep, RefusesBadArguments) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"--sds", "x", "--meta", "m"},
-      {"--sds", "x", "--start", "2024-13-01", "--meta", "m"},
-      {"--meta", "m", "f", "--delta", "0"},
-      {"--meta", "m", "f", "--span", "7000"},
-      {"--meta", "m", "f", "--band", "0.1-0.9"},
-      {"--meta", "m", "f", "--norm", "two-bit"},
-      {"f"},
+TEST_F(Prep, RefusesBadArgumentsInOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{}, "give either --sds ROOT or miniSEED files (--files LIST or their names)"},
+      {{"--sds", "x", "--meta", "m"}, "--sds needs --start"},
+      {{"--sds", "x", "--start", "2024-13-01", "--meta", "m"},
+       "--start needs a day such as 2024-01-05 or 2024,005, not \"2024-13-01\""},
+      {{"--meta", "m", "f", "--delta", "0"},
+       "--delta needs an interval in seconds over 0 and at most 400, in whole microseconds, not "
+       "\"0\""},
+      {{"--meta", "m", "f", "--delta"},
+       "--delta needs an interval in seconds over 0 and at most 400, in whole microseconds"},
+      {{"--meta", "m", "f", "--delta", "7"},
+       "the interval --delta must divide the day (86400 s), which 7 s does not"},
+      {{"--meta", "m", "f", "--delta", "0.0001"},
+       "--delta 0.0001 s would make a day of 864000000 samples; a day holds at most 86400000 "
+       "(1000 Hz)"},
+      {{"--meta", "m", "f", "--delta", "0.000001"},
+       "--delta 1e-06 s would make a day of 86400000000 samples; a day holds at most 86400000 "
+       "(1000 Hz)"},
+      {{"--meta", "m", "f", "--span", "7000"},
+       "--span needs whole seconds that divide the day (86400 s), not \"7000\""},
+      {{"--meta", "m", "f", "--span", "3600", "--delta", "27"},
+       "--span must be a whole number of intervals --delta"},
+      {{"--meta", "m", "f", "--band", "0.1-0.9"},
+       "--band ends above the Nyquist frequency of --delta (0.500000 Hz)"},
+      {{"--meta", "m", "f", "--band", "0.3-0.1"},
+       "--band needs a band LOW-HIGH in Hz with 0 < LOW < HIGH, such as 0.01-0.5, not "
+       "\"0.3-0.1\""},
+      {{"--meta", "m", "f", "--norm", "two-bit"},
+       "--norm needs onebit or ram:S, with a window of S seconds over 0, not \"two-bit\""},
+      {{"--meta", "m", "f", "--threads", "0"},
+       "--threads needs a number of workers, 1 or more, not \"0\""},
+      {{"f"}, "--meta FILE is needed (StationXML or FDSN station text)"},
   };
-  for (const auto& args : cases) {
-    EXPECT_EQ(run(args), 2) << ::testing::PrintToString(args);
-    EXPECT_NE(err_.find("usage: xcn_prep"), std::string::npos);
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(c.args), 2) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(err_, "xcn_prep: " + c.says + "; see xcn_prep --help\n");
+    EXPECT_EQ(out_, "");
   }
+  EXPECT_EQ(run({"--files", path("none.txt"), "--meta", "m"}), 2);
+  EXPECT_EQ(err_, "xcn_prep: cannot open the file list \"" + path("none.txt") +
+                      "\": No such file or directory\n");
+  EXPECT_EQ(run({"--meta", "m", "--help"}), 0);
+  EXPECT_TRUE(out_.starts_with("usage: xcn_prep")) << out_;
+  EXPECT_EQ(err_, "");
+}
+
+// Exponents in numbers and ranges; many workers asked for are four per processor.
+TEST_F(Prep, ReadsExponentsAndCapsWorkersWithOneWarning) {
+  write("a.mseed", pack(kZ, kJan5 + 5000, 20, 20 * 7200));
+  const int workers = omp_get_max_threads();
+  ASSERT_EQ(
+      run_files({"a.mseed"}, {"--band", "1e-2-1e-1", "--delta", "5e-1", "--threads", "100000"}), 0)
+      << err_;
+  omp_set_num_threads(workers);
+  const std::string warning = "xcn_prep: warning: --threads asks for 100000 workers; using " +
+                              std::to_string(4 * omp_get_num_procs()) + ", four per processor";
+  EXPECT_EQ(problems(), std::vector<std::string>{warning});
+  EXPECT_EQ(record("2024.005", kZ).real(0), 0.5f);
+  // A band-pass of 0.01 to 0.1 Hz leaves little of the 0.2 Hz sine: it was read as that band.
+  const Sac z = record("2024.005", kZ);
+  double largest = 0;
+  for (int k = 2000; k < 12000; ++k) largest = std::max(largest, std::fabs(double{z.sample(k)}));
+  EXPECT_LT(largest, 0.01 * kAmplitude);
+
+  // OMP_NUM_THREADS as large crashed the parallel runtime.
+  const auto run = xcn::test::run_program(
+      XCN_PREP, {"--meta", path("meta.txt"), "--out", path("out2"), path("a.mseed")}, dir_.path(),
+      {"OMP_NUM_THREADS=100000"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("xcn_prep: warning: OMP_NUM_THREADS asks for 100000 workers; using "),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "out2/2024.005" / (kZ.text() + ".sac")));
 }
 
 }  // namespace

@@ -358,6 +358,122 @@ TEST(StackRun, DatedRunsAreOrderedByTimeAndSubStacksCountTheirDays) {
       << jitter.out;
 }
 
+// What a folder holds, by name.
+std::vector<std::string> entries_of(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A copy of a day's folder, or the day given twice, would weigh that day twice.
+TEST(StackRun, RunsOfOneReferenceTimeAreOneDayTheFirstGivenKept) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  write_dated(dir, 101, 3);
+  std::filesystem::copy(dir / "j100", dir / "copy");
+  // Another network's run of the same day: its own pair stays, the one it shares goes.
+  std::filesystem::create_directory(dir / "net2");
+  DayResult shared, own;
+  shared.year = own.year = 2026;
+  shared.jday = own.jday = 100;
+  shared.samples = constant(5);
+  own.kevnm = "ST03-ST04";
+  own.samples = constant(7);
+  write_day(dir.file("net2/a.sac"), shared);
+  write_day(dir.file("net2/b.sac"), own);
+  const RunResult run = run_stack({"--out", "out", "j100", "copy", "j101", "net2"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {
+           "xcn_stack: \"copy\" is the run \"j100\" again (reference time "
+           "2026-04-10T00:00:00.000); left out\n",
+           "xcn_stack: \"net2\" has the reference time of \"j100\" (2026-04-10T00:00:00.000): its "
+           "1 results of pairs that \"j100\" holds too are left out\n",
+       }) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+  EXPECT_NE(run.out.find("xcn_stack: 2 pairs over 3 runs (2 days): 3 results stacked, 0 without "
+                         "a window, 1 days missing (2 results left out)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("copy"), std::string::npos) << run.out;
+  const SacBytes a(dir.file("out/linear/a.sac"));
+  EXPECT_EQ(a.f(kUser0), 2.0f);
+  for (const float v : a.samples()) ASSERT_EQ(v, 2.0f);  // (1 + 3) / 2
+  const SacBytes b(dir.file("out/linear/b.sac"));
+  EXPECT_EQ(b.f(kUser0), 1.0f);
+  for (const float v : b.samples()) ASSERT_EQ(v, 7.0f);
+
+  // The first given is the one kept, whichever it is.
+  const RunResult swapped = run_stack({"--out", "swapped", "copy", "j100"}, dir);
+  ASSERT_EQ(swapped.status, 0) << swapped.err;
+  EXPECT_NE(swapped.err.find("xcn_stack: \"j100\" is the run \"copy\" again (reference time "
+                             "2026-04-10T00:00:00.000); left out\n"),
+            std::string::npos)
+      << swapped.err;
+  EXPECT_EQ(SacBytes(dir.file("swapped/linear/a.sac")).f(kUser0), 1.0f);
+}
+
+// Runs 200 years apart made a folder for each of 73 048 sub-stacks, all but two empty.
+TEST(StackRun, OnlySubStacksThatHoldARunAreWrittenNumberedByTheirPlace) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  std::filesystem::create_directory(dir / "far");
+  DayResult far;
+  far.year = 2226;
+  far.jday = 100;
+  far.samples = constant(9);
+  write_day(dir.file("far/a.sac"), far);
+  const RunResult run = run_stack({"--out", "out", "--substack", "2", "j100", "far"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string warning =
+      "xcn_stack: warning: 2 runs span 73049 days; only the 2 of 73048 sub-stacks that hold a "
+      "run are written\n";
+  ASSERT_NE(run.err.find(warning), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(warning), run.err.rfind(warning));
+  EXPECT_EQ(entries_of(dir / "out"), (std::vector<std::string>{"linear", "linear.txt", "pws",
+                                                               "pws.txt", "sub00001", "sub73048"}));
+  const SacBytes last(dir.file("out/sub73048/linear/a.sac"));
+  EXPECT_EQ(last.f(kUser0), 1.0f);
+  EXPECT_EQ(last.i(kNzyear), 2226);
+  EXPECT_EQ(last.i(kNzjday), 99);  // the position's first day, the day before the run
+  EXPECT_NE(run.out.find("xcn_stack: 2 sub-stacks of 2 days, every 1 days:\n"), std::string::npos)
+      << run.out;
+
+  // Days with a gap: the folders keep the numbers of their places, and nothing is said.
+  for (const int jday : {101, 102, 110, 111}) write_dated(dir, jday, static_cast<float>(jday));
+  const RunResult gap =
+      run_stack({"--out", "gap", "--substack", "2", "j100", "j101", "j102", "j110", "j111"}, dir);
+  ASSERT_EQ(gap.status, 0) << gap.err;
+  EXPECT_EQ(gap.err.find("warning"), std::string::npos) << gap.err;
+  EXPECT_EQ(entries_of(dir / "gap"),
+            (std::vector<std::string>{"linear", "linear.txt", "pws", "pws.txt", "sub001", "sub002",
+                                      "sub003", "sub010", "sub011"}));
+  EXPECT_EQ(SacBytes(dir.file("gap/sub010/linear/a.sac")).f(kUser0), 1.0f);
+  EXPECT_EQ(SacBytes(dir.file("gap/sub011/linear/a.sac")).f(kUser0), 2.0f);
+  EXPECT_NE(gap.out.find("  sub010         10  2026-04-19T00:00:00.000      1\n"),
+            std::string::npos)
+      << gap.out;
+}
+
+// The parallel runtime crashed when asked for a team of 100000.
+TEST(StackRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
+  ScratchDir dir;
+  write_dated(dir, 100, 1);
+  write_dated(dir, 101, 3);
+  const RunResult many =
+      run_stack({"--out", "many", "j100", "j101"}, dir, {"OMP_NUM_THREADS=100000"});
+  ASSERT_EQ(many.status, 0) << many.err;
+  const std::string warning = "xcn_stack: warning: OMP_NUM_THREADS asks for 100000 workers; using ";
+  ASSERT_TRUE(many.err.starts_with(warning)) << many.err;
+  EXPECT_EQ(many.err.find(warning, 1), std::string::npos) << many.err;
+  const RunResult one = run_stack({"--out", "one", "j100", "j101"}, dir, {"OMP_NUM_THREADS=1"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(file_text(dir / "many/pws/a.sac"), file_text(dir / "one/pws/a.sac"));
+}
+
 TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {
   ScratchDir dir;
   for (const char* d : {"d1", "d2", "d3", "d4"}) std::filesystem::create_directory(dir / d);
@@ -515,20 +631,32 @@ TEST(StackRun, AnotherUsersLinkForAStackFolderIsNotFollowed) {
   }
 }
 
-TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
+TEST(StackRun, BadArgumentsEndBeforeAnythingIsWrittenWithOneLine) {
   const struct {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {{"day"}, "xcn_stack: no output folder (--out DIR)\n"},
-      {{"--out", "out"}, "xcn_stack: no input (a name list or a folder of results per run)\n"},
-      {{"--out", "out", "--kind", "mean", "day"}, "xcn_stack: bad value for --kind: \"mean\"\n"},
-      {{"--out", "out", "--nu", "-1", "day"}, "xcn_stack: bad value for --nu: \"-1\"\n"},
-      {{"--out", "out", "--nu", "nan", "day"}, "xcn_stack: bad value for --nu: \"nan\"\n"},
-      {{"--out", "out", "--substack", "0", "day"}, "xcn_stack: bad value for --substack: \"0\"\n"},
-      {{"--out", "out", "--step", "2", "day"}, "xcn_stack: --step needs --substack\n"},
-      {{"--out", "out", "--median", "1", "day"}, "xcn_stack: unknown option --median\n"},
-      {{"--out", "out", "day", "--nu"}, "xcn_stack: option --nu needs a value\n"},
+      {{"day"}, "xcn_stack: no output folder (--out DIR); see xcn_stack --help\n"},
+      {{"--out", "out"},
+       "xcn_stack: no input (a name list or a folder of results per run); see xcn_stack --help\n"},
+      {{"--out", "out", "--kind", "mean", "day"},
+       "xcn_stack: --kind needs both, linear or pws, not \"mean\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--nu", "-1", "day"},
+       "xcn_stack: --nu needs a power of 0 or more, not \"-1\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--nu", "nan", "day"},
+       "xcn_stack: --nu needs a power of 0 or more, not \"nan\"; see xcn_stack --help\n"},
+      {{"--out", "out", "--substack", "0", "day"},
+       "xcn_stack: --substack needs a whole number of days, 1 or more, not \"0\"; see xcn_stack "
+       "--help\n"},
+      {{"--out", "out", "--substack", "2", "--step", "1.5", "day"},
+       "xcn_stack: --step needs a whole number of days, 1 or more, not \"1.5\"; see xcn_stack "
+       "--help\n"},
+      {{"--out", "out", "--step", "2", "day"},
+       "xcn_stack: --step needs --substack; see xcn_stack --help\n"},
+      {{"--out", "out", "--median", "1", "day"},
+       "xcn_stack: unknown option --median; see xcn_stack --help\n"},
+      {{"--out", "out", "day", "--nu"},
+       "xcn_stack: --nu needs a power of 0 or more; see xcn_stack --help\n"},
       {{"--out", "out", "none"},
        "xcn_stack: error: cannot read \"none\": No such file or directory\n"},
       {{"--out", "out", "/dev/null"},
@@ -540,7 +668,17 @@ TEST(StackRun, BadArgumentsEndBeforeAnythingIsWritten) {
     SCOPED_TRACE(c.message);
     const RunResult run = run_stack(c.args, dir);
     EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  }
+  // Help wherever it is asked for: the usage on standard output, and nothing else.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"--out", "out", "day", "-h"}, {"--out", "--help"}}) {
+    const RunResult help = run_stack(args, dir);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: xcn_stack --out DIR")) << help.out;
+    EXPECT_EQ(help.err, "");
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
   }
 }

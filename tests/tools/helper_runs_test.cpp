@@ -1,6 +1,7 @@
 // The built helpers run as a user runs them: they never write over what they read, and a list
 // that never ends or never comes costs neither memory nor a wait for ever.
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,72 @@ TEST_F(HelperRuns, NamesReadsAPipeAndRefusesARecordThatIsAPipeWithoutWaiting) {
                   dir_.path(), {}, alarm_in_child);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(lines_in(file_bytes(dir_ / "nl.txt")), 6u);
+}
+
+TEST_F(HelperRuns, HelpGoesToStandardOutputAndABadCommandLineGetsOneLine) {
+  const auto before = files();
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // its start
+    std::string err;
+  } cases[] = {
+      {XCN_NAMES, {"--help"}, 0, "usage: xcn_names [--folders]", ""},
+      {XCN_NAMES, {"stations.txt", "nl.txt", "-h"}, 0, "usage: xcn_names", ""},
+      {XCN_NAMES,
+       {"stations.txt"},
+       2,
+       "",
+       "xcn_names: expected a station list, a name list and perhaps a folder; see xcn_names "
+       "--help\n"},
+      {XCN_NAMES,
+       {"--flat", "stations.txt", "nl.txt"},
+       2,
+       "",
+       "xcn_names: unknown option --flat; see xcn_names --help\n"},
+      {XCN_SYNTH, {"--help"}, 0, "usage: xcn_synth", ""},
+      {XCN_SYNTH, {"--sds", "--help"}, 0, "usage: xcn_synth", ""},
+      {XCN_SYNTH,
+       {"--out", "net", "--samples", "many"},
+       2,
+       "",
+       "xcn_synth: --samples needs a number of samples from 1 to 34560000, not \"many\"; see "
+       "xcn_synth --help\n"},
+      // The archive's options wherever --sds stands.
+      {XCN_SYNTH,
+       {"--out", "net", "--rate", "0", "--sds"},
+       2,
+       "",
+       "xcn_synth: --rate needs a number of samples per second from 1 to 1000, not \"0\"; see "
+       "xcn_synth --help\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult r = run(c.program, c.args, dir_);
+    EXPECT_EQ(r.status, c.status);
+    // Help prints the usage; a refusal, nothing on standard output.
+    EXPECT_TRUE(c.out.empty() ? r.out.empty() : r.out.starts_with(c.out)) << r.out;
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_FALSE(fs::exists(dir_ / "net"));
+}
+
+// The parallel runtime crashed when asked for a team of 100000.
+TEST_F(HelperRuns, SynthTakesFourWorkersPerProcessorAtMostWithOneWarning) {
+  const RunResult one = run_program(XCN_SYNTH, {"--stations", "5", "--out", "one"}, dir_.path(),
+                                    {"OMP_NUM_THREADS=1"}, alarm_in_child);
+  ASSERT_EQ(one.status, 0) << one.err;
+  const RunResult many = run_program(XCN_SYNTH, {"--stations", "5", "--out", "many"}, dir_.path(),
+                                     {"OMP_NUM_THREADS=100000"}, alarm_in_child);
+  ASSERT_EQ(many.status, 0) << many.err;
+  EXPECT_EQ(many.err, "xcn_synth: warning: OMP_NUM_THREADS asks for 100000 workers; using " +
+                          std::to_string(4 * omp_get_num_procs()) + ", four per processor\n");
+  for (const auto& e : fs::directory_iterator(dir_ / "one")) {
+    EXPECT_EQ(file_bytes(dir_ / "many" / e.path().filename()), file_bytes(e.path()))
+        << e.path().filename();
+  }
 }
 
 }  // namespace

@@ -273,7 +273,7 @@ class NameMaker : public ::testing::Test {
     write_text(dir_ / "stations.txt", list_);
     std::vector<std::string> args{(dir_ / "stations.txt").string(), names_path()};
     args.insert(args.end(), extra.begin(), extra.end());
-    return run_names(args, err_.stream());
+    return run_names(args, out_.stream(), err_.stream());
   }
   std::string names_path() const { return (dir_ / "names.txt").string(); }
   std::string names() const { return file_bytes(dir_ / "names.txt"); }
@@ -288,6 +288,7 @@ class NameMaker : public ::testing::Test {
   ScratchDir dir_;
   std::string list_;
   int count_ = 0;
+  Capture out_;
   Capture err_;
 };
 

@@ -349,22 +349,57 @@ TEST(SynthCommand, RecordsDoNotDependOnTheNumberOfWorkers) {
   }
 }
 
-TEST(SynthCommand, RefusesBadOptionsAndWritesNothing) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"--stations", "0"},       {"--stations", "2001"}, {"--stations", "6x"}, {"--samples", "0"},
-      {"--samples", "34560001"}, {"--delta", "-1"},      {"--delta", "nan"},   {"--seed", "-3"},
-      {"--colour", "red"},       {"--stations"},
+TEST(SynthCommand, RefusesBadOptionsInOneLineAndWritesNothing) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--stations", "0"}, "--stations needs a number of stations from 1 to 2000, not \"0\""},
+      {{"--stations", "2001"},
+       "--stations needs a number of stations from 1 to 2000, not \"2001\""},
+      {{"--stations", "6x"}, "--stations needs a number of stations from 1 to 2000, not \"6x\""},
+      {{"--samples", "0"}, "--samples needs a number of samples from 1 to 34560000, not \"0\""},
+      {{"--samples", "34560001"},
+       "--samples needs a number of samples from 1 to 34560000, not \"34560001\""},
+      {{"--delta", "-1"}, "--delta needs an interval in seconds over 0, not \"-1\""},
+      {{"--delta", "nan"}, "--delta needs an interval in seconds over 0, not \"nan\""},
+      {{"--seed", "-3"}, "--seed needs a whole number from 0 to 2^64 - 1, not \"-3\""},
+      {{"--colour", "red"}, "unknown option --colour"},
+      {{"net2"}, "unexpected argument \"net2\""},
+      {{"--stations"}, "--stations needs a number of stations from 1 to 2000"},
   };
-  for (const auto& bad : cases) {
+  for (const auto& c : cases) {
     ScratchDir dir;
-    std::vector<std::string> args = bad;
+    std::vector<std::string> args = c.args;
     args.insert(args.begin(), {"--out", (dir / "net").string()});
     Capture out;
     Capture err;
-    EXPECT_EQ(tools::run_synth(args, out.stream(), err.stream()), 2) << bad[0];
-    EXPECT_NE(err.text().find("usage: xcn_synth"), std::string::npos) << bad[0];
-    EXPECT_FALSE(std::filesystem::exists(dir / "net")) << bad[0];
+    EXPECT_EQ(tools::run_synth(args, out.stream(), err.stream()), 2) << c.says;
+    EXPECT_EQ(err.text(), "xcn_synth: " + std::string(c.says) + "; see xcn_synth --help\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "net")) << c.says;
   }
+  // Numbers may be written with an exponent.
+  ScratchDir dir;
+  Capture out;
+  Capture err;
+  const std::vector<std::string> args = {"--out",     dir.file("net"), "--stations", "2e0",
+                                         "--samples", "1e2",           "--delta",    "5e-1"};
+  ASSERT_EQ(tools::run_synth(args, out.stream(), err.stream()), 0) << err.text();
+  EXPECT_EQ(out.text(), "xcn_synth: 2 stations, 100 samples at 0.5 s, seed 20240611, in " +
+                            dir.file("net") + "\n");
+}
+
+// The usage names every option of both ways to run the generator.
+TEST(SynthCommand, HelpListsEveryOption) {
+  Capture out;
+  Capture err;
+  ASSERT_EQ(tools::run_synth(std::vector<std::string>{"--help"}, out.stream(), err.stream()), 0);
+  const std::string usage = out.text();
+  for (const char* option : {"--stations", "--samples", "--delta", "--seed", "--out", "--folders",
+                             "--sds", "--rate", "--day"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(err.text(), "");
 }
 
 }  // namespace
