@@ -58,34 +58,32 @@ const Pair& pair() {
   return p;
 }
 
-void BM_DvvPrepare(benchmark::State& state) {
+// The pair's reference prepared for the methods of the benchmark's argument; false, with the
+// benchmark skipped, where it cannot be.
+bool prepared(benchmark::State& state, dvv::Reference& ref, dvv::Workspace& work) {
   const int methods = static_cast<int>(state.range(0));
-  const dvv::Settings s = settings(methods);
+  state.SetLabel(label(methods));
+  std::string error;
+  if (dvv::prepare(pair().reference, kDelta, settings(methods), ref, work, error)) return true;
+  state.SkipWithError(error.c_str());
+  return false;
+}
+
+void BM_DvvPrepare(benchmark::State& state) {
   dvv::Reference ref;
   dvv::Workspace work;
-  std::string error;
   for (auto _ : state) {
-    if (!dvv::prepare(pair().reference, kDelta, s, ref, work, error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
+    if (!prepared(state, ref, work)) return;
     benchmark::DoNotOptimize(ref.curve.coefficients.data());
   }
-  state.SetLabel(label(methods));
 }
 
 // One call measures the pair's 30 inputs, as the program will; "per_measurement" is the time
 // of one input.
 void BM_DvvMeasure(benchmark::State& state) {
-  const int methods = static_cast<int>(state.range(0));
-  const dvv::Settings s = settings(methods);
   dvv::Reference ref;
   dvv::Workspace work;
-  std::string error;
-  if (!dvv::prepare(pair().reference, kDelta, s, ref, work, error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  if (!prepared(state, ref, work)) return;
   const std::vector<std::span<const float>> currents(pair().currents.begin(),
                                                      pair().currents.end());
   std::vector<dvv::Measurements> out(kInputs);
@@ -93,7 +91,6 @@ void BM_DvvMeasure(benchmark::State& state) {
     dvv::measure(ref, currents, out, work);
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetLabel(label(methods));
   state.counters["per_measurement"] = benchmark::Counter(
       kInputs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
