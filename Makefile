@@ -67,6 +67,7 @@ bench:
 	$(CMAKE) -S . -B build-bench $(CONFIG) -DCMAKE_BUILD_TYPE=Release -DXCN_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench_kernels --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./build-bench/bench_dvv --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./build-bench/bench_e2e $(BENCH_E2E)
 	./build-bench/bench_stack $(BENCH_STACK)
 	bench/long_records_bench.sh build-bench $(BENCH_LONG)
