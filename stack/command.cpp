@@ -19,7 +19,6 @@
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
 #include "stack/day_stack.hpp"
-#include "stack/inputs.hpp"
 #include "stack/output.hpp"
 #include "stack/plan.hpp"
 #include "stack/progress.hpp"
@@ -274,7 +273,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 
   std::vector<Run> runs;
   std::vector<FileKey> inputs;
-  if (!read_runs(o.inputs, runs, inputs, error, err)) {
+  if (!results::read_runs(o.inputs, runs, inputs, error, err)) {
     std::fprintf(err, "xcn_stack: error: %s\n", error.c_str());
     return 2;
   }

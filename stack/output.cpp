@@ -50,7 +50,7 @@ void restore_header(const SavedHeader& h) {
   std::memcpy(kmhdr().khdr, h.khdr, sizeof h.khdr);
 }
 
-OutputGuard::OutputGuard(std::vector<FileKey> inputs) : inputs_(std::move(inputs)) {
+OutputGuard::OutputGuard(std::vector<results::FileKey> inputs) : inputs_(std::move(inputs)) {
   std::sort(inputs_.begin(), inputs_.end());
 }
 
@@ -62,7 +62,7 @@ std::string OutputGuard::refusal(const std::string& path) const {
   if (S_ISLNK(st.st_mode)) return "it is a symbolic link; left as it is";
   if (S_ISDIR(st.st_mode)) return "it is a directory; left as it is";
   if (!S_ISREG(st.st_mode)) return "it is not a regular file; left as it is";
-  if (std::binary_search(inputs_.begin(), inputs_.end(), FileKey{st.st_dev, st.st_ino})) {
+  if (std::binary_search(inputs_.begin(), inputs_.end(), results::FileKey{st.st_dev, st.st_ino})) {
     return "it is one of the inputs; left as it is";
   }
   // A file no one may write is kept so even where the process could (as root).

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "results/inputs.hpp"
 #include "sacio/header_model.hpp"
-#include "stack/inputs.hpp"
 
 namespace xcn::stack {
 
@@ -31,12 +31,12 @@ void restore_header(const SavedHeader& h);
 // What no output may replace.
 class OutputGuard {
  public:
-  explicit OutputGuard(std::vector<FileKey> inputs);
+  explicit OutputGuard(std::vector<results::FileKey> inputs);
   // Why `path` may not be written, or empty.
   std::string refusal(const std::string& path) const;
 
  private:
-  std::vector<FileKey> inputs_;  // sorted
+  std::vector<results::FileKey> inputs_;  // sorted
 };
 
 // One stack file.

@@ -179,8 +179,8 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
             // The same file name for another pair: stacking it would mix two pairs.
             const Result& first = *plan.pairs[q].members.front().result;
             std::fprintf(err, "xcn_stack: \"%s\" holds the pair %s, not %s of \"%s\"; left out\n",
-                         r.path.c_str(), pair_label(r).c_str(), plan.pairs[q].label.c_str(),
-                         first.path.c_str());
+                         r.path.c_str(), results::pair_label(r).c_str(),
+                         plan.pairs[q].label.c_str(), first.path.c_str());
             ++plan.pairs[q].left_out;
             ++plan.left_out;
             continue;
@@ -197,7 +197,7 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
       if (p == plan.pairs.size()) {
         PairPlan pair;
         pair.name = r.name;
-        pair.label = pair_label(r);
+        pair.label = results::pair_label(r);
         plan.pairs.push_back(std::move(pair));
         named.push_back(r.id.named);
         by_name.emplace(r.name, p);

@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "stack/inputs.hpp"
+#include "results/inputs.hpp"
 
 namespace xcn::stack {
+
+// The results xcn_stack reads, as every program that reads results takes them.
+using results::FileKey;
+using results::Identity;
+using results::Result;
+using results::Run;
 
 // A result of a pair: the stacking position of its run and the result itself.
 struct Member {

@@ -1,5 +1,5 @@
 // Reading the runs to stack: inputs expanded to result files, and the headers of those files.
-#include "stack/inputs.hpp"
+#include "results/inputs.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
 
-namespace xcn::stack {
+namespace xcn::results {
 namespace {
 
 std::string trim(std::string_view s) {
@@ -196,4 +196,4 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
   return true;
 }
 
-}  // namespace xcn::stack
+}  // namespace xcn::results

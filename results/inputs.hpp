@@ -1,5 +1,6 @@
-// The runs to stack: each command-line input (a name list or a folder of results) expanded to
-// its result files, and each result's header as far as matching and ordering need it.
+// Results as the programs that read them take them: each command-line input (a name list or a
+// folder of results) expanded to its result files, and each result's header as far as matching
+// and ordering need it.
 #pragma once
 
 #include <sys/types.h>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace xcn::stack {
+namespace xcn::results {
 
 // What tells one pair from another in a result's header.
 struct Identity {
@@ -59,4 +60,4 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
 // "ST01-ST02", or the file name of a result without a pair name.
 std::string pair_label(const Result& r);
 
-}  // namespace xcn::stack
+}  // namespace xcn::results
