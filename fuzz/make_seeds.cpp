@@ -298,12 +298,12 @@ void mseed_seeds() {
     return x;
   };
   // `n` consecutive records of 100 samples at 20 Hz.
-  auto file = [&](RecordSpec spec, int n) {
+  auto file = [&](RecordSpec form, int n) {
     std::string bytes;
     for (int k = 0; k < n; ++k) {
-      spec.samples = wave(100, 100 * k);
-      spec.second = 5 * k;
-      bytes += record_bytes(spec);
+      form.samples = wave(100, 100 * k);
+      form.second = 5 * k;
+      bytes += record_bytes(form);
     }
     return bytes;
   };

@@ -37,17 +37,17 @@ std::vector<std::int32_t> wave(int n) {
 }
 
 // Records of consecutive samples at 20 Hz from 2024-01-05 00:00, `per` samples each.
-std::string records(int n, RecordSpec spec, int per) {
+std::string records(int n, RecordSpec form, int per) {
   std::string bytes;
   for (int k = 0; k < n; ++k) {
-    spec.samples = ramp(per, 1000 * k);
-    spec.second = 0;
+    form.samples = ramp(per, 1000 * k);
+    form.second = 0;
     // k * per samples at 20 Hz, as whole seconds and ten-thousandths.
     const int tenths_ms = k * per * 500;
-    spec.minute = tenths_ms / 600000;
-    spec.second = tenths_ms / 10000 % 60;
-    spec.fract = tenths_ms % 10000;
-    bytes += record_bytes(spec);
+    form.minute = tenths_ms / 600000;
+    form.second = tenths_ms / 10000 % 60;
+    form.fract = tenths_ms % 10000;
+    bytes += record_bytes(form);
   }
   return bytes;
 }
@@ -130,8 +130,8 @@ TEST_F(Reader, DecodesFullyPackedSteimRecordsAtTheBound) {
 }
 
 TEST_F(Reader, RefusesARecordClaimingMoreSamplesThanItsDataHold) {
-  RecordSpec spec;
-  spec.samples = ramp(112);  // a full 512-byte int32 record
+  RecordSpec form;
+  form.samples = ramp(112);  // a full 512-byte int32 record
   const std::vector<std::int32_t> x = wave(400);
   const auto steim = pack_records({"XC", "AAA", "00", "BHZ"}, day_start(2024, 5), 20,
                                   std::vector<double>(x.begin(), x.end()), Encoding::kSteim2, 512);
@@ -141,7 +141,7 @@ TEST_F(Reader, RefusesARecordClaimingMoreSamplesThanItsDataHold) {
     int claimed;
     std::string reason;  // empty: decoded
   } cases[] = {
-      {"as many as it holds", record_bytes(spec), 112, ""},
+      {"as many as it holds", record_bytes(form), 112, ""},
       {"one more", "", 113,
        "its header claims 113 samples, more than its 448 bytes of data can hold (112)"},
       {"200", "", 200,
@@ -157,7 +157,7 @@ TEST_F(Reader, RefusesARecordClaimingMoreSamplesThanItsDataHold) {
     if (bytes.empty()) {
       bytes = std::string(c.what).starts_with("Steim")
                   ? std::string(steim.begin(), steim.begin() + 512)
-                  : record_bytes(spec);
+                  : record_bytes(form);
       bytes[30] = static_cast<char>(c.claimed >> 8);
       bytes[31] = static_cast<char>(c.claimed & 0xff);
     }
@@ -171,7 +171,7 @@ TEST_F(Reader, RefusesARecordClaimingMoreSamplesThanItsDataHold) {
     EXPECT_EQ(decode(path, 0, p, reason), c.reason.empty());
     EXPECT_EQ(reason, c.reason);
     if (c.reason.empty()) {
-      EXPECT_EQ(p.samples, std::vector<double>(spec.samples.begin(), spec.samples.end()));
+      EXPECT_EQ(p.samples, std::vector<double>(form.samples.begin(), form.samples.end()));
     }
   }
 }
@@ -225,7 +225,7 @@ TEST_F(Reader, RefusesImpossibleTimesUnusableRatesAndRecordsSpanningWeeks) {
   const float inf = std::numeric_limits<float>::infinity();
   struct Case {
     const char* what;
-    RecordSpec spec;
+    RecordSpec form;
     std::string problem;  // empty: indexed
   };
   auto with = [](auto change) {
@@ -278,12 +278,12 @@ TEST_F(Reader, RefusesImpossibleTimesUnusableRatesAndRecordsSpanningWeeks) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string path = write("t.mseed", record_bytes(c.spec));
+    const std::string path = write("t.mseed", record_bytes(c.form));
     ASSERT_TRUE(index(path));
     if (c.problem.empty()) {
       EXPECT_EQ(problems_, std::vector<std::string>{});
       ASSERT_EQ(records_.size(), 1u);
-      const Micros start = day_start(c.spec.year, c.spec.day);
+      const Micros start = day_start(c.form.year, c.form.day);
       EXPECT_EQ(records_[0].start, start);
       EXPECT_EQ(day_of(records_[0].start), start);
     } else {
@@ -302,8 +302,8 @@ TEST_F(Reader, RefusesImpossibleTimesUnusableRatesAndRecordsSpanningWeeks) {
 }
 
 TEST_F(Reader, ReadsOnPastARecordWhoseLengthLies) {
-  RecordSpec spec;
-  const std::string good = records(6, spec, 100);
+  RecordSpec form;
+  const std::string good = records(6, form, 100);
   const struct {
     const char* what;
     int record;  // whose length lies
@@ -357,9 +357,9 @@ TEST_F(Reader, ReadsOnPastARecordWhoseLengthLies) {
 }
 
 TEST_F(Reader, ReadsTheLastRecordOfAFileWithoutBlockette1000) {
-  RecordSpec spec;
-  spec.b1000 = false;
-  const std::string three = records(3, spec, 300);
+  RecordSpec form;
+  form.b1000 = false;
+  const std::string three = records(3, form, 300);
   const struct {
     const char* what;
     std::string bytes;
@@ -445,14 +445,14 @@ TEST_F(Reader, SaysWhyAFileGivesNoRecords) {
 TEST_F(Reader, IndexesAFileLongerThanTheStretchReadAtATime) {
   // 3 MiB of 512-byte records after 128 bytes that are no record: the records cross the
   // boundaries of every stretch read, and each is found where it is.
-  RecordSpec spec;
-  spec.hour = 1;
+  RecordSpec form;
+  form.hour = 1;
   const int n = 3 * 2048;
   std::string bytes(128, 'x');
   for (int k = 0; k < n; ++k) {
-    spec.samples = ramp(100, k);
-    spec.day = 5 + k / 1000;
-    bytes += record_bytes(spec);
+    form.samples = ramp(100, k);
+    form.day = 5 + k / 1000;
+    bytes += record_bytes(form);
   }
   const std::string path = write("long.mseed", bytes);
   ASSERT_TRUE(index(path));

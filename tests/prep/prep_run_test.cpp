@@ -53,13 +53,13 @@ std::string pack(const ChannelId& id, Micros start, double rate, std::size_t n, 
   return {b.begin(), b.end()};
 }
 
-// A record of `spec` holding 100 samples at 00:00 plus `seconds`.
-std::string at_second(RecordSpec spec, int seconds) {
-  spec.hour = seconds / 3600;
-  spec.minute = seconds / 60 % 60;
-  spec.second = seconds % 60;
-  if (spec.samples.empty()) spec.samples = std::vector<std::int32_t>(100, 5);
-  return record_bytes(spec);
+// A record of `form` holding 100 samples at 00:00 plus `seconds`.
+std::string at_second(RecordSpec form, int seconds) {
+  form.hour = seconds / 3600;
+  form.minute = seconds / 60 % 60;
+  form.second = seconds % 60;
+  if (form.samples.empty()) form.samples = std::vector<std::int32_t>(100, 5);
+  return record_bytes(form);
 }
 
 class PrepRun : public ::testing::Test {
