@@ -19,6 +19,12 @@ extern const char* const kSynthUsage;
 // to DIR (run xcorrnet_v3 there).
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
+// xcn_synth --three [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]
+//           [--orient en|12] [--waves both|rayleigh|love]
+// Writes DIR/STnn.BHE.sac, .BHN.sac and .BHZ.sac (or BH1, BH2, BHZ) for every station, with
+// DIR/stations.txt and DIR/names.txt.
+int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
 // xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]  (with libmseed)
 // Writes the network as a miniSEED SDS archive DIR/sds with DIR/stations.xml.
 int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FILE* err);

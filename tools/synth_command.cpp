@@ -17,6 +17,8 @@ namespace xcn::tools {
 
 const char* const kSynthUsage =
     "usage: xcn_synth [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR] [--folders]\n"
+    "       xcn_synth --three [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]\n"
+    "                 [--orient en|12] [--waves both|rayleigh|love]\n"
     "       xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]\n"
     "  N stations (1 to 2000, default 6) recording plane-wave and local noise, M samples\n"
     "  each (default 86400, at most 34560000: four days at 100 Hz) at S seconds (default 1),\n"
@@ -26,6 +28,9 @@ const char* const kSynthUsage =
     "  second of record (150 MB for four days at 100 Hz).\n"
     "  --folders: names.txt puts each result in a folder named after its pair's first\n"
     "  record (ST01.BHZ/ST01.BHZ_ST02.BHZ.sac), and those folders are made in DIR.\n"
+    "  --three: three components a station, E, N and Z (--orient 12: 1 and 2 at an azimuth of\n"
+    "  the station's own, in CMPAZ, and Z), the waves Rayleigh waves on Z and along their way\n"
+    "  and Love waves across it (--waves), ST01.BHE.sac, ST01.BHN.sac, ST01.BHZ.sac, ...\n"
     "  --sds: the network as a miniSEED SDS archive DIR/sds instead (Steim-2, 4096-byte\n"
     "  records), one day DAY (default 2024-01-05) at R samples per second (1 to 1000,\n"
     "  default 20) with random gaps and start offsets, and the stations' coordinates as\n"

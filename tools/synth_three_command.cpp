@@ -1,0 +1,136 @@
+// xcn_synth --three: the synthetic network with three components a station, its records and
+// lists.
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "cli/options.hpp"
+#include "cli/workers.hpp"
+#include "tools/commands.hpp"
+#include "tools/pair_names.hpp"
+#include "tools/station_files.hpp"
+#include "tools/synth_three.hpp"
+#include "xcorrnet/sacio.h"
+
+namespace xcn::tools {
+namespace {
+
+struct ThreeOptions {
+  synth::Options network;
+  synth::ThreeComponentModel model;
+  bool turned = false;  // horizontals 1 and 2 at an azimuth of each station's own
+};
+
+constexpr int kMaxSamples = 34560000;
+
+// Fills `o`; a status to end with when the command line says so (help, or a bad one).
+std::optional<int> read_options(std::span<const std::string> args, ThreeOptions& o, std::FILE* out,
+                                std::FILE* err) {
+  bool three = false;
+  synth::Options& n = o.network;
+  const cli::Option table[] = {
+      cli::flag_option("--three", three),
+      cli::number_option("--stations", "a number of stations from 1 to 2000", n.stations, 1,
+                         synth::kMaxStations),
+      cli::number_option("--samples", "a number of samples from 1 to 34560000", n.samples, 1,
+                         kMaxSamples),
+      cli::number_option("--delta", "an interval in seconds over 0", n.delta_s,
+                         std::numeric_limits<double>::min(), std::numeric_limits<double>::max()),
+      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", n.seed, std::uint64_t{0},
+                         std::numeric_limits<std::uint64_t>::max()),
+      cli::text_option("--out", "a folder", n.folder),
+      {"--orient", "en or 12",
+       [&o](const std::string& v) {
+         o.turned = v == "12";
+         return v == "en" || v == "12";
+       }},
+      {"--waves", "both, rayleigh or love",
+       [&o](const std::string& v) {
+         o.model.rayleigh = v != "love";
+         o.model.love = v != "rayleigh";
+         return v == "both" || v == "rayleigh" || v == "love";
+       }},
+  };
+  return cli::Program{"xcn_synth", kSynthUsage}.read(args, table, nullptr, out, err);
+}
+
+}  // namespace
+
+int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+  ThreeOptions o;
+  if (const auto status = read_options(args, o, out, err)) return *status;
+  const synth::Options& n = o.network;
+  const std::filesystem::path folder(n.folder);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    std::fprintf(err, "xcn_synth: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
+    return 1;
+  }
+  cli::cap_workers(err, "xcn_synth");
+  sac_error_stderr();  // standard output is the summary's
+  const auto layout = synth::station_layout(n.stations);
+  double radius = 0;
+  for (const auto& p : layout) radius = std::max(radius, std::hypot(p.east_km, p.north_km));
+  synth::Random rng(n.seed);
+  // Love waves, faster, cross the network within the margin the noise model's speed leaves.
+  const auto waves = synth::draw_waves(rng, o.model.noise, n.samples * n.delta_s, radius);
+  const auto kinds = synth::draw_kinds(rng, waves.size(), o.model);
+
+  // Each station's own noise comes from the main stream, after the waves, in station order.
+  const auto count = static_cast<std::size_t>(n.stations);
+  std::vector<std::uint64_t> noise_seeds(count);
+  for (auto& seed : noise_seeds) seed = rng.next();
+  std::vector<std::string> entries(3 * count);
+  std::vector<StationId> ids(3 * count);
+  std::string failure;
+  bool failed = false;
+  // Stations are made in turn by the workers and written in station order, one at a time: the
+  // library keeps one current header per process.
+#pragma omp parallel for ordered schedule(static, 1)
+  for (std::size_t k = 0; k < count; ++k) {
+    const synth::GeoPoint geo = synth::to_geographic(layout[k]);
+    const auto components = synth::station_components(static_cast<int>(k + 1), o.turned);
+    auto records =
+        synth::three_component_records(waves, kinds, o.model, layout[k], components, n.samples,
+                                       n.delta_s, synth::Random(noise_seeds[k]));
+#pragma omp ordered
+    for (std::size_t c = 0; c < 3 && !failed; ++c) {
+      StationHeader header{synth::station_name(static_cast<int>(k + 1)),
+                           std::string("BH") + components[c].letter,
+                           static_cast<float>(geo.lat_deg), static_cast<float>(geo.lon_deg),
+                           static_cast<float>(n.delta_s)};
+      header.cmpaz = static_cast<float>(components[c].azimuth_deg);
+      header.cmpinc = static_cast<float>(components[c].incidence_deg);
+      entries[3 * k + c] = header.station + "." + header.component + ".sac";
+      ids[3 * k + c] = {header.station, header.component};
+      std::string why;
+      if (!write_station_record((folder / entries[3 * k + c]).string(), header, records[c], why)) {
+        failure = why;
+        failed = true;
+      }
+    }
+  }
+  if (failed) {
+    std::fprintf(err, "xcn_synth: %s\n", failure.c_str());
+    return 1;
+  }
+  const NameList names = make_name_list("", ids, "stations.txt");
+  for (const auto& problem : names.problems) std::fprintf(err, "xcn_synth: %s\n", problem.c_str());
+  if (!names.problems.empty()) return 1;
+  std::string error;
+  if (!write_lines_atomically(folder / "stations.txt", entries, error) ||
+      !write_name_list(folder, folder / "names.txt", names, error)) {
+    std::fprintf(err, "xcn_synth: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(out,
+               "xcn_synth: %d stations of three components (%s), %d samples at %g s, seed %llu, "
+               "in %s\n",
+               n.stations, o.turned ? "1, 2 and Z" : "E, N and Z", n.samples, n.delta_s,
+               static_cast<unsigned long long>(n.seed), folder.c_str());
+  return 0;
+}
+
+}  // namespace xcn::tools
