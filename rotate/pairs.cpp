@@ -37,15 +37,11 @@ Pairing pair_results(const std::vector<results::Run>& runs, std::FILE* err) {
                      "result of an earlier version: run xcorrnet_v3 again with N to complete "
                      "it); left out\n",
                      r.path.c_str());
-        ++pairing.left_out;
         continue;
       }
       pairing.components[a].insert(la);
       pairing.components[b].insert(lb);
-      if (a == b) {
-        ++pairing.passed_by;
-        continue;
-      }
+      if (a == b) continue;
       Member m{&r, false};
       auto it = index.find({a, b});
       if (it == index.end()) {
@@ -66,7 +62,6 @@ Pairing pair_results(const std::vector<results::Run>& runs, std::FILE* err) {
             err, "xcn_rotate: \"%s\" holds the same components as \"%s\" (%s x %s); left out\n",
             r.path.c_str(), slot->second.result->path.c_str(),
             component_name(pair.first, la).c_str(), component_name(pair.second, lb).c_str());
-        ++pairing.left_out;
       }
     }
   }

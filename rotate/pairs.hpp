@@ -49,8 +49,6 @@ struct SensorPair {
 struct Pairing {
   std::vector<SensorPair> pairs;                // in the order their first result came
   std::map<Sensor, std::set<char>> components;  // every component seen of each sensor
-  int passed_by = 0;                            // results of one sensor with itself
-  int left_out = 0;                             // results reported and not used
 };
 
 // Files every result of the runs: a result that does not tell both records' station and
