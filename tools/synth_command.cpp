@@ -11,6 +11,7 @@
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
 #include "tools/synth.hpp"
+#include "tools/synth_options.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
@@ -45,19 +46,25 @@ constexpr int kMaxSamples = 34560000;
 // Fills `options`; a status to end with when the command line says so (help, or a bad one).
 std::optional<int> read_options(std::span<const std::string> args, synth::Options& options,
                                 std::FILE* out, std::FILE* err) {
-  const cli::Option table[] = {
-      cli::number_option("--stations", "a number of stations from 1 to 2000", options.stations, 1,
-                         synth::kMaxStations),
-      cli::number_option("--samples", "a number of samples from 1 to 34560000", options.samples, 1,
-                         kMaxSamples),
-      cli::number_option("--delta", "an interval in seconds over 0", options.delta_s,
-                         std::numeric_limits<double>::min(), std::numeric_limits<double>::max()),
-      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", options.seed,
-                         std::uint64_t{0}, std::numeric_limits<std::uint64_t>::max()),
-      cli::text_option("--out", "a folder", options.folder),
-      cli::flag_option("--folders", options.folders),
-  };
+  std::vector<cli::Option> table = network_options(options);
+  table.push_back(cli::flag_option("--folders", options.folders));
   return cli::Program{"xcn_synth", kSynthUsage}.read(args, table, nullptr, out, err);
+}
+
+}  // namespace
+
+std::vector<cli::Option> network_options(synth::Options& o) {
+  return {
+      cli::number_option("--stations", "a number of stations from 1 to 2000", o.stations, 1,
+                         synth::kMaxStations),
+      cli::number_option("--samples", "a number of samples from 1 to 34560000", o.samples, 1,
+                         kMaxSamples),
+      cli::number_option("--delta", "an interval in seconds over 0", o.delta_s,
+                         std::numeric_limits<double>::min(), std::numeric_limits<double>::max()),
+      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", o.seed, std::uint64_t{0},
+                         std::numeric_limits<std::uint64_t>::max()),
+      cli::text_option("--out", "a folder", o.folder),
+  };
 }
 
 double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
@@ -65,8 +72,6 @@ double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
   for (const auto& p : layout) radius = std::max(radius, std::hypot(p.east_km, p.north_km));
   return radius;
 }
-
-}  // namespace
 
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   synth::Options options;

@@ -10,6 +10,7 @@
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
+#include "tools/synth_options.hpp"
 #include "tools/synth_three.hpp"
 #include "xcorrnet/sacio.h"
 
@@ -22,36 +23,21 @@ struct ThreeOptions {
   bool turned = false;  // horizontals 1 and 2 at an azimuth of each station's own
 };
 
-constexpr int kMaxSamples = 34560000;
-
 // Fills `o`; a status to end with when the command line says so (help, or a bad one).
 std::optional<int> read_options(std::span<const std::string> args, ThreeOptions& o, std::FILE* out,
                                 std::FILE* err) {
   bool three = false;
-  synth::Options& n = o.network;
-  const cli::Option table[] = {
-      cli::flag_option("--three", three),
-      cli::number_option("--stations", "a number of stations from 1 to 2000", n.stations, 1,
-                         synth::kMaxStations),
-      cli::number_option("--samples", "a number of samples from 1 to 34560000", n.samples, 1,
-                         kMaxSamples),
-      cli::number_option("--delta", "an interval in seconds over 0", n.delta_s,
-                         std::numeric_limits<double>::min(), std::numeric_limits<double>::max()),
-      cli::number_option("--seed", "a whole number from 0 to 2^64 - 1", n.seed, std::uint64_t{0},
-                         std::numeric_limits<std::uint64_t>::max()),
-      cli::text_option("--out", "a folder", n.folder),
-      {"--orient", "en or 12",
-       [&o](const std::string& v) {
-         o.turned = v == "12";
-         return v == "en" || v == "12";
-       }},
-      {"--waves", "both, rayleigh or love",
-       [&o](const std::string& v) {
-         o.model.rayleigh = v != "love";
-         o.model.love = v != "rayleigh";
-         return v == "both" || v == "rayleigh" || v == "love";
-       }},
-  };
+  std::vector<cli::Option> table = network_options(o.network);
+  table.push_back(cli::flag_option("--three", three));
+  table.push_back({"--orient", "en or 12", [&o](const std::string& v) {
+                     o.turned = v == "12";
+                     return v == "en" || v == "12";
+                   }});
+  table.push_back({"--waves", "both, rayleigh or love", [&o](const std::string& v) {
+                     o.model.rayleigh = v != "love";
+                     o.model.love = v != "rayleigh";
+                     return v == "both" || v == "rayleigh" || v == "love";
+                   }});
   return cli::Program{"xcn_synth", kSynthUsage}.read(args, table, nullptr, out, err);
 }
 
@@ -71,11 +57,10 @@ int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE
   cli::cap_workers(err, "xcn_synth");
   sac_error_stderr();  // standard output is the summary's
   const auto layout = synth::station_layout(n.stations);
-  double radius = 0;
-  for (const auto& p : layout) radius = std::max(radius, std::hypot(p.east_km, p.north_km));
   synth::Random rng(n.seed);
   // Love waves, faster, cross the network within the margin the noise model's speed leaves.
-  const auto waves = synth::draw_waves(rng, o.model.noise, n.samples * n.delta_s, radius);
+  const auto waves =
+      synth::draw_waves(rng, o.model.noise, n.samples * n.delta_s, network_radius_km(layout));
   const auto kinds = synth::draw_kinds(rng, waves.size(), o.model);
 
   // Each station's own noise comes from the main stream, after the waves, in station order.

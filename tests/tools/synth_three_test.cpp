@@ -112,26 +112,30 @@ int run_three(std::vector<std::string> args, std::string* err_text = nullptr) {
   return status;
 }
 
-float header_real(const std::string& path, const char* field) {
+// A record's samples, its header left as the library's current one.
+std::vector<float> read_record(const std::string& path) {
   std::vector<float> y(4000);
   int nlen = 0, nerr = 0;
   float b = 0, dt = 0;
   const int max = 4000;
   rsac1(path.c_str(), y.data(), &nlen, &b, &dt, &max, &nerr, -1);
+  y.resize(static_cast<std::size_t>(nerr == 0 ? nlen : 0));
+  return y;
+}
+
+float header_real(const std::string& path, const char* field) {
+  read_record(path);
+  int nerr = 0;
   float v = 0;
   getfhv(field, &v, &nerr, -1);
   return v;
 }
 
 double rms(const std::string& path) {
-  std::vector<float> y(4000);
-  int nlen = 0, nerr = 0;
-  float b = 0, dt = 0;
-  const int max = 4000;
-  rsac1(path.c_str(), y.data(), &nlen, &b, &dt, &max, &nerr, -1);
+  const std::vector<float> y = read_record(path);
   double sum = 0;
-  for (int k = 0; k < nlen; ++k) sum += static_cast<double>(y[k]) * y[k];
-  return std::sqrt(sum / nlen);
+  for (const float v : y) sum += static_cast<double>(v) * v;
+  return std::sqrt(sum / static_cast<double>(y.size()));
 }
 
 TEST(SynthThreeCommand, WritesThreeRecordsAStationWithTheirOrientationAndTheListsOfTheirPairs) {
