@@ -11,17 +11,18 @@
 #include "sacio/header_model.hpp"
 
 namespace xcn::results {
-namespace {
 
-std::string trim(std::string_view s) {
+std::string without_blanks(std::string_view s) {
   const auto first = s.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
 }
 
+namespace {
+
 // A character field without surrounding blanks; empty when undefined.
 std::string code(const SacHeader& h, int slot) {
-  std::string s = trim(h.text(slot));
+  std::string s = without_blanks(h.text(slot));
   return s == "-12345" ? std::string{} : s;
 }
 
@@ -73,7 +74,7 @@ bool same_positions(const Identity& a, const Identity& b) {
 
 Identity read_identity(const SacHeader& h) {
   Identity id;
-  id.kevnm = trim(h.text(kKevnm));
+  id.kevnm = without_blanks(h.text(kKevnm));
   id.named = !id.kevnm.empty() && id.kevnm != "-12345";
   if (!id.named) return id;
   id.first = read_record(h, kFirstRecord);

@@ -4,10 +4,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sacio/read.hpp"
 
 namespace xcn::results {
+
+// Text without its leading and trailing blanks, as names and codes are compared.
+std::string without_blanks(std::string_view s);
 
 // One record of a pair. A code is empty, an orientation -12345, where the header leaves it
 // undefined.

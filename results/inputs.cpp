@@ -19,12 +19,6 @@
 namespace xcn::results {
 namespace {
 
-std::string trim(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // A file of the run, before its header is read.
 struct Candidate {
   std::string path;
@@ -51,7 +45,7 @@ bool list_candidates(const char* program, const std::string& list, std::vector<C
     }
     bool cut = false;
     const Name field = name_from_line(lines[k].text, &cut);
-    const std::string name = trim(std::string_view(field.data(), field.size()));
+    const std::string name = without_blanks(std::string_view(field.data(), field.size()));
     if (name.empty()) continue;  // a pair without a name has no result
     if (cut) {
       // The tool wrote the result under the cut name.

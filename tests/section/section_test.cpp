@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/process.hpp"
@@ -49,6 +51,19 @@ void write_result(const std::string& path, float dist, std::vector<int> spikes, 
   if (dist != kUndefined) setfhv("DIST", &dist, &nerr, -1);
   wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
   ASSERT_EQ(nerr, 0);
+}
+
+// Sets character fields of a result of write_result(), as another program editing it would.
+void set_texts(const std::string& path,
+               std::initializer_list<std::pair<const char*, const char*>> fields) {
+  int nerr = 0;
+  float y[2000];
+  int n = 0, max = 2000;
+  float b = 0, dt = 0;
+  rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
+  for (const auto& [field, value] : fields) setkhv(field, value, &nerr, -1, -1);
+  wsac0(path.c_str(), y, y, &nerr, -1);
+  ASSERT_EQ(nerr, 0) << path;
 }
 
 std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
@@ -278,14 +293,7 @@ TEST_F(SectionRun, CrossCorrelationsAloneAreNotTakenForAutoCorrelationsByTheirPl
   for (const auto& r : results) {
     const std::string path = (dir / r.file).string();
     write_result(path, r.dist, {0});
-    int nerr = 0;
-    float y[2000];
-    int n = 0, max = 2000;
-    float b = 0, dt = 0;
-    rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
-    setkhv("KEVNM", r.kevnm, &nerr, -1, -1);
-    wsac0(path.c_str(), y, y, &nerr, -1);
-    ASSERT_EQ(nerr, 0);
+    set_texts(path, {{"KEVNM", r.kevnm}});
   }
   const auto line = [&](const char* file) { return (dir / file).string() + "\n"; };
   write_text(dir / "cross.txt", line("x12.sac") + line("x13.sac") + line("x23.sac"));
@@ -318,15 +326,8 @@ TEST_F(SectionRun, OnePairOfComponentsOfAFolderThatHoldsSeveral) {
   for (const auto& r : results) {
     const std::string path = (dir / r.file).string();
     write_result(path, r.dist, {0});
-    int nerr = 0;
-    float y[2000];
-    int n = 0, max = 2000;
-    float b = 0, dt = 0;
-    rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
-    if (r.first != nullptr) setkhv("KUSER2", r.first, &nerr, -1, -1);
-    setkhv("KCMPNM", r.second, &nerr, -1, -1);
-    wsac0(path.c_str(), y, y, &nerr, -1);
-    ASSERT_EQ(nerr, 0);
+    set_texts(path, {{"KCMPNM", r.second}});
+    if (r.first != nullptr) set_texts(path, {{"KUSER2", r.first}});
     list += path + "\n";
   }
   write_text(dir / "three.txt", list);
