@@ -73,20 +73,37 @@ double network_radius_km(const std::vector<synth::PlanePoint>& layout) {
   return radius;
 }
 
-int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-  synth::Options options;
-  if (const auto status = read_options(args, options, out, err)) return *status;
-  std::string error;
-  const std::filesystem::path folder(options.folder);
+bool start_network(const std::filesystem::path& folder, std::FILE* err) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) {
     std::fprintf(err, "xcn_synth: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
-    return 1;
+    return false;
   }
-
   cli::cap_workers(err, "xcn_synth");
-  sac_error_stderr();  // standard output is the summary's
+  sac_error_stderr();
+  return true;
+}
+
+bool write_network_lists(const std::filesystem::path& folder, std::span<const std::string> entries,
+                         std::span<const StationId> ids, Layout layout, std::FILE* err) {
+  const NameList names = make_name_list("", ids, "stations.txt", layout);
+  for (const auto& problem : names.problems) std::fprintf(err, "xcn_synth: %s\n", problem.c_str());
+  if (!names.problems.empty()) return false;
+  std::string error;
+  if (!write_lines_atomically(folder / "stations.txt", entries, error) ||
+      !write_name_list(folder, folder / "names.txt", names, error)) {
+    std::fprintf(err, "xcn_synth: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+  synth::Options options;
+  if (const auto status = read_options(args, options, out, err)) return *status;
+  const std::filesystem::path folder(options.folder);
+  if (!start_network(folder, err)) return 1;
   const auto layout = synth::station_layout(options.stations);
   const synth::NoiseModel model;
   synth::Random rng(options.seed);
@@ -132,14 +149,7 @@ int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   }
 
   const auto layout_of_names = options.folders ? Layout::kFolderPerRecord : Layout::kFlat;
-  const NameList names = make_name_list("", ids, "stations.txt", layout_of_names);
-  for (const auto& problem : names.problems) std::fprintf(err, "xcn_synth: %s\n", problem.c_str());
-  if (!names.problems.empty()) return 1;
-  if (!write_lines_atomically(folder / "stations.txt", entries, error) ||
-      !write_name_list(folder, folder / "names.txt", names, error)) {
-    std::fprintf(err, "xcn_synth: %s\n", error.c_str());
-    return 1;
-  }
+  if (!write_network_lists(folder, entries, ids, layout_of_names, err)) return 1;
   std::fprintf(out, "xcn_synth: %d stations, %d samples at %g s, seed %llu, in %s\n",
                options.stations, options.samples, options.delta_s,
                static_cast<unsigned long long>(options.seed), folder.c_str());

@@ -1,12 +1,8 @@
 // xcn_synth --three: the synthetic network with three components a station, its records and
 // lists.
-#include <cmath>
 #include <filesystem>
-#include <limits>
-#include <system_error>
 
 #include "cli/options.hpp"
-#include "cli/workers.hpp"
 #include "tools/commands.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/station_files.hpp"
@@ -48,14 +44,7 @@ int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE
   if (const auto status = read_options(args, o, out, err)) return *status;
   const synth::Options& n = o.network;
   const std::filesystem::path folder(n.folder);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) {
-    std::fprintf(err, "xcn_synth: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
-    return 1;
-  }
-  cli::cap_workers(err, "xcn_synth");
-  sac_error_stderr();  // standard output is the summary's
+  if (!start_network(folder, err)) return 1;
   const auto layout = synth::station_layout(n.stations);
   synth::Random rng(n.seed);
   // Love waves, faster, cross the network within the margin the noise model's speed leaves.
@@ -101,15 +90,7 @@ int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE
     std::fprintf(err, "xcn_synth: %s\n", failure.c_str());
     return 1;
   }
-  const NameList names = make_name_list("", ids, "stations.txt");
-  for (const auto& problem : names.problems) std::fprintf(err, "xcn_synth: %s\n", problem.c_str());
-  if (!names.problems.empty()) return 1;
-  std::string error;
-  if (!write_lines_atomically(folder / "stations.txt", entries, error) ||
-      !write_name_list(folder, folder / "names.txt", names, error)) {
-    std::fprintf(err, "xcn_synth: %s\n", error.c_str());
-    return 1;
-  }
+  if (!write_network_lists(folder, entries, ids, Layout::kFlat, err)) return 1;
   std::fprintf(out,
                "xcn_synth: %d stations of three components (%s), %d samples at %g s, seed %llu, "
                "in %s\n",
