@@ -39,8 +39,8 @@ std::string number(float v) {
   return text;
 }
 
-std::string orientation_key(float v) { return v == -12345.0f ? std::string{} : bits(v); }
-std::string orientation_shown(float v) { return v == -12345.0f ? "undefined" : number(v); }
+std::string orientation_key(float v) { return v == kUndefFloat ? std::string{} : bits(v); }
+std::string orientation_shown(float v) { return v == kUndefFloat ? "undefined" : number(v); }
 std::string code_shown(const std::string& c) { return c.empty() ? "undefined" : c; }
 
 // A field of a record: its name in a message, its value for comparing (empty when undefined:
@@ -120,7 +120,7 @@ void merge_identity(Identity& into, const Identity& from) {
       if ((x->*code).empty()) x->*code = y->*code;
     }
     for (auto angle : {&RecordId::cmpaz, &RecordId::cmpinc}) {
-      if (x->*angle == -12345.0f) x->*angle = y->*angle;
+      if (x->*angle == kUndefFloat) x->*angle = y->*angle;
     }
   }
 }

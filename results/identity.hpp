@@ -20,8 +20,8 @@ struct RecordId {
   std::string station;
   std::string location;
   std::string component;
-  float cmpaz = -12345.0f;   // degrees clockwise from north
-  float cmpinc = -12345.0f;  // degrees from up
+  float cmpaz = kUndefFloat;   // degrees clockwise from north
+  float cmpinc = kUndefFloat;  // degrees from up
   bool operator==(const RecordId&) const = default;
 };
 

@@ -235,7 +235,7 @@ class PairRotation {
     return true;
   }
 
-  // Each component's direction from its results' headers, and the weights of R, T and Z.
+  // Each component's direction, from the three results that hold it (they must agree).
   bool solve_directions() {
     for (int s = 0; s < 2; ++s) {
       const Sensor& sensor = s == 0 ? pair_.first : pair_.second;
@@ -273,7 +273,7 @@ class PairRotation {
 
   static std::string angles(const results::RecordId& r) {
     const auto shown = [](float v) {
-      return v == -12345.0f ? std::string("undefined") : number(v);
+      return v == kUndefFloat ? std::string("undefined") : number(v);
     };
     return "CMPAZ " + shown(r.cmpaz) + ", CMPINC " + shown(r.cmpinc);
   }
@@ -284,7 +284,8 @@ class PairRotation {
     if (const std::string why = read_member(first, base, &header_); !why.empty()) {
       return refuse("\"" + first.result->path + "\" " + why);
     }
-    if (base.dist == kUndefFloat || base.az == kUndefFloat || base.baz == kUndefFloat) {
+    const auto told = [](float v) { return v != kUndefFloat && std::isfinite(v); };
+    if (!told(base.dist) || !told(base.az) || !told(base.baz)) {
       return refuse("\"" + first.result->path +
                     "\" gives no azimuths (DIST, AZ or BAZ undefined: a station without a "
                     "position)");

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+#include "sacio/header_model.hpp"
+
 namespace xcn::rotate {
 namespace {
 
@@ -15,7 +17,7 @@ constexpr double kTiny = 1e-12;
 double snapped(double v) { return std::fabs(v) < kTiny ? 0.0 : v; }
 
 // A header angle that says something: defined and finite.
-bool told(float v) { return v != -12345.0f && std::isfinite(v); }
+bool told(float v) { return v != kUndefFloat && std::isfinite(v); }
 
 }  // namespace
 
