@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/geometry.hpp"
+#include "driver/result_fields.hpp"
 #include "driver/result_writer.hpp"
 #include "driver/station_windows.hpp"
 #include "sacio/header_model.hpp"
@@ -36,6 +37,12 @@ std::string date_text(const RefFields& d) {
   return text;
 }
 
+// A record's code as the station table holds it, without blanks; empty when undefined.
+std::string code_text(const std::array<char, 10>& code) {
+  const std::string s = trimmed(std::string_view(code.data(), 8));
+  return s == "-12345" ? std::string{} : s;
+}
+
 std::string position_text(float la, float lo) {
   char text[64];
   std::snprintf(text, sizeof text, "%g, %g", static_cast<double>(la), static_cast<double>(lo));
@@ -54,8 +61,7 @@ std::string other_pair(const Run& run, int i, int j, const SacHeader& h) {
   if (kevnm.find('-') == std::string::npos) kevnm.clear();
   const std::string kcmpnm = header_text(h, kKcmpnm);
   const std::string want_kevnm = trimmed(pair_event_name(a, b).substr(0, 16));
-  std::string want_kcmpnm = trimmed(std::string_view(b.kcmpnm.data(), 8));
-  if (want_kcmpnm == "-12345") want_kcmpnm.clear();
+  const std::string want_kcmpnm = code_text(b.kcmpnm);
   if (!kevnm.empty() && kevnm != want_kevnm) {
     return "holds the pair " + kevnm + ", not " + want_kevnm + " of this list";
   }
@@ -64,6 +70,28 @@ std::string other_pair(const Run& run, int i, int j, const SacHeader& h) {
     const std::string pair = kevnm.empty() ? want_kevnm : kevnm;
     return "holds the pair " + pair + " (component " + kcmpnm + "), not " + want_kevnm +
            " (component " + want_kcmpnm + ") of this list";
+  }
+  // The codes each record left in the result, where it left it: results of earlier versions
+  // hold none of the first record's, and KSTNM may hold the first station (a header the pair
+  // loop once wrote before the header pass), whose name the event name tells anyway.
+  const struct {
+    const char* what;
+    TextField field;
+    const std::array<char, 10>& code;
+  } codes[] = {{"first record's network", kFirstRecord.network, a.knetwk},
+               {"first record's station", kFirstRecord.station, a.kstnm},
+               {"first record's location", kFirstRecord.location, a.khole},
+               {"first record's component", kFirstRecord.component, a.kcmpnm},
+               {"second record's network", kSecondRecord.network, b.knetwk},
+               {"second record's location", kSecondRecord.location, b.khole}};
+  for (const auto& c : codes) {
+    const std::string theirs = header_text(h, c.field.slot);
+    const std::string ours = code_text(c.code);
+    if (theirs.empty() || ours.empty() || theirs == ours) continue;
+    const std::string pair = kevnm.empty() ? want_kevnm : kevnm;
+    const std::string field = std::string("the ") + c.what + " ";
+    return "holds the pair " + pair + " (" + field + theirs + "), not " + want_kevnm + " (" +
+           field + ours + ") of this list";
   }
   const float evla = h.real(kEvla), evlo = h.real(kEvlo), stla = h.real(kStla),
               stlo = h.real(kStlo);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "driver/console.hpp"
+#include "driver/result_fields.hpp"
 #include "sacio/file.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
@@ -92,11 +93,31 @@ std::optional<RefFields> result_date(const Run& run, int i, int j) {
   auto time_ms = [&](int s) {
     const Station& st = t.station(s);
     const double offset = static_cast<double>(k * step - run.time.place(s).shift);
-    return st.reference_ms +
-           std::llround((st.begin + offset * interval_of(run.time.dt)) * 1000.0);
+    return st.reference_ms + std::llround((st.begin + offset * interval_of(run.time.dt)) * 1000.0);
   };
   return from_ms(std::min(time_ms(i), time_ms(j)));
 }
+
+namespace {
+
+// A code into its slot as setkhv by name puts it (a blank one leaves the field undefined),
+// without looking the name up: the header pass sets half a million headers.
+void put_code(TextField f, const std::array<char, 10>& code) {
+  if (std::all_of(code.begin(), code.begin() + 8, [](char c) { return c == ' '; })) return;
+  std::memcpy(Khdr(f.slot), code.data(), 8);
+}
+
+// A record's codes and orientation in the fields the result keeps it in.
+void set_record(const RecordFields& f, const Station& s) {
+  put_code(f.network, s.knetwk);
+  put_code(f.station, s.kstnm);
+  put_code(f.location, s.khole);
+  put_code(f.component, s.kcmpnm);
+  Fhdr(f.cmpaz.index) = s.cmpaz;
+  Fhdr(f.cmpinc.index) = s.cmpinc;
+}
+
+}  // namespace
 
 void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, float dt, float b) {
   const StationTable& t = *run.table;
@@ -109,7 +130,8 @@ void set_final_header(const Run& run, int i, int j, const Geometry& g, int np, f
   Fhdr(kDelta) = dt;
   Fhdr(kB) = b;
   set_text("KEVNM", kevnm.data(), static_cast<int>(kNameWidth));
-  set_text("KCMPNM", t.station(j).kcmpnm.data(), 10);
+  set_record(kFirstRecord, t.station(i));
+  set_record(kSecondRecord, t.station(j));
   Fhdr(kStla) = t.station(j).stla;
   Fhdr(kStlo) = t.station(j).stlo;
   Fhdr(kEvla) = t.station(i).stla;

@@ -16,6 +16,7 @@
 #include "driver/console.hpp"
 #include "driver/params.hpp"
 #include "driver/ranks.hpp"
+#include "driver/result_fields.hpp"
 #include "driver/result_writer.hpp"
 #include "driver/windows.hpp"
 #include "msg/message.hpp"
@@ -140,6 +141,12 @@ void set_reference(std::FILE* err, int i, Station& s) {
   s.reference_ms = *ms;
   s.dated = true;
   s.invalid_reference = false;
+}
+
+// A character field of the current header as getkhv gives it: its 8 characters, then blanks.
+void copy_text(int slot, std::array<char, 10>& to) {
+  to.fill(' ');
+  std::memcpy(to.data(), Khdr(slot), 8);
 }
 
 // The coordinates of a header as the file holds them.
@@ -372,6 +379,11 @@ bool load_station(const ListLine& line, int i, StationTable& table, std::size_t 
   last = LastRead{npts, dt, b};
   getkhv("KSTNM", s.kstnm.data(), &nerr, 5, 10);
   getkhv("KCMPNM", s.kcmpnm.data(), &nerr, 6, 10);
+  // Fields a record may well lack: taken as they stand, without a warning for each.
+  copy_text(kSecondRecord.network.slot, s.knetwk);
+  copy_text(kSecondRecord.location.slot, s.khole);
+  s.cmpaz = Fhdr(kSecondRecord.cmpaz.index);
+  s.cmpinc = Fhdr(kSecondRecord.cmpinc.index);
   getfhv("STLA", &read.stla, &nerr, 4);
   getfhv("STLO", &read.stlo, &nerr, 4);
   set_position(err, i, s, read.stla, read.stlo);
@@ -389,8 +401,7 @@ LastRead load_stations(const std::vector<ListLine>& lines, StationTable& table, 
   ConsoleLine().text("          Input:").print();
   for (int i = 1; i <= table.size(); ++i) {
     Station& s = table.station(i);
-    s.kstnm.fill(' ');
-    s.kcmpnm.fill(' ');
+    for (auto* field : {&s.kstnm, &s.kcmpnm, &s.knetwk, &s.khole}) field->fill(' ');
     // The Input line shows the coordinates as the file holds them, position or not.
     Coordinates read;
     const std::size_t room_left = keep_rows && held <= budget / 2 ? budget / 2 - held : 0;

@@ -17,10 +17,20 @@
 
 namespace xcn {
 
+// A code field that holds nothing, which a result leaves undefined.
+inline constexpr std::array<char, 10> kBlankCode = {' ', ' ', ' ', ' ', ' ',
+                                                    ' ', ' ', ' ', ' ', ' '};
+
 struct Station {
   std::array<char, kEntryWidth> entry;  // the list line, as used
-  std::array<char, 10> kstnm;
-  std::array<char, 10> kcmpnm;
+  // The record's codes as getkhv gives them: 8 characters and 2 blanks, "-12345" undefined.
+  std::array<char, 10> kstnm = kBlankCode;
+  std::array<char, 10> kcmpnm = kBlankCode;
+  std::array<char, 10> knetwk = kBlankCode;
+  std::array<char, 10> khole = kBlankCode;
+  // Its orientation (degrees clockwise from north, and from up), as the header holds it.
+  float cmpaz = kUndefFloat;
+  float cmpinc = kUndefFloat;
   // The station's position; both undefined unless has_position, so that no distance is ever
   // computed from a coordinate off the earth.
   float stla = kUndefFloat;

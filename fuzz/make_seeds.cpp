@@ -31,7 +31,7 @@ void seed(const std::string& target, const std::string& name, const std::string&
 constexpr std::size_t kDelta = 0, kB = 20, kE = 24, kStla = 124, kStlo = 128, kEvla = 140,
                       kEvlo = 144, kDist = 200, kAz = 204, kBaz = 208, kGcarc = 212, kNvhdr = 304,
                       kNpts = 316, kIftype = 340, kLeven = 420, kLovrok = 428, kLcalda = 432,
-                      kChars = 440, kKcmpnm = 600;
+                      kChars = 440, kKcmpnm = 600, kUser2 = 168, kCmpaz = 228;
 
 struct Sac {
   std::vector<std::uint32_t> words = std::vector<std::uint32_t>(110);
@@ -136,6 +136,25 @@ void read_seeds() {
   Sac version = station(4);
   version.set_i(kNvhdr, 7);
   read_seed("version_7", 0, 2000, version.bytes(false));
+  // A result of a three-component pair: both records' codes and orientations, as the tool
+  // writes them (the second's in the station's fields, the first's in user fields).
+  Sac rotated = station(24);
+  rotated.set_f(kB, -12.0f * 0.5f);
+  rotated.set_k(kChars + 8, "AAA-BBB", 16);
+  rotated.set_k(kChars, "BBB");      // KSTNM
+  rotated.set_k(kChars + 24, "10");  // KHOLE
+  rotated.set_k(kKcmpnm, "BH2");
+  rotated.set_k(kKcmpnm + 8, "XX");       // KNETWK
+  rotated.set_k(kChars + 8 * 18, "AAA");  // KUSER1
+  rotated.set_k(kChars + 8 * 19, "BHZ");  // KUSER2
+  rotated.set_k(kKcmpnm + 16, "XX");      // KDATRD
+  rotated.set_k(kKcmpnm + 24, "00");      // KINST
+  rotated.set_f(kCmpaz, 123.5f);
+  rotated.set_f(kCmpaz + 4, 90.0f);  // CMPINC
+  rotated.set_f(kUser2, 0.0f);
+  rotated.set_f(kUser2 + 4, 0.0f);  // USER3
+  read_seed("result_three_components", 0, 2000, rotated.bytes(false));
+  read_seed("result_three_components_big", 0, 2000, rotated.bytes(true));
   Sac no_overwrite = station(4);
   no_overwrite.set_i(kLovrok, 0);
   read_seed("no_overwrite", 0, 2000, no_overwrite.bytes(false));

@@ -19,12 +19,6 @@
 namespace xcn::results {
 namespace {
 
-std::string trim(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // A file of the run, before its header is read.
 struct Candidate {
   std::string path;
@@ -37,28 +31,27 @@ std::string last_component(const std::string& path) {
 }
 
 // The names of a name list, each joined to the list's folder, as the tool reads them.
-bool list_candidates(const std::string& list, std::vector<Candidate>& files, std::string& error,
-                     std::FILE* err) {
+bool list_candidates(const char* program, const std::string& list, std::vector<Candidate>& files,
+                     std::string& error, std::FILE* err) {
   // Unlike the tool, a list that is not there is an error, not an empty list to create.
   std::vector<ListLine> lines;
   if (!read_list_lines(list, "name list", ListFileRules{}, lines, error)) return false;
   const std::string folder = names_folder(list);
   for (std::size_t k = 0; k < lines.size(); ++k) {
     if (holds_nul(lines[k].text)) {
-      std::fprintf(err, "xcn_stack: warning: line %zu of \"%s\" holds a NUL byte; skipped\n", k + 1,
-                   list.c_str());
+      std::fprintf(err, "%s: warning: line %zu of \"%s\" holds a NUL byte; skipped\n", program,
+                   k + 1, list.c_str());
       continue;
     }
     bool cut = false;
     const Name field = name_from_line(lines[k].text, &cut);
-    const std::string name = trim(std::string_view(field.data(), field.size()));
+    const std::string name = without_blanks(std::string_view(field.data(), field.size()));
     if (name.empty()) continue;  // a pair without a name has no result
     if (cut) {
       // The tool wrote the result under the cut name.
       std::fprintf(err,
-                   "xcn_stack: warning: line %zu of \"%s\" has %zu characters; using the name "
-                   "\"%s\"\n",
-                   k + 1, list.c_str(), lines[k].length, name.c_str());
+                   "%s: warning: line %zu of \"%s\" has %zu characters; using the name \"%s\"\n",
+                   program, k + 1, list.c_str(), lines[k].length, name.c_str());
     }
     files.push_back({path_in_folder(folder, name), last_component(name)});
   }
@@ -85,8 +78,6 @@ bool folder_candidates(const std::string& folder, std::vector<Candidate>& files,
   return true;
 }
 
-std::string text_field(const SacHeader& h, int slot) { return trim(h.text(slot)); }
-
 // The header of a result: its shape, its pair and its reference time; false with the reason
 // when it is no result of the tool.
 bool read_header(const std::string& path, Result& r, std::string& why) {
@@ -104,16 +95,7 @@ bool read_header(const std::string& path, Result& r, std::string& why) {
     why = "it holds no correlation (its begin time is not -(NPTS/2) x DELTA)";
     return false;
   }
-  r.id.kevnm = text_field(h, kKevnm);
-  r.id.named = !r.id.kevnm.empty() && r.id.kevnm != "-12345";
-  if (r.id.named) {
-    r.id.kcmpnm = text_field(h, kKcmpnm);
-    if (r.id.kcmpnm == "-12345") r.id.kcmpnm.clear();
-    r.id.evla = h.real(kEvla);
-    r.id.evlo = h.real(kEvlo);
-    r.id.stla = h.real(kStla);
-    r.id.stlo = h.real(kStlo);
-  }
+  r.id = read_identity(h);
   r.time = to_ms(h.reference());
   return true;
 }
@@ -122,7 +104,7 @@ bool read_header(const std::string& path, Result& r, std::string& why) {
 
 std::string pair_label(const Result& r) { return r.id.named ? r.id.kevnm : r.name; }
 
-bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
+bool read_runs(const char* program, const std::vector<std::string>& args, std::vector<Run>& runs,
                std::vector<FileKey>& inputs, std::string& error, std::FILE* err) {
   // Each result file once: the second mention of a file (the same list given twice, a folder
   // and its list) would count its day twice.
@@ -142,7 +124,7 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
       if (!folder_candidates(arg, files, error)) return false;
     } else if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
       inputs.push_back({st.st_dev, st.st_ino});
-      if (!list_candidates(arg, files, error, err)) return false;
+      if (!list_candidates(program, arg, files, error, err)) return false;
     } else {
       error = "cannot read \"" + arg + "\": it is neither a name list nor a folder";
       return false;
@@ -150,7 +132,7 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
     for (Candidate& c : files) {
       auto left_out = [&](const std::string& why) {
         if (!run.folder) {
-          std::fprintf(err, "xcn_stack: \"%s\" of \"%s\" cannot be used: %s; left out\n",
+          std::fprintf(err, "%s: \"%s\" of \"%s\" cannot be used: %s; left out\n", program,
                        c.path.c_str(), arg.c_str(), why.c_str());
           ++run.unreadable;
         }
@@ -166,8 +148,8 @@ bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
       }
       const FileKey key{fs.st_dev, fs.st_ino};
       if (const auto it = seen.find(key); it != seen.end()) {
-        std::fprintf(err, "xcn_stack: \"%s\" is the file \"%s\" again; left out\n", c.path.c_str(),
-                     it->second.c_str());
+        std::fprintf(err, "%s: \"%s\" is the file \"%s\" again; left out\n", program,
+                     c.path.c_str(), it->second.c_str());
         ++run.unreadable;
         continue;
       }

@@ -11,16 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace xcn::results {
+#include "results/identity.hpp"
 
-// What tells one pair from another in a result's header.
-struct Identity {
-  bool named = false;  // KEVNM is defined
-  std::string kevnm;   // "STA1-STA2"
-  std::string kcmpnm;  // the second station's component
-  float evla = 0, evlo = 0, stla = 0, stlo = 0;
-  bool operator==(const Identity&) const = default;
-};
+namespace xcn::results {
 
 struct Result {
   int run = 0;       // the input it came from, as given
@@ -54,7 +47,8 @@ struct FileKey {
 // on `err` and left out (a folder's other files, such as station records, are passed over in
 // silence). Returns false, with `error`, when an input itself cannot be read. `inputs` receives
 // every input file (lists and results), which no output may replace.
-bool read_runs(const std::vector<std::string>& args, std::vector<Run>& runs,
+// Lines on `err` begin with the name of the `program` that reads them.
+bool read_runs(const char* program, const std::vector<std::string>& args, std::vector<Run>& runs,
                std::vector<FileKey>& inputs, std::string& error, std::FILE* err);
 
 // "ST01-ST02", or the file name of a result without a pair name.

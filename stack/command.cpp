@@ -273,7 +273,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 
   std::vector<Run> runs;
   std::vector<FileKey> inputs;
-  if (!results::read_runs(o.inputs, runs, inputs, error, err)) {
+  if (!results::read_runs(kProgram.name, o.inputs, runs, inputs, error, err)) {
     std::fprintf(err, "xcn_stack: error: %s\n", error.c_str());
     return 2;
   }

@@ -11,15 +11,6 @@
 namespace xcn::stack {
 namespace {
 
-// The key of a named pair: every field that tells it, the coordinates to the bit.
-std::string identity_key(const Identity& id) {
-  std::string key = id.kevnm + '\n' + id.kcmpnm;
-  for (const float v : {id.evla, id.evlo, id.stla, id.stlo}) {
-    key += '\n' + std::to_string(std::bit_cast<std::uint32_t>(v));
-  }
-  return key;
-}
-
 // Intervals written by other programs differ in their last digits: the same interval while
 // the difference adds up to less than half a sample over the result.
 bool same_shape(const Result& a, int npts, float delta) {
@@ -66,7 +57,7 @@ void keep_common_shape(PairPlan& pair, int& left_out, std::FILE* err) {
 
 // The key of a result's pair: its identity where it is named, its file name otherwise.
 std::string pair_key(const Result& r) {
-  return r.id.named ? identity_key(r.id) : "name\n" + r.name;
+  return r.id.named ? results::identity_key(r.id) : "name\n" + r.name;
 }
 
 // Results of a run that repeat those of an earlier-given run of the same reference time (a
@@ -168,28 +159,32 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
       if (again[run][k] != 0) continue;
       const Result& r = runs[run].results[k];
       std::size_t p = plan.pairs.size();
-      const std::string key = r.id.named ? identity_key(r.id) : std::string();
+      const std::string key = r.id.named ? results::identity_key(r.id) : std::string();
       if (r.id.named) {
         if (const auto it = by_identity.find(key); it != by_identity.end()) p = it->second;
       }
       if (p == plan.pairs.size()) {
         if (const auto it = by_name.find(r.name); it != by_name.end()) {
           const std::size_t q = it->second;
-          if (r.id.named && named[q]) {
+          if (r.id.named && named[q] && !results::same_pair(r.id, plan.pairs[q].identity)) {
             // The same file name for another pair: stacking it would mix two pairs.
             const Result& first = *plan.pairs[q].members.front().result;
-            std::fprintf(err, "xcn_stack: \"%s\" holds the pair %s, not %s of \"%s\"; left out\n",
-                         r.path.c_str(), results::pair_label(r).c_str(),
-                         plan.pairs[q].label.c_str(), first.path.c_str());
+            std::fprintf(
+                err, "xcn_stack: \"%s\" holds the pair %s, not %s of \"%s\"; left out\n",
+                r.path.c_str(), results::differing_label(r.id, plan.pairs[q].identity).c_str(),
+                results::differing_label(plan.pairs[q].identity, r.id).c_str(), first.path.c_str());
             ++plan.pairs[q].left_out;
             ++plan.left_out;
             continue;
           }
           p = q;
           if (r.id.named) {
-            // Results without a pair name came first under this name; this one names the pair.
+            // Results without a pair name came first under this name and this one names the
+            // pair; or a result of an earlier version, without both records' fields, meets one
+            // that holds them (or the other way round): the pair holds what either tells.
+            if (!named[q]) plan.pairs[q].label = r.id.kevnm;
             named[q] = true;
-            plan.pairs[q].label = r.id.kevnm;
+            results::merge_identity(plan.pairs[q].identity, r.id);
             by_identity.emplace(key, q);
           }
         }
@@ -198,6 +193,7 @@ Plan make_plan(const std::vector<Run>& runs, std::FILE* err) {
         PairPlan pair;
         pair.name = r.name;
         pair.label = results::pair_label(r);
+        pair.identity = r.id;
         plan.pairs.push_back(std::move(pair));
         named.push_back(r.id.named);
         by_name.emplace(r.name, p);

@@ -27,6 +27,7 @@ struct Member {
 struct PairPlan {
   std::string name;   // the stacks' file name
   std::string label;  // "ST01-ST02", or the name
+  Identity identity;  // of its first named result
   int npts = 0;
   float delta = 0;
   std::vector<Member> members;  // in stacking order
@@ -52,8 +53,10 @@ struct Plan {
 };
 
 // Orders the runs (by reference time when every run with results has one, else as given),
-// matches their results by pair (the header's pair name, component and both coordinates where
-// KEVNM is defined, the file name otherwise) and leaves out, with a line on `err`, a result
+// matches their results by pair (the header's pair name, both records' codes and orientation and
+// both coordinates where KEVNM is defined, the file name otherwise; a result of an earlier
+// version, which holds fewer of them, joins the pair of its file name that agrees on those it
+// holds) and leaves out, with a line on `err`, a result
 // whose window length or interval differs from most of its pair's, one that holds another pair
 // than the results of that name, a second result of one pair in one run, and one of a pair that
 // an earlier-given run of the same reference time holds (a run all of whose results are such,

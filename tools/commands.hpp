@@ -19,6 +19,12 @@ extern const char* const kSynthUsage;
 // to DIR (run xcorrnet_v3 there).
 int run_synth(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
+// xcn_synth --three [--stations N] [--samples M] [--delta S] [--seed K] [--out DIR]
+//           [--orient en|12] [--waves both|rayleigh|love]
+// Writes DIR/STnn.BHE.sac, .BHN.sac and .BHZ.sac (or BH1, BH2, BHZ) for every station, with
+// DIR/stations.txt and DIR/names.txt.
+int run_synth_three(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
 // xcn_synth --sds [--stations N] [--rate R] [--day DAY] [--seed K] [--out DIR]  (with libmseed)
 // Writes the network as a miniSEED SDS archive DIR/sds with DIR/stations.xml.
 int run_synth_archive(std::span<const std::string> args, std::FILE* out, std::FILE* err);
@@ -33,9 +39,10 @@ int run_names(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 // lag of the largest peak on each side; fails unless every peak lies within 2 s of it.
 int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
-// xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S]   (built with cairo)
-// Draws the cross-correlations named in NAME_LIST as a record section, to PNG, SVG or PDF by
-// PICTURE's extension. A result that cannot be drawn is reported and left out.
+// xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S] [--comp XY]
+// (built with cairo). Draws the cross-correlations named in NAME_LIST as a record section, to
+// PNG, SVG or PDF by PICTURE's extension; with --comp, those of one pair of components. A
+// result that cannot be drawn is reported and left out.
 int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
 }  // namespace xcn::tools

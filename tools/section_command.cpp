@@ -1,5 +1,6 @@
 // The record-section tool's command line: name list in, picture out.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -7,6 +8,7 @@
 
 #include "cli/options.hpp"
 #include "driver/list_file.hpp"
+#include "driver/result_fields.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "tools/commands.hpp"
@@ -20,11 +22,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S]\n"
+    "                   [--comp XY]\n"
     "  draws every cross-correlation named in NAME_LIST (the name list of xcorrnet_v3) as a\n"
     "  trace at its distance (DIST) against lag time, each normalised, with the lines\n"
     "  lag = +/- distance / V (default 3 km/s); PICTURE is a .png, .svg or .pdf file of\n"
     "  W x H pixels (default 1200x800) showing lags within +/- S seconds (default: half again\n"
-    "  the longest travel time at V)\n";
+    "  the longest travel time at V); --comp XY draws only the results whose first record's\n"
+    "  component ends in X and second's in Y (ZZ, TT, RZ, EN, ...)\n";
 
 constexpr int kMaxSide = 10000;  // pixels
 
@@ -33,6 +37,7 @@ struct Options {
   std::string picture;
   SectionPicture drawing;
   std::optional<double> max_lag_s;
+  std::string comp;  // the last letters of both records' components; empty: every result
 };
 
 bool parse_size(const std::string& text, int& width, int& height) {
@@ -66,6 +71,12 @@ std::optional<int> read_options(std::span<const std::string> args, Options& opti
          if (!cli::parse_number(v, lag) || !positive(lag)) return false;
          options.max_lag_s = lag;
          return true;
+       }},
+      {"--comp", "two letters, the last of each record's component (such as ZZ or RT)",
+       [&](const std::string& v) {
+         options.comp = v;
+         return v.size() == 2 && std::isalnum(static_cast<unsigned char>(v[0])) &&
+                std::isalnum(static_cast<unsigned char>(v[1]));
        }},
   };
   std::vector<std::string> positional;
@@ -102,8 +113,17 @@ bool names_two_stations(const std::string& name) {
   return kevnm.substr(0, hyphen) != kevnm.substr(hyphen + 1);
 }
 
-// A cross-correlation result ready to draw, read whole, or the reason it cannot be drawn.
-std::optional<SectionTrace> read_trace(const std::string& name, std::string& reason) {
+// The last letter of a record's component in a result's header; 0 when it is undefined.
+char component_letter(const SacHeader& h, int slot) {
+  std::string code = h.text(slot);
+  code.erase(code.find_last_not_of(' ') + 1);
+  return code.empty() || code == "-12345" ? '\0' : code.back();
+}
+
+// A cross-correlation result ready to draw, read whole, or the reason it cannot be drawn; no
+// reason for one of other components than `comp` asks for.
+std::optional<SectionTrace> read_trace(const std::string& name, const std::string& comp,
+                                       std::string& reason) {
   if (const std::string why = not_a_record(name); !why.empty()) {
     reason = "cannot be read: " + why;
     return std::nullopt;
@@ -113,6 +133,17 @@ std::optional<SectionTrace> read_trace(const std::string& name, std::string& rea
   if (file.read_samples(samples) != 0) {
     reason = "cannot be read: " + file.failure();
     return std::nullopt;
+  }
+  if (!comp.empty()) {
+    const char first = component_letter(file.header(), kFirstRecord.component.slot);
+    const char second = component_letter(file.header(), kSecondRecord.component.slot);
+    if (first == '\0' || second == '\0') {
+      reason =
+          "does not tell both records' components (a result of an earlier version: run "
+          "xcorrnet_v3 again with N to complete it)";
+      return std::nullopt;
+    }
+    if (first != comp[0] || second != comp[1]) return std::nullopt;
   }
   const float dist = file.header().real(kDist);
   const float begin = file.header().real(kB);
@@ -201,15 +232,17 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
       continue;
     }
     std::string reason;
-    if (auto trace = read_trace(names[k], reason)) {
+    if (auto trace = read_trace(names[k], options.comp, reason)) {
       traces.push_back(std::move(*trace));
-    } else {
+    } else if (!reason.empty()) {
       std::fprintf(err, "xcn_section: \"%s\" %s; skipped\n", names[k].c_str(), reason.c_str());
     }
   }
+  // "ZZ " before the words, where one component pair is drawn.
+  const std::string which = options.comp.empty() ? std::string() : options.comp + " ";
   if (traces.empty()) {
-    std::fprintf(err, "xcn_section: no cross-correlation of %s can be drawn; %s not written\n",
-                 options.name_list.c_str(), options.picture.c_str());
+    std::fprintf(err, "xcn_section: no %scross-correlation of %s can be drawn; %s not written\n",
+                 which.c_str(), options.name_list.c_str(), options.picture.c_str());
     return 1;
   }
 
@@ -224,13 +257,13 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   drawing.max_lag_s =
       options.max_lag_s.value_or(default_max_lag(farthest, drawing.velocity_km_s, longest_lag));
   drawing.title = "Record section of " + options.name_list + ": " + std::to_string(traces.size()) +
-                  " cross-correlations";
+                  " " + which + "cross-correlations";
   if (!draw_section(options.picture, *type, drawing, traces, error)) {
     std::fprintf(err, "xcn_section: cannot write %s: %s\n", options.picture.c_str(), error.c_str());
     return 1;
   }
-  std::fprintf(out, "xcn_section: %zu cross-correlations drawn in %s\n", traces.size(),
-               options.picture.c_str());
+  std::fprintf(out, "xcn_section: %zu %scross-correlations drawn in %s\n", traces.size(),
+               which.c_str(), options.picture.c_str());
   return 0;
 }
 

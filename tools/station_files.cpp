@@ -67,6 +67,8 @@ bool write_station_record(const std::string& path, const StationHeader& header,
   set_float("STLO", header.longitude, nerr);
   if (!header.network.empty()) set_text("KNETWK", header.network, nerr);
   if (!header.location.empty()) set_text("KHOLE", header.location, nerr);
+  set_float("CMPAZ", header.cmpaz, nerr);
+  set_float("CMPINC", header.cmpinc, nerr);
   if (nerr != 0) {
     error = "cannot set the header of " + path + " (error " + std::to_string(nerr) + ")";
     return false;

@@ -29,6 +29,8 @@ struct StationHeader {
   float delta = 1;        // DELTA, seconds
   std::string network;    // KNETWK, left undefined when empty
   std::string location;   // KHOLE, left undefined when empty
+  float cmpaz = -12345;   // CMPAZ and CMPINC, degrees; -12345 undefined
+  float cmpinc = -12345;
 };
 
 // Writes an evenly sampled record beginning at 0 s. False (and `error`) when the library

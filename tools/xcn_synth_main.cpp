@@ -18,5 +18,8 @@ int main(int argc, char** argv) {
     return 2;
 #endif
   }
+  if (std::find(args.begin(), args.end(), "--three") != args.end()) {
+    return xcn::tools::run_synth_three(args, stdout, stderr);
+  }
   return xcn::tools::run_synth(args, stdout, stderr);
 }

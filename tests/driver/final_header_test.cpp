@@ -127,16 +127,22 @@ TEST(FinalHeader, ThePairLoopWritesWhatTheHeaderPassWouldMakeOfAProvisionalResul
   }
 
   // Pair 2 joins station 1 (the event) and station 2 (the station). At 1.5 s a 2000 s window
-  // is 1333 samples: an odd length, B = -666 * 1.5; E and KSTNM stay undefined.
+  // is 1333 samples: an odd length, B = -666 * 1.5; E stays undefined.
   const Bytes p = read_bytes(direct.path(2));
   ASSERT_EQ(p.size(), 632u + 4u * 1333u);
   EXPECT_EQ(word(p, 316), 1333u);
   EXPECT_EQ(real(p, 0), 1.5f);
   EXPECT_EQ(real(p, 20), -999.0f);
   EXPECT_EQ(real(p, 24), -12345.0f);
-  EXPECT_EQ(text(p, 440), "-12345  ");
   EXPECT_EQ(text(p, 448, 16), "ABCDEFGH-IJKLMNO");
+  // Each record whole: the station's in KSTNM and KCMPNM, the event's in KUSER1 and KUSER2;
+  // networks, locations and angles the stations lack stay undefined.
+  EXPECT_EQ(text(p, 440), "IJKLMNOP");
   EXPECT_EQ(text(p, 600), "HHN     ");
+  EXPECT_EQ(text(p, 584), "ABCDEFGH");
+  EXPECT_EQ(text(p, 592), "HHZ     ");
+  for (const std::size_t at : {464u, 608u, 616u, 624u}) EXPECT_EQ(text(p, at), "-12345  ") << at;
+  for (const std::size_t at : {168u, 172u, 228u, 232u}) EXPECT_EQ(real(p, at), -12345.0f) << at;
   EXPECT_EQ(real(p, 124), 10.5f);  // STLA, STLO: the second station
   EXPECT_EQ(real(p, 128), 20.25f);
   EXPECT_EQ(real(p, 140), 10.0f);  // EVLA, EVLO: the first station

@@ -3,9 +3,12 @@
 // of range, standard output that cannot be written, and stations at one place.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "tests/e2e/network.hpp"
@@ -185,6 +188,153 @@ TEST(ResultIdentity, AResultLockedByLovrokIsLeftAndReported) {
         << r.err;
     EXPECT_EQ(read_bytes(locked), kept);
     EXPECT_TRUE(fs::exists(other));  // the other pairs are computed as ever
+  }
+}
+
+// Three records that carry their codes and orientation as xcn_prep writes them, or part of them.
+void coded_stations(Network& net) {
+  Noise noise(75);
+  Record a{"AAA", "BHZ", 10.0f, 20.0f, 1.0f, noise.series(2400)};
+  a.knetwk = "XX";
+  a.khole = "00";
+  a.cmpaz = 0.0f;
+  a.cmpinc = 0.0f;
+  Record b{"BBBBBBBB", "BH1", 11.0f, 20.5f, 1.0f, noise.series(2400)};
+  b.knetwk = "YY";
+  b.khole = "10";
+  b.cmpaz = 33.5f;
+  b.cmpinc = 90.0f;
+  Record c{"CCC", "HH2", 12.0f, 21.0f, 1.0f, noise.series(2400)};  // no network, location, angles
+  for (const Record& r : {a, b, c}) net.add(r);
+}
+
+// Every result keeps both records' network, station, location, component and orientation: the
+// second record's in the station's fields, the first record's in KDATRD, KUSER1, KINST, KUSER2,
+// USER2 and USER3; what a record leaves undefined stays undefined.
+TEST(ResultIdentity, EveryResultKeepsBothRecordsCodesAndOrientation) {
+  Network net;
+  coded_stations(net);
+  net.write_lists();
+  const RunResult r = net.run("B", "Y");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const struct {
+    std::string network, station, location, component;
+    float cmpaz, cmpinc;
+  } records[] = {{"XX      ", "AAA     ", "00      ", "BHZ     ", 0.0f, 0.0f},
+                 {"YY      ", "BBBBBBBB", "10      ", "BH1     ", 33.5f, 90.0f},
+                 {"-12345  ", "CCC     ", "-12345  ", "HH2     ", -12345.0f, -12345.0f}};
+  for (int i = 1; i <= 3; ++i) {
+    for (int j = i; j <= 3; ++j) {
+      SCOPED_TRACE(Network::pair_name(i, j));
+      const SacBytes b(net.file(Network::pair_name(i, j)).string());
+      const auto& first = records[i - 1];
+      const auto& second = records[j - 1];
+      EXPECT_EQ(b.k(off::kKdatrd), first.network);
+      EXPECT_EQ(b.k(off::kKuser1), first.station);
+      EXPECT_EQ(b.k(off::kKinst), first.location);
+      EXPECT_EQ(b.k(off::kKuser2), first.component);
+      EXPECT_EQ(b.f(off::kUser2), first.cmpaz);
+      EXPECT_EQ(b.f(off::kUser3), first.cmpinc);
+      EXPECT_EQ(b.k(off::kKnetwk), second.network);
+      EXPECT_EQ(b.k(off::kKstnm), second.station);
+      EXPECT_EQ(b.k(off::kKhole), second.location);
+      EXPECT_EQ(b.k(off::kKcmpnm), second.component);
+      EXPECT_EQ(b.f(off::kCmpaz), second.cmpaz);
+      EXPECT_EQ(b.f(off::kCmpinc), second.cmpinc);
+      // The rest of the header is what it was: the event name, both positions, E undefined.
+      EXPECT_EQ(b.f(off::kEvla), net.record(i).stla);
+      EXPECT_EQ(b.f(off::kStla), net.record(j).stla);
+      EXPECT_EQ(b.f(off::kE), -12345.0f);
+    }
+  }
+  EXPECT_EQ(SacBytes(net.file("p1_2.sac").string()).k(off::kKevnm, 16), "AAA-BBBBBBBB    ");
+}
+
+// The inode and the time of last change of a file: what a rewrite changes.
+std::pair<ino_t, std::int64_t> stamp(const fs::path& p) {
+  struct stat st {};
+  ::stat(p.c_str(), &st);
+  return {st.st_ino,
+          static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+std::map<std::string, std::pair<ino_t, std::int64_t>> stamps_of(const Network& net) {
+  std::map<std::string, std::pair<ino_t, std::int64_t>> stamps;
+  for (const auto& [name, bytes] : results_of(net)) stamps[name] = stamp(net.file(name));
+  return stamps;
+}
+
+// A result of an earlier version, without the records' new fields, is completed by the header
+// pass like any header: its samples stay, and it gets the very bytes a fresh result has. A run's
+// own results, and complete ones, are never written again.
+TEST(ResultIdentity, TheHeaderPassCompletesResultsOfEarlierVersionsAndThenWritesNothing) {
+  Network net;
+  coded_stations(net);
+  net.write_lists();
+  ASSERT_EQ(net.run("B", "Y").status, 0);
+  const auto fresh = results_of(net);
+  const auto written = stamps_of(net);
+  RunResult r = net.run("B", "N");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(stamps_of(net), written);
+
+  // p1_2 as an earlier version wrote it: KSTNM and the new fields undefined.
+  const fs::path old = net.file("p1_2.sac");
+  for (const std::size_t at : {off::kKstnm, off::kKhole, off::kKuser1, off::kKuser2, off::kKnetwk,
+                               off::kKdatrd, off::kKinst}) {
+    patch(old, at, "-12345  ");
+  }
+  for (const std::size_t at : {off::kUser2, off::kUser3, off::kCmpaz, off::kCmpinc}) {
+    patch_word(old, at, std::bit_cast<std::int32_t>(-12345.0f));
+  }
+  ASSERT_NE(read_bytes(old), fresh.at("p1_2.sac"));
+  r = net.run("B", "N");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(results_of(net), fresh);
+  auto after = stamps_of(net);
+  EXPECT_NE(after.at("p1_2.sac"), written.at("p1_2.sac"));
+  after.erase("p1_2.sac");
+  auto others = written;
+  others.erase("p1_2.sac");
+  EXPECT_EQ(after, others);
+  // Complete now: the next rerun writes nothing.
+  const auto completed = stamps_of(net);
+  r = net.run("B", "N");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(stamps_of(net), completed);
+}
+
+// A record whose codes changed since its results were written (another component, another
+// network) makes those results another pair's: they are left as they are.
+TEST(ResultIdentity, AResultOfAnotherComponentOrNetworkOfTheFirstRecordIsNotRelabelled) {
+  const struct {
+    const char* what;
+    std::function<void(Record&)> change;
+    std::string said;
+  } cases[] = {
+      {"component", [](Record& r) { r.kcmpnm = "BHE"; },
+       "xcorrnet_v3: result \"p1_2.sac\" holds the pair AAA-BBBBBBBB (the first record's "
+       "component BHZ), not AAA-BBBBBBBB (the first record's component BHE) of this list; left as "
+       "it is\n"},
+      {"network", [](Record& r) { r.knetwk = "ZZ"; },
+       "xcorrnet_v3: result \"p1_2.sac\" holds the pair AAA-BBBBBBBB (the first record's network "
+       "XX), not AAA-BBBBBBBB (the first record's network ZZ) of this list; left as it is\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Network net;
+    coded_stations(net);
+    net.write_lists();
+    ASSERT_EQ(net.run("B", "Y").status, 0);
+    const auto before = results_of(net);
+    Record first = net.record(1);
+    c.change(first);
+    ASSERT_EQ(write_record(net.file("st1.sac").string(), first), 0);
+    const RunResult r = net.run("B", "N");
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(results_of(net), before);
   }
 }
 

@@ -181,7 +181,7 @@ TEST(Run, ResultsCarryTheFinalHeader) {
   EXPECT_EQ(p12.f(off::kDelta), 1.0f);
   EXPECT_EQ(p12.f(off::kB), -1000.0f);
   EXPECT_EQ(p12.f(off::kE), -12345.0f);
-  EXPECT_EQ(p12.k(off::kKstnm), "-12345  ");
+  EXPECT_EQ(p12.k(off::kKstnm), "ST2     ");  // the second station, as KCMPNM its component
   EXPECT_EQ(p12.k(off::kKevnm, 16), "ST1-ST2         ");
   EXPECT_EQ(p12.k(off::kKcmpnm), "BHN     ");
   EXPECT_EQ(p12.f(off::kStla), 35.5f);

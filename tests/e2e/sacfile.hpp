@@ -24,6 +24,10 @@ struct Record {
   float b = 0.0f;  // begin time; a result's is -(NPTS/2) x DELTA
   // Reference time NZYEAR, NZJDAY, NZHOUR, NZMIN, NZSEC, NZMSEC; none when the year is -12345.
   std::array<int, 6> reference = {-12345, -12345, -12345, -12345, -12345, -12345};
+  std::string knetwk = {};  // empty: left undefined
+  std::string khole = {};
+  float cmpaz = -12345.0f;
+  float cmpinc = -12345.0f;
 };
 
 // Writes a station record with a fresh header; returns the library's error number.
@@ -43,6 +47,10 @@ inline int write_record(const std::string& path, const Record& r) {
   for (std::size_t k = 0; k < 6; ++k) {
     if (r.reference[k] != -12345) setnhv(kReference[k], &r.reference[k], &nerr, -1);
   }
+  if (!r.knetwk.empty()) setkhv("KNETWK", r.knetwk.c_str(), &nerr, -1, -1);
+  if (!r.khole.empty()) setkhv("KHOLE", r.khole.c_str(), &nerr, -1, -1);
+  setfhv("CMPAZ", &r.cmpaz, &nerr, -1);
+  setfhv("CMPINC", &r.cmpinc, &nerr, -1);
   std::vector<float> y = r.samples;
   float x = 0.0f;
   wsac0(path.c_str(), &x, y.data(), &nerr, -1);
@@ -90,7 +98,9 @@ inline constexpr std::size_t kDelta = 0, kDepmin = 4, kDepmax = 8, kB = 20, kE =
                              kStlo = 128, kEvla = 140, kEvlo = 144, kDist = 200, kAz = 204,
                              kBaz = 208, kGcarc = 212, kDepmen = 224, kNpts = 316, kKstnm = 440,
                              kKevnm = 448, kKcmpnm = 600, kNzyear = 280, kNzjday = 284,
-                             kNzhour = 288, kNzmin = 292, kNzsec = 296, kNzmsec = 300;
+                             kNzhour = 288, kNzmin = 292, kNzsec = 296, kNzmsec = 300, kUser2 = 168,
+                             kUser3 = 172, kCmpaz = 228, kCmpinc = 232, kKhole = 464, kKuser1 = 584,
+                             kKuser2 = 592, kKnetwk = 608, kKdatrd = 616, kKinst = 624;
 }
 
 }  // namespace xcn::test

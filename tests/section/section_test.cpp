@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/process.hpp"
@@ -49,6 +51,19 @@ void write_result(const std::string& path, float dist, std::vector<int> spikes, 
   if (dist != kUndefined) setfhv("DIST", &dist, &nerr, -1);
   wsac0(path.c_str(), y.data(), y.data(), &nerr, -1);
   ASSERT_EQ(nerr, 0);
+}
+
+// Sets character fields of a result of write_result(), as another program editing it would.
+void set_texts(const std::string& path,
+               std::initializer_list<std::pair<const char*, const char*>> fields) {
+  int nerr = 0;
+  float y[2000];
+  int n = 0, max = 2000;
+  float b = 0, dt = 0;
+  rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
+  for (const auto& [field, value] : fields) setkhv(field, value, &nerr, -1, -1);
+  wsac0(path.c_str(), y, y, &nerr, -1);
+  ASSERT_EQ(nerr, 0) << path;
 }
 
 std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
@@ -278,14 +293,7 @@ TEST_F(SectionRun, CrossCorrelationsAloneAreNotTakenForAutoCorrelationsByTheirPl
   for (const auto& r : results) {
     const std::string path = (dir / r.file).string();
     write_result(path, r.dist, {0});
-    int nerr = 0;
-    float y[2000];
-    int n = 0, max = 2000;
-    float b = 0, dt = 0;
-    rsac1(path.c_str(), y, &n, &b, &dt, &max, &nerr, -1);
-    setkhv("KEVNM", r.kevnm, &nerr, -1, -1);
-    wsac0(path.c_str(), y, y, &nerr, -1);
-    ASSERT_EQ(nerr, 0);
+    set_texts(path, {{"KEVNM", r.kevnm}});
   }
   const auto line = [&](const char* file) { return (dir / file).string() + "\n"; };
   write_text(dir / "cross.txt", line("x12.sac") + line("x13.sac") + line("x23.sac"));
@@ -298,6 +306,54 @@ TEST_F(SectionRun, CrossCorrelationsAloneAreNotTakenForAutoCorrelationsByTheirPl
   EXPECT_EQ(run({(dir / "full.txt").string(), (dir / "f.png").string()}, &err, &out), 0) << err;
   EXPECT_EQ(err, "");
   EXPECT_NE(out.find("2 cross-correlations drawn"), std::string::npos) << out;
+}
+
+// A folder of three-component results (seven: no station count's full list, so that none is
+// taken for an auto-correlation by its place): --comp draws one pair of components, known by the
+// last letters of both records' components (KUSER2 and KCMPNM), and says which of the rest
+// cannot tell theirs.
+TEST_F(SectionRun, OnePairOfComponentsOfAFolderThatHoldsSeveral) {
+  const struct {
+    const char* file;
+    const char* first;  // KUSER2; null: a result of an earlier version
+    const char* second;
+    float dist;
+  } results[] = {{"zz12.sac", "BHZ", "BHZ", 30},   {"zt12.sac", "BHZ", "BHT", 30},
+                 {"tz12.sac", "BHT", "BHZ", 30},   {"zz13.sac", "BHZ", "BHZ", 90},
+                 {"tt13.sac", "BHT", "BHT", 90},   {"rz13.sac", "BHR", "BHZ", 90},
+                 {"old23.sac", nullptr, "BHZ", 60}};
+  std::string list;
+  for (const auto& r : results) {
+    const std::string path = (dir / r.file).string();
+    write_result(path, r.dist, {0});
+    set_texts(path, {{"KCMPNM", r.second}});
+    if (r.first != nullptr) set_texts(path, {{"KUSER2", r.first}});
+    list += path + "\n";
+  }
+  write_text(dir / "three.txt", list);
+  std::string err;
+  std::string out;
+  EXPECT_EQ(
+      run({(dir / "three.txt").string(), (dir / "zz.png").string(), "--comp", "ZZ"}, &err, &out),
+      0);
+  EXPECT_EQ(out,
+            "xcn_section: 2 ZZ cross-correlations drawn in " + (dir / "zz.png").string() + "\n");
+  EXPECT_EQ(err, "xcn_section: \"" + (dir / "old23.sac").string() +
+                     "\" does not tell both records' components (a result of an earlier "
+                     "version: run xcorrnet_v3 again with N to complete it); skipped\n");
+  EXPECT_EQ(
+      run({(dir / "three.txt").string(), (dir / "tz.png").string(), "--comp", "TZ"}, &err, &out),
+      0);
+  EXPECT_EQ(out,
+            "xcn_section: 1 TZ cross-correlations drawn in " + (dir / "tz.png").string() + "\n");
+  // None of a pair: no picture.
+  EXPECT_EQ(run({(dir / "three.txt").string(), (dir / "rr.png").string(), "--comp", "RR"}, &err),
+            1);
+  EXPECT_NE(err.find("xcn_section: no RR cross-correlation of "), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "rr.png"));
+  // Without --comp, every result is drawn, as always.
+  EXPECT_EQ(run({(dir / "three.txt").string(), (dir / "all.png").string()}, &err, &out), 0);
+  EXPECT_EQ(out, "xcn_section: 7 cross-correlations drawn in " + (dir / "all.png").string() + "\n");
 }
 
 TEST_F(SectionRun, AFailedWriteLeavesTheOldPictureAndNoTemporaryFile) {
@@ -453,6 +509,10 @@ TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
       {{"names.txt", "a.png", "--max-lag"},
        2,
        "--max-lag needs a lag in seconds over 0; see xcn_section --help"},
+      {{"names.txt", "a.png", "--comp", "ZZZ"},
+       2,
+       "--comp needs two letters, the last of each record's component (such as ZZ or RT), not "
+       "\"ZZZ\"; see xcn_section --help"},
       {{"names.txt", "a.png", "--colour", "red"},
        2,
        "unknown option --colour; see xcn_section --help"},

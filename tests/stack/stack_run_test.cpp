@@ -37,6 +37,9 @@ struct DayResult {
   std::vector<float> samples = std::vector<float>(2000, 0.0f);
   std::optional<int> year, jday;  // reference time: that day at the given time
   int hour = 0, minute = 0, second = 0;
+  // The first record's station and component (KUSER1, KUSER2); empty, as results of earlier
+  // versions, undefined.
+  std::string first_station = {}, first_component = {};
 };
 
 void write_day(const std::string& path, const DayResult& r) {
@@ -53,6 +56,8 @@ void write_day(const std::string& path, const DayResult& r) {
   setfhv("EVLO", &r.evlo, &nerr, -1);
   setfhv("STLA", &r.stla, &nerr, -1);
   setfhv("STLO", &r.stlo, &nerr, -1);
+  if (!r.first_station.empty()) setkhv("KUSER1", r.first_station.c_str(), &nerr, -1, -1);
+  if (!r.first_component.empty()) setkhv("KUSER2", r.first_component.c_str(), &nerr, -1, -1);
   if (r.year) {
     const int zero = 0;
     setnhv("NZYEAR", &*r.year, &nerr, -1);
@@ -472,6 +477,50 @@ TEST(StackRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
   const RunResult one = run_stack({"--out", "one", "j100", "j101"}, dir, {"OMP_NUM_THREADS=1"});
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(file_text(dir / "many/pws/a.sac"), file_text(dir / "one/pws/a.sac"));
+}
+
+// Two components of one station pair share the event name, the second component and both
+// positions: the first record's component tells them apart. A result of an earlier version,
+// without it, joins the pair of its name; one of a third component under that name is another
+// pair's.
+TEST(StackRun, ResultsAreMatchedByBothRecords) {
+  ScratchDir dir;
+  const auto day = [&](int d, const std::string& file, const std::string& first, float value) {
+    const std::string folder = "d" + std::to_string(d);
+    std::filesystem::create_directories(dir / folder);
+    DayResult r;
+    r.kcmpnm = "BHN";
+    if (!first.empty()) r.first_station = "ST01";
+    r.first_component = first;
+    r.samples = constant(value);
+    write_day(dir.file(folder + "/" + file), r);
+  };
+  day(0, "zn.sac", "", 4);  // an earlier version's
+  for (int d = 1; d <= 3; ++d) {
+    day(d, "zn.sac", "BHZ", static_cast<float>(d));
+    day(d, "en.sac", "BHE", static_cast<float>(10 * d));
+  }
+  day(4, "zn.sac", "BH1", 100);
+  const RunResult run = run_stack({"--out", "out", "d0", "d1", "d2", "d3", "d4"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("xcn_stack: \"d4/zn.sac\" holds the pair ST01-ST02 (the first record's "
+                         "component BH1), not ST01-ST02 (the first record's component BHZ) of "
+                         "\"d0/zn.sac\"; left out\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("holds the same pair"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("xcn_stack: 2 pairs over 5 runs (5 days): 7 results stacked"),
+            std::string::npos)
+      << run.out;
+  const SacBytes zn(dir.file("out/linear/zn.sac"));
+  EXPECT_EQ(zn.f(kUser0), 4.0f);
+  for (const float v : zn.samples()) ASSERT_EQ(v, 2.5f);  // (4 + 1 + 2 + 3) / 4
+  const SacBytes en(dir.file("out/linear/en.sac"));
+  EXPECT_EQ(en.f(kUser0), 3.0f);
+  for (const float v : en.samples()) ASSERT_EQ(v, 20.0f);
+  // A stack keeps both records' fields of its first day.
+  EXPECT_EQ(en.k(584), "ST01    ");
+  EXPECT_EQ(en.k(592), "BHE     ");
 }
 
 TEST(StackRun, MismatchedUnreadableAndEmptyResultsAreReportedAndCounted) {

@@ -396,7 +396,7 @@ TEST(SynthCommand, HelpListsEveryOption) {
   ASSERT_EQ(tools::run_synth(std::vector<std::string>{"--help"}, out.stream(), err.stream()), 0);
   const std::string usage = out.text();
   for (const char* option : {"--stations", "--samples", "--delta", "--seed", "--out", "--folders",
-                             "--sds", "--rate", "--day"}) {
+                             "--sds", "--rate", "--day", "--three", "--orient", "--waves"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(err.text(), "");
