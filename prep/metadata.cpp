@@ -96,8 +96,15 @@ class ResponseReader {
           std::to_string(stages.size()) + " stages, more than " + std::to_string(kMostStages);
       return r;
     }
+    std::size_t in_all = 0;
     for (const xmlNode* node : stages) {
       r.stages.push_back(stage(node));
+      const Stage& s = r.stages.back();
+      in_all += s.numerators.size() + s.denominators.size();
+      if (in_all > kMostCoefficientsInAll) {
+        fail(std::to_string(in_all) + " coefficients in all, more than " +
+             std::to_string(kMostCoefficientsInAll));
+      }
       if (!why_.empty()) break;
     }
     std::stable_sort(r.stages.begin(), r.stages.end(),

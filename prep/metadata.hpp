@@ -56,6 +56,13 @@ class Inventory {
   // in [t, t + length).
   const ChannelEpoch* find(const ChannelId& id, Micros t, Micros length) const;
   std::size_t size() const { return count_; }
+  // Every epoch kept, channel by channel.
+  template <class F>
+  void each(F&& f) const {
+    for (const auto& [id, c] : channels_) {
+      for (const ChannelEpoch& e : c.epochs) f(e);
+    }
+  }
 
  private:
   struct Channel {

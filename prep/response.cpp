@@ -180,6 +180,19 @@ class ResponseValue {
   std::vector<StageValue> stages_;
 };
 
+// Whether every value fits a record's single precision; a response near zero could make
+// samples that do not.
+template <class It, class F>
+bool within_record_range(It from, It to, F value) {
+  return std::all_of(from, to, [&](const auto& v) {
+    const double x = value(v);
+    return std::fabs(x) < 1e37;
+  });
+}
+constexpr const char* kOutOfRange =
+    "the ground motion would be out of the range of a record's numbers (the response is "
+    "near zero)";
+
 int power_of(Ground g) { return g == Ground::kDisplacement ? 0 : g == Ground::kVelocity ? 1 : 2; }
 
 // Why the stages themselves cannot be evaluated, or nothing.
@@ -380,6 +393,9 @@ std::string remove_response(std::span<double> x, double rate, const Response& r,
   const GroundUnit sensor = ground_unit(sensor_units(r));
   if (removal == Removal::kSensitivity) {
     const double factor = (sensor.kind == Ground::kNone ? 1.0 : sensor.metres) / *r.sensitivity;
+    if (!within_record_range(x.begin(), x.end(), [factor](double v) { return v * factor; })) {
+      return kOutOfRange;
+    }
     for (double& v : x) v *= factor;
     return {};
   }
@@ -446,6 +462,11 @@ std::string remove_response(std::span<double> x, double rate, const Response& r,
     above = apply(above, g);
   }
   fork(n, -1, spectrum);
+  if (!within_record_range(spectrum.begin(),
+                           spectrum.begin() + static_cast<std::ptrdiff_t>(x.size()),
+                           [](const Complex& c) { return static_cast<double>(c.re); })) {
+    return kOutOfRange;
+  }
   for (std::size_t i = 0; i < x.size(); ++i) x[i] = spectrum[i].re;
   return {};
 }

@@ -69,7 +69,8 @@ struct Stage {
 // response on every frequency of a day of samples stays cheap.
 inline constexpr std::size_t kMostStages = 64;
 inline constexpr std::size_t kMostPolesOrZeros = 64;
-inline constexpr std::size_t kMostCoefficients = 2048;
+inline constexpr std::size_t kMostCoefficients = 2048;       // in one stage
+inline constexpr std::size_t kMostCoefficientsInAll = 8192;  // in all stages
 
 // A channel epoch's response. FDSN station text gives the sensitivity only.
 struct Response {
