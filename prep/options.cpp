@@ -227,6 +227,10 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
   if (o.prefilt && (o.resp == Removal::kNone || o.resp == Removal::kSensitivity)) {
     return program.refuse(err, "--prefilt needs --resp vel, disp or acc");
   }
+  if (o.prefilt && o.prefilt->f2 >= 0.5 / o.delta) {
+    return program.refuse(err, "--prefilt passes nothing below the Nyquist frequency of --delta (" +
+                                   std::to_string(0.5 / o.delta) + " Hz)");
+  }
   if (o.metadata.empty()) {
     return program.refuse(err, "--meta FILE is needed (StationXML or FDSN station text)");
   }
