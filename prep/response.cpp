@@ -193,6 +193,55 @@ constexpr const char* kOutOfRange =
     "the ground motion would be out of the range of a record's numbers (the response is "
     "near zero)";
 
+// fork for any power of two: above the lengths fork runs fast, as transforms of columns and of
+// rows of the stretch laid out N1 by N2 (n = n1 + N1 n2, k = N2 k1 + k2), with the twiddles
+// e^(i sign 2 pi n1 k2 / L) between them. Same transform and scaling as fork, not the same bits.
+void long_fork(std::vector<Complex>& x, int sign) {
+  const std::size_t length = x.size();
+  constexpr std::size_t kFast = std::size_t{1} << 18;
+  if (length <= kFast) {
+    fork(static_cast<int>(length), sign, x);
+    return;
+  }
+  std::size_t n2 = 1;
+  while (n2 * n2 < length) n2 *= 2;
+  const std::size_t n1 = length / n2;
+  // Sixteen columns, then sixteen rows, at a time: the strided reads and writes then move
+  // whole cache lines.
+  constexpr std::size_t kBlock = 16;
+  std::vector<Complex> rows(length);  // rows[k2 * n1 + a]
+  std::vector<Complex> block(kBlock * std::max(n1, n2));
+  for (std::size_t a0 = 0; a0 < n1; a0 += kBlock) {
+    for (std::size_t b = 0; b < n2; ++b) {
+      for (std::size_t j = 0; j < kBlock; ++j) block[j * n2 + b] = x[a0 + j + n1 * b];
+    }
+    for (std::size_t j = 0; j < kBlock; ++j) {
+      const std::span<Complex> column(block.data() + j * n2, n2);
+      fork(static_cast<int>(n2), sign, column);
+      const Cplx step = std::polar(
+          1.0, sign * kTwoPi * static_cast<double>(a0 + j) / static_cast<double>(length));
+      Cplx w = 1;
+      for (std::size_t k = 0; k < n2; ++k) {
+        const Cplx v = Cplx(column[k].re, column[k].im) * w;
+        column[k] = {static_cast<float>(v.real()), static_cast<float>(v.imag())};
+        w *= step;
+      }
+    }
+    for (std::size_t k = 0; k < n2; ++k) {
+      for (std::size_t j = 0; j < kBlock; ++j) rows[k * n1 + a0 + j] = block[j * n2 + k];
+    }
+  }
+  for (std::size_t k0 = 0; k0 < n2; k0 += kBlock) {
+    for (std::size_t j = 0; j < kBlock; ++j) {
+      const std::span<Complex> row(rows.data() + (k0 + j) * n1, n1);
+      fork(static_cast<int>(n1), sign, row);
+    }
+    for (std::size_t k1 = 0; k1 < n1; ++k1) {
+      for (std::size_t j = 0; j < kBlock; ++j) x[n2 * k1 + k0 + j] = rows[(k0 + j) * n1 + k1];
+    }
+  }
+}
+
 int power_of(Ground g) { return g == Ground::kDisplacement ? 0 : g == Ground::kVelocity ? 1 : 2; }
 
 // Why the stages themselves cannot be evaluated, or nothing.
@@ -439,9 +488,8 @@ std::string remove_response(std::span<double> x, double rate, const Response& r,
 
   std::vector<Complex> spectrum(length, Complex{0, 0});
   for (std::size_t i = 0; i < x.size(); ++i) spectrum[i] = {static_cast<float>(x[i]), 0.0f};
-  const int n = static_cast<int>(length);
   // fork(+1) gives sum x e^(+iwt): bin k holds the usual transform at -f_k, bin n - k at f_k.
-  fork(n, 1, spectrum);
+  long_fork(spectrum, 1);
   auto apply = [](Complex c, Cplx g) {
     const Cplx v = Cplx(c.re, c.im) * g;
     return Complex{static_cast<float>(v.real()), static_cast<float>(v.imag())};
@@ -461,7 +509,7 @@ std::string remove_response(std::span<double> x, double rate, const Response& r,
     below = apply(below, std::conj(g));
     above = apply(above, g);
   }
-  fork(n, -1, spectrum);
+  long_fork(spectrum, -1);
   if (!within_record_range(spectrum.begin(),
                            spectrum.begin() + static_cast<std::ptrdiff_t>(x.size()),
                            [](const Complex& c) { return static_cast<double>(c.re); })) {
