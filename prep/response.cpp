@@ -420,6 +420,7 @@ std::optional<std::string> unusable(const Response& r, Removal removal) {
     }
     last = &s;
   }
+  if (last == nullptr) return "its stages name no units";
   if (unit_key(last->output_units) != "COUNTS") {
     return "its last stage puts out " + quoted(last->output_units) + ", not counts";
   }

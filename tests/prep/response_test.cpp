@@ -15,6 +15,7 @@
 #include "prep/metadata.hpp"
 #include "tests/e2e/process.hpp"
 #include "tests/e2e/sacfile.hpp"
+#include "tests/prep/full_epoch.hpp"
 #include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
 
@@ -241,6 +242,10 @@ TEST(Response, RefusesResponsesThatCannotBeEvaluated) {
        "stage 2 takes in \"A\" but stage 1 puts out \"V\""},
       {"no counts at the end", edit("<Name>COUNTS</Name>", "<Name>V</Name>"), Removal::kVelocity,
        "its last stage puts out \"V\", not counts"},
+      {"stages without units",
+       sens + "<Stage number=\"1\">" + gain(28.8, 10) + "</Stage><Stage number=\"2\">" +
+           gain(400000, 10) + "</Stage>",
+       Removal::kVelocity, "its stages name no units"},
       {"zero gain", edit("<Value>400000", "<Value>0"), Removal::kVelocity,
        "stage 2's gain is zero"},
       {"no gain", edit(gain(28.8, 10), ""), Removal::kVelocity, "stage 1 gives no gain"},
@@ -338,16 +343,7 @@ class PrepResponse : public ::testing::Test {
     std::vector<ChannelEpoch> epochs;
     std::string data;
     for (const auto& [id, response] : channels) {
-      ChannelEpoch e;
-      e.id = id;
-      e.start = day_start(2020, 1);
-      e.latitude = 10;
-      e.longitude = 20;
-      e.elevation = 0;
-      e.depth = 0;
-      e.azimuth = 0;
-      e.dip = -90;
-      epochs.push_back(e);
+      epochs.push_back(test::full_epoch(id, day_start(2020, 1)));
       const auto bytes = pack_records(id, kStart, kRate, counts(), Encoding::kFloat32, 4096);
       data.append(bytes.begin(), bytes.end());
     }
