@@ -442,13 +442,20 @@ TEST_F(PrepResponse, ASineInCountsComesOutAsTheGroundVelocity) {
 }
 
 TEST_F(PrepResponse, FdsnTextServesTheSensitivityOnly) {
-  write_inputs({{{"XC", "AAA", "00", "HHZ"}, ""}});
+  write_inputs({{{"XC", "AAA", "00", "HHZ"}, ""}, {{"XC", "AAA", "00", "HDF"}, ""}});
   write_text(dir_ / "meta.txt",
-             "XC|AAA|00|HHZ|10|20|0|0|0|-90|geophone|2E+06|1|nm/s|100|2020-01-01T00:00:00|\n");
+             "XC|AAA|00|HHZ|10|20|0|0|0|-90|geophone|2E+06|1|nm/s|100|2020-01-01T00:00:00|\n"
+             "XC|AAA|00|HDF|10|20|0|0|0|-90|barometer|1E+03|1|PA|100|2020-01-01T00:00:00|\n");
   const test::RunResult raw = prep({"--meta", "meta.txt", "--out", "raw"});
   ASSERT_EQ(raw.status, 0) << raw.err;
   const test::RunResult sens = prep({"--meta", "meta.txt", "--resp", "sens"});
   ASSERT_EQ(sens.status, 0) << sens.err;
+  // A sensor of no ground motion: divided all the same, said once, its unit unknown.
+  EXPECT_EQ(test::problem_lines(sens.err),
+            (std::vector<std::string>{
+                "xcn_prep: XC.AAA.00.HDF: its sensor's units \"PA\" are no ground motion; its "
+                "records are divided by the sensitivity and their IDEP is IUNKN"}));
+  EXPECT_EQ(test::SacBytes((dir_ / "out/2024.005/XC.AAA.00.HDF.sac").string()).i(344), 5);
   const test::SacBytes a((dir_ / "raw/2024.005/XC.AAA.00.HHZ.sac").string());
   const test::SacBytes b((dir_ / "out/2024.005/XC.AAA.00.HHZ.sac").string());
   ASSERT_EQ(a.npts(), b.npts());
@@ -461,7 +468,7 @@ TEST_F(PrepResponse, FdsnTextServesTheSensitivityOnly) {
   }
   const test::RunResult vel = prep({"--meta", "meta.txt", "--resp", "vel", "--out", "vel"});
   EXPECT_EQ(vel.status, 1);
-  EXPECT_EQ(test::problem_lines(vel.err).front(),
+  EXPECT_EQ(test::problem_lines(vel.err).at(1),
             "xcn_prep: XC.AAA.00.HHZ: the response cannot be removed for 2024.005: the metadata "
             "give only its sensitivity (FDSN station text), which only --resp sens can use; "
             "skipped");
