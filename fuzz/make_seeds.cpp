@@ -405,6 +405,59 @@ void meta_seeds() {
        "<FDSNStationXML><Network code=\"X&e;\"><Station code=\"A\"><Channel code=\"BHZ\" "
        "locationCode=\"\"><Latitude>&e;&e;&e;</Latitude><Longitude>1</Longitude></Channel>" +
            xml_tail);
+  // Responses: a geophone into a digitiser, and a broadband with FIR stages that decimate.
+  const std::string units_v =
+      "<InputUnits><Name>M/S</Name></InputUnits><OutputUnits><Name>V</Name></OutputUnits>";
+  const std::string units_c =
+      "<InputUnits><Name>V</Name></InputUnits><OutputUnits><Name>COUNTS</Name></OutputUnits>";
+  const std::string units_cc =
+      "<InputUnits><Name>COUNTS</Name></InputUnits><OutputUnits><Name>COUNTS</Name>"
+      "</OutputUnits>";
+  const std::string sensitivity =
+      "<InstrumentSensitivity><Value>11520000</Value><Frequency>10</Frequency>"
+      "<InputUnits><Name>M/S</Name></InputUnits><OutputUnits><Name>COUNTS</Name></OutputUnits>"
+      "</InstrumentSensitivity>";
+  const std::string digitiser =
+      "<Stage number=\"2\"><Coefficients>" + units_c +
+      "<CfTransferFunctionType>DIGITAL</CfTransferFunctionType><Numerator>1</Numerator>"
+      "</Coefficients><Decimation><InputSampleRate>200</InputSampleRate><Factor>1</Factor>"
+      "<Offset>0</Offset><Delay>0</Delay><Correction>0</Correction></Decimation>"
+      "<StageGain><Value>400000</Value><Frequency>10</Frequency></StageGain></Stage>";
+  const std::string geophone =
+      "<Stage number=\"1\"><PolesZeros>" + units_v +
+      "<PzTransferFunctionType>LAPLACE (RADIANS/SECOND)</PzTransferFunctionType>"
+      "<NormalizationFactor>1.0393</NormalizationFactor>"
+      "<NormalizationFrequency>10</NormalizationFrequency>"
+      "<Zero><Real>0</Real><Imaginary>0</Imaginary></Zero>"
+      "<Zero><Real>0</Real><Imaginary>0</Imaginary></Zero>"
+      "<Pole><Real>-19.79</Real><Imaginary>20.19</Imaginary></Pole>"
+      "<Pole><Real>-19.79</Real><Imaginary>-20.19</Imaginary></Pole></PolesZeros>"
+      "<StageGain><Value>28.8</Value><Frequency>10</Frequency></StageGain></Stage>";
+  const std::string fir =
+      "<Stage number=\"3\"><FIR>" + units_cc +
+      "<Symmetry>EVEN</Symmetry><NumeratorCoefficient>0.1</NumeratorCoefficient>"
+      "<NumeratorCoefficient>0.15</NumeratorCoefficient>"
+      "<NumeratorCoefficient>0.25</NumeratorCoefficient></FIR><Decimation>"
+      "<InputSampleRate>200</InputSampleRate><Factor>2</Factor><Offset>0</Offset>"
+      "<Delay>0.0125</Delay><Correction>0.0125</Correction></Decimation>"
+      "<StageGain><Value>1</Value><Frequency>0</Frequency></StageGain></Stage>"
+      "<Stage number=\"4\"><FIR>" +
+      units_cc +
+      "<Symmetry>ODD</Symmetry><NumeratorCoefficient>-0.05</NumeratorCoefficient>"
+      "<NumeratorCoefficient>0.3</NumeratorCoefficient>"
+      "<NumeratorCoefficient>0.5</NumeratorCoefficient></FIR><Decimation>"
+      "<InputSampleRate>100</InputSampleRate><Factor>1</Factor></Decimation>"
+      "<StageGain><Value>1</Value><Frequency>0</Frequency></StageGain></Stage>";
+  auto with_response = [&](const std::string& response) {
+    std::string c = channel;
+    c.insert(c.find("</Channel>"), "<Response>" + response + "</Response>");
+    return xml_head + c + xml_tail;
+  };
+  seed("meta", "geophone", with_response(sensitivity + geophone + digitiser));
+  seed("meta", "broadband_fir", with_response(sensitivity + geophone + digitiser + fir));
+  seed("meta", "response_list",
+       with_response(sensitivity + "<Stage number=\"1\"><ResponseList>" + units_v +
+                     "</ResponseList></Stage>"));
   seed("meta", "not_stationxml", "<?xml version=\"1.0\"?><quakeml><event/></quakeml>");
   const std::string header =
       "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|Azimuth|Dip|"

@@ -87,14 +87,15 @@ std::string seconds_text(double s) {
 
 }  // namespace
 
-DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options) {
+DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options,
+                       const Response* response) {
   MergeTally tally;
   std::vector<Segment> segments = merge_pieces(std::move(pieces), tally);
-  return process_segments(std::move(segments), tally, day, options);
+  return process_segments(std::move(segments), tally, day, options, response);
 }
 
 DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,
-                            const Options& options) {
+                            const Options& options, const Response* response) {
   DayOutcome outcome;
   outcome.tally = tally;
   const double delta = options.delta;
@@ -124,6 +125,11 @@ DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tal
   for (Segment& s : segments) {
     detrend(s.samples);
     taper_ends(s.samples, static_cast<std::size_t>(std::llround(options.taper * s.rate)));
+    if (options.resp != Removal::kNone && response != nullptr) {
+      outcome.skipped =
+          remove_response(s.samples, s.rate, *response, options.resp, prefilter_of(options));
+      if (!outcome.skipped.empty()) return outcome;
+    }
     const double start = static_cast<double>(s.start - day) / 1e6;
     GridPiece piece = resample_onto_grid(std::move(s.samples), start, s.rate, delta, outcome.error);
     if (!outcome.error.empty()) return outcome;

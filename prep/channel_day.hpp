@@ -7,6 +7,7 @@
 
 #include "prep/merge.hpp"
 #include "prep/options.hpp"
+#include "prep/response.hpp"
 #include "prep/time.hpp"
 
 namespace xcn::prep {
@@ -39,9 +40,13 @@ inline constexpr Micros kDayMargin = 600 * kSecond;
 // bridge breaks of up to kBridgedSamples, detrend and taper each segment, resample onto the
 // grid, then per span cut to the stretch from the first to the last grid time with data, zero
 // the gaps, band-pass and normalise. Data sampled more coarsely than the grid are refused.
-DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options);
+// With --resp, the response is removed from each segment after its detrend and taper, at its
+// own rate before resampling (so that digital stages are evaluated at the rates they run at);
+// a segment it cannot be removed from makes the day skipped.
+DayOutcome process_day(std::vector<Piece> pieces, Micros day, const Options& options,
+                       const Response* response = nullptr);
 // The same from segments already merged, with the merge's tally.
 DayOutcome process_segments(std::vector<Segment> segments, const MergeTally& tally, Micros day,
-                            const Options& options);
+                            const Options& options, const Response* response = nullptr);
 
 }  // namespace xcn::prep

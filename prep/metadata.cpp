@@ -1,4 +1,5 @@
-// Station coordinates and channel orientation from StationXML or the FDSN station text format.
+// Station coordinates, channel orientation and instrument response from StationXML or the FDSN
+// station text format.
 #include "prep/metadata.hpp"
 
 #include <libxml/parser.h>
@@ -68,6 +69,187 @@ std::vector<const xmlNode*> children(const xmlNode* node, std::string_view name)
   }
   return found;
 }
+
+// The text of the first child element `name`, or nothing.
+std::optional<std::string> child_text(const xmlNode* node, std::string_view name) {
+  const auto nodes = children(node, name);
+  if (nodes.empty()) return std::nullopt;
+  return plain_text(nodes.front()->children);
+}
+
+// A channel's response elements. What cannot be read is said in `unreadable`, never a reason
+// to leave out the epoch: its coordinates serve runs that remove no response.
+class ResponseReader {
+ public:
+  Response read(const xmlNode* response) {
+    Response r;
+    r.stages_given = true;
+    for (const xmlNode* sens : children(response, "InstrumentSensitivity")) {
+      r.sensitivity = number(sens, "Value", "the sensitivity");
+      r.sensitivity_frequency =
+          number(sens, "Frequency", "the sensitivity's frequency").value_or(0);
+      r.sensitivity_units = units(sens, "InputUnits");
+    }
+    const auto stages = children(response, "Stage");
+    if (stages.size() > kMostStages) {
+      r.unreadable =
+          std::to_string(stages.size()) + " stages, more than " + std::to_string(kMostStages);
+      return r;
+    }
+    std::size_t in_all = 0;
+    for (const xmlNode* node : stages) {
+      r.stages.push_back(stage(node));
+      const Stage& s = r.stages.back();
+      in_all += s.numerators.size() + s.denominators.size();
+      if (in_all > kMostCoefficientsInAll) {
+        fail(std::to_string(in_all) + " coefficients in all, more than " +
+             std::to_string(kMostCoefficientsInAll));
+      }
+      if (!why_.empty()) break;
+    }
+    std::stable_sort(r.stages.begin(), r.stages.end(),
+                     [](const Stage& a, const Stage& b) { return a.number < b.number; });
+    for (std::size_t k = 1; k < r.stages.size() && why_.empty(); ++k) {
+      if (r.stages[k].number == r.stages[k - 1].number) {
+        why_ = "two stages are numbered " + std::to_string(r.stages[k].number);
+      }
+    }
+    r.unreadable = why_;
+    return r;
+  }
+
+ private:
+  void fail(std::string why) {
+    if (why_.empty()) why_ = std::move(why);
+  }
+  std::optional<double> value(const xmlNode* node, const std::string& what) {
+    const auto text = plain_text(node->children);
+    double v = 0;
+    if (!text || !parse_double(*text, v)) {
+      fail(what + " is not a number");
+      return std::nullopt;
+    }
+    return v;
+  }
+  std::optional<double> number(const xmlNode* node, std::string_view field,
+                               const std::string& what) {
+    const auto nodes = children(node, field);
+    if (nodes.empty()) return std::nullopt;
+    return value(nodes.front(), what);
+  }
+  std::string units(const xmlNode* node, std::string_view field) {
+    const auto nodes = children(node, field);
+    if (nodes.empty()) return {};
+    return child_text(nodes.front(), "Name").value_or("");
+  }
+  // Real and Imaginary parts of each Pole or Zero.
+  std::vector<Cplx> roots(const xmlNode* node, std::string_view field, const std::string& what) {
+    std::vector<Cplx> found;
+    const auto nodes = children(node, field);
+    if (nodes.size() > kMostPolesOrZeros) {
+      fail(std::to_string(nodes.size()) + " " + what + ", more than " +
+           std::to_string(kMostPolesOrZeros));
+      return found;
+    }
+    for (const xmlNode* n : nodes) {
+      const auto re = number(n, "Real", what);
+      const auto im = number(n, "Imaginary", what);
+      if (!re || !im) fail("a " + what + " lacks its real or imaginary part");
+      found.emplace_back(re.value_or(0), im.value_or(0));
+    }
+    return found;
+  }
+  std::vector<double> coefficients(const xmlNode* node, std::string_view field,
+                                   const std::string& what) {
+    std::vector<double> found;
+    const auto nodes = children(node, field);
+    if (nodes.size() > kMostCoefficients) {
+      fail(std::to_string(nodes.size()) + " " + what + ", more than " +
+           std::to_string(kMostCoefficients));
+      return found;
+    }
+    for (const xmlNode* n : nodes) found.push_back(value(n, what).value_or(0));
+    return found;
+  }
+  Stage stage(const xmlNode* node) {
+    Stage s;
+    const auto number_text = attribute(node, "number");
+    int n = 0;
+    if (!number_text || number_text->empty() ||
+        std::from_chars(number_text->data(), number_text->data() + number_text->size(), n).ptr !=
+            number_text->data() + number_text->size()) {
+      fail("a stage's number is not a whole number");
+    }
+    s.number = n;
+    const std::string name = "stage " + std::to_string(n);
+    for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+      if (c->type != XML_ELEMENT_NODE) continue;
+      const std::string_view kind = name_of(c);
+      if (kind == "StageGain") {
+        s.gain = number(c, "Value", name + "'s gain");
+        s.gain_frequency = number(c, "Frequency", name + "'s gain frequency").value_or(0);
+        continue;
+      }
+      if (kind == "Decimation") {
+        s.input_rate = number(c, "InputSampleRate", name + "'s input sample rate");
+        const double factor = number(c, "Factor", name + "'s decimation factor").value_or(1);
+        s.factor = factor >= 1 && factor <= 1e6 && factor == std::floor(factor)
+                       ? static_cast<int>(factor)
+                       : 0;
+        s.correction = number(c, "Correction", name + "'s correction").value_or(0);
+        continue;
+      }
+      if (kind != "PolesZeros" && kind != "Coefficients" && kind != "FIR" &&
+          kind != "ResponseList" && kind != "Polynomial") {
+        continue;
+      }
+      s.input_units = units(c, "InputUnits");
+      s.output_units = units(c, "OutputUnits");
+      if (kind == "PolesZeros") {
+        s.kind = StageKind::kPolesZeros;
+        const std::string type = child_text(c, "PzTransferFunctionType").value_or("");
+        s.transfer = transfer(type, "LAPLACE (RADIANS/SECOND)", "LAPLACE (HERTZ)",
+                              "DIGITAL (Z-TRANSFORM)", name);
+        s.a0 = number(c, "NormalizationFactor", name + "'s normalisation factor");
+        s.norm_frequency =
+            number(c, "NormalizationFrequency", name + "'s normalisation frequency").value_or(0);
+        s.zeros = roots(c, "Zero", "zeros");
+        s.poles = roots(c, "Pole", "poles");
+      } else if (kind == "Coefficients") {
+        s.kind = StageKind::kCoefficients;
+        const std::string type = child_text(c, "CfTransferFunctionType").value_or("");
+        s.transfer = transfer(type, "ANALOG (RADIANS/SECOND)", "ANALOG (HERTZ)", "DIGITAL", name);
+        s.numerators = coefficients(c, "Numerator", "numerator coefficients");
+        s.denominators = coefficients(c, "Denominator", "denominator coefficients");
+      } else if (kind == "FIR") {
+        s.kind = StageKind::kFir;
+        const std::string symmetry = child_text(c, "Symmetry").value_or("NONE");
+        if (symmetry == "EVEN") {
+          s.symmetry = Symmetry::kEven;
+        } else if (symmetry == "ODD") {
+          s.symmetry = Symmetry::kOdd;
+        } else if (symmetry != "NONE") {
+          fail(name + "'s FIR symmetry is not NONE, EVEN or ODD");
+        }
+        s.numerators = coefficients(c, "NumeratorCoefficient", "FIR coefficients");
+      } else {
+        s.kind = StageKind::kOther;
+        s.other = kind;
+      }
+    }
+    return s;
+  }
+  Transfer transfer(const std::string& type, const char* radians, const char* hertz,
+                    const char* digital, const std::string& name) {
+    if (type == radians) return Transfer::kLaplaceRadians;
+    if (type == hertz) return Transfer::kLaplaceHertz;
+    if (type == digital) return Transfer::kDigital;
+    fail(name + "'s transfer function type is not " + radians + ", " + hertz + " or " + digital);
+    return Transfer::kLaplaceRadians;
+  }
+
+  std::string why_;
+};
 
 struct DocDeleter {
   void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -276,6 +458,9 @@ bool Inventory::load_xml(const std::string& path, const std::string& text,
           }
           e.latitude = *latitude;
           e.longitude = *longitude;
+          if (const auto responses = children(cha, "Response"); !responses.empty()) {
+            e.response = ResponseReader().read(responses.front());
+          }
           add_checked(*this, e, path + " line " + std::to_string(xmlGetLineNo(cha)), epochs);
         }
       }
@@ -335,6 +520,18 @@ bool Inventory::load_text(const std::string& path, const std::string& text,
       if (ok && f.size() > 16 && !f[16].empty()) {
         e.end = parse_time(f[16]);
         ok = e.end.has_value();
+      }
+      // Scale|ScaleFreq|ScaleUnits: the sensitivity, all this format tells of the response.
+      if (ok && f.size() > 13 && !f[11].empty()) {
+        double scale = 0;
+        double frequency = 0;
+        if (parse_double(f[11], scale) && (f[12].empty() || parse_double(f[12], frequency))) {
+          e.response.sensitivity = scale;
+          e.response.sensitivity_frequency = frequency;
+          e.response.sensitivity_units = f[13];
+        } else {
+          e.response.unreadable = "its Scale or ScaleFreq is not a number";
+        }
       }
     }
     if (!ok) {

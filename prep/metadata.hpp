@@ -1,4 +1,5 @@
-// Station coordinates and channel orientation from StationXML or the FDSN station text format.
+// Station coordinates, channel orientation and instrument response from StationXML or the FDSN
+// station text format.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "prep/mseed_read.hpp"
+#include "prep/response.hpp"
 #include "prep/time.hpp"
 
 namespace xcn::prep {
@@ -24,6 +26,7 @@ struct ChannelEpoch {
   std::optional<double> depth;      // m below the surface
   std::optional<double> azimuth;    // degrees clockwise from north
   std::optional<double> dip;        // degrees down from the horizontal (-90: up)
+  Response response;                // what removing the instrument needs, as far as given
   bool operator==(const ChannelEpoch&) const = default;
   // The same place and orientation, whatever the times.
   bool same_values(const ChannelEpoch& other) const;
@@ -53,6 +56,13 @@ class Inventory {
   // in [t, t + length).
   const ChannelEpoch* find(const ChannelId& id, Micros t, Micros length) const;
   std::size_t size() const { return count_; }
+  // Every epoch kept, channel by channel.
+  template <class F>
+  void each(F&& f) const {
+    for (const auto& [id, c] : channels_) {
+      for (const ChannelEpoch& e : c.epochs) f(e);
+    }
+  }
 
  private:
   struct Channel {

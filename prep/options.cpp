@@ -3,6 +3,7 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -30,6 +31,11 @@ constexpr const char* kUsage =
     "  --taper S     cosine taper at the ends of the data and of each gap (default 30)\n"
     "  --band LOW-HIGH  zero-phase band-pass in Hz, e.g. 0.01-0.5\n"
     "  --norm onebit | ram:S  one-bit or running-absolute-mean (window S s) normalisation\n"
+    "  --resp vel|disp|acc|sens  remove the instrument response (StationXML stages) into\n"
+    "                ground velocity, displacement or acceleration in metres, or divide by\n"
+    "                the sensitivity only (sens; FDSN station text gives no more)\n"
+    "  --prefilt F1,F2,F3,F4  pre-filter corners in Hz for --resp (default from --band,\n"
+    "                else from --span and --delta)\n"
     "  --threads N   workers (default: one per processor)\n";
 
 namespace {
@@ -59,6 +65,18 @@ bool read_file_list(const std::string& path, std::vector<std::string>& files, st
 }
 
 }  // namespace
+
+Prefilter prefilter_of(const Options& o) {
+  if (o.prefilt) return *o.prefilt;
+  const double nyquist = 0.5 / o.delta;
+  if (o.band_low) {
+    return {0.5 * *o.band_low, 0.8 * *o.band_low, std::min(1.2 * *o.band_high, 0.8 * nyquist),
+            std::min(1.5 * *o.band_high, 0.9 * nyquist)};
+  }
+  const double span = static_cast<double>(o.span) / 1e6;
+  return {std::min(2 / span, 0.2 * nyquist), std::min(4 / span, 0.4 * nyquist), 0.8 * nyquist,
+          0.9 * nyquist};
+}
 
 bool matches_any(const std::vector<std::string>& patterns, const std::string& code) {
   for (const std::string& p : patterns) {
@@ -137,6 +155,29 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
          }
          return true;
        }},
+      {"--resp", "vel, disp, acc or sens",
+       [&o](const std::string& v) {
+         constexpr std::pair<const char*, Removal> kModes[] = {{"vel", Removal::kVelocity},
+                                                               {"disp", Removal::kDisplacement},
+                                                               {"acc", Removal::kAcceleration},
+                                                               {"sens", Removal::kSensitivity}};
+         for (const auto& [name, mode] : kModes) {
+           if (v == name) o.resp = mode;
+         }
+         return o.resp != Removal::kNone;
+       }},
+      {"--prefilt", "four frequencies F1,F2,F3,F4 in Hz with 0 < F1 < F2 <= F3 < F4",
+       [&o](const std::string& v) {
+         const std::vector<std::string> parts = split(v);
+         double f[4] = {};
+         if (parts.size() != 4) return false;
+         for (std::size_t k = 0; k < 4; ++k) {
+           if (!cli::parse_number(parts[k], f[k])) return false;
+         }
+         if (!(f[0] > 0 && f[0] < f[1] && f[1] <= f[2] && f[2] < f[3])) return false;
+         o.prefilt = Prefilter{f[0], f[1], f[2], f[3]};
+         return true;
+       }},
       cli::number_option("--threads", "a number of workers, 1 or more", o.threads, 1,
                          std::numeric_limits<int>::max()),
   };
@@ -181,6 +222,13 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
   }
   if (o.band_high && *o.band_high > 0.5 / o.delta) {
     return program.refuse(err, "--band ends above the Nyquist frequency of --delta (" +
+                                   std::to_string(0.5 / o.delta) + " Hz)");
+  }
+  if (o.prefilt && (o.resp == Removal::kNone || o.resp == Removal::kSensitivity)) {
+    return program.refuse(err, "--prefilt needs --resp vel, disp or acc");
+  }
+  if (o.prefilt && o.prefilt->f2 >= 0.5 / o.delta) {
+    return program.refuse(err, "--prefilt passes nothing below the Nyquist frequency of --delta (" +
                                    std::to_string(0.5 / o.delta) + " Hz)");
   }
   if (o.metadata.empty()) {

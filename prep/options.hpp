@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "prep/response.hpp"
 #include "prep/time.hpp"
 
 namespace xcn::prep {
@@ -27,8 +28,16 @@ struct Options {
   std::optional<double> band_low, band_high;  // --band LOW-HIGH
   Normalisation norm = Normalisation::kNone;  // --norm onebit | ram:S
   double norm_window = 0;
-  int threads = 0;  // --threads N (0: OpenMP's default)
+  int threads = 0;                   // --threads N (0: OpenMP's default)
+  Removal resp = Removal::kNone;     // --resp vel | disp | acc | sens
+  std::optional<Prefilter> prefilt;  // --prefilt F1,F2,F3,F4
 };
+
+// The pre-filter of a run that removes the response: --prefilt, else from --band LOW-HIGH
+// (0.5 LOW, 0.8 LOW, then 1.2 HIGH and 1.5 HIGH, at most 0.8 and 0.9 of the Nyquist frequency
+// of --delta), else from the record's length and --delta (2 / span and 4 / span, at most 0.2
+// and 0.4 of the Nyquist frequency, then 0.8 and 0.9 of it).
+Prefilter prefilter_of(const Options& o);
 
 // The most samples a day may have on the output grid: a day at 1000 Hz. A day is held whole,
 // in double precision, while it is made (0.7 GB at this bound; an interval of 0.0001 s would

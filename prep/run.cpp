@@ -163,7 +163,8 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
     std::vector<std::string> problems;
     MergeTally merged;
     std::vector<Segment> segments = read_task(t, files, merged, problems);
-    DayOutcome outcome = process_segments(std::move(segments), merged, t.day, o);
+    DayOutcome outcome =
+        process_segments(std::move(segments), merged, t.day, o, &t.where->response);
     const std::string what = t.id.text() + " " + day_label(t.day);
     if (!outcome.error.empty()) problems.push_back(what + ": " + outcome.error);
     if (!outcome.skipped.empty()) problems.push_back(what + ": " + outcome.skipped + "; skipped");
@@ -172,6 +173,13 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
                          " with other samples than those before; the earlier samples are kept");
     }
     std::vector<Written> mine;
+    // The unit of a record the response was removed from.
+    std::optional<int> idep;
+    if (o.resp == Removal::kSensitivity) {
+      idep = idep_code(ground_unit(sensor_units(t.where->response)).kind);
+    } else if (o.resp != Removal::kNone) {
+      idep = idep_code(ground_of(o.resp));
+    }
     // A day the resampler could not make is a day not written.
     std::size_t failed = outcome.error.empty() ? 0 : 1;
     for (const SpanRecord& r : outcome.records) {
@@ -187,7 +195,7 @@ int run_prep(std::span<const std::string> args, std::FILE* out, std::FILE* err) 
       const std::string made = make_folder(dir.string());
       const std::string path = (dir / (t.id.text() + ".sac")).string();
       std::string why;
-      if (!made.empty() || !write_record(path, r, o.delta, *t.where, why)) {
+      if (!made.empty() || !write_record(path, r, o.delta, *t.where, why, idep)) {
         problems.push_back("record \"" + path +
                            "\" could not be written: " + (made.empty() ? why : made));
         ++failed;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "sacio/header_model.hpp"
 #include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
@@ -56,7 +57,7 @@ bool safe_code(const std::string& code) {
 }
 
 bool write_record(const std::string& path, const SpanRecord& record, double delta,
-                  const ChannelEpoch& where, std::string& error) {
+                  const ChannelEpoch& where, std::string& error, std::optional<int> idep) {
   if (taken_by_other(path)) {
     error = "it is not a regular file; left as it is";
     return false;
@@ -91,6 +92,8 @@ bool write_record(const std::string& path, const SpanRecord& record, double delt
     if (where.azimuth) set_real("CMPAZ", *where.azimuth);
     // SAC measures the inclination from the vertical up; SEED's dip from the horizontal down.
     if (where.dip) set_real("CMPINC", *where.dip + 90.0);
+    // An enumerated field, which the by-name setters do not reach.
+    if (idep) Ihdr(kIdep) = Niv(*idep);
     float xdummy = 0;
     image = sac_image(path.c_str(), &xdummy, samples.data(), &nerr, static_cast<int>(path.size()));
   }

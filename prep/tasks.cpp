@@ -70,11 +70,27 @@ TaskPlan plan_tasks(const IndexedFiles& indexed, const Options& o, const Invento
       for (Micros d = first; d <= last; d += kDay) days.insert(d);
     }
     std::vector<std::string> missing;
+    std::vector<std::string> no_response;  // days whose response cannot be removed
+    std::string why_not;                   // the first day's reason
+    bool told_units = false;
     for (const Micros day : days) {
       const ChannelEpoch* where = inventory.find(id, day, kDay);
       if (where == nullptr) {
         missing.push_back(day_label(day));
         continue;
+      }
+      if (const auto why = unusable(where->response, o.resp)) {
+        if (no_response.empty()) why_not = *why;
+        no_response.push_back(day_label(day));
+        continue;
+      }
+      if (o.resp == Removal::kSensitivity && !told_units &&
+          ground_unit(sensor_units(where->response)).kind == Ground::kNone) {
+        told_units = true;
+        plan.problems.push_back(id.text() + ": its sensor's units " +
+                                quoted(sensor_units(where->response)) +
+                                " are no ground motion; its records are divided by the "
+                                "sensitivity and their IDEP is IUNKN");
       }
       Task t{id, day, where, {}};
       const Micros lo = day - kDayMargin;
@@ -86,6 +102,15 @@ TaskPlan plan_tasks(const IndexedFiles& indexed, const Options& o, const Invento
         if ((*r)->end >= lo) t.records.push_back(*r);
       }
       plan.tasks.push_back(std::move(t));
+    }
+    if (!no_response.empty()) {
+      plan.skipped_channels.insert(id);
+      plan.problems.push_back(
+          id.text() + ": the response cannot be removed for " + no_response.front() +
+          (no_response.size() > 1
+               ? " and " + plural(no_response.size() - 1, "more day", "more days")
+               : std::string()) +
+          ": " + why_not + "; skipped");
     }
     if (!missing.empty()) {
       plan.skipped_channels.insert(id);

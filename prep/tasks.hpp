@@ -44,7 +44,8 @@ struct TaskPlan {
 
 // A task per selected channel and day with data and coordinates. Only the days from --start to
 // --end are ever looked at (every day of the data without them). A channel with a code that
-// cannot be part of a file name, or without coordinates for a day, is reported and skipped.
+// cannot be part of a file name, or without coordinates for a day, or (with --resp) without a
+// response that can be removed for a day, is reported and skipped.
 TaskPlan plan_tasks(const IndexedFiles& indexed, const Options& o, const Inventory& inventory);
 
 // The samples of a task's records, decoded and merged into segments, with the merge's tally.

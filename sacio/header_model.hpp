@@ -49,6 +49,7 @@ inline constexpr int kDepmen = 57;
 inline constexpr int kNvhdr = 7;
 inline constexpr int kNpts = 10;
 inline constexpr int kIftype = 1;
+inline constexpr int kIdep = 2;
 inline constexpr int kLeven = 1;
 inline constexpr int kLpspol = 2;
 inline constexpr int kLovrok = 3;

@@ -15,6 +15,7 @@
 #include "prep/archive_writer.hpp"
 #include "tests/e2e/process.hpp"
 #include "tests/e2e/sacfile.hpp"
+#include "tests/prep/full_epoch.hpp"
 #include "tests/prep/record_bytes.hpp"
 #include "tests/prep/stderr_lines.hpp"
 #include "tests/tools/tools_test_util.hpp"
@@ -66,18 +67,8 @@ class PrepRun : public ::testing::Test {
  protected:
   void SetUp() override {
     std::vector<ChannelEpoch> epochs;
-    for (const ChannelId& id : {kA, kB, kC}) {
-      ChannelEpoch e;
-      e.id = id;
-      e.start = day_start(1960, 1);
-      e.latitude = 10;
-      e.longitude = 20;
-      e.elevation = 0;
-      e.depth = 0;
-      e.azimuth = 0;
-      e.dip = -90;
-      epochs.push_back(e);
-    }
+    for (const ChannelId& id : {kA, kB, kC})
+      epochs.push_back(test::full_epoch(id, day_start(1960, 1)));
     write("meta.xml", station_xml(epochs));
   }
   void write(const std::string& name, const std::string& bytes) {

@@ -632,6 +632,18 @@ TEST_F(Prep, RefusesBadArgumentsInOneLine) {
        "--norm needs onebit or ram:S, with a window of S seconds over 0, not \"two-bit\""},
       {{"--meta", "m", "f", "--threads", "0"},
        "--threads needs a number of workers, 1 or more, not \"0\""},
+      {{"--meta", "m", "f", "--resp", "velocity"},
+       "--resp needs vel, disp, acc or sens, not \"velocity\""},
+      {{"--meta", "m", "f", "--resp", "vel", "--prefilt", "0.01,0.02,0.3"},
+       "--prefilt needs four frequencies F1,F2,F3,F4 in Hz with 0 < F1 < F2 <= F3 < F4, not "
+       "\"0.01,0.02,0.3\""},
+      {{"--meta", "m", "f", "--resp", "vel", "--prefilt", "0,0.02,0.3,0.4"},
+       "--prefilt needs four frequencies F1,F2,F3,F4 in Hz with 0 < F1 < F2 <= F3 < F4, not "
+       "\"0,0.02,0.3,0.4\""},
+      {{"--meta", "m", "f", "--prefilt", "0.01,0.02,0.3,0.4"},
+       "--prefilt needs --resp vel, disp or acc"},
+      {{"--meta", "m", "f", "--resp", "vel", "--prefilt", "0.5,0.6,0.7,0.8"},
+       "--prefilt passes nothing below the Nyquist frequency of --delta (0.500000 Hz)"},
       {{"f"}, "--meta FILE is needed (StationXML or FDSN station text)"},
   };
   for (const auto& c : cases) {
