@@ -427,10 +427,6 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "xcn_dvv: no pair of the reference is in any input; nothing to measure\n");
     return 1;
   }
-  if (const std::string why = make_folder(o.out); !why.empty()) {
-    std::fprintf(err, "xcn_dvv: cannot make the folder \"%s\": %s\n", o.out.c_str(), why.c_str());
-    return 3;
-  }
 
   const long pair_count = static_cast<long>(pairs.size());
   std::vector<std::vector<Measurements>> measured(pairs.size(),
@@ -450,6 +446,15 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   }
   progress.finish();
   left_out += tally.left_out;
+  if (tally.measured == 0) {
+    // Tables of nothing would pass for a quiet network.
+    std::fprintf(err, "xcn_dvv: no pair could be measured; nothing written\n");
+    return 1;
+  }
+  if (const std::string why = make_folder(o.out); !why.empty()) {
+    std::fprintf(err, "xcn_dvv: cannot make the folder \"%s\": %s\n", o.out.c_str(), why.c_str());
+    return 3;
+  }
 
   // The tables and the picture, each written aside and renamed into place.
   const results::OutputGuard guard(keys);

@@ -219,7 +219,8 @@ TEST(DvvCommand, MeasuresTheSideAsked) {
   }
 }
 
-// Bad command lines get one line and status 2; inputs without a pair of the reference give 1.
+// Bad command lines get one line and status 2; inputs without a pair of the reference, or a
+// reference that cannot serve, give 1; none writes anything.
 TEST(DvvCommand, RefusesBadCommandLines) {
   xcn::test::ScratchDir dir;
   std::filesystem::create_directories(dir.path() / "ref");
@@ -227,6 +228,13 @@ TEST(DvvCommand, RefusesBadCommandLines) {
   const test::Coda coda = test::make_coda(3, 0.14, 0.26);
   write_result(dir.path() / "ref" / pair_file(0, 1), 0, 1, test::sample(coda, kNpts, kDelta), 0);
   write_result(dir.path() / "other" / pair_file(2, 3), 2, 3, test::sample(coda, kNpts, kDelta), 3);
+  // A silent reference cannot serve: its pair is said and nothing is measured.
+  std::filesystem::create_directories(dir.path() / "silent");
+  std::filesystem::create_directories(dir.path() / "day");
+  write_result(dir.path() / "silent" / pair_file(0, 1), 0, 1, std::vector<float>(kNpts, 0.0f), 0);
+  write_result(dir.path() / "day" / pair_file(0, 1), 0, 1, test::sample(coda, kNpts, kDelta), 3);
+  const std::string silent = (dir.path() / "silent").string();
+  const std::string day = (dir.path() / "day").string();
   const std::string ref = (dir.path() / "ref").string();
   const std::string other = (dir.path() / "other").string();
   const std::string out = (dir.path() / "out").string();
@@ -246,6 +254,9 @@ TEST(DvvCommand, RefusesBadCommandLines) {
       {{"--ref", ref, "--band", "0.1-0.3", "--out", out, "--lag", "20-150", other},
        1,
        "nothing to measure"},
+      {{"--ref", silent, "--band", "0.1-0.3", "--out", out, "--lag", "20-150", day},
+       1,
+       "no pair could be measured; nothing written"},
   };
   for (const auto& c : cases) {
     const Outcome r = run(c.args);
