@@ -2,11 +2,14 @@
 // workers, the tables and the picture.
 #include "dvv/command.hpp"
 
+#include <omp.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <optional>
@@ -217,27 +220,17 @@ long match(const Run& reference, const std::vector<Input>& inputs, std::vector<P
   return left_out;
 }
 
-// One result's samples and its distance, read under the library's lock. The reason it cannot
-// serve, or empty.
+// One result's samples and its distance, read without the library's process-wide state, so
+// that workers read side by side. The reason it cannot serve, or empty.
 std::string read_result(const Result& r, std::vector<float>& samples, float& dist) {
-  samples.resize(static_cast<std::size_t>(r.npts) + 1);
-  int nlen = 0, nerr = 0;
-  float b = 0, dt = 0;
-  const int capacity = r.npts;
-  {
-    const std::lock_guard<std::mutex> hold(results::library_lock());
-    rsac1(r.path.c_str(), samples.data(), &nlen, &b, &dt, &capacity, &nerr,
-          static_cast<int>(r.path.size()));
-    if (nerr == 0) {
-      int e = 0;
-      getfhv("DIST", &dist, &e, 4);
-      if (e != 0) dist = kUndefFloat;
-    }
-    clrmsg();
+  SacReader file(r.path);
+  if (file.nerr() == 0) file.read_samples(samples);
+  if (file.nerr() != 0) return "cannot be read: " + file.failure();
+  const SacHeader& h = file.header();
+  if (h.integer(kNpts) != r.npts || h.real(kDelta) != r.delta || h.real(kB) != r.b) {
+    return "changed while it was read";
   }
-  samples.resize(static_cast<std::size_t>(r.npts));
-  if (nerr > 0) return "cannot be read: " + read_failure(nerr);
-  if (nerr != 0 || nlen != r.npts || dt != r.delta || b != r.b) return "changed while it was read";
+  dist = h.real(kDist);
   std::size_t nan = 0, bad = 0;
   for (const float v : samples) {
     if (!std::isfinite(v)) {
@@ -252,17 +245,31 @@ std::string read_result(const Result& r, std::vector<float>& samples, float& dis
 
 // What the pair loop counts, over all workers.
 struct Tally {
+  std::atomic<long> read_ns{0};
+  std::atomic<long> measure_ns{0};
   std::atomic<long> measured{0};   // pair and input, by any method
   std::atomic<long> left_out{0};   // results that could not serve
   std::atomic<long> pairs_out{0};  // pairs whose reference could not serve
 };
+
+using Clock = std::chrono::steady_clock;
+
+long ns_since(Clock::time_point t) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count());
+}
+
+double seconds(long ns) { return static_cast<double>(ns) / 1e9; }
 
 // Reads the pair's reference and currents and measures them into `out` (one per input).
 void measure_pair(const Pair& pair, const Options& o, Workspace& work,
                   std::vector<Measurements>& out, Tally& tally, std::FILE* err) {
   std::vector<float> reference;
   float dist = kUndefFloat;
-  if (const std::string why = read_result(*pair.reference, reference, dist); !why.empty()) {
+  Clock::time_point t = Clock::now();
+  const std::string unreadable = read_result(*pair.reference, reference, dist);
+  tally.read_ns += ns_since(t);
+  if (const std::string& why = unreadable; !why.empty()) {
     std::fprintf(err, "xcn_dvv: reference \"%s\" %s; the pair %s is left out\n",
                  pair.reference->path.c_str(), why.c_str(), pair.name.c_str());
     ++tally.pairs_out;
@@ -287,7 +294,10 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
   }
   Reference ref;
   std::string error;
-  if (!prepare(reference, delta, settings, ref, work, error)) {
+  t = Clock::now();
+  const bool prepared = prepare(reference, delta, settings, ref, work, error);
+  tally.measure_ns += ns_since(t);
+  if (!prepared) {
     std::fprintf(err, "xcn_dvv: reference \"%s\" cannot serve: %s; the pair %s is left out\n",
                  pair.reference->path.c_str(), error.c_str(), pair.name.c_str());
     ++tally.pairs_out;
@@ -297,6 +307,7 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
   std::vector<std::vector<float>> samples;
   std::vector<std::size_t> which;
   samples.reserve(pair.currents.size());
+  t = Clock::now();
   for (std::size_t k = 0; k < pair.currents.size(); ++k) {
     const Result* r = pair.currents[k];
     if (r == nullptr) continue;
@@ -310,9 +321,12 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
     samples.push_back(std::move(y));
     which.push_back(k);
   }
+  tally.read_ns += ns_since(t);
+  t = Clock::now();
   std::vector<std::span<const float>> currents(samples.begin(), samples.end());
   std::vector<Measurements> measured(currents.size());
   measure(ref, currents, measured, work);
+  tally.measure_ns += ns_since(t);
   for (std::size_t j = 0; j < which.size(); ++j) out[which[j]] = measured[j];
   tally.measured += static_cast<long>(which.size());
 }
@@ -380,6 +394,7 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   newhdr();
   sac_error_off();
   sac_warning_off();
+  const Clock::time_point start = Clock::now();
 
   std::string error;
   std::vector<Run> reference_runs;
@@ -428,6 +443,8 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
     return 1;
   }
 
+  const long headers_ns = ns_since(start);
+  const Clock::time_point loop_start = Clock::now();
   const long pair_count = static_cast<long>(pairs.size());
   std::vector<std::vector<Measurements>> measured(pairs.size(),
                                                   std::vector<Measurements>(inputs.size()));
@@ -445,6 +462,8 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
     }
   }
   progress.finish();
+  const long loop_ns = ns_since(loop_start);
+  const Clock::time_point write_start = Clock::now();
   left_out += tally.left_out;
   if (tally.measured == 0) {
     // Tables of nothing would pass for a quiet network.
@@ -509,6 +528,14 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
                pair_count, inputs.size(), tally.measured.load(), tally.pairs_out.load(), left_out);
   std::fprintf(out, "xcn_dvv: dvv.csv (%zu rows), network.csv (%zu rows) and dvv.png in %s\n",
                rows.size() - 1, network.size() - 1, o.out.c_str());
+  if (const char* timing = std::getenv("XCN_TIMING"); timing != nullptr && timing[0] == '1') {
+    std::fprintf(err,
+                 "xcn_dvv: timing: headers and matching %.3f s; pair loop %.3f s on %d workers: "
+                 "reading %.3f s, preparing and measuring %.3f s of worker time; tables and "
+                 "picture %.3f s\n",
+                 seconds(headers_ns), seconds(loop_ns), omp_get_max_threads(),
+                 seconds(tally.read_ns), seconds(tally.measure_ns), seconds(ns_since(write_start)));
+  }
   if (failed > 0) {
     std::fprintf(err, "xcn_dvv: %ld of 3 outputs could not be written\n", failed);
     return 3;

@@ -134,10 +134,12 @@ std::string draw_dvv(const std::string& path, const std::vector<PictureSeries>& 
     cairo_clip(cr);
     for (std::size_t m = 0; m < series.size(); ++m) {
       const double* c = kColour[std::min<std::size_t>(m, 1)];
+      // Small squares on whole pixels, each filled on its own: cairo's quickest shape, for
+      // networks of thousands of pairs.
       cairo_set_source_rgba(cr, c[0], c[1], c[2], 0.12);
       for (std::size_t k = 0; k < series[m].pair_dvv.size(); ++k) {
-        cairo_arc(cr, f.x(days(series[m].pair_times[k])), f.y(series[m].pair_dvv[k] * 100), 2, 0,
-                  2 * M_PI);
+        cairo_rectangle(cr, std::round(f.x(days(series[m].pair_times[k]))) - 1,
+                        std::round(f.y(series[m].pair_dvv[k] * 100)) - 1, 3, 3);
         cairo_fill(cr);
       }
     }
