@@ -128,6 +128,16 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
 using results::Result;
 using results::Run;
 
+// Text from files and folders as a message line shows it: a control character (a line break in
+// a header's pair name, say) would forge lines of its own.
+std::string shown(std::string_view text) {
+  std::string s(text);
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return s;
+}
+
 // Intervals written by other programs differ in their last digits: the same interval while
 // the difference adds up to less than half a sample over the result.
 bool same_shape(const Result& a, const Result& b) {
@@ -174,7 +184,7 @@ long match(const Run& reference, const std::vector<Input>& inputs, std::vector<P
     if (const auto it = by_key.find(key); it != by_key.end()) {
       std::fprintf(err,
                    "xcn_dvv: \"%s\" holds the same pair as \"%s\" in the reference; left out\n",
-                   r.path.c_str(), pairs[it->second].reference->path.c_str());
+                   shown(r.path).c_str(), shown(pairs[it->second].reference->path).c_str());
       ++left_out;
       continue;
     }
@@ -194,7 +204,7 @@ long match(const Run& reference, const std::vector<Input>& inputs, std::vector<P
       }
       if (p == pairs.size()) {
         std::fprintf(err, "xcn_dvv: \"%s\": the pair %s is not in the reference; left out\n",
-                     r.path.c_str(), results::pair_label(r).c_str());
+                     shown(r.path).c_str(), shown(results::pair_label(r)).c_str());
         ++left_out;
         continue;
       }
@@ -203,8 +213,9 @@ long match(const Run& reference, const std::vector<Input>& inputs, std::vector<P
         std::fprintf(err,
                      "xcn_dvv: \"%s\" has %d samples at %g s, not the %d at %g s of the reference "
                      "of %s; left out\n",
-                     r.path.c_str(), r.npts, static_cast<double>(r.delta), pair.reference->npts,
-                     static_cast<double>(pair.reference->delta), pair.name.c_str());
+                     shown(r.path).c_str(), r.npts, static_cast<double>(r.delta),
+                     pair.reference->npts, static_cast<double>(pair.reference->delta),
+                     shown(pair.name).c_str());
         ++left_out;
         continue;
       }
@@ -271,7 +282,7 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
   tally.read_ns += ns_since(t);
   if (const std::string& why = unreadable; !why.empty()) {
     std::fprintf(err, "xcn_dvv: reference \"%s\" %s; the pair %s is left out\n",
-                 pair.reference->path.c_str(), why.c_str(), pair.name.c_str());
+                 shown(pair.reference->path).c_str(), why.c_str(), shown(pair.name).c_str());
     ++tally.pairs_out;
     return;
   }
@@ -283,10 +294,10 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
                            settings.band.low, pair.reference->npts, delta, settings.max_dvv);
     if (!window) {
       std::fprintf(err, "xcn_dvv: reference \"%s\": %s; the pair %s is left out (give --lag)\n",
-                   pair.reference->path.c_str(),
+                   shown(pair.reference->path).c_str(),
                    dist == kUndefFloat ? "no distance (DIST) for the default lag window"
                                        : "the default lag window does not fit on the trace",
-                   pair.name.c_str());
+                   shown(pair.name).c_str());
       ++tally.pairs_out;
       return;
     }
@@ -299,7 +310,7 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
   tally.measure_ns += ns_since(t);
   if (!prepared) {
     std::fprintf(err, "xcn_dvv: reference \"%s\" cannot serve: %s; the pair %s is left out\n",
-                 pair.reference->path.c_str(), error.c_str(), pair.name.c_str());
+                 shown(pair.reference->path).c_str(), error.c_str(), shown(pair.name).c_str());
     ++tally.pairs_out;
     return;
   }
@@ -314,7 +325,7 @@ void measure_pair(const Pair& pair, const Options& o, Workspace& work,
     std::vector<float> y;
     float unused = 0;
     if (const std::string why = read_result(*r, y, unused); !why.empty()) {
-      std::fprintf(err, "xcn_dvv: \"%s\" %s; left out\n", r->path.c_str(), why.c_str());
+      std::fprintf(err, "xcn_dvv: \"%s\" %s; left out\n", shown(r->path).c_str(), why.c_str());
       ++tally.left_out;
       continue;
     }
@@ -413,9 +424,10 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   std::vector<Input> inputs;
   for (const Run& run : runs) {
     if (run.results.empty()) {
-      std::fprintf(err, "xcn_dvv: warning: \"%s\" holds no result\n", run.input.c_str());
+      std::fprintf(err, "xcn_dvv: warning: \"%s\" holds no result\n", shown(run.input).c_str());
     } else if (!run.time) {
-      std::fprintf(err, "xcn_dvv: \"%s\" carries no reference time; left out\n", run.input.c_str());
+      std::fprintf(err, "xcn_dvv: \"%s\" carries no reference time; left out\n",
+                   shown(run.input).c_str());
       left_out += static_cast<long>(run.results.size());
     } else {
       inputs.push_back({&run, *run.time});
@@ -471,7 +483,8 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
     return 1;
   }
   if (const std::string why = make_folder(o.out); !why.empty()) {
-    std::fprintf(err, "xcn_dvv: cannot make the folder \"%s\": %s\n", o.out.c_str(), why.c_str());
+    std::fprintf(err, "xcn_dvv: cannot make the folder \"%s\": %s\n", shown(o.out).c_str(),
+                 why.c_str());
     return 3;
   }
 
@@ -512,8 +525,8 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   long failed = 0;
   const auto written = [&](const std::string& name, const std::string& why) {
     if (why.empty()) return;
-    std::fprintf(err, "xcn_dvv: \"%s/%s\" could not be written: %s\n", o.out.c_str(), name.c_str(),
-                 why.c_str());
+    std::fprintf(err, "xcn_dvv: \"%s/%s\" could not be written: %s\n", shown(o.out).c_str(),
+                 name.c_str(), why.c_str());
     ++failed;
   };
   written("dvv.csv", results::write_name_list(o.out + "/dvv.csv", rows, guard));

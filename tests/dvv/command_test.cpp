@@ -33,13 +33,14 @@ constexpr Station kStations[] = {{"ST01", 36.0f, -117.5f},
                                  {"ST05", 35.8f, -117.7f}};
 
 // A result of the pair a-b (indices into kStations), dated day `day` of 2024 when day > 0.
-void write_result(const std::filesystem::path& path, int a, int b, std::vector<float> y, int day) {
+void write_result(const std::filesystem::path& path, int a, int b, std::vector<float> y, int day,
+                  std::string kevnm = {}) {
   int nerr = 0;
   newhdr();
   const int npts = static_cast<int>(y.size());
   const float delta = static_cast<float>(kDelta);
   const float begin = static_cast<float>(-(npts / 2)) * delta;
-  const std::string kevnm = std::string(kStations[a].name) + "-" + kStations[b].name;
+  if (kevnm.empty()) kevnm = std::string(kStations[a].name) + "-" + kStations[b].name;
   setnhv("NPTS", &npts, &nerr, -1);
   setfhv("DELTA", &delta, &nerr, -1);
   setfhv("B", &begin, &nerr, -1);
@@ -134,6 +135,9 @@ TEST(DvvCommand, MeasuresMatchedPairsAndSaysWhatItLeavesOut) {
   }
   write_result(root / "day3" / pair_file(3, 4), 3, 4,
                test::sample(test::make_coda(9, 0.14, 0.26), kNpts, kDelta), 12);
+  // A pair name with a line break in its header is said on one line.
+  write_result(root / "day3" / pair_file(3, 2), 3, 2,
+               test::sample(test::make_coda(9, 0.14, 0.26), kNpts, kDelta), 12, "ST04\nST03");
 
   const auto out = root / "out";
   // The days given out of order: the tables are in time order.
@@ -142,6 +146,7 @@ TEST(DvvCommand, MeasuresMatchedPairsAndSaysWhatItLeavesOut) {
                          (root / "day2").string(), "--threads", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(count(r.err, "the pair ST04-ST05 is not in the reference; left out"), 1) << r.err;
+  EXPECT_EQ(count(r.err, "the pair ST04?ST03 is not in the reference; left out"), 1) << r.err;
   EXPECT_EQ(count(r.err, "is all not-a-number"), 1) << r.err;
   EXPECT_EQ(count(r.err, "has 1001 samples at 1 s, not the 2001 at 1 s"), 1) << r.err;
   for (std::size_t at = 0, end = 0; at < r.err.size(); at = end + 1) {
