@@ -55,9 +55,11 @@ FUZZ_SECONDS ?= 60
 # --skip-big (the matrix engine's 1000-station day: minutes, 5 GB of memory and of result files).
 BENCH_E2E ?=
 # Flags of the stacking benchmark, e.g. BENCH_STACK="--stations 50 --days 10".
+# Flags of xcn_dvv's benchmark, e.g. BENCH_DVV="--stations 21 --days 10 --keep /tmp/dvv".
 # Budget (MiB) and workers of the long-records benchmark (20 Hz, 100 Hz, a month at 1 Hz).
 BENCH_LONG ?= 2000 2
 BENCH_STACK ?=
+BENCH_DVV ?=
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
 	$(CMAKE) --build build-fuzz -j $(JOBS)
@@ -70,6 +72,7 @@ bench:
 	./build-bench/bench_dvv --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./build-bench/bench_e2e $(BENCH_E2E)
 	./build-bench/bench_stack $(BENCH_STACK)
+	./build-bench/bench_dvv_run $(BENCH_DVV)
 	bench/long_records_bench.sh build-bench $(BENCH_LONG)
 	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
 	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi

@@ -20,45 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "xcorrnet/sacio.h"
+#include "bench/day_results.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Options {
-  int stations = 100;
-  int days = 30;
-  int repeat = 3;
-  int workers = 2;
-  std::string keep;
-};
-
-bool parse(int argc, char** argv, Options& o) {
-  for (int k = 1; k + 1 < argc; k += 2) {
-    const std::string flag = argv[k], value = argv[k + 1];
-    if (flag == "--stations") {
-      o.stations = std::atoi(value.c_str());
-    } else if (flag == "--days") {
-      o.days = std::atoi(value.c_str());
-    } else if (flag == "--repeat") {
-      o.repeat = std::atoi(value.c_str());
-    } else if (flag == "--workers") {
-      o.workers = std::atoi(value.c_str());
-    } else if (flag == "--keep") {
-      o.keep = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1 && o.stations > 0 && o.days > 0 && o.repeat > 0 && o.workers > 0;
-}
-
-std::string station(int i) {
-  char name[16];
-  std::snprintf(name, sizeof name, "ST%03d", i);
-  return name;
-}
+using xcn::bench::station;
+using Options = xcn::bench::DaysOptions;
 
 // One day's results: noise drawn anew each day plus a wavelet at a lag fixed for the pair.
 void write_day(const fs::path& folder, int day, int stations) {
@@ -75,30 +44,7 @@ void write_day(const fs::path& folder, int day, int stations) {
         y[k] = noise(gen) + 0.05f * std::exp(-t * t);
       }
       const std::string name = station(i) + "_" + station(j) + ".sac";
-      const std::string kevnm = station(i) + "-" + station(j);
-      int nerr = 0;
-      newhdr();
-      const int npts = 2000, year = 2026, jday = 100 + day, zero = 0;
-      const float delta = 1.0f, b = -1000.0f;
-      const float evla = 36.0f + 0.01f * i, evlo = -117.0f, stla = 36.0f + 0.01f * j;
-      setnhv("NPTS", &npts, &nerr, -1);
-      setfhv("DELTA", &delta, &nerr, -1);
-      setfhv("B", &b, &nerr, -1);
-      setkhv("KEVNM", kevnm.c_str(), &nerr, -1, -1);
-      setkhv("KCMPNM", "BHZ", &nerr, -1, -1);
-      setfhv("EVLA", &evla, &nerr, -1);
-      setfhv("EVLO", &evlo, &nerr, -1);
-      setfhv("STLA", &stla, &nerr, -1);
-      setfhv("STLO", &evlo, &nerr, -1);
-      setnhv("NZYEAR", &year, &nerr, -1);
-      setnhv("NZJDAY", &jday, &nerr, -1);
-      for (const char* f : {"NZHOUR", "NZMIN", "NZSEC", "NZMSEC"}) setnhv(f, &zero, &nerr, -1);
-      float x = 0;
-      wsac0((folder / name).c_str(), &x, y.data(), &nerr, -1);
-      if (nerr != 0) {
-        std::fprintf(stderr, "bench_stack: cannot write %s\n", (folder / name).c_str());
-        std::exit(1);
-      }
+      xcn::bench::write_day_result(folder / name, i, j, 100 + day, y, "bench_stack");
       names << name << '\n';
     }
   }
@@ -143,7 +89,7 @@ Run run_stack(const fs::path& dir, const std::vector<std::string>& args, int wor
 
 int main(int argc, char** argv) {
   Options o;
-  if (!parse(argc, argv, o)) {
+  if (!xcn::bench::parse_days_options(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: bench_stack [--stations N] [--days D] [--repeat R] [--workers W] "
                  "[--keep DIR]\n");

@@ -45,6 +45,24 @@ inline std::FILE* null_stream() {
   return f;
 }
 
+// What a stream received, through a buffer of its own.
+struct Memory {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&text, &size);
+  Memory() = default;
+  Memory(const Memory&) = delete;
+  Memory& operator=(const Memory&) = delete;
+  ~Memory() {
+    std::fclose(stream);
+    std::free(text);
+  }
+  std::string taken() {
+    std::fflush(stream);
+    return std::string(text, size);
+  }
+};
+
 // Where the library of a target finds its message file. Each target defines kMessages; the
 // one set-up of every target (initialize.cpp) reads it before the first input.
 enum class Messages {

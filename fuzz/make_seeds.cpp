@@ -224,6 +224,60 @@ void option_seeds() {
   seed("options", "unknown", line(false, {"--colour", "red", "operand"}));
 }
 
+// xcn_dvv: the arguments, a reference and a dated current of one pair (a coda stretched by
+// 0.2 %), each part after its length.
+constexpr std::size_t kNzyear = 280, kNzjday = 284, kNzhour = 288, kNzmin = 292, kNzsec = 296,
+                      kNzmsec = 300;
+
+Sac correlation(std::size_t npts, double stretch, bool dated) {
+  Sac s = station(npts);
+  const double zero = static_cast<double>(npts / 2);
+  for (std::size_t k = 0; k < npts; ++k) {
+    const double t = (static_cast<double>(k) - zero) * stretch;
+    s.y[k] = static_cast<float>(std::exp(-std::fabs(t) / 150.0) *
+                                (std::sin(0.9 * t) + 0.5 * std::sin(1.7 * t + 1.0)));
+  }
+  s.set_f(kDelta, 1.0f);
+  s.set_f(kB, -static_cast<float>(npts / 2));
+  s.set_f(kE, static_cast<float>(npts - 1 - npts / 2));
+  s.set_f(kDist, 50.0f);
+  if (dated) {
+    for (const auto& [at, v] :
+         {std::pair{kNzyear, 2024}, std::pair{kNzjday, 12}, std::pair{kNzhour, 0},
+          std::pair{kNzmin, 0}, std::pair{kNzsec, 0}, std::pair{kNzmsec, 0}}) {
+      s.set_i(at, v);
+    }
+  }
+  return s;
+}
+
+void dvv_seeds() {
+  auto input = [](const std::vector<std::string>& args, const std::string& ref,
+                  const std::string& cur) {
+    std::string line;
+    for (std::size_t k = 0; k < args.size(); ++k) line += (k ? std::string(1, '\0') : "") + args[k];
+    auto length = [](std::size_t n) {
+      return std::string{static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff)};
+    };
+    return length(line.size()) + line + length(ref.size()) + ref + cur;
+  };
+  const std::string ref = correlation(401, 1.0, false).bytes(false);
+  const std::string cur = correlation(401, 1.002, true).bytes(false);
+  seed("dvv", "both", input({"--band", "0.1-0.3", "--lag", "20-150"}, ref, cur));
+  seed("dvv", "default_window", input({"--band", "0.1-0.3", "--method", "stretching"}, ref, cur));
+  seed("dvv", "mean_mwcs",
+       input({"--band", "0.05-0.4", "--lag", "10-120", "--side", "mean", "--method", "mwcs",
+              "--mwcs-window", "30", "--mwcs-step", "5"},
+             ref, cur));
+  seed("dvv", "big_endian",
+       input({"--band", "0.1-0.3", "--max-dvv", "2e-2", "--side", "negative", "--min-cc", "0.9"},
+             ref, correlation(401, 0.999, true).bytes(true)));
+  seed("dvv", "other_length",
+       input({"--band", "0.1-0.3"}, ref, correlation(301, 1.0, true).bytes(false)));
+  seed("dvv", "bad_options", input({"--band", "0.3-0.1", "--side", "up", "--help"}, ref, cur));
+  seed("dvv", "truncated", input({"--band", "0.1-0.3"}, ref.substr(0, 700), cur));
+}
+
 // One by-name call: operation, name length, value length, the name, then the value.
 std::string call(int op, int name_length, int value_length, const std::string& name,
                  const std::string& value = "") {
@@ -487,5 +541,6 @@ int main(int argc, char** argv) {
   ftext_seeds();
   meta_seeds();
   mseed_seeds();
+  dvv_seeds();
   return 0;
 }

@@ -16,21 +16,6 @@ const xcn::fuzz::Messages xcn::fuzz::kMessages = xcn::fuzz::Messages::kNone;
 
 namespace {
 
-// What a stream received, through a buffer of its own.
-struct Memory {
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&text, &size);
-  ~Memory() {
-    std::fclose(stream);
-    std::free(text);
-  }
-  std::string taken() {
-    std::fflush(stream);
-    return std::string(text, size);
-  }
-};
-
 // Every way a number or a range may be read agrees with the others.
 void check_numbers(const std::string& arg) {
   double real = 0;
@@ -84,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       xcn::cli::flag_option("--flag", flag),
   };
   std::vector<std::string> taken;
-  Memory out;
-  Memory err;
+  xcn::fuzz::Memory out;
+  xcn::fuzz::Memory err;
   const xcn::cli::Program program{"prog", "usage: prog\n"};
   const auto status =
       program.read(args, options, operands ? &taken : nullptr, out.stream, err.stream);

@@ -129,7 +129,31 @@ bool read_runs(const char* program, const std::vector<std::string>& args, std::v
       error = "cannot read \"" + arg + "\": it is neither a name list nor a folder";
       return false;
     }
-    for (Candidate& c : files) {
+    // The files' headers are read side by side (reading a year of days is most of a run's
+    // start); what each one gives is then taken in order, so the lines said keep their order.
+    struct Probe {
+      int stat_error = 0;  // errno of stat, or 0
+      struct stat st {};
+      Result r;
+      std::string why;  // why the header cannot serve
+    };
+    std::vector<Probe> probes(files.size());
+    const long count = static_cast<long>(files.size());
+#pragma omp parallel for schedule(dynamic, 64)
+    for (long k = 0; k < count; ++k) {
+      Probe& p = probes[static_cast<std::size_t>(k)];
+      const Candidate& c = files[static_cast<std::size_t>(k)];
+      if (::stat(c.path.c_str(), &p.st) != 0) {
+        p.stat_error = errno;
+        continue;
+      }
+      if (S_ISREG(p.st.st_mode) && !read_header(c.path, p.r, p.why) && p.why.empty()) {
+        p.why = "it cannot be read";
+      }
+    }
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      Candidate& c = files[k];
+      Probe& p = probes[k];
       auto left_out = [&](const std::string& why) {
         if (!run.folder) {
           std::fprintf(err, "%s: \"%s\" of \"%s\" cannot be used: %s; left out\n", program,
@@ -137,11 +161,11 @@ bool read_runs(const char* program, const std::vector<std::string>& args, std::v
           ++run.unreadable;
         }
       };
-      struct stat fs;
-      if (::stat(c.path.c_str(), &fs) != 0) {
-        left_out(errno == ENOENT ? "the file does not exist" : std::strerror(errno));
+      if (p.stat_error != 0) {
+        left_out(p.stat_error == ENOENT ? "the file does not exist" : std::strerror(p.stat_error));
         continue;
       }
+      const struct stat& fs = p.st;
       if (!S_ISREG(fs.st_mode)) {
         left_out(S_ISDIR(fs.st_mode) ? "it is a directory" : "it is not a regular file");
         continue;
@@ -153,13 +177,12 @@ bool read_runs(const char* program, const std::vector<std::string>& args, std::v
         ++run.unreadable;
         continue;
       }
-      Result r;
+      Result r = std::move(p.r);
       r.run = static_cast<int>(a);
       r.path = c.path;
       r.name = c.name;
-      std::string why;
-      if (!read_header(c.path, r, why)) {
-        left_out(why);
+      if (!p.why.empty()) {
+        left_out(p.why);
         continue;
       }
       // The samples are read into buffers of NPTS values: a header that promises more than

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/options.hpp"
+#include "cli/workers.hpp"
 #include "driver/result_fields.hpp"
 #include "msg/message.hpp"
 #include "results/output.hpp"
@@ -353,6 +354,8 @@ class PairRotation {
 int run_rotate(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   Options o;
   if (const auto status = read_options(args, o, out, err)) return *status;
+  // The results' headers are read by a team of workers.
+  cli::cap_workers(err, kProgram.name);
   // Each file that cannot serve gets one line of ours; the library's would repeat it. The
   // library sets its message routes up on first use, so it is woken before they are changed.
   newhdr();

@@ -15,13 +15,13 @@
 #include "cli/options.hpp"
 #include "cli/workers.hpp"
 #include "msg/message.hpp"
+#include "results/progress.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
 #include "stack/day_stack.hpp"
 #include "stack/output.hpp"
 #include "stack/plan.hpp"
-#include "stack/progress.hpp"
 #include "xcorrnet/switches.h"
 
 namespace xcn::stack {
@@ -321,7 +321,8 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   Tally tally;
   const long pair_count = static_cast<long>(plan.pairs.size());
   std::vector<std::vector<char>> written(plan.pairs.size(), std::vector<char>(sets.size() * 2, 0));
-  Progress progress(err, pair_count, ::isatty(::fileno(err)) != 0);
+  results::Progress progress(err, kProgram.name, "stacked", pair_count,
+                             ::isatty(::fileno(err)) != 0);
   const Clock::time_point loop_start = Clock::now();
 #pragma omp parallel for schedule(dynamic, 1)
   for (long p = 0; p < pair_count; ++p) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <numbers>
 
+#include "draw/cairo_file.hpp"
 #include "tools/pair_names.hpp"
 #include "tools/section.hpp"
 #include "tools/section_layout.hpp"
@@ -23,89 +24,10 @@
 namespace xcn::tools {
 namespace {
 
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-  void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-
-// A temporary file beside the picture, renamed over it once complete.
-class PendingFile {
- public:
-  explicit PendingFile(const std::string& path) {
-    mode_t mode = 0;
-    if (!output_target(path, path_, mode, error_)) return;
-    const std::filesystem::path target(path_);
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    // Appended piece by piece: GCC 12 at -O3 warns falsely about "." + std::string.
-    std::string hidden(".");
-    hidden += target.filename().string();
-    hidden += ".XXXXXX";
-    temp_ = (folder / hidden).string();
-    const int fd = ::mkstemp(temp_.data());
-    if (fd < 0) {
-      error_ = std::strerror(errno);
-      temp_.clear();
-      return;
-    }
-    // mkstemp's 0600 would hide the picture from others; give what a plain create gives.
-    ::fchmod(fd, mode);
-    file_ = ::fdopen(fd, "wb");
-    if (file_ == nullptr) {
-      error_ = std::strerror(errno);
-      ::close(fd);
-    }
-  }
-  ~PendingFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!temp_.empty() && !committed_) std::remove(temp_.c_str());
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  bool ok() const { return file_ != nullptr && error_.empty(); }
-  const std::string& error() const { return error_; }
-
-  static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
-    auto* self = static_cast<PendingFile*>(closure);
-    if (std::fwrite(data, 1, length, self->file_) == length) return CAIRO_STATUS_SUCCESS;
-    self->error_ = std::strerror(errno);
-    return CAIRO_STATUS_WRITE_ERROR;
-  }
-
-  bool commit() {
-    const int closed = std::fclose(file_);
-    file_ = nullptr;
-    if (closed != 0 && error_.empty()) error_ = std::strerror(errno);
-    if (!error_.empty()) return false;
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
-      error_ = std::strerror(errno);
-      return false;
-    }
-    committed_ = true;
-    return true;
-  }
-
- private:
-  std::string path_;
-  std::string temp_;
-  std::string error_;
-  std::FILE* file_ = nullptr;
-  bool committed_ = false;
-};
-
-// Shows `text` with the point (x, y) at the fraction (ax, ay) of its box: (0, 0) its top left,
-// (0.5, 0.5) its centre, (1, 1) its bottom right.
-void text_at(cairo_t* cr, double x, double y, const std::string& text, double ax, double ay) {
-  cairo_text_extents_t e;
-  cairo_text_extents(cr, text.c_str(), &e);
-  cairo_move_to(cr, x - e.x_bearing - ax * e.width, y - e.y_bearing - ay * e.height);
-  cairo_show_text(cr, text.c_str());
-}
+using draw::Context;
+using draw::PendingFile;
+using draw::Surface;
+using draw::text_at;
 
 std::string number_text(double v) {
   char text[32];

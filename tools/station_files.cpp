@@ -5,6 +5,7 @@
 
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
+#include "sacio/ref_time.hpp"
 #include "xcorrnet/sacio.h"
 
 namespace xcn::tools {
@@ -69,6 +70,7 @@ bool write_station_record(const std::string& path, const StationHeader& header,
   if (!header.location.empty()) set_text("KHOLE", header.location, nerr);
   set_float("CMPAZ", header.cmpaz, nerr);
   set_float("CMPINC", header.cmpinc, nerr);
+  if (header.time) set_header_ref_fields(from_ms(*header.time));
   if (nerr != 0) {
     error = "cannot set the header of " + path + " (error " + std::to_string(nerr) + ")";
     return false;

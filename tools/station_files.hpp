@@ -3,6 +3,8 @@
 // The library keeps one current header per process, so none of these may run concurrently.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -31,6 +33,7 @@ struct StationHeader {
   std::string location;   // KHOLE, left undefined when empty
   float cmpaz = -12345;   // CMPAZ and CMPINC, degrees; -12345 undefined
   float cmpinc = -12345;
+  std::optional<std::int64_t> time;  // the reference time, ms since 1970; none: undefined
 };
 
 // Writes an evenly sampled record beginning at 0 s. False (and `error`) when the library

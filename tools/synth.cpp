@@ -216,8 +216,20 @@ struct Hit {
 
 }  // namespace
 
+std::vector<Scatterer> draw_scatterers(Random& rng, int count, double radius_km) {
+  std::vector<Scatterer> scatterers(static_cast<std::size_t>(std::max(count, 0)));
+  for (auto& s : scatterers) {
+    const double r = radius_km * std::sqrt(rng.uniform());
+    const double theta = rng.uniform(0.0, 2.0 * kPi);
+    s.where = {r * std::sin(theta), r * std::cos(theta)};
+    s.strength = (rng.uniform() < 0.5 ? -1.0 : 1.0) * rng.uniform(0.3, 0.6);
+  }
+  return scatterers;
+}
+
 std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseModel& model,
-                                  PlanePoint where, int samples, double dt, Random local_noise) {
+                                  PlanePoint where, int samples, double dt, Random local_noise,
+                                  std::span<const Scatterer> scatterers) {
   const auto n = static_cast<std::size_t>(std::max(samples, 0));
   std::vector<float> record(n);
   if (n == 0) return record;
@@ -226,31 +238,40 @@ std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseM
   // without scattering over a record far larger than the cache.
   const std::size_t stretches = (n + kStretch - 1) / kStretch;
   // Where a wave touches the record, as add_wavelet finds it; false when it does not.
-  auto hit_of = [&](const PlaneWave& w, double arrival, Hit& out) {
-    const double half_width = 1.5 * w.period_s;
-    const double first = std::ceil((arrival - half_width) / dt);
-    const double last = std::floor((arrival + half_width) / dt);
+  auto hit_of = [&](const Hit& part, Hit& out) {
+    const double half_width = 1.5 * part.period;
+    const double first = std::ceil((part.arrival - half_width) / dt);
+    const double last = std::floor((part.arrival + half_width) / dt);
     if (last < 0.0 || first >= static_cast<double>(n)) return false;
     out = {static_cast<std::size_t>(std::max(first, 0.0)),
-           static_cast<std::size_t>(std::min(last, static_cast<double>(n) - 1.0)), arrival,
-           w.period_s, w.amplitude};
+           static_cast<std::size_t>(std::min(last, static_cast<double>(n) - 1.0)), part.arrival,
+           part.period, part.amplitude};
     return true;
   };
+  // Each wave's wavelet at the station, followed by what each scatterer sends on.
+  std::vector<Hit> parts;
+  parts.reserve(waves.size() * (1 + scatterers.size()));
+  for (const PlaneWave& w : waves) {
+    parts.push_back({0, 0, arrival_time(w, where, model.speed_km_s), w.period_s, w.amplitude});
+    for (const Scatterer& s : scatterers) {
+      const double on = arrival_time(w, s.where, model.speed_km_s) +
+                        plane_distance(where, s.where) / model.speed_km_s;
+      parts.push_back({0, 0, on, w.period_s, w.amplitude * s.strength});
+    }
+  }
   // Counted, then filed by stretch in wave order; copies, not pointers, so that each stretch
   // reads its wavelets from one place in turn.
-  std::vector<double> arrivals(waves.size());
   std::vector<std::size_t> start(stretches + 1, 0);
   Hit hit;
-  for (std::size_t i = 0; i < waves.size(); ++i) {
-    arrivals[i] = arrival_time(waves[i], where, model.speed_km_s);
-    if (!hit_of(waves[i], arrivals[i], hit)) continue;
+  for (const Hit& part : parts) {
+    if (!hit_of(part, hit)) continue;
     for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) ++start[s + 1];
   }
   for (std::size_t s = 0; s < stretches; ++s) start[s + 1] += start[s];
   std::vector<Hit> by_stretch(start.back());
   std::vector<std::size_t> filled(start.begin(), start.end() - 1);
-  for (std::size_t i = 0; i < waves.size(); ++i) {
-    if (!hit_of(waves[i], arrivals[i], hit)) continue;
+  for (const Hit& part : parts) {
+    if (!hit_of(part, hit)) continue;
     for (std::size_t s = hit.first / kStretch; s <= hit.last / kStretch; ++s) {
       by_stretch[filled[s]++] = hit;
     }

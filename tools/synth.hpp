@@ -95,10 +95,25 @@ void add_wavelet(std::span<double> trace, double dt, double arrival, double peri
 std::vector<PlaneWave> draw_waves(Random& rng, const NoiseModel& model, double duration_s,
                                   double network_radius_km);
 
-// One station's record: every wave at the station's arrival times plus the station's own white
-// noise from `local_noise`, as floats.
+// A point of the ground that sends on every wave passing it, scaled by its strength, as a
+// circular wave at the model's speed: the coda of the correlations.
+struct Scatterer {
+  PlanePoint where;
+  double strength = 0;
+};
+
+// `count` scatterers drawn uniformly in a disc of `radius_km` around the centre, of strengths
+// 0.3 to 0.6 and random sign.
+std::vector<Scatterer> draw_scatterers(Random& rng, int count, double radius_km);
+
+// One station's record: every wave at the station's arrival times (and, sent on by each
+// scatterer, at its arrival there plus its distance to the station at the model's speed) plus
+// the station's own white noise from `local_noise`, as floats. Every travel time scales with
+// 1 / speed, so a network with speed v / (1 - x) has its correlations' lags at (1 - x) times
+// those at speed v.
 std::vector<float> station_record(std::span<const PlaneWave> waves, const NoiseModel& model,
-                                  PlanePoint where, int samples, double dt, Random local_noise);
+                                  PlanePoint where, int samples, double dt, Random local_noise,
+                                  std::span<const Scatterer> scatterers = {});
 
 // What the generator writes.
 struct Options {

@@ -434,5 +434,18 @@ TEST(RotateRun, WhatCannotBeRotatedOrWrittenIsReportedAndTheRestIsWritten) {
   }
 }
 
+// The results' headers are read by a team of workers: a team of 100000 crashed the runtime.
+TEST(RotateRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
+  ScratchDir dir;
+  fs::create_directories(dir / "empty");
+  const RunResult r =
+      run_program(XCN_ROTATE, {"--out", "rot", "empty"}, dir.path(), {"OMP_NUM_THREADS=100000"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string warning =
+      "xcn_rotate: warning: OMP_NUM_THREADS asks for 100000 workers; using ";
+  EXPECT_TRUE(r.err.starts_with(warning)) << r.err;
+  EXPECT_EQ(r.err.find(warning, 1), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace xcn::test

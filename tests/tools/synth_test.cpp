@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geodesy/elpdst.hpp"
+#include "sacio/ref_time.hpp"
 #include "tests/tools/tools_test_util.hpp"
 #include "tools/commands.hpp"
 #include "xcorrnet/sacio.h"
@@ -389,14 +390,92 @@ TEST(SynthCommand, RefusesBadOptionsInOneLineAndWritesNothing) {
                             dir.file("net") + "\n");
 }
 
+// A scatterer sends each wave on from where it passes it: one wavelet more, its strength times
+// as large, at the wave's arrival there plus the way on to the station at the model's speed.
+TEST(SynthWaves, ScattererSendsEachWaveOnFromItsPlace) {
+  NoiseModel quiet;
+  quiet.local_noise_rms = 0;
+  const PlaneWave wave{90.0, 200.0, 4.0, 1.0};
+  const PlanePoint station{30, 0};
+  const Scatterer scatterer{{0, 40}, -0.5};
+  const auto plain =
+      station_record(std::vector<PlaneWave>{wave}, quiet, station, 1000, 0.5, Random(1));
+  const auto sent = station_record(std::vector<PlaneWave>{wave}, quiet, station, 1000, 0.5,
+                                   Random(1), std::vector<Scatterer>{scatterer});
+  std::vector<double> expected(1000, 0.0);
+  add_wavelet(expected, 0.5, arrival_time(wave, station, 3.0), 4.0, 1.0);
+  EXPECT_EQ(std::vector<float>(expected.begin(), expected.end()), plain);
+  // Along the way at 3 km/s the scatterer is passed at 200 s, then 50 km on to the station.
+  add_wavelet(expected, 0.5, 200.0 + 50.0 / 3.0, 4.0, -0.5);
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    ASSERT_NEAR(sent[k], expected[k], 1e-6) << k;
+  }
+}
+
+// Dated days: a folder each with its lists, the reference time of its day, the same waves and
+// noise of its own; a change makes a day's records differ, and the undated form is untouched.
+TEST(SynthCommand, WritesDatedDaysWithTheirReferenceTimes) {
+  ScratchDir dir;
+  Capture out;
+  Capture err;
+  const std::vector<std::string> args = {"--stations", "2",          "--samples", "600",
+                                         "--days",     "3",          "--start",   "2024-02-28",
+                                         "--dvv",      "2:0,3:0.01", "--out",     dir.file("net")};
+  ASSERT_EQ(tools::run_synth(args, out.stream(), err.stream()), 0) << err.text();
+  const int jdays[] = {59, 60, 61};  // 2024 is a leap year
+  for (int d = 0; d < 3; ++d) {
+    const std::filesystem::path day = dir / "net" / ("day00" + std::to_string(d + 1));
+    EXPECT_EQ(file_bytes(day / "stations.txt"), "ST01.BHZ.sac\nST02.BHZ.sac\n");
+    EXPECT_EQ(file_bytes(day / "names.txt"),
+              "ST01.BHZ_ST01.BHZ.sac\nST01.BHZ_ST02.BHZ.sac\nST02.BHZ_ST02.BHZ.sac\n");
+    const std::string path = (day / "ST01.BHZ.sac").string();
+    std::vector<float> y(600);
+    int nlen = 0, nerr = 0;
+    float beg = 0, delta = 0;
+    const int max = 600;
+    rsac1(path.c_str(), y.data(), &nlen, &beg, &delta, &max, &nerr, -1);
+    ASSERT_EQ(nerr, 0) << path;
+    const RefFields time = header_ref_fields();
+    EXPECT_EQ(time.year, 2024);
+    EXPECT_EQ(time.jday, jdays[d]);
+    EXPECT_EQ(time.hour, 0);
+    EXPECT_EQ(time.msec, 0);
+  }
+  // Days 1 and 2 have no change: the same waves under noise of their own.
+  const std::string one = file_bytes(dir / "net" / "day001" / "ST02.BHZ.sac");
+  EXPECT_NE(one, file_bytes(dir / "net" / "day002" / "ST02.BHZ.sac"));
+
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } bad[] = {
+      {{"--dvv", "1:0.01"}, "--start and --dvv need --days"},
+      {{"--days", "2", "--folders"}, "--folders and --days together"},
+      {{"--days", "2", "--dvv", "2:0,1:0.01"}, "--dvv needs DAY:VALUE,..."},
+      {{"--days", "2", "--dvv", "1:0.5"}, "--dvv needs DAY:VALUE,..."},
+      {{"--days", "2", "--start", "2023-02-29"}, "--start needs a date such as 2024-01-05"},
+      {{"--days", "0"}, "--days needs a number of days from 1 to 10000"},
+  };
+  for (const auto& c : bad) {
+    Capture o;
+    Capture e;
+    std::vector<std::string> a = c.args;
+    a.insert(a.end(), {"--out", dir.file("bad")});
+    EXPECT_EQ(tools::run_synth(a, o.stream(), e.stream()), 2) << c.says;
+    EXPECT_NE(e.text().find(c.says), std::string::npos) << e.text();
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad")) << c.says;
+  }
+}
+
 // The usage names every option of both ways to run the generator.
 TEST(SynthCommand, HelpListsEveryOption) {
   Capture out;
   Capture err;
   ASSERT_EQ(tools::run_synth(std::vector<std::string>{"--help"}, out.stream(), err.stream()), 0);
   const std::string usage = out.text();
-  for (const char* option : {"--stations", "--samples", "--delta", "--seed", "--out", "--folders",
-                             "--sds", "--rate", "--day", "--three", "--orient", "--waves"}) {
+  for (const char* option :
+       {"--stations", "--samples", "--delta", "--seed", "--out", "--folders", "--sds", "--rate",
+        "--day", "--three", "--orient", "--waves", "--days", "--start", "--dvv"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(err.text(), "");

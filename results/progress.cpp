@@ -1,12 +1,12 @@
 // The pair loop's progress on standard error.
-#include "stack/progress.hpp"
+#include "results/progress.hpp"
 
 #include <string>
 
-namespace xcn::stack {
+namespace xcn::results {
 
-Progress::Progress(std::FILE* err, long total, bool terminal)
-    : err_(err), total_(total), terminal_(terminal) {}
+Progress::Progress(std::FILE* err, const char* program, const char* done, long total, bool terminal)
+    : err_(err), program_(program), verb_(done), total_(total), terminal_(terminal) {}
 
 void Progress::step() {
   const std::lock_guard<std::mutex> hold(lock_);
@@ -23,7 +23,7 @@ void Progress::draw(long done) {
     const int filled = percent * kWidth / 100;
     const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
                             std::string(static_cast<std::size_t>(kWidth - filled), ' ');
-    std::fprintf(err_, "\rxcn_stack: [%s] %3d%% (%ld of %ld pairs)", bar.c_str(), percent, done,
+    std::fprintf(err_, "\r%s: [%s] %3d%% (%ld of %ld pairs)", program_, bar.c_str(), percent, done,
                  total_);
     std::fflush(err_);
     return;
@@ -31,7 +31,7 @@ void Progress::draw(long done) {
   const int tenth = percent / 10;
   if (tenth == shown_ || (tenth == 0 && done < total_)) return;
   shown_ = tenth;
-  std::fprintf(err_, "xcn_stack: %d%% of %ld pairs stacked\n", tenth * 10, total_);
+  std::fprintf(err_, "%s: %d%% of %ld pairs %s\n", program_, tenth * 10, total_, verb_);
 }
 
 void Progress::finish() {
@@ -40,4 +40,4 @@ void Progress::finish() {
   std::fflush(err_);
 }
 
-}  // namespace xcn::stack
+}  // namespace xcn::results
