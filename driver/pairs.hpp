@@ -6,14 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/lists.hpp"
-#include "driver/matrix_grid.hpp"
-#include "driver/params.hpp"
+#include "driver/input/lists.hpp"
+#include "driver/engines/matrix_grid.hpp"
+#include "driver/input/params.hpp"
 #include "driver/rank_share.hpp"
-#include "driver/result_names.hpp"
-#include "driver/result_tally.hpp"
-#include "driver/stations.hpp"
-#include "driver/windows.hpp"
+#include "driver/results/result_names.hpp"
+#include "driver/results/result_tally.hpp"
+#include "driver/input/stations.hpp"
+#include "driver/engines/windows.hpp"
 
 namespace xcn {
 

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "cli/options.hpp"
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 
 namespace xcn::prep {
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <map>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"

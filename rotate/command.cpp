@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/options.hpp"
-#include "driver/result_fields.hpp"
+#include "driver/results/result_fields.hpp"
 #include "msg/message.hpp"
 #include "results/output.hpp"
 #include "rotate/pairs.hpp"

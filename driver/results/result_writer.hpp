@@ -13,7 +13,7 @@
 #include "driver/console.hpp"
 #include "driver/geometry.hpp"
 #include "driver/pairs.hpp"
-#include "driver/windows.hpp"
+#include "driver/engines/windows.hpp"
 #include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
 

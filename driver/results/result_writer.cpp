@@ -1,5 +1,5 @@
 // Progress line and result file of a computed pair, with its final header.
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "driver/console.hpp"
-#include "driver/result_fields.hpp"
+#include "driver/results/result_fields.hpp"
 #include "sacio/file.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
