@@ -64,7 +64,8 @@ bool names_container(const std::string& path) {
   if (!results::container_name(path)) return false;
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
-  return st.st_size == 0 || results::looks_like_netcdf(path);
+  // An empty file is an empty name list, as it always was.
+  return st.st_size > 0 && results::looks_like_netcdf(path);
 }
 
 std::vector<Name> container_pair_names(const StationTable& table, const PairTable& pairs) {

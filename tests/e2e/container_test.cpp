@@ -10,9 +10,8 @@
 #include <set>
 #include <thread>
 
-#if __has_include(<netcdf.h>)
+#ifdef XCN_HAVE_NETCDF
 #include <netcdf.h>
-#define XCN_TEST_NETCDF 1
 #endif
 
 #include "results/container.hpp"
@@ -242,7 +241,7 @@ TEST(Container, WhatIsNoContainerOfTheRunIsLeftAsItIs) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(read_bytes(net.file("x.nc")), c.bytes);
   }
-#ifdef XCN_TEST_NETCDF
+#ifdef XCN_HAVE_NETCDF
   // NetCDF-4 files of another program, or of ours with dimensions that disagree.
   const struct {
     const char* label;
@@ -294,6 +293,17 @@ TEST(Container, WhatIsNoContainerOfTheRunIsLeftAsItIs) {
   const RunResult listed = run_into(net, "names.nc", "A", "Y");
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_TRUE(std::filesystem::exists(net.file(Network::pair_name(1, 1))));
+}
+
+TEST(Container, ABuildWithoutNetcdfRefusesAContainerInOneLine) {
+  if (results::netcdf_built()) GTEST_SKIP() << "built with libnetcdf";
+  Network net;
+  dated_network(net, 2);
+  const RunResult r = run_into(net, "run.nc", "B", "Y");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, std::string("xcorrnet_v3: error: \"run.nc\" names a run container, and ") +
+                       results::kNoNetcdf + "\n");
+  EXPECT_FALSE(std::filesystem::exists(net.file("run.nc")));
 }
 
 }  // namespace
