@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 
 namespace xcn::draw {
 

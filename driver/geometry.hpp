@@ -1,7 +1,7 @@
 // The geometry of a pair as the pair loop reports it: distance and azimuths between stations.
 #pragma once
 
-#include "driver/stations.hpp"
+#include "driver/input/stations.hpp"
 
 namespace xcn {
 

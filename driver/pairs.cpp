@@ -108,7 +108,8 @@ bool pair_may_run(const Run& run, int ij) {
 }
 
 bool pair_would_run(const Run& run, int ij) {
-  return pair_may_run(run, ij) && !(run.params.replace != 'Y' && result_exists(run.path(ij)));
+  return pair_may_run(run, ij) &&
+         !(run.recheck_outputs && run.params.replace != 'Y' && result_exists(run.path(ij)));
 }
 
 std::vector<bool> stations_in_use(const Run& run) {

@@ -6,14 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/lists.hpp"
-#include "driver/matrix_grid.hpp"
-#include "driver/params.hpp"
+#include "driver/engines/matrix_grid.hpp"
+#include "driver/engines/windows.hpp"
+#include "driver/input/lists.hpp"
+#include "driver/input/params.hpp"
+#include "driver/input/stations.hpp"
 #include "driver/rank_share.hpp"
-#include "driver/result_names.hpp"
-#include "driver/result_tally.hpp"
-#include "driver/stations.hpp"
-#include "driver/windows.hpp"
+#include "driver/results/result_names.hpp"
+#include "driver/results/result_tally.hpp"
 
 namespace xcn {
 
@@ -45,7 +45,7 @@ struct Block {
 Block worker_block(int nij, int workers, int t);
 
 // Everything the pair loop and the header pass read; shared by all workers, read-only.
-class ResultWriter;
+class ResultSink;
 
 struct Run {
   RunParams params;
@@ -61,8 +61,11 @@ struct Run {
   std::vector<char> present;
   // What became of the results; none kept when null.
   ResultTally* tally = nullptr;
-  // The writer of the pair loop's files; each worker writes its own when null.
-  ResultWriter* writer = nullptr;
+  // Where computed pairs go; each worker writes its own SAC file when null.
+  ResultSink* sink = nullptr;
+  // Whether a pair's output is looked for again when its turn comes (files may come and go
+  // meanwhile; a container's pairs are known from the start).
+  bool recheck_outputs = true;
   // Which computed pairs stacked nothing, and why; none kept when null.
   EmptyTally* empty = nullptr;
   // The run's window grid and where each record lies on it.

@@ -16,19 +16,20 @@
 
 #include "driver/clock.hpp"
 #include "driver/console.hpp"
-#include "driver/engine.hpp"
-#include "driver/header_pass.hpp"
-#include "driver/lists.hpp"
-#include "driver/matrix_engine.hpp"
+#include "driver/engines/engine.hpp"
+#include "driver/engines/matrix_engine.hpp"
+#include "driver/engines/plain_loop.hpp"
+#include "driver/engines/windows.hpp"
+#include "driver/input/lists.hpp"
+#include "driver/input/params.hpp"
+#include "driver/input/stations.hpp"
 #include "driver/pairs.hpp"
-#include "driver/params.hpp"
-#include "driver/plain_loop.hpp"
 #include "driver/ranks.hpp"
-#include "driver/result_names.hpp"
-#include "driver/result_tally.hpp"
-#include "driver/result_writer.hpp"
-#include "driver/stations.hpp"
-#include "driver/windows.hpp"
+#include "driver/results/container_sink.hpp"
+#include "driver/results/result_names.hpp"
+#include "driver/results/result_tally.hpp"
+#include "driver/results/result_writer.hpp"
+#include "results/container.hpp"
 #include "sacio/write.hpp"
 
 namespace xcn {
@@ -169,6 +170,7 @@ void share_uses(std::vector<ResultUse>& uses, std::vector<char>& present) {
 // ends as the signal would have ended it.
 void end_on_signal(int signal) {
   discard_pending_files();
+  discard_container_file();
   ::raise(signal);  // the default action, once this handler returns
 }
 
@@ -190,8 +192,19 @@ int run_phases(Run& run, std::FILE* err) {
   const bool first = ranks::rank() == 0;
   const EngineSettings settings = engine_settings(err);
   const Clock::time_point start = Clock::now();
-  run.names =
-      read_name_list(trimmed(std::string_view(run.params.ccf_list.data(), kPathWidth)), err);
+  // The second list names either the pairs' files or one container for all of them.
+  const std::string out = trimmed(std::string_view(run.params.ccf_list.data(), kPathWidth));
+  const bool container = names_container(out);
+  if (container && !results::netcdf_built()) {
+    throw Fatal{
+        2, "xcorrnet_v3: error: \"" + out + "\" names a run container, and " + results::kNoNetcdf};
+  }
+  if (container && ranks::size() > 1) {
+    throw Fatal{2,
+                "xcorrnet_v3: error: a run container is written by one process; run without "
+                "mpirun, or into SAC files"};
+  }
+  if (!container) run.names = read_name_list(out, err);
   const std::vector<ListLine> lines = read_list_file(
       trimmed(std::string_view(run.params.sac_list.data(), kPathWidth)), "station list");
   if (lines.size() > static_cast<std::size_t>(kMaxStations)) {
@@ -203,7 +216,9 @@ int run_phases(Run& run, std::FILE* err) {
   PairTable pairs(n);
   run.table = &table;
   run.pairs = &pairs;
-  if (static_cast<std::size_t>(pairs.size()) > run.names.size()) {
+  if (container) {
+    // Filled once the records are read: the pairs are named after them.
+  } else if (static_cast<std::size_t>(pairs.size()) > run.names.size()) {
     std::fprintf(err,
                  "xcorrnet_v3: warning: the name list has %zu names for %d pairs; pairs %zu to "
                  "%d have no name and are skipped\n",
@@ -237,6 +252,20 @@ int run_phases(Run& run, std::FILE* err) {
     check_sampling(table, run.last.dt, err);
     run.time = lay_out_grid(table, run.last.dt, err);
   }
+  // A container's pairs are named after their records, and those it holds already are known
+  // before anything is planned.
+  std::unique_ptr<ResultSink> sink;
+  if (container) {
+    if (!any_usable) {
+      throw Fatal{2,
+                  "xcorrnet_v3: error: no record of the station list can be read; the "
+                  "container \"" +
+                      out + "\" is not written"};
+    }
+    run.names = container_pair_names(table, pairs);
+    run.recheck_outputs = false;
+    sink = std::make_unique<ContainerSink>(run, out, engine_name(settings.engine), err);
+  }
   // The records held count against the budget; when the usable ones take more than half of
   // it, none is held and each is read again where it is used. The matrix engine's plan decides
   // for itself, as its sweeps may read the records forward instead of holding them. Decided
@@ -266,7 +295,7 @@ int run_phases(Run& run, std::FILE* err) {
   }
 
   const Clock::time_point names_start = Clock::now();
-  if (first) run.uses = check_result_names(run, err, &run.present);
+  if (!container && first) run.uses = check_result_names(run, err, &run.present);
   const double names_s = seconds_since(names_start);
   ResultTally tally(pairs.size());
   run.tally = &tally;
@@ -290,8 +319,8 @@ int run_phases(Run& run, std::FILE* err) {
   {
     // Every rank's skip and progress lines, printed whole by rank 0.
     const ranks::LineRelay relay;
-    ResultWriter writer(run);
-    run.writer = &writer;
+    if (!sink) sink = std::make_unique<SacFiles>(run);
+    run.sink = sink.get();
     switch (settings.engine) {
       case EngineKind::kPlain:
         run_pair_loop(run);
@@ -303,15 +332,15 @@ int run_phases(Run& run, std::FILE* err) {
         engine = run_matrix_engine(run, budget);
         break;
     }
-    writer.finish();
-    run.writer = nullptr;
+    sink->finish();
+    run.sink = nullptr;
   }
   const double pairs_s = seconds_since(loop_start);
   report_empty_pairs(run, settings.timing, err);
   // Every result of the run is written before any is completed.
   ranks::barrier();
   const Clock::time_point header_start = Clock::now();
-  header_pass(run, stderr);
+  sink->complete(stderr);
   if (settings.timing) {
     print_timing(stderr, settings, read_s, names_s, pairs_s, seconds_since(header_start), engine,
                  tally.taken_count());

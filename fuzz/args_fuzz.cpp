@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 #include "fuzz/common.hpp"
 
 using xcn::fuzz::broken;

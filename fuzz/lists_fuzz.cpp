@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "driver/lists.hpp"
+#include "driver/input/lists.hpp"
 #include "fuzz/common.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <set>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "prep/sac_output.hpp"
 
 namespace xcn::prep {

@@ -13,7 +13,7 @@
 #include <limits>
 #include <memory>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "prep/sac_output.hpp"
 #include "sacio/ref_time.hpp"
 

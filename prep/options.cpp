@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "cli/options.hpp"
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 
 namespace xcn::prep {
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "cli/workers.hpp"
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "prep/channel_day.hpp"
 #include "prep/day_lists.hpp"
 #include "prep/metadata.hpp"

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "driver/result_fields.hpp"
+#include "driver/results/result_fields.hpp"
 #include "sacio/header_model.hpp"
 
 namespace xcn::results {

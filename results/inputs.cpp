@@ -11,7 +11,8 @@
 #include <filesystem>
 #include <map>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
+#include "results/read_result.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
@@ -100,6 +101,51 @@ bool read_header(const std::string& path, Result& r, std::string& why) {
   return true;
 }
 
+// A result's file name for a container's row: both records' file names, without ".sac".
+std::string row_name(const ContainerPair& p) {
+  auto stem = [](const std::string& path) {
+    std::string s = last_component(path);
+    if (s.ends_with(".sac")) s.resize(s.size() - 4);
+    return s;
+  };
+  return stem(p.first) + "_" + stem(p.second) + ".sac";
+}
+
+// The rows of a container as results of one run.
+bool container_results(const std::string& path, int input, Run& run, std::string& error) {
+  std::string why;
+  const std::shared_ptr<const ContainerReader> c = open_container(path, why);
+  if (!c) {
+    error = "cannot read \"" + path + "\": it is no run container of xcorrnet_v3 (" + why + ")";
+    return false;
+  }
+  const ContainerRun& head = c->run();
+  for (std::size_t k = 0; k < c->pairs().size(); ++k) {
+    const ContainerPair& p = c->pairs()[k];
+    if (p.stacked < 0) continue;
+    Result r;
+    r.run = input;
+    r.path = path;
+    r.row = static_cast<long long>(k);
+    r.name = row_name(p);
+    r.npts = head.npts;
+    r.delta = head.interval;
+    r.b = static_cast<float>(-(head.npts / 2)) * head.interval;
+    r.id.named = true;
+    r.id.kevnm = without_blanks((p.a.station + "-" + p.b.station).substr(0, 16));
+    r.id.first = p.a;
+    r.id.second = p.b;
+    r.id.evla = p.evla;
+    r.id.evlo = p.evlo;
+    r.id.stla = p.stla;
+    r.id.stlo = p.stlo;
+    r.time = p.time;
+    if (r.time && (!run.time || *r.time < *run.time)) run.time = r.time;
+    run.results.push_back(std::move(r));
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string pair_label(const Result& r) { return r.id.named ? r.id.kevnm : r.name; }
@@ -122,6 +168,19 @@ bool read_runs(const char* program, const std::vector<std::string>& args, std::v
     std::vector<Candidate> files;
     if (run.folder) {
       if (!folder_candidates(arg, files, error)) return false;
+    } else if (S_ISREG(st.st_mode) && st.st_size > 0 && looks_like_netcdf(arg)) {
+      const FileKey key{st.st_dev, st.st_ino};
+      inputs.push_back(key);
+      if (const auto it = seen.find(key); it != seen.end()) {
+        std::fprintf(err, "%s: \"%s\" is the file \"%s\" again; left out\n", program, arg.c_str(),
+                     it->second.c_str());
+        runs.push_back(std::move(run));
+        continue;
+      }
+      seen.emplace(key, arg);
+      if (!container_results(arg, static_cast<int>(a), run, error)) return false;
+      runs.push_back(std::move(run));
+      continue;
     } else if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
       inputs.push_back({st.st_dev, st.st_ino});
       if (!list_candidates(program, arg, files, error, err)) return false;

@@ -24,6 +24,7 @@ struct Result {
   float b = 0;
   Identity id;
   std::optional<std::int64_t> time;  // reference time, ms
+  long long row = -1;                // its row in the run container `path`; -1: a SAC file
 };
 
 struct Run {
@@ -42,7 +43,9 @@ struct FileKey {
 };
 
 // Reads every input into runs: the names of a list (relative to the list's folder; to the
-// current one for a pipe) or the regular files of a folder, and each result's header. A listed
+// current one for a pipe), the regular files of a folder, or the rows of a run container
+// (a NetCDF-4 file; its rows never written are passed over), and each result's header. A file
+// that looks like NetCDF and is no container of the tool's is an error naming it. A listed
 // result that cannot be read, a file given twice, or one that holds no correlation is reported
 // on `err` and left out (a folder's other files, such as station records, are passed over in
 // silence). Returns false, with `error`, when an input itself cannot be read. `inputs` receives

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "msg/message.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"

@@ -12,7 +12,7 @@
 
 #include "cli/options.hpp"
 #include "cli/workers.hpp"
-#include "driver/result_fields.hpp"
+#include "driver/results/result_fields.hpp"
 #include "msg/message.hpp"
 #include "results/output.hpp"
 #include "rotate/pairs.hpp"

@@ -16,6 +16,7 @@
 #include "cli/workers.hpp"
 #include "msg/message.hpp"
 #include "results/progress.hpp"
+#include "results/read_result.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
@@ -151,25 +152,16 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
   std::vector<char> covered(static_cast<std::size_t>(plan.day_count), 0);  // days with a result
   for (const Member& m : pair.members) {
     const Result& r = *m.result;
-    int nlen = 0, nerr = 0;
-    float b = 0, dt = 0;
-    const int capacity = pair.npts;
     SavedHeader read_header;
     Clock::time_point t = Clock::now();
-    {
-      const std::lock_guard<std::mutex> hold(library_lock());
-      rsac1(r.path.c_str(), buffer.data(), &nlen, &b, &dt, &capacity, &nerr,
-            static_cast<int>(r.path.size()));
-      if (nerr == 0) read_header = save_header();
-      clrmsg();
+    std::string why;
+    if (r.npts != pair.npts) {
+      why = "changed while it was read";
+    } else {
+      // The reason, when it cannot be read, in `why`.
+      results::read_result(r, std::span<float>(buffer).first(n), &read_header, why);
     }
     tally.read_ns += ns_since(t);
-    std::string why;
-    if (nerr > 0) {
-      why = "cannot be read: " + read_failure(nerr);
-    } else if (nerr != 0 || nlen != pair.npts || dt != r.delta || b != r.b) {
-      why = "changed while it was read";
-    }
     const auto y = std::span<const float>(buffer).first(n);
     if (why.empty() && all_nan(y)) {
       // A run without a window for this pair.

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 
 namespace xcn::tools {
 

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "cli/options.hpp"
-#include "driver/list_file.hpp"
-#include "driver/result_fields.hpp"
+#include "driver/input/list_file.hpp"
+#include "driver/results/result_fields.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "tools/commands.hpp"

@@ -1,5 +1,5 @@
 // Tiles of both engines, pair numbers, window offsets and the stack.
-#include "driver/engine.hpp"
+#include "driver/engines/engine.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/matrix_grid.hpp"
+#include "driver/engines/matrix_grid.hpp"
 #include "signal/window_products.hpp"
 
 namespace xcn {

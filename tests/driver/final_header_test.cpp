@@ -7,10 +7,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "driver/header_pass.hpp"
+#include "driver/results/header_pass.hpp"
 #include "driver/pairs.hpp"
-#include "driver/plain_loop.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/engines/plain_loop.hpp"
+#include "driver/results/result_writer.hpp"
 #include "sacio/write.hpp"
 #include "tests/common/scratch_dir.hpp"
 #include "xcorrnet/sacio.h"

@@ -1,6 +1,6 @@
 // Input lists: line splitting, name and entry cutting, missing and unopenable lists, lines no
 // file can be named by.
-#include "driver/lists.hpp"
+#include "driver/input/lists.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 #include "tests/common/scratch_dir.hpp"
 
 namespace xcn {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "driver/windows.hpp"
+#include "driver/engines/windows.hpp"
 
 namespace xcn {
 namespace {

@@ -1,5 +1,5 @@
 // Run set-up: argument fields, the mode and replace items, and refused arguments.
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 
 #include <gtest/gtest.h>
 

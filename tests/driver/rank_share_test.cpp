@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "driver/matrix_grid.hpp"
+#include "driver/engines/matrix_grid.hpp"
 
 namespace xcn {
 namespace {

@@ -1,5 +1,5 @@
 // Result names before the pair loop: which spellings are one file, and how long lists read.
-#include "driver/result_names.hpp"
+#include "driver/results/result_names.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

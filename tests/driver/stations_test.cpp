@@ -1,6 +1,6 @@
 // The rows of a divided run read again: a record that cannot be read now is reported once and
 // costs only its own pairs.
-#include "driver/stations.hpp"
+#include "driver/input/stations.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/lists.hpp"
+#include "driver/input/lists.hpp"
 #include "tests/common/scratch_dir.hpp"
 #include "xcorrnet/sacio.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/stations.hpp"
-#include "driver/windows.hpp"
+#include "driver/input/stations.hpp"
+#include "driver/engines/windows.hpp"
 #include "signal/stats.hpp"
 
 namespace xcn {

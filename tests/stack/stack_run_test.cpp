@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -160,6 +161,9 @@ class SyntheticDays : public testing::Test {
       const RunResult run =
           run_program(tool(), {"stations.txt", "names.txt", "B", "Y"}, *dir_ / day);
       ASSERT_EQ(run.status, 0) << run.err;
+      // The same day into a run container, where this build writes them.
+      const RunResult nc = run_program(tool(), {"stations.txt", "run.nc", "B", "Y"}, *dir_ / day);
+      containers_ = nc.status == 0;
     }
   }
   static void TearDownTestSuite() {
@@ -172,8 +176,10 @@ class SyntheticDays : public testing::Test {
     return lists;
   }
   static ScratchDir* dir_;
+  static bool containers_;
 };
 ScratchDir* SyntheticDays::dir_ = nullptr;
+bool SyntheticDays::containers_ = false;
 
 // Lag of the largest |sample| on one side of zero.
 float peak_lag(const SacBytes& s, bool positive) {
@@ -254,6 +260,45 @@ TEST_F(SyntheticDays, StacksPeakAtTheTravelTimeAndPhaseWeightsDampTheNoise) {
           << kind << name;
     }
   }
+}
+
+// A folder's stacks by their pair (event name and both positions): their samples' bytes.
+std::map<std::string, std::string> stacks_by_pair(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> stacks;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    const std::string text = file_text(e.path());
+    if (text.size() < 632) continue;
+    stacks[text.substr(off::kKevnm, 16) + text.substr(off::kStla, 8) + text.substr(off::kEvla, 8)] =
+        text.substr(632);
+  }
+  return stacks;
+}
+
+TEST_F(SyntheticDays, ContainersAreStackedAsTheSacResultsOfTheirDays) {
+  if (!containers_) GTEST_SKIP() << "built without libnetcdf";
+  std::vector<std::string> sac = {"--out", "from_sac"};
+  std::vector<std::string> nc = {"--out", "from_nc"};
+  for (int d = 1; d <= kDays; ++d) {
+    sac.push_back("day" + std::to_string(d) + "/names.txt");
+    nc.push_back("day" + std::to_string(d) + "/run.nc");
+  }
+  ASSERT_EQ(run_stack(sac, *dir_).status, 0);
+  const RunResult run = run_stack(nc, *dir_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("21 pairs over 5 runs (5 days): 105 results stacked"), std::string::npos)
+      << run.out;
+  for (const char* kind : {"linear", "pws"}) {
+    const auto want = stacks_by_pair(*dir_ / "from_sac" / kind);
+    ASSERT_EQ(want.size(), 21u);
+    EXPECT_EQ(stacks_by_pair(*dir_ / "from_nc" / kind), want) << kind;
+  }
+  // A container that is not the tool's is refused with its name.
+  std::ofstream(*dir_ / "bad.nc", std::ios::binary)
+      << std::string("\x89HDF\r\n\x1a\n", 8) << std::string(100, '\0');
+  const RunResult bad = run_stack({"--out", "bad", "day1/run.nc", "bad.nc"}, *dir_);
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("\"bad.nc\""), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("no run container"), std::string::npos) << bad.err;
 }
 
 }  // namespace

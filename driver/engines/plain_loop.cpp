@@ -1,12 +1,12 @@
 // The plain pair loop: each worker its static block of pairs, each pair window by window.
-#include "driver/plain_loop.hpp"
+#include "driver/engines/plain_loop.hpp"
 
 #include <omp.h>
 
 #include <algorithm>
 
 #include "driver/geometry.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 #include "signal/stats.hpp"
 
 namespace xcn {

@@ -1,5 +1,5 @@
 // Planning the matrix engine's tiles and blocks.
-#include "driver/matrix_grid.hpp"
+#include "driver/engines/matrix_grid.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "driver/pairs.hpp"
-#include "driver/stations.hpp"
-#include "driver/windows.hpp"
+#include "driver/input/stations.hpp"
+#include "driver/engines/windows.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
 

@@ -1,5 +1,5 @@
 // Window layout of a record, and the stack of a pair.
-#include "driver/windows.hpp"
+#include "driver/engines/windows.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/stations.hpp"
+#include "driver/input/stations.hpp"
 #include "sacio/ref_time.hpp"
 #include "signal/stats.hpp"
 

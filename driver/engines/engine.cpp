@@ -6,7 +6,7 @@
 // per pair, by the same code), the same cross-spectrum, inverse transform and cut, added to the
 // stack in window order. Only the order in which pairs are taken differs, and nothing of one
 // pair reaches another, so the files are the same bytes for any tiling and worker count.
-#include "driver/engine.hpp"
+#include "driver/engines/engine.hpp"
 
 #include <omp.h>
 #include <unistd.h>
@@ -21,10 +21,10 @@
 #include "cli/workers.hpp"
 #include "driver/clock.hpp"
 #include "driver/geometry.hpp"
-#include "driver/matrix_engine.hpp"
-#include "driver/plain_loop.hpp"
+#include "driver/engines/matrix_engine.hpp"
+#include "driver/engines/plain_loop.hpp"
 #include "driver/ranks.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/xcorr.hpp"
 

@@ -1,5 +1,5 @@
 // Loading the station table from the station list.
-#include "driver/stations.hpp"
+#include "driver/input/stations.hpp"
 
 #include <sys/stat.h>
 
@@ -14,11 +14,11 @@
 #include <utility>
 
 #include "driver/console.hpp"
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 #include "driver/ranks.hpp"
-#include "driver/result_fields.hpp"
-#include "driver/result_writer.hpp"
-#include "driver/windows.hpp"
+#include "driver/results/result_fields.hpp"
+#include "driver/results/result_writer.hpp"
+#include "driver/engines/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"

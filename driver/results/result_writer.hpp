@@ -11,9 +11,10 @@
 #include <thread>
 
 #include "driver/console.hpp"
+#include "driver/engines/windows.hpp"
 #include "driver/geometry.hpp"
 #include "driver/pairs.hpp"
-#include "driver/windows.hpp"
+#include "driver/results/result_sink.hpp"
 #include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
 
@@ -22,9 +23,9 @@ namespace xcn {
 // One process-wide lock around every use of the SAC library from the pair loop.
 std::mutex& library_lock();
 
-// Prints the progress line of a computed pair and writes its result file with its final header
-// (through the run's writer when it has one); a write that fails gets a line on standard error
-// and counts in the run's tally.
+// Hands a computed pair with its progress line to the run's sink; without one, prints the line
+// and writes its result file with its final header. A write that fails gets a line on standard
+// error and counts in the run's tally.
 void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack);
 
 // The writer of a run's result files: a thread that writes the files the workers have made,
@@ -60,6 +61,20 @@ class ResultWriter {
   bool closing_ = false;
   bool idle_ = false;  // the writer waits for files
   std::thread thread_;
+};
+
+// The SAC way out: one file per pair, each written whole with its final header by the writer's
+// thread, then the header pass over every listed result.
+class SacFiles final : public ResultSink {
+ public:
+  explicit SacFiles(const Run& run);
+  void put(int ij, const Geometry& g, Stack& stack, const ConsoleLine& progress) override;
+  void finish() override;
+  void complete(std::FILE* err) override;
+
+ private:
+  const Run& run_;
+  ResultWriter writer_;
 };
 
 // Begin time of a result of nptlen samples at dt: lag 0 at sample nptlen/2 + 1.

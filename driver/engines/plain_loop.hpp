@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "driver/pairs.hpp"
-#include "driver/windows.hpp"
+#include "driver/engines/windows.hpp"
 #include "signal/xcorr.hpp"
 
 namespace xcn {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/lists.hpp"
+#include "driver/input/lists.hpp"
 #include "driver/rank_share.hpp"
 #include "msg/text.hpp"
 #include "sacio/header_model.hpp"

@@ -18,7 +18,7 @@
 // (the network, the settings and the budget alone), so each pair's sum comes out of the same
 // calls for any number of workers and ranks, and the files are the same. A rank makes
 // the products of its own blocks only.
-#include "driver/matrix_engine.hpp"
+#include "driver/engines/matrix_engine.hpp"
 
 #ifndef XCN_HAVE_BLAS
 
@@ -55,7 +55,7 @@ EngineReport run_matrix_engine(const Run& run, std::size_t budget) {
 
 #include "driver/clock.hpp"
 #include "driver/geometry.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 #include "signal/complex.hpp"
 #include "signal/window_products.hpp"
 #include "signal/xcorr.hpp"

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "driver/engine.hpp"
+#include "driver/engines/engine.hpp"
 
 namespace xcn {
 

@@ -8,7 +8,7 @@
 
 #include "driver/fatal.hpp"
 #include "driver/limits.hpp"
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 #include "msg/text.hpp"
 
 namespace xcn {

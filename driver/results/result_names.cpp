@@ -1,6 +1,6 @@
 // Which pairs may write their result: names used twice, names that are inputs of the run, and
 // names taken by something other than a regular file, all found before the pair loop.
-#include "driver/result_names.hpp"
+#include "driver/results/result_names.hpp"
 
 #include <sys/stat.h>
 
@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "driver/pairs.hpp"
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"

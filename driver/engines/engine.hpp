@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/pairs.hpp"
-#include "driver/station_windows.hpp"
-#include "driver/windows.hpp"
+#include "driver/engines/station_windows.hpp"
+#include "driver/engines/windows.hpp"
 
 namespace xcn {
 

@@ -1,5 +1,5 @@
 // Progress line and result file of a computed pair, with its final header.
-#include "driver/result_writer.hpp"
+#include "driver/results/result_writer.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "driver/console.hpp"
-#include "driver/result_fields.hpp"
+#include "driver/results/header_pass.hpp"
+#include "driver/results/result_fields.hpp"
 #include "sacio/file.hpp"
 #include "sacio/write.hpp"
 #include "xcorrnet/sacio.h"
@@ -174,8 +175,10 @@ void write_file(const Run& run, int ij, const ConsoleLine& progress, const SacIm
 // Makes the file of pair ij's stack with its final header, the very bytes the header pass
 // would give it, so that the pass finds nothing to change, and writes it or hands it to the
 // run's writer.
-void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack& stack,
-                  const ConsoleLine& progress) {
+void write_result(const Run& run, int ij, const Geometry& g, Stack& stack,
+                  const ConsoleLine& progress, ResultWriter* writer) {
+  const int i = run.pairs->ni(ij);
+  const int j = run.pairs->nj(ij);
   const int nptlen = static_cast<int>(stack.yall.size());
   const float dt = run.last.dt;
   float xdummy = 0.0f;
@@ -194,8 +197,8 @@ void write_result(const Run& run, int ij, int i, int j, const Geometry& g, Stack
   if (nerr != 0) {
     progress.print();
     settle(run, ij, nerr, write_failure(nerr, error));
-  } else if (run.writer != nullptr) {
-    run.writer->put(ij, progress, std::move(image));
+  } else if (writer != nullptr) {
+    writer->put(ij, progress, std::move(image));
   } else {
     write_file(run, ij, progress, image);
   }
@@ -288,7 +291,21 @@ void finish_pair(const Run& run, int ij, const Geometry& g, Stack& stack) {
     run.empty->mark(ij,
                     stack.shared == 0 ? EmptyTally::kNoSharedWindow : EmptyTally::kNoneAccepted);
   }
-  write_result(run, ij, i, j, g, stack, progress);
+  if (run.sink != nullptr) {
+    run.sink->put(ij, g, stack, progress);
+  } else {
+    write_result(run, ij, g, stack, progress, nullptr);
+  }
 }
+
+SacFiles::SacFiles(const Run& run) : run_(run), writer_(run) {}
+
+void SacFiles::put(int ij, const Geometry& g, Stack& stack, const ConsoleLine& progress) {
+  write_result(run_, ij, g, stack, progress, &writer_);
+}
+
+void SacFiles::finish() { writer_.finish(); }
+
+void SacFiles::complete(std::FILE* err) { header_pass(run_, err); }
 
 }  // namespace xcn

@@ -1,5 +1,5 @@
 // Run set-up: usage text, argument fields, and the mode and replace items.
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // Window deviations of every station, measured once per run.
-#include "driver/station_windows.hpp"
+#include "driver/engines/station_windows.hpp"
 
 #include <span>
 
-#include "driver/stations.hpp"
+#include "driver/input/stations.hpp"
 #include "signal/stats.hpp"
 
 namespace xcn {

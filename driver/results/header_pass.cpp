@@ -1,6 +1,6 @@
 // The header pass: each listed result read back and given its final header (both stations,
 // the event name of the pair, the distance and azimuths between them) where it lacks it.
-#include "driver/header_pass.hpp"
+#include "driver/results/header_pass.hpp"
 
 #include <sys/stat.h>
 
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "driver/geometry.hpp"
-#include "driver/result_fields.hpp"
-#include "driver/result_writer.hpp"
-#include "driver/station_windows.hpp"
+#include "driver/results/result_fields.hpp"
+#include "driver/results/result_writer.hpp"
+#include "driver/engines/station_windows.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/write.hpp"

@@ -1,5 +1,5 @@
 // Reading list files line by line, and the name or entry the tool takes from a line.
-#include "driver/list_file.hpp"
+#include "driver/input/list_file.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "driver/params.hpp"  // fill_field, a template of the header alone
+#include "driver/input/params.hpp"  // fill_field, a template of the header alone
 #include "sacio/file.hpp"
 
 namespace xcn {

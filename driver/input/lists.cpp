@@ -1,8 +1,8 @@
 // Reading the name list and the station list.
-#include "driver/lists.hpp"
+#include "driver/input/lists.hpp"
 
 #include "driver/console.hpp"
-#include "driver/params.hpp"
+#include "driver/input/params.hpp"
 #include "msg/message.hpp"
 #include "xcorrnet/sacio.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/pairs.hpp"
-#include "driver/windows.hpp"
+#include "driver/engines/windows.hpp"
 
 namespace xcn {
 
