@@ -23,6 +23,7 @@
 #include "results/inputs.hpp"
 #include "results/output.hpp"
 #include "results/progress.hpp"
+#include "results/read_result.hpp"
 #include "sacio/file.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
@@ -231,15 +232,25 @@ long match(const Run& reference, const std::vector<Input>& inputs, std::vector<P
 
 // One result's samples and its distance, read without the library's process-wide state, so
 // that workers read side by side. The reason it cannot serve, or empty.
+// A run container's row is read through the container, which serialises its library's calls.
 std::string read_result(const Result& r, std::vector<float>& samples, float& dist) {
-  SacReader file(r.path);
-  if (file.nerr() == 0) file.read_samples(samples);
-  if (file.nerr() != 0) return "cannot be read: " + file.failure();
-  const SacHeader& h = file.header();
-  if (h.integer(kNpts) != r.npts || h.real(kDelta) != r.delta || h.real(kB) != r.b) {
-    return "changed while it was read";
+  if (r.row >= 0) {
+    std::string why;
+    const auto container = results::open_container(r.path, why);
+    if (container == nullptr) return "cannot be read: " + why;
+    samples.resize(static_cast<std::size_t>(r.npts));
+    if (!results::read_result(r, samples, nullptr, why)) return why;
+    dist = container->pairs()[static_cast<std::size_t>(r.row)].dist;
+  } else {
+    SacReader file(r.path);
+    if (file.nerr() == 0) file.read_samples(samples);
+    if (file.nerr() != 0) return "cannot be read: " + file.failure();
+    const SacHeader& h = file.header();
+    if (h.integer(kNpts) != r.npts || h.real(kDelta) != r.delta || h.real(kB) != r.b) {
+      return "changed while it was read";
+    }
+    dist = h.real(kDist);
   }
-  dist = h.real(kDist);
   std::size_t nan = 0, bad = 0;
   for (const float v : samples) {
     if (!std::isfinite(v)) {

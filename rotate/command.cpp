@@ -15,6 +15,7 @@
 #include "driver/results/result_fields.hpp"
 #include "msg/message.hpp"
 #include "results/output.hpp"
+#include "results/read_result.hpp"
 #include "rotate/pairs.hpp"
 #include "rotate/rotation.hpp"
 #include "sacio/file.hpp"
@@ -84,25 +85,15 @@ struct Read {
 std::string read_member(const Member& m, Read& r, results::SavedHeader* header) {
   const results::Result& result = *m.result;
   const std::size_t n = static_cast<std::size_t>(result.npts);
-  std::vector<float> y(n + 1);
-  int nlen = 0, nerr = 0;
-  float b = 0, dt = 0;
-  const int capacity = result.npts;
-  {
-    const std::lock_guard<std::mutex> hold(results::library_lock());
-    rsac1(result.path.c_str(), y.data(), &nlen, &b, &dt, &capacity, &nerr,
-          static_cast<int>(result.path.size()));
-    r.dist = Fhdr(kDist);
-    r.az = Fhdr(kAz);
-    r.baz = Fhdr(kBaz);
-    if (nerr == 0 && header != nullptr) *header = results::save_header();
-    clrmsg();
-  }
-  if (nerr > 0) return "cannot be read: " + read_failure(nerr);
-  if (nerr != 0 || nlen != result.npts || dt != result.delta || b != result.b) {
-    return "changed while it was read";
-  }
-  y.resize(n);
+  std::vector<float> y(n);
+  // Its header is kept whole for the outputs; the geometry is read from it.
+  results::SavedHeader saved;
+  std::string why;
+  if (!results::read_result(result, y, &saved, why)) return why;
+  r.dist = saved.words.fhdr[kDist - 1];
+  r.az = saved.words.fhdr[kAz - 1];
+  r.baz = saved.words.fhdr[kBaz - 1];
+  if (header != nullptr) *header = saved;
   const bool none = std::all_of(y.begin(), y.end(), [](float v) { return std::isnan(v); });
   if (!none && !std::all_of(y.begin(), y.end(), [](float v) { return std::isfinite(v); })) {
     return "holds samples that are not finite";

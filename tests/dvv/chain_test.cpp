@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "results/container.hpp"
 #include "tests/common/scratch_dir.hpp"
 #include "tests/e2e/process.hpp"
 
@@ -98,6 +99,32 @@ TEST(DvvChain, RecoversTheInjectedChangeOfSyntheticDays) {
   char magic[4] = {};
   png.read(magic, 4);
   EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+
+  // The days' run containers measure as their SAC results: the same rows but for the input.
+  if (!results::netcdf_built()) return;
+  std::vector<std::string> containers;
+  for (int d = 1; d <= 4; ++d) {
+    const std::filesystem::path day = dir.path() / "net" / ("day00" + std::to_string(d));
+    r = run(XCN_TOOL, {"stations.txt", "run.nc", "B", "N"}, day);
+    ASSERT_EQ(r.status, 0) << r.err;
+    containers.push_back("net/day00" + std::to_string(d) + "/run.nc");
+  }
+  args = {"--ref", "st/linear.txt", "--band", "0.1-0.3", "--out", "nc"};
+  args.insert(args.end(), containers.begin(), containers.end());
+  r = run(XCN_DVV, args, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Every column before the last, the input.
+  const auto without_input = [](const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(in, line);) rows.push_back(line.substr(0, line.rfind(',')));
+    return rows;
+  };
+  for (const char* table : {"dvv.csv", "network.csv"}) {
+    const auto sac = without_input(dir.path() / "dvv" / table);
+    EXPECT_GT(sac.size(), 8u) << table;
+    EXPECT_EQ(without_input(dir.path() / "nc" / table), sac) << table;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "results/container.hpp"
 #include "tests/common/scratch_dir.hpp"
 #include "tests/e2e/process.hpp"
 #include "tests/e2e/sacfile.hpp"
@@ -445,6 +446,25 @@ TEST(RotateRun, ManyWorkersAskedForAreFourPerProcessorWithOneWarning) {
       "xcn_rotate: warning: OMP_NUM_THREADS asks for 100000 workers; using ";
   EXPECT_TRUE(r.err.starts_with(warning)) << r.err;
   EXPECT_EQ(r.err.find(warning, 1), std::string::npos) << r.err;
+}
+
+// A day's run container rotates into the same files as the day's SAC results.
+TEST(RotateRun, ARunContainerRotatesAsItsSacResults) {
+  if (!results::netcdf_built()) GTEST_SKIP() << "built without libnetcdf";
+  ScratchDir dir;
+  make_day(dir, "d", {"--stations", "3", "--samples", "8000", "--orient", "12"});
+  RunResult r = run(XCN_TOOL, {"stations.txt", "run.nc", "B", "Y"}, dir / "d");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run(XCN_ROTATE, {"--out", "sac", "d/names.txt"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run(XCN_ROTATE, {"--out", "nc", "d/run.nc"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto names = lines_of(text_of(dir / "sac/names.txt"));
+  ASSERT_EQ(names.size(), 27u);
+  EXPECT_EQ(lines_of(text_of(dir / "nc/names.txt")), names);
+  for (const std::string& name : names) {
+    EXPECT_EQ(text_of(dir / "nc" / name), text_of(dir / "sac" / name)) << name;
+  }
 }
 
 }  // namespace
