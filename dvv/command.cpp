@@ -422,7 +422,7 @@ int run_dvv(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
   std::vector<results::FileKey> keys;
   if (!results::read_runs(kProgram.name, {o.ref}, reference_runs, keys, error, err) ||
       !results::read_runs(kProgram.name, o.inputs, runs, keys, error, err)) {
-    std::fprintf(err, "xcn_dvv: error: %s\n", error.c_str());
+    std::fprintf(err, "xcn_dvv: error: %s\n", shown(error).c_str());
     return 2;
   }
   long left_out = 0;

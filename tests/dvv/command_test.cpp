@@ -266,11 +266,18 @@ TEST(DvvCommand, RefusesBadCommandLines) {
       {{"--ref", silent, "--band", "0.1-0.3", "--out", out, "--lag", "20-150", day},
        1,
        "no pair could be measured; nothing written"},
+      // An input that does not exist, named with a line break, is said on one line.
+      {{"--ref", ref, "--band", "0.1-0.3", "--out", out, "no\nsuch"}, 2, "cannot read \"no?such\""},
   };
   for (const auto& c : cases) {
     const Outcome r = run(c.args);
     EXPECT_EQ(r.status, c.status) << c.says << ": " << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    // Every line is the program's own, whatever the names it quotes.
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_EQ(line.rfind("xcn_dvv: ", 0), 0u) << line;
+    }
     EXPECT_FALSE(std::filesystem::exists(out)) << c.says;
   }
 }
