@@ -55,6 +55,8 @@ namespace {
 // Sizes past which a container is taken for a damaged or hostile one rather than read.
 constexpr std::size_t kMostPairs = std::size_t{1} << 27;
 constexpr std::size_t kMostLags = std::size_t{1} << 24;
+constexpr std::size_t kWidestText = 4096;  // a path at most
+constexpr std::size_t kLeastPairBytes = 15 * 4;
 
 // The per-pair values by name, in the order they are defined.
 struct TextVar {
@@ -188,6 +190,59 @@ bool find_var(int ncid, const char* name, nc_type type, std::span<const int> dim
   return true;
 }
 
+// Text variable v of every pair: characters (pair, width) padded with NULs, as containers are
+// written, or strings (pair), as the first containers were.
+bool read_texts(int ncid, const TextVar& v, int pair_dim, std::vector<ContainerPair>& pairs,
+                std::string& why) {
+  int var = -1;
+  nc_type type = 0;
+  int ndims = 0;
+  int dims[NC_MAX_VAR_DIMS];
+  if (nc_inq_varid(ncid, v.name, &var) != NC_NOERR ||
+      nc_inq_var(ncid, var, nullptr, &type, &ndims, dims, nullptr) != NC_NOERR) {
+    why = std::string("it has no variable \"") + v.name + "\"";
+    return false;
+  }
+  const auto unreadable = [&](int s) {
+    why = std::string("its variable \"") + v.name + "\" cannot be read: " + failure(s);
+    return false;
+  };
+  if (type == NC_STRING && ndims == 1 && dims[0] == pair_dim) {
+    if (pairs.empty()) return true;
+    std::vector<char*> texts(pairs.size(), nullptr);
+    if (const int s = nc_get_var_string(ncid, var, texts.data()); s != NC_NOERR) {
+      return unreadable(s);
+    }
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      if (texts[k] != nullptr) text_of(pairs[k], v) = texts[k];
+    }
+    nc_free_string(pairs.size(), texts.data());
+    return true;
+  }
+  std::size_t width = 0;
+  if (type != NC_CHAR || ndims != 2 || dims[0] != pair_dim ||
+      nc_inq_dimlen(ncid, dims[1], &width) != NC_NOERR || width < 1 || width > kWidestText) {
+    why = std::string("its variable \"") + v.name + "\" is not of the layout's type and dimensions";
+    return false;
+  }
+  // A block of rows at a time, so that a damaged file's sizes cannot claim the memory.
+  constexpr std::size_t kBlock = 1 << 14;
+  std::vector<char> texts(std::min(pairs.size(), kBlock) * width);
+  for (std::size_t first = 0; first < pairs.size(); first += kBlock) {
+    const std::size_t rows = std::min(kBlock, pairs.size() - first);
+    const std::size_t start[] = {first, 0};
+    const std::size_t count[] = {rows, width};
+    if (const int s = nc_get_vara_text(ncid, var, start, count, texts.data()); s != NC_NOERR) {
+      return unreadable(s);
+    }
+    for (std::size_t k = 0; k < rows; ++k) {
+      const char* t = texts.data() + k * width;
+      text_of(pairs[first + k], v).assign(t, ::strnlen(t, width));
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 ContainerReader::~ContainerReader() {
@@ -227,7 +282,12 @@ std::unique_ptr<ContainerReader> ContainerReader::open(const std::string& path, 
     why = "it lacks the dimensions pair and lag";
     return nullptr;
   }
-  if (pairs > kMostPairs || lags < 1 || lags > kMostLags) {
+  // Every pair takes at least its fifteen numbers in the file: a pair dimension beyond what the
+  // file could hold is a damaged one, and is not given the memory it claims.
+  struct stat st;
+  const bool fits = ::stat(path.c_str(), &st) == 0 &&
+                    pairs <= static_cast<std::size_t>(st.st_size) / kLeastPairBytes;
+  if (pairs > kMostPairs || !fits || lags < 1 || lags > kMostLags) {
     why = "its dimensions (" + std::to_string(pairs) + " pairs of " + std::to_string(lags) +
           " lags) are beyond what a run writes";
     return nullptr;
@@ -258,18 +318,8 @@ std::unique_ptr<ContainerReader> ContainerReader::open(const std::string& path, 
     return nullptr;
   }
   r->pairs_.resize(pairs);
-  std::vector<char*> texts(pairs, nullptr);
   for (const TextVar& v : kTextVars) {
-    if (!find_var(ncid, v.name, NC_STRING, pair_only, var, why)) return nullptr;
-    if (pairs == 0) continue;
-    if (const int s = nc_get_var_string(ncid, var, texts.data()); s != NC_NOERR) {
-      why = std::string("its variable \"") + v.name + "\" cannot be read: " + failure(s);
-      return nullptr;
-    }
-    for (std::size_t k = 0; k < pairs; ++k) {
-      if (texts[k] != nullptr) text_of(r->pairs_[k], v) = texts[k];
-    }
-    nc_free_string(pairs, texts.data());
+    if (!read_texts(ncid, v, pair_dim, r->pairs_, why)) return nullptr;
   }
   std::vector<float> reals(pairs);
   for (const RealVar& v : kRealVars) {
@@ -336,6 +386,7 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   const int ncid = w->ncid_;
   w->rows_ = pairs;
   w->npts_ = run.npts;
+  w->put_.assign(pairs, false);
   int pair_dim = -1, lag_dim = -1;
   // An empty run still has a pair dimension: a fixed one of length 0 would be unlimited.
   if (!ok(nc_def_dim(ncid, "pair", pairs, &pair_dim), "pair dimension") ||
@@ -344,15 +395,14 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   }
   const int ccf_dims[] = {pair_dim, lag_dim};
   if (!ok(nc_def_var(ncid, "ccf", NC_FLOAT, 2, ccf_dims, &w->ccf_), "ccf")) return nullptr;
-  // One pair per chunk: a row is written once, whole, and read alone.
-  const std::size_t chunk[] = {1, static_cast<std::size_t>(run.npts)};
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  if (!ok(nc_def_var_chunking(ncid, w->ccf_, NC_CHUNKED, chunk), "ccf chunks") ||
-      !ok(nc_def_var_fill(ncid, w->ccf_, NC_FILL, &nan), "ccf fill")) {
+  // Rows lie one after another: a row is one stretch of the file, written once and read alone.
+  // Chunks (one per row) would cost the library an index entry per row, which at 500 000 rows
+  // takes longer than the correlations. Nothing is filled ahead: the rows never put are
+  // written as NaN when the file is closed.
+  if (!ok(nc_def_var_chunking(ncid, w->ccf_, NC_CONTIGUOUS, nullptr), "ccf layout") ||
+      !ok(nc_def_var_fill(ncid, w->ccf_, NC_NOFILL, nullptr), "ccf fill")) {
     return nullptr;
   }
-  // Each chunk is written once: nothing is gained by caching it.
-  nc_set_var_chunk_cache(ncid, w->ccf_, 0, 0, 1.0f);
   put_text_att(ncid, w->ccf_, "long_name", "stacked phase-only cross-correlation");
   int lag = -1;
   const int lag_only[] = {lag_dim};
@@ -360,10 +410,6 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   put_text_att(ncid, lag, "units", "s");
   put_text_att(ncid, lag, "long_name", "lag: positive where the signal reaches the second later");
   const int pair_only[] = {pair_dim};
-  for (const TextVar& v : kTextVars) {
-    int var = -1;
-    if (!ok(nc_def_var(ncid, v.name, NC_STRING, 1, pair_only, &var), v.name)) return nullptr;
-  }
   const float undefined = kUndefFloat;
   for (const RealVar& v : kRealVars) {
     int var = -1;
@@ -410,7 +456,29 @@ bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string
   const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
-  return Check{why}(nc_put_vara_float(ncid_, ccf_, start, count, y.data()), "samples");
+  if (!Check{why}(nc_put_vara_float(ncid_, ccf_, start, count, y.data()), "samples")) return false;
+  put_[row] = true;
+  return true;
+}
+
+bool ContainerWriter::define_texts(const std::vector<ContainerPair>& pairs, std::string& why) {
+  const Check ok{why};
+  int pair_dim = -1;
+  if (!ok(nc_inq_dimid(ncid_, "pair", &pair_dim), "pair dimension")) return false;
+  // Texts are characters padded with NULs, as wide as the longest (at least one), rather
+  // than strings of their own length: the library takes microseconds for each of those, which
+  // makes seconds for a thousand stations' pairs.
+  for (const TextVar& v : kTextVars) {
+    std::size_t width = 1;
+    for (const ContainerPair& p : pairs) width = std::max(width, text_of(p, v).size());
+    const std::string width_name = std::string(v.name) + "_len";
+    int width_dim = -1, var = -1;
+    if (!ok(nc_def_dim(ncid_, width_name.c_str(), width, &width_dim), v.name)) return false;
+    const int dims[] = {pair_dim, width_dim};
+    if (!ok(nc_def_var(ncid_, v.name, NC_CHAR, 2, dims, &var), v.name)) return false;
+    put_text_att(ncid_, var, "_Encoding", "utf-8");
+  }
+  return ok(nc_enddef(ncid_), "definitions");
 }
 
 bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string& why) {
@@ -421,13 +489,26 @@ bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string
     return false;
   }
   const int ncid = ncid_;
+  // Rows never put hold NaN.
+  const std::vector<float> nan(static_cast<std::size_t>(npts_),
+                               std::numeric_limits<float>::quiet_NaN());
+  for (std::size_t k = 0; k < rows_; ++k) {
+    if (!put_[k] && !put(k, nan, why)) return false;
+  }
+  if (!define_texts(pairs, why)) return false;
   if (rows_ > 0) {
-    std::vector<const char*> texts(rows_);
     int var = -1;
     for (const TextVar& v : kTextVars) {
-      for (std::size_t k = 0; k < rows_; ++k) texts[k] = text_of(pairs[k], v).c_str();
+      std::size_t width = 1;
+      for (const ContainerPair& p : pairs) width = std::max(width, text_of(p, v).size());
+      // NUL-padded rows, one after another.
+      std::vector<char> texts(rows_ * width, '\0');
+      for (std::size_t k = 0; k < rows_; ++k) {
+        const std::string& t = text_of(pairs[k], v);
+        std::copy(t.begin(), t.end(), texts.begin() + static_cast<std::ptrdiff_t>(k * width));
+      }
       if (!ok(nc_inq_varid(ncid, v.name, &var), v.name) ||
-          !ok(nc_put_var_string(ncid, var, texts.data()), v.name)) {
+          !ok(nc_put_var_text(ncid, var, texts.data()), v.name)) {
         return false;
       }
     }

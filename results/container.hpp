@@ -95,10 +95,12 @@ class ContainerWriter {
 
  private:
   ContainerWriter() = default;
+  bool define_texts(const std::vector<ContainerPair>& pairs, std::string& why);
   int ncid_ = -1;
   int ccf_ = -1;
   std::size_t rows_ = 0;
   int npts_ = 0;
+  std::vector<bool> put_;  // per row: its samples are written
 };
 
 }  // namespace xcn::results

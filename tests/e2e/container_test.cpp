@@ -251,13 +251,14 @@ TEST(Container, WhatIsNoContainerOfTheRunIsLeftAsItIs) {
   } made[] = {
       {"another program's", false, false, "no run of xcorrnet_v3"},
       {"ccf over (lag, pair)", true, true, "not of the layout's type and dimensions"},
+      {"more pairs than the file holds", true, false, "beyond what a run writes"},
   };
   for (const auto& m : made) {
     SCOPED_TRACE(m.label);
     const std::string path = net.file("y.nc").string();
     int ncid = 0, pair = 0, lag = 0, var = 0;
     ASSERT_EQ(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid), NC_NOERR);
-    nc_def_dim(ncid, "pair", 3, &pair);
+    nc_def_dim(ncid, "pair", m.swapped || !m.ours ? 3 : 100000000, &pair);
     nc_def_dim(ncid, "lag", 2000, &lag);
     const int dims[] = {m.swapped ? lag : pair, m.swapped ? pair : lag};
     nc_def_var(ncid, "ccf", NC_FLOAT, 2, dims, &var);
@@ -294,6 +295,59 @@ TEST(Container, WhatIsNoContainerOfTheRunIsLeftAsItIs) {
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_TRUE(std::filesystem::exists(net.file(Network::pair_name(1, 1))));
 }
+
+#ifdef XCN_HAVE_NETCDF
+TEST(Container, TheFirstLayoutsStringTextsAreStillRead) {
+  // The first containers held their texts as strings of their own length.
+  const Network dir;
+  const std::string path = dir.file("old.nc").string();
+  int ncid = 0, pair = 0, lag = 0, var = 0;
+  ASSERT_EQ(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid), NC_NOERR);
+  nc_def_dim(ncid, "pair", 2, &pair);
+  nc_def_dim(ncid, "lag", 4, &lag);
+  const int both[] = {pair, lag};
+  nc_def_var(ncid, "ccf", NC_FLOAT, 2, both, &var);
+  nc_def_var(ncid, "lag", NC_DOUBLE, 1, &lag, &var);
+  const char* firsts[] = {"a/ST01.sac", "ST02.sac"};
+  const char* codes[] = {"XX", ""};
+  for (const char* name : {"first", "second", "first_network", "first_station", "first_location",
+                           "first_component", "second_network", "second_station",
+                           "second_location", "second_component"}) {
+    nc_def_var(ncid, name, NC_STRING, 1, &pair, &var);
+    nc_put_var_string(ncid, var, std::strcmp(name, "first_network") == 0 ? codes : firsts);
+  }
+  for (const char* name : {"first_cmpaz", "first_cmpinc", "second_cmpaz", "second_cmpinc", "evla",
+                           "evlo", "stla", "stlo", "dist", "az", "baz", "depmin", "depmax",
+                           "depmen"}) {
+    const float v[] = {1.5f, 2.5f};
+    nc_def_var(ncid, name, NC_FLOAT, 1, &pair, &var);
+    nc_put_var_float(ncid, var, v);
+  }
+  const int stacked[] = {7, -1};
+  nc_def_var(ncid, "stacked", NC_INT, 1, &pair, &var);
+  nc_put_var_int(ncid, var, stacked);
+  const double times[] = {86400.0, 0.0};
+  nc_def_var(ncid, "time", NC_DOUBLE, 1, &pair, &var);
+  nc_put_var_double(ncid, var, times);
+  const double one = 1;
+  nc_put_att_text(ncid, NC_GLOBAL, "program", 17, "xcorrnet_v3 1.0.0");
+  for (const char* a : {"interval", "window", "step"}) {
+    nc_put_att_double(ncid, NC_GLOBAL, a, NC_DOUBLE, 1, &one);
+  }
+  ASSERT_EQ(nc_close(ncid), NC_NOERR);
+  std::string why;
+  const auto c = results::ContainerReader::open(path, why);
+  ASSERT_NE(c, nullptr) << why;
+  ASSERT_EQ(c->pairs().size(), 2u);
+  EXPECT_EQ(c->pairs()[0].first, "a/ST01.sac");
+  EXPECT_EQ(c->pairs()[1].second, "ST02.sac");
+  EXPECT_EQ(c->pairs()[0].a.network, "XX");
+  EXPECT_EQ(c->pairs()[1].a.network, "");
+  EXPECT_EQ(c->pairs()[1].b.cmpaz, 2.5f);
+  EXPECT_EQ(c->pairs()[0].stacked, 7);
+  EXPECT_EQ(c->pairs()[0].time, 86400000);
+}
+#endif
 
 TEST(Container, ABuildWithoutNetcdfRefusesAContainerInOneLine) {
   if (results::netcdf_built()) GTEST_SKIP() << "built with libnetcdf";
