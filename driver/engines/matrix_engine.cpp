@@ -475,6 +475,15 @@ void MatrixEngine::take_spectra(const Member& m, const float* samples, std::size
       if (target.row) detail::cross_spectrum_with(isa, x, ones_.data(), u, nb_, false);
     }
     if (!target.row) continue;
+    if (target.run == 1 && target.window_stride == 1) {
+      // A bin's windows lie side by side: each bin takes the chunk's windows in one run.
+      for (std::size_t k = 0; k < nb_; ++k) {
+        Complex* dst = target.row + (w0 - c0) + k * target.run_stride;
+        const Complex* u = wk.unit.data() + k;
+        for (std::size_t c = 0; c < chunk; ++c) dst[c] = u[c * nb_];
+      }
+      continue;
+    }
     // Spread over the bins a few at a time: each window's spectrum is read in order, and the
     // lines written for those bins stay in the cache until every window has filled them.
     for (std::size_t k0 = 0; k0 < nb_; k0 += kSpread) {
