@@ -60,6 +60,8 @@ BENCH_E2E ?=
 BENCH_LONG ?= 2000 2
 BENCH_STACK ?=
 BENCH_DVV ?=
+# Runs of each kind and networks of the container benchmark (SAC files against one container).
+BENCH_CONTAINER ?= 3 100 1000
 fuzz:
 	$(CMAKE) -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
 	$(CMAKE) --build build-fuzz -j $(JOBS)
@@ -73,6 +75,7 @@ bench:
 	./build-bench/bench_e2e $(BENCH_E2E)
 	./build-bench/bench_stack $(BENCH_STACK)
 	./build-bench/bench_dvv_run $(BENCH_DVV)
+	bench/container_bench.sh build-bench $(BENCH_CONTAINER)
 	bench/long_records_bench.sh build-bench $(BENCH_LONG)
 	@if [ -x build-mpi/xcorrnet_v3 ]; then bench/ranks_bench.sh build-mpi; \
 	  else echo "bench: no build-mpi (make mpi): 1 against 2 ranks not measured"; fi
