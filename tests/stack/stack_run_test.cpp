@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
@@ -299,6 +300,14 @@ TEST_F(SyntheticDays, ContainersAreStackedAsTheSacResultsOfTheirDays) {
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.err.find("\"bad.nc\""), std::string::npos) << bad.err;
   EXPECT_NE(bad.err.find("no run container"), std::string::npos) << bad.err;
+  // Nor is a container of the tool's cut short.
+  std::ifstream in(*dir_ / "day1" / "run.nc", std::ios::binary);
+  const std::string whole{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ofstream(*dir_ / "cut.nc", std::ios::binary) << whole.substr(0, whole.size() / 2);
+  const RunResult cut = run_stack({"--out", "cut", "day2/run.nc", "cut.nc"}, *dir_);
+  EXPECT_NE(cut.status, 0);
+  EXPECT_NE(cut.err.find("\"cut.nc\""), std::string::npos) << cut.err;
+  EXPECT_FALSE(std::filesystem::exists(*dir_ / "cut" / "linear.txt"));
 }
 
 }  // namespace
