@@ -353,7 +353,19 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   }
   // Each chunk is written once: nothing is gained by caching it.
   nc_set_var_chunk_cache(ncid, w->ccf_, 0, 0, 1.0f);
-  put_text_att(ncid, w->ccf_, "long_name", "stacked phase-only cross-correlation");
+  put_text_att(
+      ncid, w->ccf_, "long_name",
+      run.ccf_long_name.empty() ? "stacked phase-only cross-correlation" : run.ccf_long_name);
+  if (!run.second_samples.empty()) {
+    const char* name = run.second_samples.c_str();
+    if (!ok(nc_def_var(ncid, name, NC_FLOAT, 2, ccf_dims, &w->second_), name) ||
+        !ok(nc_def_var_chunking(ncid, w->second_, NC_CHUNKED, chunk), name) ||
+        !ok(nc_def_var_fill(ncid, w->second_, NC_FILL, &nan), name)) {
+      return nullptr;
+    }
+    nc_set_var_chunk_cache(ncid, w->second_, 0, 0, 1.0f);
+    put_text_att(ncid, w->second_, "long_name", run.second_long_name);
+  }
   int lag = -1;
   const int lag_only[] = {lag_dim};
   if (!ok(nc_def_var(ncid, "lag", NC_DOUBLE, 1, lag_only, &lag), "lag")) return nullptr;
@@ -387,6 +399,12 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   }
   put_text_att(ncid, var, "units", kTimeUnits);
   put_text_att(ncid, var, "long_name", "reference time of the result");
+  for (const std::string& name : run.pair_ints) {
+    if (!ok(nc_def_var(ncid, name.c_str(), NC_INT, 1, pair_only, &var), name.c_str()) ||
+        !ok(nc_def_var_fill(ncid, var, NC_FILL, &never), name.c_str())) {
+      return nullptr;
+    }
+  }
   const double interval = run.interval, window = run.window, step = run.step;
   nc_put_att_double(ncid, NC_GLOBAL, "interval", NC_DOUBLE, 1, &interval);
   nc_put_att_double(ncid, NC_GLOBAL, "window", NC_DOUBLE, 1, &window);
@@ -394,6 +412,12 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   put_text_att(ncid, NC_GLOBAL, "grid_start", run.grid_start);
   put_text_att(ncid, NC_GLOBAL, "engine", run.engine);
   put_text_att(ncid, NC_GLOBAL, "program", run.program);
+  for (const auto& [name, value] : run.text_attributes) {
+    put_text_att(ncid, NC_GLOBAL, name.c_str(), value);
+  }
+  for (const auto& [name, value] : run.number_attributes) {
+    nc_put_att_double(ncid, NC_GLOBAL, name.c_str(), NC_DOUBLE, 1, &value);
+  }
   if (!ok(nc_enddef(ncid), "definitions")) return nullptr;
   std::vector<double> lags(static_cast<std::size_t>(run.npts));
   for (int k = 0; k < run.npts; ++k)
@@ -411,6 +435,30 @@ bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
   return Check{why}(nc_put_vara_float(ncid_, ccf_, start, count, y.data()), "samples");
+}
+
+bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std::string& why) {
+  if (second_ < 0 || row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
+    why = "row " + std::to_string(row) + " is not one of the container's";
+    return false;
+  }
+  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const std::size_t start[] = {row, 0};
+  const std::size_t count[] = {1, y.size()};
+  return Check{why}(nc_put_vara_float(ncid_, second_, start, count, y.data()), "samples");
+}
+
+bool ContainerWriter::put_ints(const std::string& name, std::span<const int> values,
+                               std::string& why) {
+  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const Check ok{why};
+  if (values.size() != rows_) {
+    why = "the values of " + name + " do not match the rows";
+    return false;
+  }
+  int var = -1;
+  return ok(nc_inq_varid(ncid_, name.c_str(), &var), name.c_str()) &&
+         (rows_ == 0 || ok(nc_put_var_int(ncid_, var, values.data()), name.c_str()));
 }
 
 bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string& why) {
@@ -478,6 +526,14 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string&, con
   return nullptr;
 }
 bool ContainerWriter::put(std::size_t, std::span<const float>, std::string& why) {
+  why = kNoNetcdf;
+  return false;
+}
+bool ContainerWriter::put_second(std::size_t, std::span<const float>, std::string& why) {
+  why = kNoNetcdf;
+  return false;
+}
+bool ContainerWriter::put_ints(const std::string&, std::span<const int>, std::string& why) {
   why = kNoNetcdf;
   return false;
 }
