@@ -403,7 +403,19 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
       !ok(nc_def_var_fill(ncid, w->ccf_, NC_NOFILL, nullptr), "ccf fill")) {
     return nullptr;
   }
-  put_text_att(ncid, w->ccf_, "long_name", "stacked phase-only cross-correlation");
+  put_text_att(
+      ncid, w->ccf_, "long_name",
+      run.ccf_long_name.empty() ? "stacked phase-only cross-correlation" : run.ccf_long_name);
+  if (!run.second_samples.empty()) {
+    const char* name = run.second_samples.c_str();
+    if (!ok(nc_def_var(ncid, name, NC_FLOAT, 2, ccf_dims, &w->second_), name) ||
+        !ok(nc_def_var_chunking(ncid, w->second_, NC_CONTIGUOUS, nullptr), name) ||
+        !ok(nc_def_var_fill(ncid, w->second_, NC_NOFILL, nullptr), name)) {
+      return nullptr;
+    }
+    put_text_att(ncid, w->second_, "long_name", run.second_long_name);
+    w->second_put_.assign(pairs, false);
+  }
   int lag = -1;
   const int lag_only[] = {lag_dim};
   if (!ok(nc_def_var(ncid, "lag", NC_DOUBLE, 1, lag_only, &lag), "lag")) return nullptr;
@@ -433,6 +445,12 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   }
   put_text_att(ncid, var, "units", kTimeUnits);
   put_text_att(ncid, var, "long_name", "reference time of the result");
+  for (const std::string& name : run.pair_ints) {
+    if (!ok(nc_def_var(ncid, name.c_str(), NC_INT, 1, pair_only, &var), name.c_str()) ||
+        !ok(nc_def_var_fill(ncid, var, NC_FILL, &never), name.c_str())) {
+      return nullptr;
+    }
+  }
   const double interval = run.interval, window = run.window, step = run.step;
   nc_put_att_double(ncid, NC_GLOBAL, "interval", NC_DOUBLE, 1, &interval);
   nc_put_att_double(ncid, NC_GLOBAL, "window", NC_DOUBLE, 1, &window);
@@ -440,6 +458,12 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   put_text_att(ncid, NC_GLOBAL, "grid_start", run.grid_start);
   put_text_att(ncid, NC_GLOBAL, "engine", run.engine);
   put_text_att(ncid, NC_GLOBAL, "program", run.program);
+  for (const auto& [name, value] : run.text_attributes) {
+    put_text_att(ncid, NC_GLOBAL, name.c_str(), value);
+  }
+  for (const auto& [name, value] : run.number_attributes) {
+    nc_put_att_double(ncid, NC_GLOBAL, name.c_str(), NC_DOUBLE, 1, &value);
+  }
   if (!ok(nc_enddef(ncid), "definitions")) return nullptr;
   std::vector<double> lags(static_cast<std::size_t>(run.npts));
   for (int k = 0; k < run.npts; ++k)
@@ -481,6 +505,34 @@ bool ContainerWriter::define_texts(const std::vector<ContainerPair>& pairs, std:
   return ok(nc_enddef(ncid_), "definitions");
 }
 
+bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std::string& why) {
+  if (second_ < 0 || row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
+    why = "row " + std::to_string(row) + " is not one of the container's";
+    return false;
+  }
+  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const std::size_t start[] = {row, 0};
+  const std::size_t count[] = {1, y.size()};
+  if (!Check{why}(nc_put_vara_float(ncid_, second_, start, count, y.data()), "samples")) {
+    return false;
+  }
+  second_put_[row] = true;
+  return true;
+}
+
+bool ContainerWriter::put_ints(const std::string& name, std::span<const int> values,
+                               std::string& why) {
+  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const Check ok{why};
+  if (values.size() != rows_) {
+    why = "the values of " + name + " do not match the rows";
+    return false;
+  }
+  int var = -1;
+  return ok(nc_inq_varid(ncid_, name.c_str(), &var), name.c_str()) &&
+         (rows_ == 0 || ok(nc_put_var_int(ncid_, var, values.data()), name.c_str()));
+}
+
 bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string& why) {
   const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
   const Check ok{why};
@@ -494,6 +546,7 @@ bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string
                                std::numeric_limits<float>::quiet_NaN());
   for (std::size_t k = 0; k < rows_; ++k) {
     if (!put_[k] && !put(k, nan, why)) return false;
+    if (second_ >= 0 && !second_put_[k] && !put_second(k, nan, why)) return false;
   }
   if (!define_texts(pairs, why)) return false;
   if (rows_ > 0) {
@@ -559,6 +612,14 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string&, con
   return nullptr;
 }
 bool ContainerWriter::put(std::size_t, std::span<const float>, std::string& why) {
+  why = kNoNetcdf;
+  return false;
+}
+bool ContainerWriter::put_second(std::size_t, std::span<const float>, std::string& why) {
+  why = kNoNetcdf;
+  return false;
+}
+bool ContainerWriter::put_ints(const std::string&, std::span<const int>, std::string& why) {
   why = kNoNetcdf;
   return false;
 }

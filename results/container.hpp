@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "results/identity.hpp"
@@ -34,6 +35,15 @@ struct ContainerRun {
   std::string grid_start;  // ISO 8601, empty for undated records
   std::string engine;
   std::string program;  // "xcorrnet_v3 1.0.0"
+  // What a file of stacks adds to the layout (empty for a run): ccf's own long_name, a second
+  // sample variable of ccf's layout, int32 (pair) variables (-1 where never written) and
+  // global attributes.
+  std::string ccf_long_name;
+  std::string second_samples;
+  std::string second_long_name;
+  std::vector<std::string> pair_ints;
+  std::vector<std::pair<std::string, std::string>> text_attributes;
+  std::vector<std::pair<std::string, double>> number_attributes;
 };
 
 // One pair's values, as the final SAC header of its result holds them (-12345 undefined).
@@ -90,6 +100,10 @@ class ContainerWriter {
 
   // Writes row `row`'s samples; false with the reason.
   bool put(std::size_t row, std::span<const float> y, std::string& why);
+  // Writes row `row` of the second sample variable; false with the reason.
+  bool put_second(std::size_t row, std::span<const float> y, std::string& why);
+  // Writes every row of the int variable `name` of run.pair_ints; false with the reason.
+  bool put_ints(const std::string& name, std::span<const int> values, std::string& why);
   // Writes every pair's values and closes the file; false with the reason.
   bool close(const std::vector<ContainerPair>& pairs, std::string& why);
 
@@ -98,9 +112,11 @@ class ContainerWriter {
   bool define_texts(const std::vector<ContainerPair>& pairs, std::string& why);
   int ncid_ = -1;
   int ccf_ = -1;
+  int second_ = -1;
   std::size_t rows_ = 0;
   int npts_ = 0;
   std::vector<bool> put_;  // per row: its samples are written
+  std::vector<bool> second_put_;
 };
 
 }  // namespace xcn::results

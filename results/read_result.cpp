@@ -45,7 +45,36 @@ void put_record(const RecordFields& f, const RecordId& r) {
   Fhdr(f.cmpinc.index) = r.cmpinc;
 }
 
+// A code as a container keeps it: without blanks, empty where the header leaves it undefined.
+std::string get_code(TextField f) {
+  std::string s = without_blanks(std::string_view(Khdr(f.slot), 8));
+  return s == "-12345" ? std::string() : s;
+}
+
+RecordId get_record(const RecordFields& f) {
+  return {get_code(f.network),   get_code(f.station), get_code(f.location),
+          get_code(f.component), Fhdr(f.cmpaz.index), Fhdr(f.cmpinc.index)};
+}
+
 }  // namespace
+
+ContainerPair pair_of_header() {
+  ContainerPair p;
+  p.a = get_record(kFirstRecord);
+  p.b = get_record(kSecondRecord);
+  p.evla = Fhdr(kEvla);
+  p.evlo = Fhdr(kEvlo);
+  p.stla = Fhdr(kStla);
+  p.stlo = Fhdr(kStlo);
+  p.dist = Fhdr(kDist);
+  p.az = Fhdr(kAz);
+  p.baz = Fhdr(kBaz);
+  p.depmin = Fhdr(kDepmin);
+  p.depmax = Fhdr(kDepmax);
+  p.depmen = Fhdr(kDepmen);
+  p.time = to_ms(RefFields{Nhdr(1), Nhdr(2), Nhdr(3), Nhdr(4), Nhdr(5), Nhdr(6)});
+  return p;
+}
 
 void set_pair_header(const ContainerRun& run, const ContainerPair& p) {
   newhdr();

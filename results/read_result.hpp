@@ -19,6 +19,11 @@ std::shared_ptr<const ContainerReader> open_container(const std::string& path, s
 // library_lock()).
 void set_pair_header(const ContainerRun& run, const ContainerPair& p);
 
+// The values a container keeps of a pair whose result has the current header (under
+// library_lock()): its codes, orientation, positions, distance and azimuths and extremes as the
+// header states them. The paths `first` and `second` and `stacked` are left to the caller.
+ContainerPair pair_of_header();
+
 // Reads result r's samples into y (r.npts values) and, when `header` is given, its header. The
 // reason when it cannot be read or has changed since its header was read.
 bool read_result(const Result& r, std::span<float> y, SavedHeader* header, std::string& why);

@@ -10,36 +10,44 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "cli/options.hpp"
 #include "cli/workers.hpp"
 #include "msg/message.hpp"
+#include "results/container.hpp"
 #include "results/progress.hpp"
 #include "results/read_result.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "sacio/ref_time.hpp"
+#include "stack/container_out.hpp"
 #include "stack/day_stack.hpp"
 #include "stack/output.hpp"
 #include "stack/plan.hpp"
+#include "xcorrnet/sacio.h"
 #include "xcorrnet/switches.h"
 
 namespace xcn::stack {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: xcn_stack --out DIR [--kind both|linear|pws] [--nu NU] [--substack LEN [--step STEP]]\n"
-    "                 INPUT...\n"
+    "usage: xcn_stack --out DIR|FILE.nc [--kind both|linear|pws] [--nu NU]\n"
+    "                 [--substack LEN [--step STEP]] INPUT...\n"
     "  stacks, pair by pair, the results of several runs of xcorrnet_v3 (one a day, say): each\n"
     "  INPUT is a run's name list (names relative to its folder) or a folder of its results.\n"
     "  Writes the linear stack (the mean) to DIR/linear/ and the phase-weighted one (power NU,\n"
     "  default 2) to DIR/pws/, each with its name list DIR/linear.txt, DIR/pws.txt; with\n"
     "  --substack, also the stacks of every LEN days, every STEP days (default 1), in\n"
-    "  DIR/sub001/, DIR/sub002/, ...\n";
+    "  DIR/sub001/, DIR/sub002/, ...\n"
+    "  With --out FILE.nc, the stacks go into one NetCDF-4 container laid out as a run's (ccf:\n"
+    "  linear stacks, or phase-weighted with --kind pws; pws: phase-weighted stacks), the\n"
+    "  sub-stacks into FILE.sub001.nc, FILE.sub002.nc, ...\n";
 
 struct Options {
   std::string out;
+  bool container = false;  // the stacks go into containers (--out FILE.nc)
   bool linear = true;
   bool pws = true;
   float nu = 2.0f;
@@ -74,6 +82,12 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
   };
   if (const auto status = kProgram.read(args, options, &o.inputs, out, err)) return status;
   if (o.out.empty()) return kProgram.refuse(err, "no output folder (--out DIR)");
+  o.container = results::container_name(o.out);
+  if (o.container && !results::netcdf_built()) {
+    std::fprintf(err, "xcn_stack: error: \"%s\" names a container, and %s\n", o.out.c_str(),
+                 results::kNoNetcdf);
+    return 2;
+  }
   if (o.step_given && o.length == 0) return kProgram.refuse(err, "--step needs --substack");
   if (o.inputs.empty()) {
     return kProgram.refuse(err, "no input (a name list or a folder of results per run)");
@@ -84,11 +98,18 @@ std::optional<int> read_options(std::span<const std::string> args, Options& o, s
 using Clock = std::chrono::steady_clock;
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// One folder of stacks: the stack of all days, or one sub-stack.
+// One folder or container of stacks: the stack of all days, or one sub-stack.
 struct StackSet {
-  std::string folder;  // DIR or DIR/subNNN
+  std::string folder;  // DIR or DIR/subNNN; FILE.nc or FILE.subNNN.nc
   Position position;
-  bool usable = true;  // its folders could be made
+  bool usable = true;  // its folders could be made, its container begun
+  std::unique_ptr<StackContainer> container;
+};
+
+// The shape of the stacks in containers: one number of samples at one interval for every row.
+struct Shape {
+  int npts = 0;
+  float delta = 0;
 };
 
 enum Kind { kLinear = 0, kPws = 1 };
@@ -139,16 +160,49 @@ long ns_since(Clock::time_point t) {
       std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count());
 }
 
+// Puts a pair's stacks into the row `row` of a set's container: ccf the linear stack (the
+// phase-weighted one with --kind pws alone), pws the phase-weighted one beside it.
+void put_row(std::size_t row, const StackSet& set, std::size_t s, const PairPlan& pair,
+             const Options& o, const SavedHeader& header, const std::string& first,
+             const std::string& second, int days, std::span<const float> lin,
+             std::span<const float> pw, Tally& tally, std::vector<char>& written, std::FILE* err) {
+  const int kinds = (o.linear ? 1 : 0) + (o.pws ? 1 : 0);
+  tally.attempted += kinds;
+  if (!set.usable) {
+    tally.failed += kinds;
+    return;
+  }
+  const std::span<const float> ccf = o.linear ? lin : pw;
+  results::ContainerPair values = stack_pair_values(header, set.position.time, ccf);
+  values.first = first;
+  values.second = second;
+  // A stack's header states no windows: `stacked` counts its day results, as `days` does, so
+  // that 0 marks a stack without a day, as a run marks a pair without a window.
+  values.stacked = days;
+  std::string why;
+  if (!set.container->put(row, values, days, ccf, o.linear && o.pws ? pw : std::span<const float>(),
+                          why)) {
+    tally.failed += kinds;
+    std::fprintf(err, "xcn_stack: the stacks of %s could not be put into \"%s\": %s\n",
+                 pair.label.c_str(), set.folder.c_str(), why.c_str());
+    return;
+  }
+  tally.written += kinds;
+  if (o.linear) written[s * 2 + kLinear] = 1;
+  if (o.pws) written[s * 2 + kPws] = 1;
+}
+
 // Reads, stacks and writes one pair; `written[s][kind]` tells which stacks reached their file.
-void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
-                const std::vector<StackSet>& sets, const OutputGuard& guard, Tally& tally,
-                std::vector<char>& written, std::FILE* err) {
+void stack_pair(std::size_t row, const PairPlan& pair, const Plan& plan, const Options& o,
+                const Shape& shape, const std::vector<StackSet>& sets, const OutputGuard& guard,
+                Tally& tally, std::vector<char>& written, std::FILE* err) {
   const std::size_t n = static_cast<std::size_t>(pair.npts);
   DayStack days(pair.npts, o.pws);
   std::vector<float> buffer(n + 1);
   std::vector<int> day_of;  // stacking index of each day added
   SavedHeader header{};
   bool have_header = false;
+  const Result* header_of = nullptr;  // the result whose header the stacks carry
   std::vector<char> covered(static_cast<std::size_t>(plan.day_count), 0);  // days with a result
   for (const Member& m : pair.members) {
     const Result& r = *m.result;
@@ -167,7 +221,10 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
       // A run without a window for this pair.
       ++tally.no_window;
       covered[static_cast<std::size_t>(plan.slot[static_cast<std::size_t>(m.day)])] = 1;
-      if (!have_header) header = read_header;
+      if (!have_header) {
+        header = read_header;
+        header_of = &r;
+      }
       have_header = true;
       continue;
     }
@@ -178,7 +235,10 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
       continue;
     }
     // The stacks carry the header of the first day they hold.
-    if (days.days() == 0) header = read_header;
+    if (days.days() == 0) {
+      header = read_header;
+      header_of = &r;
+    }
     have_header = true;
     t = Clock::now();
     days.add(y);
@@ -189,6 +249,29 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
   tally.stacked += days.days();
   tally.missing += std::count(covered.begin(), covered.end(), 0);
   if (!have_header) return;  // nothing of the pair could be read; each file was reported
+  if (o.container && (pair.npts != shape.npts || pair.delta != shape.delta)) {
+    std::fprintf(err,
+                 "xcn_stack: the stacks of %s have %d samples at %g s, not the %d at %g s of the "
+                 "container's other pairs; not written\n",
+                 pair.label.c_str(), pair.npts, static_cast<double>(pair.delta), shape.npts,
+                 static_cast<double>(shape.delta));
+    const long stacks = static_cast<long>(sets.size()) * ((o.linear ? 1 : 0) + (o.pws ? 1 : 0));
+    tally.attempted += stacks;
+    tally.failed += stacks;
+    return;
+  }
+  // A container's row names its records as the first day's row does, or as the stack's file.
+  std::string first, second;
+  if (o.container) {
+    std::string why;
+    const auto c = header_of->row >= 0 ? results::open_container(header_of->path, why) : nullptr;
+    if (c && static_cast<std::size_t>(header_of->row) < c->pairs().size()) {
+      first = c->pairs()[static_cast<std::size_t>(header_of->row)].first;
+      second = c->pairs()[static_cast<std::size_t>(header_of->row)].second;
+    } else {
+      names_of_stack(pair.name, first, second);
+    }
+  }
 
   std::vector<float> lin(n), pw(n);
   std::vector<int> chosen;
@@ -205,6 +288,12 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
     if (o.pws) days.phase_weighted(chosen, o.nu, lin, pw);
     tally.stack_ns += ns_since(t);
     t = Clock::now();
+    if (o.container) {
+      put_row(row, sets[s], s, pair, o, header, first, second, static_cast<int>(chosen.size()), lin,
+              pw, tally, written, err);
+      tally.write_ns += ns_since(t);
+      continue;
+    }
     for (const Kind kind : {kLinear, kPws}) {
       if (kind == kLinear ? !o.linear : !o.pws) continue;
       ++tally.attempted;
@@ -232,6 +321,63 @@ void stack_pair(const PairPlan& pair, const Plan& plan, const Options& o,
     }
     tally.write_ns += ns_since(t);
   }
+}
+
+// The shape of most pairs (the first of a tie): every row of a container has it.
+Shape container_shape(const Plan& plan) {
+  std::map<std::pair<int, float>, long> count;
+  Shape best;
+  long most = 0;
+  for (const PairPlan& pair : plan.pairs) {
+    const long n = ++count[{pair.npts, pair.delta}];
+    if (n > most) {
+      most = n;
+      best = {pair.npts, pair.delta};
+    }
+  }
+  return best;
+}
+
+// The global attributes of a set's container: those of a run, the window and step of the
+// containers stacked where they all agree (NaN otherwise), and what the stacks are.
+results::ContainerRun container_head(const Plan& plan, const std::vector<Run>& runs,
+                                     const Options& o, const Shape& shape, const StackSet& set) {
+  results::ContainerRun head;
+  head.interval = shape.delta;
+  head.npts = shape.npts;
+  head.window = head.step = std::numeric_limits<float>::quiet_NaN();
+  std::optional<std::pair<float, float>> grid;
+  bool agree = true;
+  for (const int r : plan.order) {
+    for (const Result& result : runs[static_cast<std::size_t>(r)].results) {
+      std::string why;
+      const auto c = result.row >= 0 ? results::open_container(result.path, why) : nullptr;
+      const std::pair<float, float> here =
+          c ? std::make_pair(c->run().window, c->run().step)
+            : std::make_pair(std::numeric_limits<float>::quiet_NaN(), 0.0f);
+      if (!grid) grid = here;
+      agree = agree && *grid == here;
+      break;  // the rows of one run share its attributes
+    }
+  }
+  if (grid && agree) {
+    head.window = grid->first;
+    head.step = grid->second;
+  }
+  head.grid_start = set.position.time ? format_time(*set.position.time) + "Z" : std::string();
+  head.program = std::string("xcorrnet_v3 ") + XCNSACIO_VERSION;
+  head.ccf_long_name = o.linear ? "linear stack over days" : "phase-weighted stack over days";
+  if (o.linear && o.pws) {
+    head.second_samples = "pws";
+    head.second_long_name = "phase-weighted stack over days";
+  }
+  head.pair_ints = {"days"};
+  head.text_attributes = {{"made_by", "xcn_stack"}, {"kind", o.linear ? "linear" : "pws"}};
+  if (o.pws) head.number_attributes.push_back({"nu", o.nu});
+  const bool all = set.folder == o.out;  // the stack of every day
+  head.number_attributes.push_back({"first_day", set.position.first_day + 1});
+  head.number_attributes.push_back({"length", all ? plan.day_count : o.length});
+  return head;
 }
 
 std::string time_text(const std::optional<std::int64_t>& t) {
@@ -277,7 +423,8 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     return 1;
   }
 
-  std::vector<StackSet> sets{{o.out, all_days(plan)}};
+  std::vector<StackSet> sets;
+  sets.push_back({o.out, all_days(plan), true, nullptr});
   const long position_total = o.length > 0 ? position_count(plan, o.length, o.step) : 0;
   if (o.length > 0) {
     const auto positions = sub_stack_positions(plan, o.length, o.step);
@@ -293,10 +440,27 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
                    plan.order.size(), plan.day_count, positions.size(), position_total);
     }
     for (const Position& pos : positions) {
-      sets.push_back({o.out + "/" + sub_folder(pos.index + 1, position_total), pos});
+      const std::string sub = sub_folder(pos.index + 1, position_total);
+      sets.push_back(
+          {o.container ? sub_container_name(o.out, sub) : o.out + "/" + sub, pos, true, nullptr});
+    }
+  }
+  const OutputGuard guard(inputs);
+  Shape shape;
+  if (o.container) {
+    shape = container_shape(plan);
+    for (StackSet& set : sets) {
+      std::string why;
+      set.container = StackContainer::begin(set.folder, container_head(plan, runs, o, shape, set),
+                                            plan.pairs.size(), guard, why);
+      if (!set.container) {
+        std::fprintf(err, "xcn_stack: %s; its stacks are not written\n", why.c_str());
+        set.usable = false;
+      }
     }
   }
   for (StackSet& set : sets) {
+    if (o.container) break;
     for (const Kind kind : {kLinear, kPws}) {
       if (kind == kLinear ? !o.linear : !o.pws) continue;
       const std::string folder = set.folder + "/" + kKindFolder[kind];
@@ -309,7 +473,6 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     }
   }
 
-  const OutputGuard guard(inputs);
   Tally tally;
   const long pair_count = static_cast<long>(plan.pairs.size());
   std::vector<std::vector<char>> written(plan.pairs.size(), std::vector<char>(sets.size() * 2, 0));
@@ -319,7 +482,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
 #pragma omp parallel for schedule(dynamic, 1)
   for (long p = 0; p < pair_count; ++p) {
     const auto k = static_cast<std::size_t>(p);
-    stack_pair(plan.pairs[k], plan, o, sets, guard, tally, written[k], err);
+    stack_pair(k, plan.pairs[k], plan, o, shape, sets, guard, tally, written[k], err);
     progress.step();
   }
   progress.finish();
@@ -328,7 +491,7 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
   // The name lists, for xcn_section and for scripts: each written stack, relative to its list.
   long list_failures = 0;
   long lists = 0;
-  for (std::size_t s = 0; s < sets.size(); ++s) {
+  for (std::size_t s = 0; s < sets.size() && !o.container; ++s) {
     for (const Kind kind : {kLinear, kPws}) {
       if ((kind == kLinear ? !o.linear : !o.pws) || !sets[s].usable) continue;
       std::vector<std::string> lines;
@@ -347,6 +510,18 @@ int run_stack(std::span<const std::string> args, std::FILE* out, std::FILE* err)
     }
   }
 
+  // Each container is named once whole; one that cannot be loses every stack it held.
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (!sets[s].container) continue;
+    std::string why;
+    if (sets[s].container->complete(why)) continue;
+    std::fprintf(err, "xcn_stack: container \"%s\" could not be written: %s\n",
+                 sets[s].folder.c_str(), why.c_str());
+    long lost = 0;
+    for (const std::vector<char>& w : written) lost += w[s * 2 + kLinear] + w[s * 2 + kPws];
+    tally.written -= lost;
+    tally.failed += lost;
+  }
   const long runs_count = static_cast<long>(plan.order.size());
   long left_out = plan.left_out + tally.left_out;
   for (const Run& run : runs) left_out += run.unreadable;

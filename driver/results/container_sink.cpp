@@ -40,11 +40,6 @@ std::string file_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string folder_of(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // A code as a container keeps it: without blanks, empty where the record leaves it undefined.
 std::string code_of(const std::array<char, 10>& code) {
   std::string s = results::without_blanks(std::string_view(code.data(), 8));
@@ -148,23 +143,20 @@ ContainerSink::ContainerSink(Run& run, const std::string& path, const char* engi
 void ContainerSink::begin(std::FILE* err) {
   // Nothing new: an existing container stays as it is.
   if (old_ && rows_.size() == old_->pairs().size()) return;
-  std::string temp = folder_of(target_) + "." + file_name(target_) + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    throw Fatal{2, "xcorrnet_v3: error: the container \"" + path_ +
-                       "\" cannot be begun beside it: " + std::strerror(errno)};
+  std::string why;
+  if (!hidden_.begin(target_, why)) {
+    throw Fatal{
+        2, "xcorrnet_v3: error: the container \"" + path_ + "\" cannot be begun beside it: " + why};
   }
-  ::close(fd);
-  temp_ = temp;
-  if (temp_.size() <= PATH_MAX) {
-    std::memcpy(g_hidden, temp_.c_str(), temp_.size() + 1);
+  const std::string& temp = hidden_.path();
+  if (temp.size() <= PATH_MAX) {
+    std::memcpy(g_hidden, temp.c_str(), temp.size() + 1);
     g_has_hidden.store(true);
   }
-  std::string why;
-  file_ = results::ContainerWriter::create(temp_, head_, rows_.size(), why);
+  file_ = results::ContainerWriter::create(temp, head_, rows_.size(), why);
   if (!file_) {
-    ::unlink(temp_.c_str());
     g_has_hidden.store(false);
+    hidden_.discard();
     throw Fatal{2, "xcorrnet_v3: error: the container \"" + path_ + "\" cannot be written: " + why};
   }
   (void)err;
@@ -178,10 +170,8 @@ void ContainerSink::begin(std::FILE* err) {
 ContainerSink::~ContainerSink() {
   finish();
   file_.reset();
-  if (!temp_.empty()) {
-    g_has_hidden.store(false);
-    ::unlink(temp_.c_str());
-  }
+  g_has_hidden.store(false);
+  hidden_.discard();
 }
 
 void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLine& progress) {
@@ -288,21 +278,10 @@ void ContainerSink::complete(std::FILE* err) {
   }
   ok = ok && file_->close(rows_, why);
   file_.reset();
-  if (ok && ::chmod(temp_.c_str(), mode_) != 0) {
-    ok = false;
-    why = std::strerror(errno);
-  }
-  if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
-    ok = false;
-    why = std::strerror(errno);
-  }
+  ok = ok && hidden_.publish(mode_, why);
   g_has_hidden.store(false);
-  if (ok) {
-    temp_.clear();
-    return;
-  }
-  ::unlink(temp_.c_str());
-  temp_.clear();
+  hidden_.discard();
+  if (ok) return;
   std::fprintf(err, "xcorrnet_v3: container \"%s\" could not be written: %s%s\n", path_.c_str(),
                why.c_str(), old_ ? "; the earlier one is left as it is" : "");
   if (run_.tally != nullptr) {

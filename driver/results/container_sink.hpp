@@ -15,6 +15,7 @@
 #include "driver/pairs.hpp"
 #include "driver/results/result_sink.hpp"
 #include "results/container.hpp"
+#include "results/hidden_file.hpp"
 
 namespace xcn {
 
@@ -54,9 +55,9 @@ class ContainerSink final : public ResultSink {
   void write_row(const Queued& q);
 
   Run& run_;
-  std::string path_;    // as given
-  std::string target_;  // the file the name stands for (a link's target)
-  std::string temp_;    // the hidden file being written
+  std::string path_;            // as given
+  std::string target_;          // the file the name stands for (a link's target)
+  results::HiddenFile hidden_;  // the file being written
   mode_t mode_ = 0;
   results::ContainerRun head_;
   std::unique_ptr<results::ContainerReader> old_;  // kept pairs come from it

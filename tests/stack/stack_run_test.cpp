@@ -12,9 +12,18 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#ifdef XCN_HAVE_NETCDF
+#include <netcdf.h>
+#endif
+
+#include "results/container.hpp"
+#include "results/identity.hpp"
+#include "sacio/header_model.hpp"
+#include "sacio/read.hpp"
 #include "tests/common/scratch_dir.hpp"
 #include "tests/e2e/process.hpp"
 #include "tests/e2e/sacfile.hpp"
@@ -788,3 +797,277 @@ TEST(StackRun, BadArgumentsEndBeforeAnythingIsWrittenWithOneLine) {
 
 }  // namespace
 }  // namespace xcn::test
+
+namespace xcn::test {
+namespace {
+
+TEST(StackRun, ABuildWithoutNetcdfRefusesAContainerBeforeAnythingIsRead) {
+  if (results::netcdf_built()) GTEST_SKIP() << "this build writes containers";
+  ScratchDir dir;
+  const RunResult run = run_stack({"--out", "s.nc", "none"}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, std::string("xcn_stack: error: \"s.nc\" names a container, and ") +
+                         results::kNoNetcdf + "\n");
+  EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
+}  // namespace xcn::test
+
+// Stacks written into containers (--out FILE.nc): the samples and the values of the SAC stacks
+// of the same days, read back by the programs that read runs; names that cannot take one.
+#ifdef XCN_HAVE_NETCDF
+namespace xcn::test {
+namespace {
+
+// A container opened with the library itself, for what the tool's reader does not read.
+struct NcFile {
+  int id = -1;
+  explicit NcFile(const std::string& path) {
+    EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &id), NC_NOERR) << path;
+  }
+  ~NcFile() {
+    if (id >= 0) nc_close(id);
+  }
+  bool has(const char* var) const {
+    int v = -1;
+    return nc_inq_varid(id, var, &v) == NC_NOERR;
+  }
+  std::vector<int> ints(const char* var, std::size_t n) const {
+    std::vector<int> values(n, -99);
+    int v = -1;
+    EXPECT_EQ(nc_inq_varid(id, var, &v), NC_NOERR) << var;
+    if (n > 0) {
+      EXPECT_EQ(nc_get_var_int(id, v, values.data()), NC_NOERR);
+    }
+    return values;
+  }
+  std::vector<float> row(const char* var, std::size_t row, std::size_t npts) const {
+    std::vector<float> y(npts);
+    int v = -1;
+    EXPECT_EQ(nc_inq_varid(id, var, &v), NC_NOERR) << var;
+    const std::size_t start[] = {row, 0}, count[] = {1, npts};
+    EXPECT_EQ(nc_get_vara_float(id, v, start, count, y.data()), NC_NOERR);
+    return y;
+  }
+  std::string text(const char* att) const {
+    std::size_t len = 0;
+    if (nc_inq_attlen(id, NC_GLOBAL, att, &len) != NC_NOERR) return "(none)";
+    std::string s(len, '\0');
+    nc_get_att_text(id, NC_GLOBAL, att, s.data());
+    return s;
+  }
+  double number(const char* att) const {
+    double v = -1;
+    if (nc_get_att_double(id, NC_GLOBAL, att, &v) != NC_NOERR) return -999;
+    return v;
+  }
+};
+
+std::string stem(const std::string& path) {
+  std::string s = std::filesystem::path(path).filename().string();
+  return s.ends_with(".sac") ? s.substr(0, s.size() - 4) : s;
+}
+
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), 4 * a.size()) == 0;
+}
+
+// Files whose names begin with a dot: hidden files a write left behind.
+std::vector<std::string> hidden_files(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.path().filename().string().starts_with('.')) names.push_back(e.path().string());
+  }
+  return names;
+}
+
+// Every row of the container against the SAC stacks in `folder`: the samples of linear/ (and
+// pws/ in the variable pws) bit for bit, and each value its header states.
+void expect_container_holds(const std::filesystem::path& nc, const std::filesystem::path& folder) {
+  SCOPED_TRACE(nc.string());
+  std::string why;
+  const auto c = results::ContainerReader::open(nc.string(), why);
+  ASSERT_TRUE(c) << why;
+  const std::size_t rows = c->pairs().size();
+  ASSERT_EQ(rows, static_cast<std::size_t>(
+                      std::distance(std::filesystem::directory_iterator(folder / "linear"), {})));
+  const NcFile file(nc.string());
+  const std::vector<int> days = file.ints("days", rows);
+  const auto npts = static_cast<std::size_t>(c->run().npts);
+  for (std::size_t k = 0; k < rows; ++k) {
+    const results::ContainerPair& p = c->pairs()[k];
+    // The row is named as the stack's file: a reader finds the same name.
+    const std::string name = stem(p.first) + "_" + stem(p.second) + ".sac";
+    SCOPED_TRACE(name);
+    const SacBytes lin((folder / "linear" / name).string());
+    ASSERT_TRUE(lin.valid());
+    std::vector<float> y(npts);
+    ASSERT_TRUE(c->read(k, y, why)) << why;
+    EXPECT_TRUE(same_bits(y, lin.samples()));
+    EXPECT_TRUE(
+        same_bits(file.row("pws", k, npts), SacBytes((folder / "pws" / name).string()).samples()));
+    const SacReader sac((folder / "linear" / name).string());
+    const SacHeader& h = sac.header();
+    const results::Identity id = results::read_identity(h);
+    EXPECT_EQ(p.a, id.first);
+    EXPECT_EQ(p.b, id.second);
+    const std::pair<float, int> reals[] = {
+        {p.evla, kEvla},     {p.evlo, kEvlo},    {p.stla, kStla}, {p.stlo, kStlo},
+        {p.dist, kDist},     {p.az, kAz},        {p.baz, kBaz},   {p.depmin, kDepmin},
+        {p.depmax, kDepmax}, {p.depmen, kDepmen}};
+    for (const auto& [value, field] : reals) {
+      EXPECT_EQ(std::memcmp(&value, &h.words.fhdr[field - 1], 4), 0) << "field " << field;
+    }
+    EXPECT_EQ(p.time, to_ms(h.reference()));
+    EXPECT_EQ(static_cast<float>(days[k]), lin.f(kUser0));
+    EXPECT_EQ(p.stacked, days[k]);
+    EXPECT_EQ(c->run().interval, h.real(kDelta));
+    EXPECT_EQ(c->run().npts, h.integer(kNpts));
+  }
+  EXPECT_EQ(file.text("made_by"), "xcn_stack");
+  EXPECT_EQ(file.text("kind"), "linear");
+  EXPECT_EQ(file.number("nu"), 2.0);
+}
+
+TEST_F(SyntheticDays, StacksInContainersAreTheSacStacksBitForBitAndReadBackAsRuns) {
+  if (!containers_) GTEST_SKIP() << "built without libnetcdf";
+  std::vector<std::string> sac = {"--out", "st_sac", "--substack", "3", "--step", "2"};
+  std::vector<std::string> nc = {"--out", "st.nc", "--substack", "3", "--step", "2"};
+  for (const std::string& list : day_lists()) {
+    sac.push_back(list);
+    nc.push_back(list);
+  }
+  ASSERT_EQ(run_stack(sac, *dir_).status, 0);
+  const RunResult run = run_stack(nc, *dir_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(
+      run.out.find("xcn_stack: 126 stacks written in st.nc (linear and phase-weighted, nu 2)"),
+      std::string::npos)
+      << run.out;
+  expect_container_holds(*dir_ / "st.nc", *dir_ / "st_sac");
+  expect_container_holds(*dir_ / "st.sub001.nc", *dir_ / "st_sac/sub001");
+  expect_container_holds(*dir_ / "st.sub002.nc", *dir_ / "st_sac/sub002");
+  EXPECT_FALSE(std::filesystem::exists(*dir_ / "st.sub003.nc"));
+  EXPECT_FALSE(std::filesystem::exists(*dir_ / "st"));
+  EXPECT_EQ(hidden_files(dir_->path()), std::vector<std::string>{});
+  {
+    const NcFile all((*dir_ / "st.nc").string());
+    EXPECT_EQ(all.number("length"), 5.0);
+    const NcFile second((*dir_ / "st.sub002.nc").string());
+    EXPECT_EQ(second.number("first_day"), 3.0);
+    EXPECT_EQ(second.number("length"), 3.0);
+  }
+
+  // The container is a run to xcn_stack: a stack of one run is that run, under the SAC
+  // stack's name.
+  const RunResult again = run_stack({"--out", "again", "--kind", "linear", "st.nc"}, *dir_);
+  ASSERT_EQ(again.status, 0) << again.err;
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(*dir_ / "again/linear")) {
+    SCOPED_TRACE(e.path().string());
+    ++files;
+    const SacBytes back(e.path().string());
+    const SacBytes first((*dir_ / "st_sac/linear" / e.path().filename()).string());
+    ASSERT_TRUE(first.valid());
+    EXPECT_TRUE(same_bits(back.samples(), first.samples()));
+  }
+  EXPECT_EQ(files, 21u);
+
+  // Phase-weighted alone: ccf holds them, and the kind says so; rows of stacked containers
+  // keep the records' paths of the days' rows.
+  std::vector<std::string> from_runs = {"--out", "pws.nc", "--kind", "pws"};
+  for (int d = 1; d <= kDays; ++d) from_runs.push_back("day" + std::to_string(d) + "/run.nc");
+  const RunResult pws = run_stack(from_runs, *dir_);
+  ASSERT_EQ(pws.status, 0) << pws.err;
+  std::string why;
+  const auto day = results::ContainerReader::open((*dir_ / "day1/run.nc").string(), why);
+  const auto both = results::ContainerReader::open((*dir_ / "st.nc").string(), why);
+  const auto only = results::ContainerReader::open((*dir_ / "pws.nc").string(), why);
+  ASSERT_TRUE(day && both && only) << why;
+  const NcFile only_file((*dir_ / "pws.nc").string());
+  const NcFile both_file((*dir_ / "st.nc").string());
+  EXPECT_EQ(only_file.text("kind"), "pws");
+  EXPECT_FALSE(only_file.has("pws"));
+  std::set<std::pair<std::string, std::string>> day_rows, stack_rows;
+  for (const auto& p : day->pairs()) day_rows.insert({p.first, p.second});
+  for (const auto& p : only->pairs()) stack_rows.insert({p.first, p.second});
+  EXPECT_EQ(stack_rows, day_rows);
+  const auto npts = static_cast<std::size_t>(only->run().npts);
+  std::size_t matched = 0;
+  for (std::size_t k = 0; k < only->pairs().size(); ++k) {
+    for (std::size_t m = 0; m < both->pairs().size(); ++m) {
+      const auto& a = only->pairs()[k];
+      const auto& b = both->pairs()[m];
+      if (a.a != b.a || a.b != b.b) continue;
+      std::vector<float> y(npts);
+      ASSERT_TRUE(only->read(k, y, why)) << why;
+      EXPECT_TRUE(same_bits(y, both_file.row("pws", m, npts))) << a.first << " " << a.second;
+      ++matched;
+    }
+  }
+  EXPECT_EQ(matched, 21u);
+}
+
+// Names that cannot take a container are reported with the file and leave what stands there
+// as it was, with no hidden file left beside it.
+TEST(StackRun, AContainerReplacesOnlyAContainerAndARefusedNameIsReportedWithIt) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "d1");
+  DayResult a, b;
+  b.kevnm = "ST01-ST03";
+  b.stla = 37.0f;  // a container tells pairs by their codes and positions
+  for (int k = 0; k < 2000; ++k) a.samples[k] = std::sin(0.1f * k);
+  write_day(dir.file("d1/a.sac"), a);
+  write_day(dir.file("d1/b.sac"), b);
+  write_text(dir / "d1/names.txt", "a.sac\nb.sac\n");
+  // Written under the umask; an earlier container of ours is replaced.
+  for (int time = 0; time < 2; ++time) {
+    const RunResult run = run_program(XCN_STACK, {"--out", "s.nc", "d1/names.txt"}, dir.path(), {},
+                                      [] { umask(027); });
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("s.nc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  const std::string stacks = file_text(dir / "s.nc");
+
+  std::filesystem::create_directory(dir / "folder.nc");
+  write_text(dir / "text.nc", "not a container\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } refused[] = {
+      {{"--out", "s.nc", "s.nc"},
+       "xcn_stack: container \"s.nc\" could not be written: it is one of the inputs; left as it "
+       "is; its stacks are not written\n"},
+      {{"--out", "folder.nc", "d1/names.txt"},
+       "xcn_stack: the container \"folder.nc\" is a directory; left as it is; its stacks are not "
+       "written\n"},
+      {{"--out", "text.nc", "d1/names.txt"},
+       "xcn_stack: container \"text.nc\" could not be written: it is no run container of "
+       "xcorrnet_v3 (it is not a NetCDF-4 file); left as it is; its stacks are not written\n"},
+      {{"--out", "none/x.nc", "d1/names.txt"},
+       "xcn_stack: container \"none/x.nc\" could not be written: cannot begin it beside it: No "
+       "such file or directory; its stacks are not written\n"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.line);
+    const RunResult run = run_stack(c.args, dir);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("xcn_stack: 4 of 4 stacks and name lists could not be written\n"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(file_text(dir / "s.nc"), stacks);
+  EXPECT_EQ(file_text(dir / "text.nc"), "not a container\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.nc"));
+
+  EXPECT_EQ(hidden_files(dir.path()), std::vector<std::string>{});
+  EXPECT_EQ(hidden_files(dir / "d1"), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace xcn::test
+#endif
