@@ -517,12 +517,14 @@ TEST(SectionContainer, AContainerDrawsThePictureOfItsRunsSacResults) {
   EXPECT_EQ(xcn::test::run_program(XCN_SECTION, {"run.nc", "s.png"}, dir / "nc").out,
             "xcn_section: 6 cross-correlations drawn in s.png\n");
 
-  // The container is an input the picture may not replace.
-  const auto self = xcn::test::run_program(XCN_SECTION, {"run.nc", "./run.nc"}, dir / "nc");
+  // The container is an input the picture may not replace, not even through a hard link.
+  std::filesystem::create_hard_link(dir / "nc/run.nc", dir / "nc/run.png");
+  const auto self = xcn::test::run_program(XCN_SECTION, {"run.nc", "run.png"}, dir / "nc");
   EXPECT_EQ(self.status, 2);
   EXPECT_EQ(self.err,
-            "xcn_section: the picture \"./run.nc\" is the run container \"run.nc\"; nothing "
+            "xcn_section: the picture \"run.png\" is the run container \"run.nc\"; nothing "
             "written\n");
+  EXPECT_EQ(file_bytes(dir / "nc/run.png"), file_bytes(dir / "nc/run.nc"));
   // A damaged container is refused with its name and draws nothing.
   const std::string whole = file_bytes(dir / "nc/run.nc");
   write_text(dir / "nc/cut.nc", whole.substr(0, whole.size() / 2));
