@@ -41,8 +41,8 @@ std::string unusable_name(const std::string& name) {
 
 // The name shown for a row: its number from 1 and its two records.
 std::string row_label(std::size_t row, const results::ContainerPair& p) {
-  std::string label = "row " + std::to_string(row + 1) + " (\"" + p.first + "\" x \"" +
-                      p.second + "\")";
+  std::string label =
+      "row " + std::to_string(row + 1) + " (\"" + p.first + "\" x \"" + p.second + "\")";
   for (char& c : label) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   }
@@ -112,7 +112,8 @@ int run_export(std::span<const std::string> args, std::FILE* out, std::FILE* err
       continue;
     }
     if (const auto it = taken.find(name); it != taken.end()) {
-      std::fprintf(err, "xcn_export: %s of \"%s\" has the file name \"%s\" of row %zu; not written\n",
+      std::fprintf(err,
+                   "xcn_export: %s of \"%s\" has the file name \"%s\" of row %zu; not written\n",
                    row_label(row, p).c_str(), path.c_str(), name.c_str(), it->second + 1);
       ++failed;
       continue;
@@ -144,8 +145,7 @@ int run_export(std::span<const std::string> args, std::FILE* out, std::FILE* err
     const std::string file = prefix + p.name;
     if (!c->read(p.row, y, why)) {
       std::fprintf(err, "xcn_export: %s of \"%s\" cannot be read: %s; \"%s\" not written\n",
-                   row_label(p.row, pairs[p.row]).c_str(), path.c_str(), why.c_str(),
-                   file.c_str());
+                   row_label(p.row, pairs[p.row]).c_str(), path.c_str(), why.c_str(), file.c_str());
       ++failed;
       continue;
     }
@@ -155,9 +155,10 @@ int run_export(std::span<const std::string> args, std::FILE* out, std::FILE* err
       results::set_pair_header(c->run(), pairs[p.row]);
       header = results::save_header();
     }
-    if (const std::string bad = results::write_sac(file, header, [] {}, y, guard); !bad.empty()) {
-      std::fprintf(err, "xcn_export: \"%s\" could not be written: %s\n", file.c_str(),
-                   bad.c_str());
+    if (const std::string bad = results::write_sac(
+            file, header, [] {}, y, guard);
+        !bad.empty()) {
+      std::fprintf(err, "xcn_export: \"%s\" could not be written: %s\n", file.c_str(), bad.c_str());
       ++failed;
       continue;
     }

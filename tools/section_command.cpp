@@ -127,8 +127,8 @@ char component_letter(const SacHeader& h, int slot) {
 
 // What a result gives the picture, from its SAC file or its row of a run container.
 struct TraceSource {
-  std::string name;     // as messages name it
-  char first = '\0';    // last letter of each record's component; 0: undefined
+  std::string name;   // as messages name it
+  char first = '\0';  // last letter of each record's component; 0: undefined
   char second = '\0';
   float dist = 0;
   float begin = 0;
@@ -203,8 +203,7 @@ char code_letter(const std::string& code) {
 // run give them: rows never written and those of a record with itself are passed over; a row
 // that cannot be drawn is reported on `err`.
 void container_traces(const results::ContainerReader& c, const std::string& path,
-                      const std::string& comp, std::vector<SectionTrace>& traces,
-                      std::FILE* err) {
+                      const std::string& comp, std::vector<SectionTrace>& traces, std::FILE* err) {
   const results::ContainerRun& run = c.run();
   for (std::size_t row = 0; row < c.pairs().size(); ++row) {
     const results::ContainerPair& p = c.pairs()[row];

@@ -49,8 +49,8 @@ mode_t mode_of(const fs::path& p) {
 TEST(Export, TheSyntheticNetworksContainerGivesTheFilesOfItsSacRun) {
   SKIP_WITHOUT_NETCDF();
   ScratchDir dir;
-  const RunResult synth = run_program(
-      XCN_SYNTH, {"--stations", "4", "--samples", "9000", "--out", "net"}, dir.path());
+  const RunResult synth =
+      run_program(XCN_SYNTH, {"--stations", "4", "--samples", "9000", "--out", "net"}, dir.path());
   ASSERT_EQ(synth.status, 0) << synth.err;
   const fs::path net = dir / "net";
   const std::vector<std::string> env = {"OMP_NUM_THREADS=2"};
@@ -61,7 +61,8 @@ TEST(Export, TheSyntheticNetworksContainerGivesTheFilesOfItsSacRun) {
   const RunResult r = run_export({"net/run.nc", "out/sac"}, dir.path(), [] { ::umask(027); });
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "xcn_export: 10 results of net/run.nc written in out/sac (0 rows never written)\n");
+  EXPECT_EQ(r.out,
+            "xcn_export: 10 results of net/run.nc written in out/sac (0 rows never written)\n");
   // The name list is the run's, in its order, and every file has the run's bytes.
   const std::string names = read_bytes(net / "names.txt");
   EXPECT_EQ(read_bytes(dir / "out/sac/names.txt"), names);
@@ -114,7 +115,8 @@ TEST(Export, DatedRecordsWithCodesAndAContainerCompletedWithNGiveTheSacRunsFiles
     for (int j = i; j <= 3; ++j) {
       const std::string name = "st" + std::to_string(i) + "_st" + std::to_string(j) + ".sac";
       SCOPED_TRACE(name);
-      EXPECT_EQ(read_bytes(net.file("out/" + name)), read_bytes(net.file(Network::pair_name(i, j))));
+      EXPECT_EQ(read_bytes(net.file("out/" + name)),
+                read_bytes(net.file(Network::pair_name(i, j))));
     }
   }
   // Rows in the container's order: the auto-correlations, then the others.
@@ -154,7 +156,8 @@ void write_small_container(const std::string& path) {
     if (k == 0) continue;  // never written
     p.stacked = static_cast<int>(k);
     std::vector<float> y(8);
-    for (std::size_t s = 0; s < 8; ++s) y[s] = static_cast<float>(k) + 0.125f * static_cast<float>(s);
+    for (std::size_t s = 0; s < 8; ++s)
+      y[s] = static_cast<float>(k) + 0.125f * static_cast<float>(s);
     p.depmin = y.front();
     p.depmax = y.back();
     p.depmen = static_cast<float>(k) + 0.4375f;
@@ -251,7 +254,8 @@ TEST(Export, WhatIsNoContainerOfTheToolIsRefusedAndNothingWritten) {
     write_bytes(net.file("x.nc"), c.bytes);
     const RunResult r = run_export({"x.nc", "out"}, net.dir());
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.starts_with("xcn_export: error: cannot read \"x.nc\": it is no run container"))
+    EXPECT_TRUE(
+        r.err.starts_with("xcn_export: error: cannot read \"x.nc\": it is no run container"))
         << r.err;
     EXPECT_EQ(split_lines(r.err).size(), 1u) << r.err;
     EXPECT_FALSE(fs::exists(net.file("out")));
@@ -296,13 +300,13 @@ TEST(Export, TheCommandLineAndABuildWithoutNetcdf) {
   EXPECT_TRUE(help.out.starts_with("usage: xcn_export FILE.nc DIR\n")) << help.out;
   const RunResult one = run_export({"run.nc"}, dir.path());
   EXPECT_EQ(one.status, 2);
-  EXPECT_EQ(one.err,
-            "xcn_export: expected a run container and a folder; see xcn_export --help\n");
+  EXPECT_EQ(one.err, "xcn_export: expected a run container and a folder; see xcn_export --help\n");
   EXPECT_EQ(run_export({"run.nc", "out", "--force"}, dir.path()).status, 2);
   if (results::netcdf_built()) {
     const RunResult missing = run_export({"run.nc", "out"}, dir.path());
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "xcn_export: error: cannot read \"run.nc\": No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "xcn_export: error: cannot read \"run.nc\": No such file or directory\n");
   } else {
     write_bytes(dir / "run.nc", std::string("\x89HDF\r\n\x1a\n", 8));
     const RunResult r = run_export({"run.nc", "out"}, dir.path());
