@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(xcn_programs xcorrnet_v3 xcn_synth xcn_names xcn_stack xcn_rotate xcn_dvv)
+set(xcn_programs xcorrnet_v3 xcn_synth xcn_names xcn_stack xcn_rotate xcn_dvv xcn_export)
 if(TARGET xcn_section)
   list(APPEND xcn_programs xcn_section)
 endif()

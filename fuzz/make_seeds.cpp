@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -525,6 +526,37 @@ void meta_seeds() {
   seed("meta", "fdsn_bad_line", header + "XC|AAA|00|BHZ|ten|20\n");
 }
 
+// xcn_export: the values of a container of a few rows (see export_fuzz.cpp for their order),
+// then the change of its layout (7: none).
+std::string export_row(const std::string& first, const std::string& second, std::int8_t stacked) {
+  auto text = [](const std::string& t) { return std::string(1, static_cast<char>(t.size())) + t; };
+  auto reals = [](std::initializer_list<float> values) {
+    std::string bytes;
+    for (const float v : values) bytes.append(reinterpret_cast<const char*>(&v), 4);
+    return bytes;
+  };
+  std::string row = text(first) + text(second) + text("ST01") + text("ST02") + text("BHZ") +
+                    text("BHZ") + reals({10, 10.5f, 55}) +
+                    std::string(1, static_cast<char>(stacked)) + std::string(1, '\1');
+  if (stacked >= 0) row += reals({0, 0.25f, 1, 0.5f, -0.5f, -1, 0.125f, 0});
+  return row;
+}
+
+void export_seeds() {
+  // Interval 1 s, 8 lags, no grid start, then the row count.
+  const std::string head = std::string("\x01\x07\x01", 3);
+  seed("export", "three_rows",
+       head + "\x03" + export_row("ST01.BHZ.sac", "ST01.BHZ.sac", 3) +
+           export_row("ST01.BHZ.sac", "ST02.BHZ.sac", 2) + export_row("a/x.sac", "b/y.sac", -1) +
+           "\x07");
+  seed("export", "one_name_twice",
+       head + "\x02" + export_row("a/ST01.sac", "ST02.sac", 1) +
+           export_row("b/ST01.sac", "ST02.sac", 1) + "\x07");
+  seed("export", "renamed_variable",
+       head + "\x01" + export_row("ST01.sac", "ST02.sac", 1) + "\x02");
+  seed("export", "no_row", head + std::string(1, '\0') + "\x07");
+}
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR MESSAGE_FILE\n");
@@ -542,5 +574,6 @@ int main(int argc, char** argv) {
   meta_seeds();
   mseed_seeds();
   dvv_seeds();
+  export_seeds();
   return 0;
 }

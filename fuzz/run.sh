@@ -10,17 +10,19 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(read msgfile lists args access write ftext options)
   # The targets of xcn_prep's readers are built only where libxml2 and libmseed are.
-  # xcn_dvv's, where OpenMP is.
-  for t in meta mseed dvv; do [ -x "$build/fuzz_$t" ] && targets+=("$t"); done
+  # xcn_dvv's, where OpenMP is; xcn_export's, where libnetcdf is.
+  for t in meta mseed dvv export; do [ -x "$build/fuzz_$t" ] && targets+=("$t"); done
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 # Longest input per target: SAC files with a few hundred samples, lists with lines longer than
 # the 64 KiB the list reader keeps, headers with up to a thousand samples to write, metadata of
 # a few dozen channels, a few miniSEED records of up to 4096 bytes, command lines of a few dozen
-# arguments, two correlations of a few hundred samples with a command line.
+# arguments, two correlations of a few hundred samples with a command line, the values of a
+# container of a few rows.
 declare -A max_len=([read]=8192 [msgfile]=32768 [lists]=131072 [args]=1024 [access]=4096
-  [write]=8192 [ftext]=4096 [meta]=16384 [mseed]=16384 [options]=1024 [dvv]=8192)
+  [write]=8192 [ftext]=4096 [meta]=16384 [mseed]=16384 [options]=1024 [dvv]=8192
+  [export]=2048)
 
 rm -rf "$build/seeds"
 "$build/make_seeds" "$build/seeds" "$root/share/messages" || exit 1

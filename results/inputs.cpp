@@ -101,16 +101,6 @@ bool read_header(const std::string& path, Result& r, std::string& why) {
   return true;
 }
 
-// A result's file name for a container's row: both records' file names, without ".sac".
-std::string row_name(const ContainerPair& p) {
-  auto stem = [](const std::string& path) {
-    std::string s = last_component(path);
-    if (s.ends_with(".sac")) s.resize(s.size() - 4);
-    return s;
-  };
-  return stem(p.first) + "_" + stem(p.second) + ".sac";
-}
-
 // The rows of a container as results of one run.
 bool container_results(const std::string& path, int input, Run& run, std::string& error) {
   std::string why;
@@ -147,6 +137,15 @@ bool container_results(const std::string& path, int input, Run& run, std::string
 }
 
 }  // namespace
+
+std::string row_name(const ContainerPair& p) {
+  auto stem = [](const std::string& path) {
+    std::string s = last_component(path);
+    if (s.ends_with(".sac")) s.resize(s.size() - 4);
+    return s;
+  };
+  return stem(p.first) + "_" + stem(p.second) + ".sac";
+}
 
 std::string pair_label(const Result& r) { return r.id.named ? r.id.kevnm : r.name; }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "results/container.hpp"
 #include "results/identity.hpp"
 
 namespace xcn::results {
@@ -53,6 +54,10 @@ struct FileKey {
 // Lines on `err` begin with the name of the `program` that reads them.
 bool read_runs(const char* program, const std::vector<std::string>& args, std::vector<Run>& runs,
                std::vector<FileKey>& inputs, std::string& error, std::FILE* err);
+
+// The file name of a container's row, as the SAC result it stands for is named: both records'
+// file names without ".sac", joined by "_" ("ST01.BHZ_ST02.BHZ.sac").
+std::string row_name(const ContainerPair& p);
 
 // "ST01-ST02", or the file name of a result without a pair name.
 std::string pair_label(const Result& r);

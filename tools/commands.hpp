@@ -1,4 +1,5 @@
-// The tools' command lines: synthetic network, name list, demo report, record section.
+// The tools' command lines: synthetic network, name list, demo report, record section, export
+// of a run container.
 //
 // Each takes its arguments without the program name, prints its own failures as one line per
 // problem on `err`, and returns the exit status. They use our SAC library, so SACAUX must name
@@ -44,5 +45,10 @@ int run_report(std::span<const std::string> args, std::FILE* out, std::FILE* err
 // PNG, SVG or PDF by PICTURE's extension; with --comp, those of one pair of components. A
 // result that cannot be drawn is reported and left out.
 int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* err);
+
+// xcn_export FILE.nc DIR
+// Writes every written row of the run container FILE.nc as the SAC file the run would have
+// written for its pair, DIR/A_B.sac, and the name list DIR/names.txt of the files written.
+int run_export(std::span<const std::string> args, std::FILE* out, std::FILE* err);
 
 }  // namespace xcn::tools

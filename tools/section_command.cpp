@@ -1,14 +1,19 @@
-// The record-section tool's command line: name list in, picture out.
+// The record-section tool's command line: name list or run container in, picture out.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "cli/options.hpp"
 #include "driver/input/list_file.hpp"
 #include "driver/results/result_fields.hpp"
+#include "results/container.hpp"
+#include "results/inputs.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/read.hpp"
 #include "tools/commands.hpp"
@@ -23,12 +28,12 @@ namespace {
 constexpr const char* kUsage =
     "usage: xcn_section NAME_LIST PICTURE [--velocity V] [--size WxH] [--max-lag S]\n"
     "                   [--comp XY]\n"
-    "  draws every cross-correlation named in NAME_LIST (the name list of xcorrnet_v3) as a\n"
-    "  trace at its distance (DIST) against lag time, each normalised, with the lines\n"
-    "  lag = +/- distance / V (default 3 km/s); PICTURE is a .png, .svg or .pdf file of\n"
-    "  W x H pixels (default 1200x800) showing lags within +/- S seconds (default: half again\n"
-    "  the longest travel time at V); --comp XY draws only the results whose first record's\n"
-    "  component ends in X and second's in Y (ZZ, TT, RZ, EN, ...)\n";
+    "  draws every cross-correlation named in NAME_LIST (the name list of xcorrnet_v3, or the\n"
+    "  run's container FILE.nc) as a trace at its distance (DIST) against lag time, each\n"
+    "  normalised, with the lines lag = +/- distance / V (default 3 km/s); PICTURE is a .png,\n"
+    "  .svg or .pdf file of W x H pixels (default 1200x800) showing lags within +/- S seconds\n"
+    "  (default: half again the longest travel time at V); --comp XY draws only the results\n"
+    "  whose first record's component ends in X and second's in Y (ZZ, TT, RZ, EN, ...)\n";
 
 constexpr int kMaxSide = 10000;  // pixels
 
@@ -120,8 +125,53 @@ char component_letter(const SacHeader& h, int slot) {
   return code.empty() || code == "-12345" ? '\0' : code.back();
 }
 
-// A cross-correlation result ready to draw, read whole, or the reason it cannot be drawn; no
-// reason for one of other components than `comp` asks for.
+// What a result gives the picture, from its SAC file or its row of a run container.
+struct TraceSource {
+  std::string name;   // as messages name it
+  char first = '\0';  // last letter of each record's component; 0: undefined
+  char second = '\0';
+  float dist = 0;
+  float begin = 0;
+  float delta = 0;
+  std::vector<float> samples;
+};
+
+// The result as a trace to draw, or the reason it cannot be drawn; no reason for one of other
+// components than `comp` asks for.
+std::optional<SectionTrace> usable_trace(TraceSource s, const std::string& comp,
+                                         std::string& reason) {
+  if (!comp.empty()) {
+    if (s.first == '\0' || s.second == '\0') {
+      reason =
+          "does not tell both records' components (a result of an earlier version: run "
+          "xcorrnet_v3 again with N to complete it)";
+      return std::nullopt;
+    }
+    if (s.first != comp[0] || s.second != comp[1]) return std::nullopt;
+  }
+  char text[64];
+  if (s.dist == kUndefFloat) {
+    reason = "has no distance (DIST is undefined)";
+    return std::nullopt;
+  }
+  if (!positive(s.dist)) {
+    std::snprintf(text, sizeof text, "has DIST %g km, no distance between two stations", s.dist);
+    reason = text;
+    return std::nullopt;
+  }
+  if (!positive(s.delta)) {
+    std::snprintf(text, sizeof text, "has the sampling interval DELTA %g s", s.delta);
+    reason = text;
+    return std::nullopt;
+  }
+  if (std::none_of(s.samples.begin(), s.samples.end(), [](float v) { return std::isfinite(v); })) {
+    reason = "holds no finite sample (no window was stacked)";
+    return std::nullopt;
+  }
+  return SectionTrace{std::move(s.name), s.dist, s.begin, s.delta, std::move(s.samples)};
+}
+
+// A cross-correlation result ready to draw, read whole, or the reason it cannot be drawn.
 std::optional<SectionTrace> read_trace(const std::string& name, const std::string& comp,
                                        std::string& reason) {
   if (const std::string why = not_a_record(name); !why.empty()) {
@@ -129,45 +179,65 @@ std::optional<SectionTrace> read_trace(const std::string& name, const std::strin
     return std::nullopt;
   }
   SacReader file(name);
-  std::vector<float> samples;
-  if (file.read_samples(samples) != 0) {
+  TraceSource s;
+  if (file.read_samples(s.samples) != 0) {
     reason = "cannot be read: " + file.failure();
     return std::nullopt;
   }
-  if (!comp.empty()) {
-    const char first = component_letter(file.header(), kFirstRecord.component.slot);
-    const char second = component_letter(file.header(), kSecondRecord.component.slot);
-    if (first == '\0' || second == '\0') {
-      reason =
-          "does not tell both records' components (a result of an earlier version: run "
-          "xcorrnet_v3 again with N to complete it)";
-      return std::nullopt;
+  s.name = name;
+  s.first = component_letter(file.header(), kFirstRecord.component.slot);
+  s.second = component_letter(file.header(), kSecondRecord.component.slot);
+  s.dist = file.header().real(kDist);
+  s.begin = file.header().real(kB);
+  s.delta = file.header().real(kDelta);
+  return usable_trace(std::move(s), comp, reason);
+}
+
+// The last letter of a record's component in a container; 0 when it is undefined.
+char code_letter(const std::string& code) {
+  const std::string c = results::without_blanks(code);
+  return c.empty() ? '\0' : c.back();
+}
+
+// The cross-correlations of a run container's rows, in row order, as the SAC results of its
+// run give them: rows never written and those of a record with itself are passed over; a row
+// that cannot be drawn is reported on `err`.
+void container_traces(const results::ContainerReader& c, const std::string& path,
+                      const std::string& comp, std::vector<SectionTrace>& traces, std::FILE* err) {
+  const results::ContainerRun& run = c.run();
+  for (std::size_t row = 0; row < c.pairs().size(); ++row) {
+    const results::ContainerPair& p = c.pairs()[row];
+    if (p.stacked < 0 || p.first == p.second) continue;
+    TraceSource s;
+    s.name = path + ": " + results::row_name(p);
+    for (char& ch : s.name) {
+      if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
     }
-    if (first != comp[0] || second != comp[1]) return std::nullopt;
+    s.first = code_letter(p.a.component);
+    s.second = code_letter(p.b.component);
+    s.dist = p.dist;
+    s.begin = static_cast<float>(-(run.npts / 2)) * run.interval;
+    s.delta = run.interval;
+    s.samples.resize(static_cast<std::size_t>(run.npts));
+    const std::string name = s.name;
+    std::string reason;
+    if (!c.read(row, s.samples, reason)) {
+      reason = "cannot be read: " + reason;
+    } else if (auto trace = usable_trace(std::move(s), comp, reason)) {
+      traces.push_back(std::move(*trace));
+      continue;
+    }
+    if (!reason.empty()) {
+      std::fprintf(err, "xcn_section: \"%s\" %s; skipped\n", name.c_str(), reason.c_str());
+    }
   }
-  const float dist = file.header().real(kDist);
-  const float begin = file.header().real(kB);
-  const float delta = file.header().real(kDelta);
-  char text[64];
-  if (dist == kUndefFloat) {
-    reason = "has no distance (DIST is undefined)";
-    return std::nullopt;
-  }
-  if (!positive(dist)) {
-    std::snprintf(text, sizeof text, "has DIST %g km, no distance between two stations", dist);
-    reason = text;
-    return std::nullopt;
-  }
-  if (!positive(delta)) {
-    std::snprintf(text, sizeof text, "has the sampling interval DELTA %g s", delta);
-    reason = text;
-    return std::nullopt;
-  }
-  if (std::none_of(samples.begin(), samples.end(), [](float v) { return std::isfinite(v); })) {
-    reason = "holds no finite sample (no window was stacked)";
-    return std::nullopt;
-  }
-  return SectionTrace{name, dist, begin, delta, std::move(samples)};
+}
+
+// Whether `path` is a file to read as a run container rather than as a name list.
+bool is_container(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+         results::looks_like_netcdf(path);
 }
 
 }  // namespace
@@ -184,23 +254,40 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
                  options.picture.c_str());
     return 2;
   }
-  std::vector<ListLine> lines;
-  if (!read_list(options.name_list, "name list", lines, error)) {
-    std::fprintf(err, "xcn_section: %s\n", error.c_str());
-    return 1;
-  }
   // Before anything is read or written: the picture must be none of the files read.
   InputFiles inputs;
-  inputs.add(options.name_list, "the name list \"" + options.name_list + "\"");
-  // Names are taken from the list's folder, as xcn_stack takes them.
-  const std::string folder = names_folder(options.name_list);
+  std::unique_ptr<results::ContainerReader> container;
+  std::vector<ListLine> lines;
   std::vector<std::string> names;
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    names.push_back(result_name(lines[k]));
-    if (names.back().empty()) continue;
-    names.back() = path_in_folder(folder, names.back());
-    inputs.add(names.back(), "the result \"" + names.back() + "\" of " + options.name_list +
-                                 " line " + std::to_string(k + 1));
+  if (is_container(options.name_list)) {
+    if (!results::netcdf_built()) {
+      std::fprintf(err, "xcn_section: error: \"%s\" names a run container, and %s\n",
+                   options.name_list.c_str(), results::kNoNetcdf);
+      return 2;
+    }
+    container = results::ContainerReader::open(options.name_list, error);
+    if (!container) {
+      std::fprintf(err,
+                   "xcn_section: cannot read \"%s\": it is no run container of xcorrnet_v3 (%s)\n",
+                   options.name_list.c_str(), error.c_str());
+      return 1;
+    }
+    inputs.add(options.name_list, "the run container \"" + options.name_list + "\"");
+  } else {
+    if (!read_list(options.name_list, "name list", lines, error)) {
+      std::fprintf(err, "xcn_section: %s\n", error.c_str());
+      return 1;
+    }
+    inputs.add(options.name_list, "the name list \"" + options.name_list + "\"");
+    // Names are taken from the list's folder, as xcn_stack takes them.
+    const std::string folder = names_folder(options.name_list);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      names.push_back(result_name(lines[k]));
+      if (names.back().empty()) continue;
+      names.back() = path_in_folder(folder, names.back());
+      inputs.add(names.back(), "the result \"" + names.back() + "\" of " + options.name_list +
+                                   " line " + std::to_string(k + 1));
+    }
   }
   if (const std::string input = inputs.which(options.picture); !input.empty()) {
     std::fprintf(err, "xcn_section: the picture \"%s\" is %s; nothing written\n",
@@ -217,8 +304,9 @@ int run_section(std::span<const std::string> args, std::FILE* out, std::FILE* er
   // Each result that cannot serve gets one line of ours; the library's would repeat it.
   sac_error_off();
   sac_warning_off();
-  const auto is_auto = auto_positions(names.size());
   std::vector<SectionTrace> traces;
+  if (container) container_traces(*container, options.name_list, options.comp, traces, err);
+  const auto is_auto = auto_positions(names.size());
   for (std::size_t k = 0; k < names.size(); ++k) {
     if (!is_auto.empty() && is_auto[k] && !names_two_stations(names[k])) continue;
     if (holds_nul(lines[k].text)) {

@@ -10,7 +10,7 @@ if(XCN_SANITIZE)
   set(xcn_caller_flags "-fsanitize=${XCN_SANITIZE} -fno-omit-frame-pointer")
 endif()
 
-set(xcn_programs xcorrnet_v3 xcn_synth xcn_names xcn_stack xcn_rotate xcn_dvv)
+set(xcn_programs xcorrnet_v3 xcn_synth xcn_names xcn_stack xcn_rotate xcn_dvv xcn_export)
 if(TARGET xcn_section)
   list(APPEND xcn_programs xcn_section)
 endif()

@@ -471,6 +471,73 @@ TEST_F(SectionRun, NamesAreTakenFromTheListsFolderOrFromHereForAPipe) {
   EXPECT_EQ(piped.err, "");
 }
 
+// A run's container draws the picture its SAC results draw, byte for byte: the same network
+// run into SAC files under a text name list called run.nc, and into a container run.nc (the
+// title names the input).
+TEST(SectionContainer, AContainerDrawsThePictureOfItsRunsSacResults) {
+  ScratchDir dir;
+  const std::vector<std::string> env = {"OMP_NUM_THREADS=2"};
+  for (const char* folder : {"sac", "nc"}) {
+    const auto synth = xcn::test::run_program(
+        XCN_SYNTH, {"--stations", "4", "--samples", "9000", "--out", folder}, dir.path());
+    ASSERT_EQ(synth.status, 0) << synth.err;
+  }
+  std::filesystem::copy_file(dir / "sac/names.txt", dir / "sac/run.nc");
+  const auto sac =
+      xcn::test::run_program(XCN_TOOL, {"stations.txt", "run.nc", "B", "Y"}, dir / "sac", env);
+  ASSERT_EQ(sac.status, 0) << sac.err;
+  ASSERT_TRUE(std::filesystem::exists(dir / "sac/ST01.BHZ_ST02.BHZ.sac"));
+  const auto nc =
+      xcn::test::run_program(XCN_TOOL, {"stations.txt", "run.nc", "B", "Y"}, dir / "nc", env);
+  if (nc.status == 2 && nc.err.find("no NetCDF support") != std::string::npos) {
+    // Built without libnetcdf: the text list still draws, and a container is refused.
+    write_text(dir / "nc/run.nc", std::string("\x89HDF\r\n\x1a\n", 8));
+    const auto r = xcn::test::run_program(XCN_SECTION, {"run.nc", "s.png"}, dir / "nc");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "xcn_section: error: \"run.nc\" names a run container, and this build has no "
+              "NetCDF support (rebuild with libnetcdf-dev installed)\n");
+    GTEST_SKIP() << "built without libnetcdf";
+  }
+  ASSERT_EQ(nc.status, 0) << nc.err;
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"--comp", "ZZ", "--size", "640x480"}}) {
+    std::vector<std::string> args = {"run.nc", "s.png"};
+    args.insert(args.end(), options.begin(), options.end());
+    const auto from_sac = xcn::test::run_program(XCN_SECTION, args, dir / "sac");
+    const auto from_nc = xcn::test::run_program(XCN_SECTION, args, dir / "nc");
+    ASSERT_EQ(from_sac.status, 0) << from_sac.err;
+    ASSERT_EQ(from_nc.status, 0) << from_nc.err;
+    EXPECT_EQ(from_nc.out, from_sac.out);
+    EXPECT_EQ(from_nc.err, "");
+    const std::string picture = file_bytes(dir / "nc/s.png");
+    expect_png(picture, options.empty() ? 1200 : 640, options.empty() ? 800 : 480);
+    EXPECT_TRUE(picture == file_bytes(dir / "sac/s.png"));
+  }
+  EXPECT_EQ(xcn::test::run_program(XCN_SECTION, {"run.nc", "s.png"}, dir / "nc").out,
+            "xcn_section: 6 cross-correlations drawn in s.png\n");
+
+  // The container is an input the picture may not replace, not even through a hard link.
+  std::filesystem::create_hard_link(dir / "nc/run.nc", dir / "nc/run.png");
+  const auto self = xcn::test::run_program(XCN_SECTION, {"run.nc", "run.png"}, dir / "nc");
+  EXPECT_EQ(self.status, 2);
+  EXPECT_EQ(self.err,
+            "xcn_section: the picture \"run.png\" is the run container \"run.nc\"; nothing "
+            "written\n");
+  EXPECT_EQ(file_bytes(dir / "nc/run.png"), file_bytes(dir / "nc/run.nc"));
+  // A damaged container is refused with its name and draws nothing.
+  const std::string whole = file_bytes(dir / "nc/run.nc");
+  write_text(dir / "nc/cut.nc", whole.substr(0, whole.size() / 2));
+  const auto cut = xcn::test::run_program(XCN_SECTION, {"cut.nc", "cut.png"}, dir / "nc");
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.err.rfind("xcn_section: cannot read \"cut.nc\": it is no run container of "
+                          "xcorrnet_v3 (",
+                          0),
+            0u)
+      << cut.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "nc/cut.png"));
+}
+
 TEST(SectionArguments, BadArgumentsAreRefusedWithTheirReason) {
   struct Case {
     std::vector<std::string> args;
