@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "driver/fatal.hpp"
-#include "driver/ranks.hpp"
 #include "driver/input/list_file.hpp"
+#include "driver/ranks.hpp"
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
 #include "geodesy/distaz.hpp"
@@ -430,19 +430,18 @@ void ContainerSink::finish() {
 
 namespace {
 
-// Copies rows of `from` into `to`: row k into row `row(k)`, one at a time.
-template <typename RowOf>
-bool copy_rows(const results::ContainerReader& from, RowOf row, results::ContainerWriter& to,
-               std::vector<float>& y, std::string& why) {
+// Copies rows of `from` into `to`, one at a time: row k into row rows[k], or into row k when
+// `rows` is null.
+bool copy_rows(const results::ContainerReader& from, results::ContainerWriter& to,
+               const std::vector<std::size_t>* rows, std::vector<float>& y, std::string& why) {
   for (std::size_t k = 0; k < from.pairs().size(); ++k) {
-    if (!from.read(k, y, why) || !to.put(row(k), y, why)) return false;
+    if (!from.read(k, y, why) || !to.put(rows != nullptr ? (*rows)[k] : k, y, why)) return false;
   }
   return true;
 }
 
 // Names the finished file at `hidden` as the container `target`.
-bool name_as(const std::string& hidden, const std::string& target, mode_t mode,
-             std::string& why) {
+bool name_as(const std::string& hidden, const std::string& target, mode_t mode, std::string& why) {
   if (::chmod(hidden.c_str(), mode) != 0 || std::rename(hidden.c_str(), target.c_str()) != 0) {
     why = std::strerror(errno);
     return false;
@@ -463,7 +462,7 @@ std::string ContainerSink::join() {
   std::vector<float> y(static_cast<std::size_t>(head_.npts));
   if (old_) {
     all = old_->pairs();
-    if (!copy_rows(*old_, [](std::size_t k) { return k; }, *out, y, why)) return why;
+    if (!copy_rows(*old_, *out, nullptr, y, why)) return why;
   }
   all.resize(old_rows_ + new_rows_);
   const PairTable& pairs = *run_.pairs;
@@ -493,7 +492,7 @@ std::string ContainerSink::join() {
       }
       all[rows[k]] = p;
     }
-    if (!copy_rows(*part, [&rows](std::size_t k) { return rows[k]; }, *out, y, why)) {
+    if (!copy_rows(*part, *out, &rows, y, why)) {
       return own + why;
     }
   }
@@ -517,7 +516,7 @@ void ContainerSink::complete(std::FILE* err) {
     why = failure_;
     std::vector<float> y(static_cast<std::size_t>(head_.npts));
     // The pairs an earlier container holds, copied row by row.
-    if (ok && old_) ok = copy_rows(*old_, [](std::size_t k) { return k; }, *file_, y, why);
+    if (ok && old_) ok = copy_rows(*old_, *file_, nullptr, y, why);
     ok = ok && file_->close(rows_, why);
     file_.reset();
     ok = ok && name_as(temp_, target_, mode_, why);

@@ -249,8 +249,7 @@ TEST(ContainerRanks, APartOrAJoinThatCannotBeWrittenNamesNoContainer) {
       EXPECT_EQ(r.err.find("'s part"), std::string::npos) << r.err;
     }
     EXPECT_NE(r.err.find("; the earlier one is left as it is\n"), std::string::npos) << r.err;
-    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: 66 of 66 results could not be written or completed"),
-              1)
+    EXPECT_EQ(count_of(r.err, "xcorrnet_v3: 66 of 66 results could not be written or completed"), 1)
         << r.err;
     EXPECT_EQ(read_bytes(net.file("run.nc")), before);
     EXPECT_EQ(hidden_files(net), std::vector<std::string>{});
