@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <string>
 
 #ifdef XCN_MPI
 #include <mpi.h>
@@ -14,7 +15,6 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
 #endif
 
@@ -143,20 +143,41 @@ std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts) {
   return out;
 }
 
-void broadcast(std::vector<unsigned char>& bytes) {
-  if (!active) return;
+namespace {
+
+// Rank `root`'s bytes, on every rank.
+void broadcast_from(int root, std::vector<unsigned char>& bytes) {
   std::uint64_t count = bytes.size();
   MPI_Request request;
-  MPI_Ibcast(&count, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  MPI_Ibcast(&count, 1, MPI_UINT64_T, root, MPI_COMM_WORLD, &request);
   wait_for(request);
   bytes.resize(count);
   // In pieces: a count of MPI is an int.
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 30;
   for (std::uint64_t at = 0; at < count; at += kPiece) {
     const int n = static_cast<int>(count - at < kPiece ? count - at : kPiece);
-    MPI_Ibcast(bytes.data() + at, n, MPI_BYTE, 0, MPI_COMM_WORLD, &request);
+    MPI_Ibcast(bytes.data() + at, n, MPI_BYTE, root, MPI_COMM_WORLD, &request);
     wait_for(request);
   }
+}
+
+}  // namespace
+
+void broadcast(std::vector<unsigned char>& bytes) {
+  if (active) broadcast_from(0, bytes);
+}
+
+std::string first_failure(const std::string& why) {
+  if (!active) return why;
+  const int own = why.empty() ? ranks_count : own_rank;
+  int root = own;
+  MPI_Request request;
+  MPI_Iallreduce(&own, &root, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD, &request);
+  wait_for(request);
+  if (root == ranks_count) return {};
+  std::vector<unsigned char> bytes(why.begin(), why.end());
+  broadcast_from(root, bytes);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 void abort_all(int status) {
@@ -280,6 +301,7 @@ void barrier() {}
 int max_of(int value) { return value; }
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts) { return counts; }
 void broadcast(std::vector<unsigned char>&) {}
+std::string first_failure(const std::string& why) { return why; }
 void abort_all(int status) { std::_Exit(status); }
 Tasks unjoined_tasks() { return launcher_tasks(); }
 LineRelay::LineRelay() = default;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,9 @@ int max_of(int value);
 std::vector<std::int64_t> sum_of(std::vector<std::int64_t> counts);
 // Rank 0's bytes, on every rank.
 void broadcast(std::vector<unsigned char>& bytes);
+// The failure of the lowest rank whose `why` is not empty, on every rank; empty when no rank
+// failed. A step that any rank may fail ends the same way on every rank.
+std::string first_failure(const std::string& why);
 // When a launcher started this process as one of several tasks that MPI does not join into one
 // run (srun without its MPI plugin, or a build without MPI under mpirun): how many tasks, and
 // which one this is (0-based). Each such task would compute every pair. Otherwise {1, 0}.

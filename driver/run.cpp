@@ -199,11 +199,6 @@ int run_phases(Run& run, std::FILE* err) {
     throw Fatal{
         2, "xcorrnet_v3: error: \"" + out + "\" names a run container, and " + results::kNoNetcdf};
   }
-  if (container && ranks::size() > 1) {
-    throw Fatal{2,
-                "xcorrnet_v3: error: a run container is written by one process; run without "
-                "mpirun, or into SAC files"};
-  }
   if (!container) run.names = read_name_list(out, err);
   const std::vector<ListLine> lines = read_list_file(
       trimmed(std::string_view(run.params.sac_list.data(), kPathWidth)), "station list");
@@ -255,6 +250,7 @@ int run_phases(Run& run, std::FILE* err) {
   // A container's pairs are named after their records, and those it holds already are known
   // before anything is planned.
   std::unique_ptr<ResultSink> sink;
+  ContainerSink* box = nullptr;
   if (container) {
     if (!any_usable) {
       throw Fatal{2,
@@ -264,7 +260,9 @@ int run_phases(Run& run, std::FILE* err) {
     }
     run.names = container_pair_names(table, pairs);
     run.recheck_outputs = false;
-    sink = std::make_unique<ContainerSink>(run, out, engine_name(settings.engine), err);
+    auto planned = std::make_unique<ContainerSink>(run, out, engine_name(settings.engine), err);
+    box = planned.get();
+    sink = std::move(planned);
   }
   // The records held count against the budget; when the usable ones take more than half of
   // it, none is held and each is read again where it is used. The matrix engine's plan decides
@@ -293,6 +291,8 @@ int run_phases(Run& run, std::FILE* err) {
     // Rows dropped while loading (records of other intervals counted then) are read again.
     read_rows(table, RankShare(), err);
   }
+  // Each rank writes its share of the container's rows.
+  if (box != nullptr) box->open();
 
   const Clock::time_point names_start = Clock::now();
   if (!container && first) run.uses = check_result_names(run, err, &run.present);

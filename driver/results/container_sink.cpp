@@ -2,6 +2,7 @@
 // values at the end, the hidden file named once whole.
 #include "driver/results/container_sink.hpp"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "driver/fatal.hpp"
 #include "driver/input/list_file.hpp"
+#include "driver/ranks.hpp"
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
 #include "geodesy/distaz.hpp"
@@ -28,9 +30,24 @@ namespace xcn {
 
 namespace {
 
-// The hidden file being written, for the signal handler; empty when none.
-char g_hidden[PATH_MAX + 1];
-std::atomic<bool> g_has_hidden{false};
+// The hidden files being written, for the signal handler: this process's own (the container,
+// or a rank's part) and, on rank 0 of several, the container the parts are joined into.
+struct Hidden {
+  char path[PATH_MAX + 1];
+  std::atomic<bool> set{false};
+};
+Hidden g_hidden[2];
+enum Slot { kOwnFile, kJoined };
+
+void hide(Slot slot, const std::string& path) {
+  Hidden& h = g_hidden[slot];
+  h.set.store(false);
+  if (path.size() > PATH_MAX) return;
+  std::memcpy(h.path, path.c_str(), path.size() + 1);
+  h.set.store(true);
+}
+
+void unhide(Slot slot) { g_hidden[slot].set.store(false); }
 
 // Samples the queue holds at most before workers wait for the writer.
 constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
@@ -38,6 +55,11 @@ constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
 std::string file_name(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folder_of(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // A code as a container keeps it: without blanks, empty where the record leaves it undefined.
@@ -74,15 +96,14 @@ std::vector<Name> container_pair_names(const StationTable& table, const PairTabl
 }
 
 void discard_container_file() {
-  if (g_has_hidden.load()) ::unlink(g_hidden);
+  for (Hidden& h : g_hidden) {
+    if (h.set.load()) ::unlink(h.path);
+  }
 }
 
 ContainerSink::ContainerSink(Run& run, const std::string& path, const char* engine, std::FILE* err)
     : run_(run), path_(path) {
-  std::string error;
-  if (!output_target(path, target_, mode_, error)) {
-    throw Fatal{2, "xcorrnet_v3: error: the container " + error};
-  }
+  (void)err;
   head_.interval = run.last.dt;
   head_.npts = window_settings(run.last.dt).nptlen;
   head_.window = kTimelen;
@@ -90,9 +111,25 @@ ContainerSink::ContainerSink(Run& run, const std::string& path, const char* engi
   head_.grid_start = run.time.dated ? iso_time(run.time.start_ms) : std::string();
   head_.engine = engine;
   head_.program = std::string("xcorrnet_v3 ") + XCNSACIO_VERSION;
+  const auto n = static_cast<std::size_t>(run.pairs->size());
+  run.uses.assign(n, ResultUse::kWrite);
+  run.present.assign(n, 0);
+  final_row_.assign(n, -1);
+  std::string failure;
+  if (ranks::rank() == 0) failure = plan();
+  if (ranks::size() > 1) share_plan(failure);
+  if (!failure.empty()) throw Fatal{2, failure};
+}
 
-  const PairTable& pairs = *run.pairs;
-  const StationTable& t = *run.table;
+// Rank 0: what stands under the name, the pairs it holds and the rows of the container; the
+// reason when the name cannot take it.
+std::string ContainerSink::plan() {
+  std::string error;
+  if (!output_target(path_, target_, mode_, error)) {
+    return "xcorrnet_v3: error: the container " + error;
+  }
+  const PairTable& pairs = *run_.pairs;
+  const StationTable& t = *run_.table;
   std::map<std::pair<std::string, std::string>, std::size_t> held;
   struct stat st;
   if (::stat(target_.c_str(), &st) == 0) {
@@ -100,66 +137,187 @@ ContainerSink::ContainerSink(Run& run, const std::string& path, const char* engi
     std::string why;
     old_ = results::ContainerReader::open(target_, why);
     if (!old_) {
-      throw Fatal{2, "xcorrnet_v3: error: \"" + path + "\" is no run container of xcorrnet_v3 (" +
-                         why + "); left as it is"};
+      return "xcorrnet_v3: error: \"" + path_ + "\" is no run container of xcorrnet_v3 (" + why +
+             "); left as it is";
     }
     const results::ContainerRun& was = old_->run();
-    if (run.params.replace != 'Y') {
+    if (run_.params.replace != 'Y') {
       if (was.npts != head_.npts || was.interval != head_.interval ||
           was.grid_start != head_.grid_start) {
-        throw Fatal{2, "xcorrnet_v3: error: \"" + path + "\" holds another run (" +
-                           std::to_string(was.npts) + " lags at " + std::to_string(was.interval) +
-                           " s from \"" + was.grid_start +
-                           "\"); replace Y computes a new one, or name another container"};
+        return "xcorrnet_v3: error: \"" + path_ + "\" holds another run (" +
+               std::to_string(was.npts) + " lags at " + std::to_string(was.interval) +
+               " s from \"" + was.grid_start +
+               "\"); replace Y computes a new one, or name another container";
       }
       for (std::size_t k = 0; k < old_->pairs().size(); ++k) {
         const results::ContainerPair& p = old_->pairs()[k];
         if (p.stacked >= 0) held.emplace(std::make_pair(p.first, p.second), k);
-        rows_.push_back(p);
       }
+      old_rows_ = old_->pairs().size();
+      kept_old_ = true;
     } else {
       old_.reset();
     }
   }
-  run.uses.assign(static_cast<std::size_t>(pairs.size()), ResultUse::kWrite);
-  run.present.assign(static_cast<std::size_t>(pairs.size()), 0);
   for (int ij = 1; ij <= pairs.size(); ++ij) {
     const auto key = std::make_pair(station_path(t.station(pairs.ni(ij))),
                                     station_path(t.station(pairs.nj(ij))));
-    if (held.count(key) != 0) run.present[static_cast<std::size_t>(ij - 1)] = 1;
+    if (held.count(key) != 0) run_.present[static_cast<std::size_t>(ij - 1)] = 1;
   }
-  row_of_.assign(static_cast<std::size_t>(pairs.size()), -1);
+  // Made before the pairs are dealt: every rank's pairs that may run.
+  std::size_t row = old_rows_;
   for (int ij = 1; ij <= pairs.size(); ++ij) {
-    if (!pair_may_run(run, ij)) continue;
-    row_of_[static_cast<std::size_t>(ij - 1)] = static_cast<long long>(rows_.size());
-    results::ContainerPair p;
-    p.first = station_path(t.station(pairs.ni(ij)));
-    p.second = station_path(t.station(pairs.nj(ij)));
-    rows_.push_back(std::move(p));
+    if (pair_may_run(run_, ij)) final_row_[static_cast<std::size_t>(ij - 1)] = row++;
   }
-  begin(err);
+  new_rows_ = row - old_rows_;
+  return {};
 }
 
-void ContainerSink::begin(std::FILE* err) {
-  // Nothing new: an existing container stays as it is.
-  if (old_ && rows_.size() == old_->pairs().size()) return;
+// Rank 0's plan (or its reason to refuse the name) on every rank.
+void ContainerSink::share_plan(std::string& failure) {
+  constexpr unsigned char kPresent = 1, kPlanned = 2;
+  std::vector<unsigned char> bytes;
+  const auto append = [&bytes](const void* data, std::size_t size) {
+    const auto* b = static_cast<const unsigned char*>(data);
+    bytes.insert(bytes.end(), b, b + size);
+  };
+  if (ranks::rank() == 0) {
+    bytes.push_back(failure.empty() ? 0 : 1);
+    if (!failure.empty()) {
+      append(failure.data(), failure.size());
+    } else {
+      const std::uint64_t old_rows = old_rows_, target = target_.size();
+      const std::uint32_t mode = mode_;
+      bytes.push_back(kept_old_ ? 1 : 0);
+      append(&old_rows, sizeof old_rows);
+      append(&mode, sizeof mode);
+      append(&target, sizeof target);
+      append(target_.data(), target_.size());
+      for (std::size_t k = 0; k < final_row_.size(); ++k) {
+        bytes.push_back(static_cast<unsigned char>((run_.present[k] != 0 ? kPresent : 0) |
+                                                   (final_row_[k] >= 0 ? kPlanned : 0)));
+      }
+    }
+  }
+  ranks::broadcast(bytes);
+  if (ranks::rank() == 0) return;
+  if (bytes.at(0) != 0) {
+    failure.assign(bytes.begin() + 1, bytes.end());
+    return;
+  }
+  std::uint64_t old_rows = 0, target = 0;
+  std::uint32_t mode = 0;
+  kept_old_ = bytes.at(1) != 0;
+  std::size_t at = 2;
+  const auto take = [&bytes, &at](void* data, std::size_t size) {
+    std::memcpy(data, bytes.data() + at, size);
+    at += size;
+  };
+  take(&old_rows, sizeof old_rows);
+  take(&mode, sizeof mode);
+  take(&target, sizeof target);
+  target_.assign(reinterpret_cast<const char*>(bytes.data() + at), target);
+  at += target;
+  old_rows_ = old_rows;
+  mode_ = static_cast<mode_t>(mode);
+  std::size_t row = old_rows_;
+  for (std::size_t k = 0; k < final_row_.size(); ++k, ++at) {
+    run_.present[k] = (bytes[at] & kPresent) != 0;
+    if ((bytes[at] & kPlanned) != 0) final_row_[k] = static_cast<long long>(row++);
+  }
+  new_rows_ = row - old_rows_;
+}
+
+results::ContainerPair ContainerSink::pair_of(int ij) const {
+  results::ContainerPair p;
+  p.first = station_path(run_.table->station(run_.pairs->ni(ij)));
+  p.second = station_path(run_.table->station(run_.pairs->nj(ij)));
+  return p;
+}
+
+std::string ContainerSink::part_name(int rank) const {
+  return folder_of(target_) + "." + file_name(target_) + ".rank" + std::to_string(rank) + "." +
+         suffix_;
+}
+
+// Creates the writer of this process's file at `path` (made already); the reason when it
+// cannot.
+std::string ContainerSink::begin_file(const std::string& path) {
+  temp_ = path;
+  hide(kOwnFile, temp_);
   std::string why;
-  if (!hidden_.begin(target_, why)) {
-    throw Fatal{
-        2, "xcorrnet_v3: error: the container \"" + path_ + "\" cannot be begun beside it: " + why};
-  }
-  const std::string& temp = hidden_.path();
-  if (temp.size() <= PATH_MAX) {
-    std::memcpy(g_hidden, temp.c_str(), temp.size() + 1);
-    g_has_hidden.store(true);
-  }
-  file_ = results::ContainerWriter::create(temp, head_, rows_.size(), why);
+  file_ = results::ContainerWriter::create(temp_, head_, rows_.size(), why);
   if (!file_) {
-    g_has_hidden.store(false);
-    hidden_.discard();
-    throw Fatal{2, "xcorrnet_v3: error: the container \"" + path_ + "\" cannot be written: " + why};
+    ::unlink(temp_.c_str());
+    unhide(kOwnFile);
+    temp_.clear();
+    return "xcorrnet_v3: error: the container \"" + path_ + "\" cannot be written: " + why;
   }
-  (void)err;
+  return {};
+}
+
+void ContainerSink::open() {
+  // Nothing new: an existing container stays as it is (every rank knows it from the plan).
+  if (kept_old_ && new_rows_ == 0) return;
+  const bool divided = ranks::size() > 1;
+  std::string failure;
+  std::string hidden;
+  if (ranks::rank() == 0) {
+    hidden = folder_of(target_) + "." + file_name(target_) + ".XXXXXX";
+    const int fd = ::mkstemp(hidden.data());
+    if (fd < 0) {
+      failure = "xcorrnet_v3: error: the container \"" + path_ +
+                "\" cannot be begun beside it: " + std::strerror(errno);
+      hidden.clear();
+    } else {
+      ::close(fd);
+    }
+  }
+  if (!divided) {
+    if (!failure.empty()) throw Fatal{2, failure};
+    if (old_) rows_ = old_->pairs();
+    row_of_ = final_row_;
+    for (int ij = 1; ij <= run_.pairs->size(); ++ij) {
+      if (final_row_[static_cast<std::size_t>(ij - 1)] >= 0) rows_.push_back(pair_of(ij));
+    }
+    failure = begin_file(hidden);
+    if (!failure.empty()) throw Fatal{2, failure};
+  } else {
+    failure = ranks::first_failure(failure);
+    if (!failure.empty()) throw Fatal{2, failure};
+    // Rank 0 holds the container's name; the parts are named after it.
+    if (ranks::rank() == 0) {
+      joined_ = hidden;
+      hide(kJoined, joined_);
+    }
+    std::vector<unsigned char> suffix(hidden.end() - std::min<std::size_t>(hidden.size(), 6),
+                                      hidden.end());
+    ranks::broadcast(suffix);
+    suffix_.assign(suffix.begin(), suffix.end());
+    row_of_.assign(final_row_.size(), -1);
+    for (int ij = 1; ij <= run_.pairs->size(); ++ij) {
+      if (final_row_[static_cast<std::size_t>(ij - 1)] < 0 || !run_.mine(ij)) continue;
+      row_of_[static_cast<std::size_t>(ij - 1)] = static_cast<long long>(rows_.size());
+      rows_.push_back(pair_of(ij));
+    }
+    // A rank with no pair of the container's has no part.
+    if (!rows_.empty()) {
+      const std::string part = part_name(ranks::rank());
+      const int fd =
+          ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        failure = "xcorrnet_v3: error: the container \"" + path_ +
+                  "\" cannot be begun beside it: rank " + std::to_string(ranks::rank()) +
+                  "'s part: " + std::strerror(errno);
+      } else {
+        ::close(fd);
+        failure = begin_file(part);
+      }
+    }
+    failure = ranks::first_failure(failure);
+    if (!failure.empty()) throw Fatal{2, failure};
+    if (!file_) return;
+  }
   try {
     thread_ = std::thread([this] { drain(); });
   } catch (const std::system_error&) {
@@ -170,8 +328,14 @@ void ContainerSink::begin(std::FILE* err) {
 ContainerSink::~ContainerSink() {
   finish();
   file_.reset();
-  g_has_hidden.store(false);
-  hidden_.discard();
+  if (!temp_.empty()) {
+    unhide(kOwnFile);
+    ::unlink(temp_.c_str());
+  }
+  if (!joined_.empty()) {
+    unhide(kJoined);
+    ::unlink(joined_.c_str());
+  }
 }
 
 void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLine& progress) {
@@ -264,26 +428,134 @@ void ContainerSink::finish() {
   if (thread_.joinable()) thread_.join();
 }
 
-void ContainerSink::complete(std::FILE* err) {
-  finish();
-  if (!file_) return;
-  std::string why = failure_;
-  bool ok = !failed_;
-  // The pairs an earlier container holds, copied row by row.
-  if (ok && old_) {
-    std::vector<float> y(static_cast<std::size_t>(head_.npts));
-    for (std::size_t k = 0; ok && k < old_->pairs().size(); ++k) {
-      ok = old_->read(k, y, why) && file_->put(k, y, why);
+namespace {
+
+// Copies rows of `from` into `to`, one at a time: row k into row rows[k], or into row k when
+// `rows` is null.
+bool copy_rows(const results::ContainerReader& from, results::ContainerWriter& to,
+               const std::vector<std::size_t>* rows, std::vector<float>& y, std::string& why) {
+  for (std::size_t k = 0; k < from.pairs().size(); ++k) {
+    if (!from.read(k, y, why) || !to.put(rows != nullptr ? (*rows)[k] : k, y, why)) return false;
+  }
+  return true;
+}
+
+// Names the finished file at `hidden` as the container `target`.
+bool name_as(const std::string& hidden, const std::string& target, mode_t mode, std::string& why) {
+  if (::chmod(hidden.c_str(), mode) != 0 || std::rename(hidden.c_str(), target.c_str()) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Rank 0 of several: the earlier container's rows, then each rank's part in turn, into the
+// container under its hidden name, which is then named. Empty, or the reason it failed.
+std::string ContainerSink::join() {
+  std::string why;
+  auto out = results::ContainerWriter::create(joined_, head_, old_rows_ + new_rows_, why);
+  if (!out) return why;
+  std::vector<results::ContainerPair> all;
+  all.reserve(old_rows_ + new_rows_);
+  std::vector<float> y(static_cast<std::size_t>(head_.npts));
+  if (old_) {
+    all = old_->pairs();
+    if (!copy_rows(*old_, *out, nullptr, y, why)) return why;
+  }
+  all.resize(old_rows_ + new_rows_);
+  const PairTable& pairs = *run_.pairs;
+  std::vector<std::size_t> rows;  // a part's rows in the container
+  std::vector<int> pairs_of;      // and their pairs
+  for (int rank = 0; rank < ranks::size(); ++rank) {
+    rows.clear();
+    pairs_of.clear();
+    for (int ij = 1; ij <= pairs.size(); ++ij) {
+      const long long row = final_row_[static_cast<std::size_t>(ij - 1)];
+      if (row >= 0 && run_.share.owner(pairs.ni(ij), pairs.nj(ij)) == rank) {
+        rows.push_back(static_cast<std::size_t>(row));
+        pairs_of.push_back(ij);
+      }
+    }
+    if (rows.empty()) continue;
+    const std::string own = "rank " + std::to_string(rank) + "'s part: ";
+    const auto part = results::ContainerReader::open(part_name(rank), why);
+    if (!part) return own + why;
+    // A part holds its rank's pairs in pair order, as planned.
+    if (part->pairs().size() != rows.size()) return own + "it holds another number of rows";
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const results::ContainerPair& p = part->pairs()[k];
+      const results::ContainerPair planned = pair_of(pairs_of[k]);
+      if (p.first != planned.first || p.second != planned.second) {
+        return own + "it holds other pairs than planned";
+      }
+      all[rows[k]] = p;
+    }
+    if (!copy_rows(*part, *out, &rows, y, why)) {
+      return own + why;
     }
   }
-  ok = ok && file_->close(rows_, why);
-  file_.reset();
-  ok = ok && hidden_.publish(mode_, why);
-  g_has_hidden.store(false);
-  hidden_.discard();
+  if (!out->close(all, why)) return why;
+  out.reset();
+  if (!name_as(joined_, target_, mode_, why)) return why;
+  unhide(kJoined);
+  joined_.clear();
+  return {};
+}
+
+void ContainerSink::complete(std::FILE* err) {
+  finish();
+  // Nothing new: the earlier container stays as it is.
+  if (kept_old_ && new_rows_ == 0) return;
+  std::string why;
+  bool ok = true;
+  if (ranks::size() == 1) {
+    if (!file_) return;
+    ok = !failed_;
+    why = failure_;
+    std::vector<float> y(static_cast<std::size_t>(head_.npts));
+    // The pairs an earlier container holds, copied row by row.
+    if (ok && old_) ok = copy_rows(*old_, *file_, nullptr, y, why);
+    ok = ok && file_->close(rows_, why);
+    file_.reset();
+    ok = ok && name_as(temp_, target_, mode_, why);
+    if (ok) {
+      unhide(kOwnFile);
+      temp_.clear();
+    }
+  } else {
+    // Every part closed before rank 0 joins them; then the outcome on every rank.
+    std::string own;
+    if (file_) {
+      bool closed = !failed_;
+      own = failure_;
+      closed = closed && file_->close(rows_, own);
+      file_.reset();
+      own = closed ? std::string() : "rank " + std::to_string(ranks::rank()) + "'s part: " + own;
+    }
+    why = ranks::first_failure(own);
+    if (why.empty()) why = ranks::first_failure(ranks::rank() == 0 ? join() : std::string());
+    ok = why.empty();
+  }
+  // What is left under a hidden name (every part; the container when not named).
+  if (!temp_.empty()) {
+    unhide(kOwnFile);
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+  if (!joined_.empty()) {
+    unhide(kJoined);
+    ::unlink(joined_.c_str());
+    joined_.clear();
+  }
   if (ok) return;
-  std::fprintf(err, "xcorrnet_v3: container \"%s\" could not be written: %s%s\n", path_.c_str(),
-               why.c_str(), old_ ? "; the earlier one is left as it is" : "");
+  if (why.empty()) why = "a row could not be written";
+  if (ranks::rank() == 0) {
+    std::fprintf(err, "xcorrnet_v3: container \"%s\" could not be written: %s%s\n", path_.c_str(),
+                 why.c_str(), old_ ? "; the earlier one is left as it is" : "");
+  }
+  // Each rank its own rows.
   if (run_.tally != nullptr) {
     for (int ij = 1; ij <= run_.pairs->size(); ++ij) {
       if (row_of_[static_cast<std::size_t>(ij - 1)] >= 0) run_.tally->failed(ij);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/e2e/network.hpp"
+#include "tests/mpi/mpirun.hpp"
 
 namespace xcn::test {
 namespace {
@@ -20,53 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using Files = std::map<std::string, std::vector<unsigned char>>;
-
-// Each rank's own output goes to a file of its own under "ranks", unless `merged`: then
-// mpirun's own output is the run's.
-std::vector<std::string> launcher(int ranks, const std::vector<std::string>& env,
-                                  bool merged = false) {
-  std::vector<std::string> args = {"--oversubscribe", "-np", std::to_string(ranks)};
-  if (!merged) {
-    args.push_back("--output-filename");
-    args.push_back("ranks");
-  }
-  if (geteuid() == 0) args.insert(args.begin(), "--allow-run-as-root");
-  for (const auto& e : env) {
-    args.push_back("-x");
-    args.push_back(e);
-  }
-  args.push_back(tool());
-  for (const char* a : {"stations", "names"}) args.push_back(a);
-  return args;
-}
-
-std::vector<std::string> with_defaults(std::vector<std::string> env) {
-  env.push_back("OMP_NUM_THREADS=1");
-  env.push_back(std::string("SACAUX=") + std::getenv("SACAUX"));
-  return env;
-}
-
-// Shared memory without the kernel's cross-process copy, which containers often refuse.
-const std::vector<std::string> kMpiEnv = {"OMPI_MCA_btl_vader_single_copy_mechanism=none"};
-
-// Rank 0's output first, then the others' in rank order.
-RunResult run_ranks(const Network& net, int ranks, const std::string& mode,
-                    const std::string& replace, const std::vector<std::string>& env = {}) {
-  std::vector<std::string> args = launcher(ranks, with_defaults(env));
-  args.push_back(mode);
-  args.push_back(replace);
-  fs::remove_all(net.file("ranks"));
-  const RunResult launched = run_program(XCN_MPIEXEC, args, net.dir(), kMpiEnv);
-  RunResult r;
-  r.status = launched.status;
-  for (int k = 0; k < ranks; ++k) {
-    const fs::path dir = net.file("ranks") / "1" / ("rank." + std::to_string(k));
-    r.out += read_bytes(dir / "stdout");
-    r.err += read_bytes(dir / "stderr");
-  }
-  fs::remove_all(net.file("ranks"));
-  return r;
-}
 
 // Under mpirun alone, as a user runs it: its output and status.
 RunResult run_merged(const Network& net, int ranks, const std::string& mode,
@@ -357,27 +311,6 @@ TEST(Ranks, EndTogetherOnAFaultOfTheLists) {
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(count_of(own_errors(r.err), "xcorrnet_v3: error:"), 1) << r.err;
   EXPECT_EQ(r.out, "");
-}
-
-// The ranks mpirun started, by their parent.
-std::vector<pid_t> children_named(pid_t parent, const std::string& comm) {
-  std::vector<pid_t> found;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string pid = e.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto open = text.find('('), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream rest(text.substr(close + 2));
-    std::string state;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == parent && text.substr(open + 1, close - open - 1) == comm) {
-      found.push_back(static_cast<pid_t>(std::stoi(pid)));
-    }
-  }
-  return found;
 }
 
 TEST(Ranks, AKilledRankLeavesWholeFilesAndARerunCompletesTheRest) {
