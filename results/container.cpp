@@ -1,11 +1,14 @@
 // Reading and writing run containers (NetCDF-4) in the one layout the README documents.
 #include "results/container.hpp"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -121,6 +124,35 @@ std::recursive_mutex& netcdf_lock() {
   return lock;
 }
 
+// HDF5, beneath the library, is told two things, by name so that the build needs none of its
+// headers (where they are not found, nothing is done). Its own error reports are not printed:
+// every failure comes back as a status and is said once, in this tool's words; the library
+// turns them off only on the thread that first calls it. And it runs no clean-up at exit:
+// after a write that failed (a full disk) the file is left open in it, and its clean-up then
+// crashes the process instead of letting it end with its status. Files are closed by us.
+void quiet_hdf5() {
+  using Hid = std::int64_t;
+  static const auto set_auto = reinterpret_cast<int (*)(Hid, void*, void*)>(
+      ::dlsym(RTLD_DEFAULT, "H5Eset_auto2"));
+  static const bool no_exit_cleanup = [] {
+    const auto dont_atexit = reinterpret_cast<int (*)()>(::dlsym(RTLD_DEFAULT, "H5dont_atexit"));
+    return dont_atexit != nullptr && dont_atexit() >= 0;
+  }();
+  (void)no_exit_cleanup;
+  thread_local bool quiet = false;
+  if (!quiet && set_auto != nullptr) set_auto(0, nullptr, nullptr);  // 0: the default stack
+  quiet = true;
+}
+
+// The library's lock, held with HDF5 prepared for this thread.
+class LibraryHold {
+ public:
+  LibraryHold() : hold_(netcdf_lock()) { quiet_hdf5(); }
+
+ private:
+  std::lock_guard<std::recursive_mutex> hold_;
+};
+
 }  // namespace
 
 bool netcdf_built() { return true; }
@@ -138,6 +170,8 @@ struct Check {
   bool operator()(int s, const char* what) const {
     if (s == NC_NOERR) return true;
     why = std::string(what) + ": " + failure(s);
+    // HDF5's failures to write name no cause; the system's (a full disk) is the one to give.
+    if (s == NC_EHDFERR && errno != 0) why += " (" + std::string(std::strerror(errno)) + ")";
     return false;
   }
 };
@@ -247,13 +281,13 @@ bool read_texts(int ncid, const TextVar& v, int pair_dim, std::vector<ContainerP
 
 ContainerReader::~ContainerReader() {
   if (ncid_ >= 0) {
-    const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+    const LibraryHold hold;
     nc_close(ncid_);
   }
 }
 
 std::unique_ptr<ContainerReader> ContainerReader::open(const std::string& path, std::string& why) {
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   std::unique_ptr<ContainerReader> r(new ContainerReader());
   // Containers are NetCDF-4 (HDF5) files; the library is not asked to open anything else
   // (a truncated classic NetCDF file can hold it up for good).
@@ -356,7 +390,7 @@ bool ContainerReader::read(std::size_t row, std::span<float> y, std::string& why
     why = "no such row";
     return false;
   }
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
   if (const int s = nc_get_vara_float(ncid_, ccf_, start, count, y.data()); s != NC_NOERR) {
@@ -368,7 +402,7 @@ bool ContainerReader::read(std::size_t row, std::span<float> y, std::string& why
 
 ContainerWriter::~ContainerWriter() {
   if (ncid_ >= 0) {
-    const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+    const LibraryHold hold;
     nc_close(ncid_);
   }
 }
@@ -376,7 +410,7 @@ ContainerWriter::~ContainerWriter() {
 std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path,
                                                          const ContainerRun& run, std::size_t pairs,
                                                          std::string& why) {
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   std::unique_ptr<ContainerWriter> w(new ContainerWriter());
   const Check ok{why};
   if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &w->ncid_), "cannot create it")) {
@@ -477,9 +511,10 @@ bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string
     why = "row " + std::to_string(row) + " is not one of the container's";
     return false;
   }
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
+  errno = 0;
   if (!Check{why}(nc_put_vara_float(ncid_, ccf_, start, count, y.data()), "samples")) return false;
   put_[row] = true;
   return true;
@@ -510,9 +545,10 @@ bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std:
     why = "row " + std::to_string(row) + " is not one of the container's";
     return false;
   }
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
+  errno = 0;
   if (!Check{why}(nc_put_vara_float(ncid_, second_, start, count, y.data()), "samples")) {
     return false;
   }
@@ -522,7 +558,7 @@ bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std:
 
 bool ContainerWriter::put_ints(const std::string& name, std::span<const int> values,
                                std::string& why) {
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   const Check ok{why};
   if (values.size() != rows_) {
     why = "the values of " + name + " do not match the rows";
@@ -534,7 +570,7 @@ bool ContainerWriter::put_ints(const std::string& name, std::span<const int> val
 }
 
 bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string& why) {
-  const std::lock_guard<std::recursive_mutex> hold(netcdf_lock());
+  const LibraryHold hold;
   const Check ok{why};
   if (pairs.size() != rows_) {
     why = "the pairs' values do not match the rows";
@@ -587,6 +623,7 @@ bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string
       return false;
     }
   }
+  errno = 0;
   const int s = nc_close(ncid);
   ncid_ = -1;
   return ok(s, "closing it");
