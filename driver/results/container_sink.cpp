@@ -432,10 +432,16 @@ namespace {
 
 // Copies rows of `from` into `to`, one at a time: row k into row rows[k], or into row k when
 // `rows` is null.
-bool copy_rows(const results::ContainerReader& from, results::ContainerWriter& to,
-               const std::vector<std::size_t>* rows, std::vector<float>& y, std::string& why) {
+// A failure to read is said as `from_name`'s; one to write, as the container's.
+bool copy_rows(const results::ContainerReader& from, const std::string& from_name,
+               results::ContainerWriter& to, const std::vector<std::size_t>* rows,
+               std::vector<float>& y, std::string& why) {
   for (std::size_t k = 0; k < from.pairs().size(); ++k) {
-    if (!from.read(k, y, why) || !to.put(rows != nullptr ? (*rows)[k] : k, y, why)) return false;
+    if (!from.read(k, y, why)) {
+      why = from_name + why;
+      return false;
+    }
+    if (!to.put(rows != nullptr ? (*rows)[k] : k, y, why)) return false;
   }
   return true;
 }
@@ -462,7 +468,7 @@ std::string ContainerSink::join() {
   std::vector<float> y(static_cast<std::size_t>(head_.npts));
   if (old_) {
     all = old_->pairs();
-    if (!copy_rows(*old_, *out, nullptr, y, why)) return why;
+    if (!copy_rows(*old_, "the earlier container: ", *out, nullptr, y, why)) return why;
   }
   all.resize(old_rows_ + new_rows_);
   const PairTable& pairs = *run_.pairs;
@@ -492,9 +498,7 @@ std::string ContainerSink::join() {
       }
       all[rows[k]] = p;
     }
-    if (!copy_rows(*part, *out, &rows, y, why)) {
-      return own + why;
-    }
+    if (!copy_rows(*part, own, *out, &rows, y, why)) return why;
   }
   if (!out->close(all, why)) return why;
   out.reset();
@@ -516,7 +520,7 @@ void ContainerSink::complete(std::FILE* err) {
     why = failure_;
     std::vector<float> y(static_cast<std::size_t>(head_.npts));
     // The pairs an earlier container holds, copied row by row.
-    if (ok && old_) ok = copy_rows(*old_, *file_, nullptr, y, why);
+    if (ok && old_) ok = copy_rows(*old_, "the earlier container: ", *file_, nullptr, y, why);
     ok = ok && file_->close(rows_, why);
     file_.reset();
     ok = ok && name_as(temp_, target_, mode_, why);
