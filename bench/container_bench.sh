@@ -38,7 +38,7 @@ for n in "${stations[@]}"; do
   for _ in $(seq "$repeat"); do
     read -r wall floor < <(run "$net" names.txt)
     sac+=("$wall")
-    sac_bytes=$(find "$net" -name '*_*.sac' -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+    sac_bytes=$(find "$net" -name '*_*.sac' -printf '%s\n' | awk '{s += $1} END {printf "%.0f", s}')
     read -r wall floor < <(run "$net" run.nc)
     nc+=("$wall") floors+=("$floor")
     bytes=$(stat -c %s "$net/run.nc")

@@ -437,6 +437,13 @@ int sac_byte_order(int request) {
 
 void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean) {
   if (n < 1) return;
+  extremes(array, increment, n, minimum, maximum, mean);
+  warn_outside_bounds(*minimum, *maximum);
+}
+
+void extremes(const float* array, int increment, int n, float* minimum, float* maximum,
+              float* mean) {
+  if (n < 1) return;
   float lo = array[0];
   float hi = array[0];
   float sum = array[0];
@@ -453,7 +460,6 @@ void extrma(const float* array, int increment, int n, float* minimum, float* max
   *minimum = lo;
   *maximum = hi;
   *mean = sum / static_cast<float>(n > 1 ? n : 1);
-  warn_outside_bounds(lo, hi);
 }
 
 void warn_outside_bounds(float minimum, float maximum) {

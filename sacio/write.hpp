@@ -72,6 +72,9 @@ void discard_pending_files();
 
 // Extremes and mean of n samples taken every increment-th element, in single precision.
 void extrma(const float* array, int increment, int n, float* minimum, float* maximum, float* mean);
+// The same without the warning: it touches no state of the library, so needs no lock.
+void extremes(const float* array, int increment, int n, float* minimum, float* maximum,
+              float* mean);
 // The write-swap decision: 1 when written words must be byte-reversed. A negative request
 // asks for the default, decided on first use from SAC_WRITE_BYTE_ORDER and then kept; 0 or 1
 // sets host or reversed order; any other request returns the decision as it stands (-1 while

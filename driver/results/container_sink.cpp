@@ -355,10 +355,12 @@ void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLi
   {
     // The values the SAC result's header would state: its final header as the pair loop sets
     // it, with the extremes and the header's own distance and azimuths, as a write makes them.
-    const std::lock_guard<std::mutex> hold(library_lock());
+    // The extremes are taken before the lock, which the workers share.
     const int np = static_cast<int>(stack.yall.size());
+    extremes(stack.yall.data(), 1, np, &p.depmin, &p.depmax, &p.depmen);
+    const std::lock_guard<std::mutex> hold(library_lock());
+    if (np > 0) warn_outside_bounds(p.depmin, p.depmax);
     set_final_header(run_, i, j, g, np, run_.last.dt, result_begin(np, run_.last.dt));
-    extrma(stack.yall.data(), 1, np, &p.depmin, &p.depmax, &p.depmen);
     update_distaz();
     p.evla = Fhdr(kEvla);
     p.evlo = Fhdr(kEvlo);
