@@ -224,6 +224,13 @@ bool find_var(int ncid, const char* name, nc_type type, std::span<const int> dim
   return true;
 }
 
+// The width of text variable v: its longest text, at least one character.
+std::size_t text_width(const std::vector<ContainerPair>& pairs, const TextVar& v) {
+  std::size_t width = 1;
+  for (const ContainerPair& p : pairs) width = std::max(width, text_of(p, v).size());
+  return width;
+}
+
 // Text variable v of every pair: characters (pair, width) padded with NULs, as containers are
 // written, or strings (pair), as the first containers were.
 bool read_texts(int ncid, const TextVar& v, int pair_dim, std::vector<ContainerPair>& pairs,
@@ -507,7 +514,16 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
 }
 
 bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string& why) {
-  if (row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
+  return put_row(ccf_, put_, row, y, why);
+}
+
+bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std::string& why) {
+  return put_row(second_, second_put_, row, y, why);
+}
+
+bool ContainerWriter::put_row(int var, std::vector<bool>& done, std::size_t row,
+                              std::span<const float> y, std::string& why) {
+  if (var < 0 || row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
     why = "row " + std::to_string(row) + " is not one of the container's";
     return false;
   }
@@ -515,8 +531,8 @@ bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string
   const std::size_t start[] = {row, 0};
   const std::size_t count[] = {1, y.size()};
   errno = 0;
-  if (!Check{why}(nc_put_vara_float(ncid_, ccf_, start, count, y.data()), "samples")) return false;
-  put_[row] = true;
+  if (!Check{why}(nc_put_vara_float(ncid_, var, start, count, y.data()), "samples")) return false;
+  done[row] = true;
   return true;
 }
 
@@ -528,8 +544,7 @@ bool ContainerWriter::define_texts(const std::vector<ContainerPair>& pairs, std:
   // than strings of their own length: the library takes microseconds for each of those, which
   // makes seconds for a thousand stations' pairs.
   for (const TextVar& v : kTextVars) {
-    std::size_t width = 1;
-    for (const ContainerPair& p : pairs) width = std::max(width, text_of(p, v).size());
+    const std::size_t width = text_width(pairs, v);
     const std::string width_name = std::string(v.name) + "_len";
     int width_dim = -1, var = -1;
     if (!ok(nc_def_dim(ncid_, width_name.c_str(), width, &width_dim), v.name)) return false;
@@ -538,22 +553,6 @@ bool ContainerWriter::define_texts(const std::vector<ContainerPair>& pairs, std:
     put_text_att(ncid_, var, "_Encoding", "utf-8");
   }
   return ok(nc_enddef(ncid_), "definitions");
-}
-
-bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std::string& why) {
-  if (second_ < 0 || row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
-    why = "row " + std::to_string(row) + " is not one of the container's";
-    return false;
-  }
-  const LibraryHold hold;
-  const std::size_t start[] = {row, 0};
-  const std::size_t count[] = {1, y.size()};
-  errno = 0;
-  if (!Check{why}(nc_put_vara_float(ncid_, second_, start, count, y.data()), "samples")) {
-    return false;
-  }
-  second_put_[row] = true;
-  return true;
 }
 
 bool ContainerWriter::put_ints(const std::string& name, std::span<const int> values,
@@ -588,8 +587,7 @@ bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string
   if (rows_ > 0) {
     int var = -1;
     for (const TextVar& v : kTextVars) {
-      std::size_t width = 1;
-      for (const ContainerPair& p : pairs) width = std::max(width, text_of(p, v).size());
+      const std::size_t width = text_width(pairs, v);
       // NUL-padded rows, one after another.
       std::vector<char> texts(rows_ * width, '\0');
       for (std::size_t k = 0; k < rows_; ++k) {

@@ -110,6 +110,9 @@ class ContainerWriter {
  private:
   ContainerWriter() = default;
   bool define_texts(const std::vector<ContainerPair>& pairs, std::string& why);
+  // Row `row` of sample variable `var` (-1: the container has none), marked in `done`.
+  bool put_row(int var, std::vector<bool>& done, std::size_t row, std::span<const float> y,
+               std::string& why);
   int ncid_ = -1;
   int ccf_ = -1;
   int second_ = -1;
