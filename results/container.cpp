@@ -132,8 +132,8 @@ std::recursive_mutex& netcdf_lock() {
 // crashes the process instead of letting it end with its status. Files are closed by us.
 void quiet_hdf5() {
   using Hid = std::int64_t;
-  static const auto set_auto = reinterpret_cast<int (*)(Hid, void*, void*)>(
-      ::dlsym(RTLD_DEFAULT, "H5Eset_auto2"));
+  static const auto set_auto =
+      reinterpret_cast<int (*)(Hid, void*, void*)>(::dlsym(RTLD_DEFAULT, "H5Eset_auto2"));
   static const bool no_exit_cleanup = [] {
     const auto dont_atexit = reinterpret_cast<int (*)()>(::dlsym(RTLD_DEFAULT, "H5dont_atexit"));
     return dont_atexit != nullptr && dont_atexit() >= 0;

@@ -332,15 +332,15 @@ TEST(Container, TheFirstLayoutsStringTextsAreStillRead) {
   nc_def_var(ncid, "lag", NC_DOUBLE, 1, &lag, &var);
   const char* firsts[] = {"a/ST01.sac", "ST02.sac"};
   const char* codes[] = {"XX", ""};
-  for (const char* name : {"first", "second", "first_network", "first_station", "first_location",
-                           "first_component", "second_network", "second_station",
-                           "second_location", "second_component"}) {
+  for (const char* name :
+       {"first", "second", "first_network", "first_station", "first_location", "first_component",
+        "second_network", "second_station", "second_location", "second_component"}) {
     nc_def_var(ncid, name, NC_STRING, 1, &pair, &var);
     nc_put_var_string(ncid, var, std::strcmp(name, "first_network") == 0 ? codes : firsts);
   }
-  for (const char* name : {"first_cmpaz", "first_cmpinc", "second_cmpaz", "second_cmpinc", "evla",
-                           "evlo", "stla", "stlo", "dist", "az", "baz", "depmin", "depmax",
-                           "depmen"}) {
+  for (const char* name :
+       {"first_cmpaz", "first_cmpinc", "second_cmpaz", "second_cmpinc", "evla", "evlo", "stla",
+        "stlo", "dist", "az", "baz", "depmin", "depmax", "depmen"}) {
     const float v[] = {1.5f, 2.5f};
     nc_def_var(ncid, name, NC_FLOAT, 1, &pair, &var);
     nc_put_var_float(ncid, var, v);
