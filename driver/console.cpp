@@ -79,4 +79,17 @@ void ConsoleLine::print(std::FILE* stream) const {
   std::fflush(stream);
 }
 
+void ConsoleBatch::add(const ConsoleLine& line) {
+  constexpr std::size_t kBytes = std::size_t{64} << 10;
+  text_ += line.str();
+  text_ += '\n';
+  if (text_.size() >= kBytes) flush();
+}
+
+void ConsoleBatch::flush() {
+  if (text_.empty()) return;
+  ranks::print_lines(text_);
+  text_.clear();
+}
+
 }  // namespace xcn

@@ -36,4 +36,20 @@ class ConsoleLine {
   Last last_ = Last::kNone;
 };
 
+// Lines to stdout gathered and written a few pages at a time, each line still whole: for the
+// long tables of a large network, where one write per line would cost more than the lines.
+class ConsoleBatch {
+ public:
+  ConsoleBatch() = default;
+  ConsoleBatch(const ConsoleBatch&) = delete;
+  ConsoleBatch& operator=(const ConsoleBatch&) = delete;
+  ~ConsoleBatch() { flush(); }
+  void add(const ConsoleLine& line);
+  // Writes what is gathered with one call, then flushes stdout.
+  void flush();
+
+ private:
+  std::string text_;
+};
+
 }  // namespace xcn

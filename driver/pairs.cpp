@@ -65,15 +65,17 @@ bool Run::may_write(int ij) const {
 void print_pair_table(const Run& run) {
   ConsoleLine().text(" ").print();
   ConsoleLine().text("          Output:").print();
-  for (int ij = 1; ij <= run.pairs->size(); ++ij) {
-    ConsoleLine()
-        .integer(ij)
-        .integer(run.pairs->ni(ij))
-        .integer(run.pairs->ni(ij))
-        .integer(run.pairs->nj(ij))
-        .integer(run.pairs->nj(ij))
-        .text(run.name(ij))
-        .print();
+  {
+    ConsoleBatch lines;
+    for (int ij = 1; ij <= run.pairs->size(); ++ij) {
+      lines.add(ConsoleLine()
+                    .integer(ij)
+                    .integer(run.pairs->ni(ij))
+                    .integer(run.pairs->ni(ij))
+                    .integer(run.pairs->nj(ij))
+                    .integer(run.pairs->nj(ij))
+                    .text(run.name(ij)));
+    }
   }
   ConsoleLine().text(" ").print();
 }

@@ -392,16 +392,19 @@ std::unique_ptr<ContainerReader> ContainerReader::open(const std::string& path, 
   return r;
 }
 
-bool ContainerReader::read(std::size_t row, std::span<float> y, std::string& why) const {
-  if (row >= pairs_.size() || y.size() != static_cast<std::size_t>(run_.npts)) {
+bool ContainerReader::read_rows(std::size_t first, std::size_t count, std::span<float> y,
+                                std::string& why) const {
+  if (first > pairs_.size() || count > pairs_.size() - first ||
+      y.size() != count * static_cast<std::size_t>(run_.npts)) {
     why = "no such row";
     return false;
   }
+  if (count == 0) return true;
   const LibraryHold hold;
-  const std::size_t start[] = {row, 0};
-  const std::size_t count[] = {1, y.size()};
-  if (const int s = nc_get_vara_float(ncid_, ccf_, start, count, y.data()); s != NC_NOERR) {
-    why = "row " + std::to_string(row) + " cannot be read: " + failure(s);
+  const std::size_t start[] = {first, 0};
+  const std::size_t counts[] = {count, static_cast<std::size_t>(run_.npts)};
+  if (const int s = nc_get_vara_float(ncid_, ccf_, start, counts, y.data()); s != NC_NOERR) {
+    why = "row " + std::to_string(first) + " cannot be read: " + failure(s);
     return false;
   }
   return true;
@@ -513,26 +516,48 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string& path
   return w;
 }
 
-bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string& why) {
-  return put_row(ccf_, put_, row, y, why);
+bool ContainerWriter::put_rows(std::size_t first, std::size_t count, std::span<const float> y,
+                               std::string& why) {
+  return put_rows(ccf_, put_, first, count, y, why);
 }
 
 bool ContainerWriter::put_second(std::size_t row, std::span<const float> y, std::string& why) {
-  return put_row(second_, second_put_, row, y, why);
+  return put_rows(second_, second_put_, row, 1, y, why);
 }
 
-bool ContainerWriter::put_row(int var, std::vector<bool>& done, std::size_t row,
-                              std::span<const float> y, std::string& why) {
-  if (var < 0 || row >= rows_ || y.size() != static_cast<std::size_t>(npts_)) {
-    why = "row " + std::to_string(row) + " is not one of the container's";
+bool ContainerWriter::put_rows(int var, std::vector<bool>& done, std::size_t first,
+                               std::size_t count, std::span<const float> y, std::string& why) {
+  if (var < 0 || first > rows_ || count > rows_ - first ||
+      y.size() != count * static_cast<std::size_t>(npts_)) {
+    why = "row " + std::to_string(first) + " is not one of the container's";
     return false;
   }
+  if (count == 0) return true;
   const LibraryHold hold;
-  const std::size_t start[] = {row, 0};
-  const std::size_t count[] = {1, y.size()};
+  const std::size_t start[] = {first, 0};
+  const std::size_t counts[] = {count, static_cast<std::size_t>(npts_)};
   errno = 0;
-  if (!Check{why}(nc_put_vara_float(ncid_, var, start, count, y.data()), "samples")) return false;
-  done[row] = true;
+  if (!Check{why}(nc_put_vara_float(ncid_, var, start, counts, y.data()), "samples")) return false;
+  std::fill_n(done.begin() + static_cast<std::ptrdiff_t>(first), count, true);
+  return true;
+}
+
+// Rows never put hold NaN, written a stretch at a time.
+bool ContainerWriter::fill_unput(int var, std::vector<bool>& done, std::string& why) {
+  constexpr std::size_t kRows = 64;
+  const std::size_t npts = static_cast<std::size_t>(npts_);
+  std::vector<float> nan;
+  for (std::size_t k = 0; k < rows_;) {
+    if (done[k]) {
+      ++k;
+      continue;
+    }
+    std::size_t count = 1;
+    while (count < kRows && k + count < rows_ && !done[k + count]) ++count;
+    nan.assign(count * npts, std::numeric_limits<float>::quiet_NaN());
+    if (!put_rows(var, done, k, count, nan, why)) return false;
+    k += count;
+  }
   return true;
 }
 
@@ -576,12 +601,8 @@ bool ContainerWriter::close(const std::vector<ContainerPair>& pairs, std::string
     return false;
   }
   const int ncid = ncid_;
-  // Rows never put hold NaN.
-  const std::vector<float> nan(static_cast<std::size_t>(npts_),
-                               std::numeric_limits<float>::quiet_NaN());
-  for (std::size_t k = 0; k < rows_; ++k) {
-    if (!put_[k] && !put(k, nan, why)) return false;
-    if (second_ >= 0 && !second_put_[k] && !put_second(k, nan, why)) return false;
+  if (!fill_unput(ccf_, put_, why) || (second_ >= 0 && !fill_unput(second_, second_put_, why))) {
+    return false;
   }
   if (!define_texts(pairs, why)) return false;
   if (rows_ > 0) {
@@ -636,7 +657,7 @@ std::unique_ptr<ContainerReader> ContainerReader::open(const std::string&, std::
   why = kNoNetcdf;
   return nullptr;
 }
-bool ContainerReader::read(std::size_t, std::span<float>, std::string& why) const {
+bool ContainerReader::read_rows(std::size_t, std::size_t, std::span<float>, std::string& why) const {
   why = kNoNetcdf;
   return false;
 }
@@ -646,7 +667,7 @@ std::unique_ptr<ContainerWriter> ContainerWriter::create(const std::string&, con
   why = kNoNetcdf;
   return nullptr;
 }
-bool ContainerWriter::put(std::size_t, std::span<const float>, std::string& why) {
+bool ContainerWriter::put_rows(std::size_t, std::size_t, std::span<const float>, std::string& why) {
   why = kNoNetcdf;
   return false;
 }
@@ -664,5 +685,13 @@ bool ContainerWriter::close(const std::vector<ContainerPair>&, std::string& why)
 }
 
 #endif
+
+bool ContainerReader::read(std::size_t row, std::span<float> y, std::string& why) const {
+  return read_rows(row, 1, y, why);
+}
+
+bool ContainerWriter::put(std::size_t row, std::span<const float> y, std::string& why) {
+  return put_rows(row, 1, y, why);
+}
 
 }  // namespace xcn::results

@@ -78,6 +78,9 @@ class ContainerReader {
   const std::vector<ContainerPair>& pairs() const { return pairs_; }
   // Row `row`'s samples into `y` (npts values); false with the reason.
   bool read(std::size_t row, std::span<float> y, std::string& why) const;
+  // Rows [first, first + count) into `y` (count * npts values, one row after another); false
+  // with the reason.
+  bool read_rows(std::size_t first, std::size_t count, std::span<float> y, std::string& why) const;
 
  private:
   ContainerReader() = default;
@@ -100,6 +103,9 @@ class ContainerWriter {
 
   // Writes row `row`'s samples; false with the reason.
   bool put(std::size_t row, std::span<const float> y, std::string& why);
+  // Writes rows [first, first + count) from `y` (count * npts values, one row after another)
+  // in one stretch of the file; false with the reason.
+  bool put_rows(std::size_t first, std::size_t count, std::span<const float> y, std::string& why);
   // Writes row `row` of the second sample variable; false with the reason.
   bool put_second(std::size_t row, std::span<const float> y, std::string& why);
   // Writes every row of the int variable `name` of run.pair_ints; false with the reason.
@@ -110,9 +116,11 @@ class ContainerWriter {
  private:
   ContainerWriter() = default;
   bool define_texts(const std::vector<ContainerPair>& pairs, std::string& why);
-  // Row `row` of sample variable `var` (-1: the container has none), marked in `done`.
-  bool put_row(int var, std::vector<bool>& done, std::size_t row, std::span<const float> y,
-               std::string& why);
+  // Rows [first, first + count) of sample variable `var` (-1: the container has none), marked
+  // in `done`.
+  bool put_rows(int var, std::vector<bool>& done, std::size_t first, std::size_t count,
+                std::span<const float> y, std::string& why);
+  bool fill_unput(int var, std::vector<bool>& done, std::string& why);
   int ncid_ = -1;
   int ccf_ = -1;
   int second_ = -1;

@@ -51,6 +51,8 @@ void unhide(Slot slot) { g_hidden[slot].set.store(false); }
 
 // Samples the queue holds at most before workers wait for the writer.
 constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
+// Samples the writer gathers before it writes them, so that consecutive rows meet.
+constexpr std::size_t kWriteBytes = std::size_t{8} << 20;
 
 std::string file_name(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -86,11 +88,17 @@ bool names_container(const std::string& path) {
 }
 
 std::vector<Name> container_pair_names(const StationTable& table, const PairTable& pairs) {
+  std::vector<std::string> files(static_cast<std::size_t>(table.size()));
+  for (int i = 1; i <= table.size(); ++i) {
+    files[static_cast<std::size_t>(i - 1)] = file_name(station_path(table.station(i)));
+  }
   std::vector<Name> names(static_cast<std::size_t>(pairs.size()));
+  std::string name;
   for (int ij = 1; ij <= pairs.size(); ++ij) {
-    const std::string a = file_name(station_path(table.station(pairs.ni(ij))));
-    const std::string b = file_name(station_path(table.station(pairs.nj(ij))));
-    fill_field(names[static_cast<std::size_t>(ij - 1)], a + "_" + b);
+    name = files[static_cast<std::size_t>(pairs.ni(ij) - 1)];
+    name += '_';
+    name += files[static_cast<std::size_t>(pairs.nj(ij) - 1)];
+    fill_field(names[static_cast<std::size_t>(ij - 1)], name);
   }
   return names;
 }
@@ -275,6 +283,7 @@ void ContainerSink::open() {
   }
   if (!divided) {
     if (!failure.empty()) throw Fatal{2, failure};
+    rows_.reserve(old_rows_ + new_rows_);
     if (old_) rows_ = old_->pairs();
     row_of_ = final_row_;
     for (int ij = 1; ij <= run_.pairs->size(); ++ij) {
@@ -381,42 +390,87 @@ void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLi
   std::unique_lock<std::mutex> hold(lock_);
   if (closing_) {
     hold.unlock();
-    write_row(q);
+    std::vector<Queued> one;
+    one.push_back(std::move(q));
+    write_rows(one);
     return;
   }
   // Bounded: a worker waits while the writer is a queue's fill behind.
   room_.wait(hold, [&] { return held_ + bytes <= kQueueBytes || held_ == 0; });
   held_ += bytes;
+  queued_ += bytes;
   queue_.push_back(std::move(q));
+  const bool wake = queued_ >= kWriteBytes;
   hold.unlock();
-  ready_.notify_one();
+  if (wake) ready_.notify_one();
 }
 
-void ContainerSink::write_row(const Queued& q) {
-  q.progress.print();
-  std::string why;
-  if (run_.tally != nullptr) run_.tally->taken(q.ij);
-  if (file_->put(q.row, q.samples, why)) {
-    if (run_.tally != nullptr) run_.tally->written(q.ij);
-    return;
+// Prints the rows' lines, then writes each stretch of consecutive rows in one call: the file
+// takes large writes whole, where single rows would each read their neighbourhood first.
+void ContainerSink::write_rows(std::vector<Queued>& rows) {
+  {
+    ConsoleBatch lines;
+    for (const Queued& q : rows) {
+      lines.add(q.progress);
+      if (run_.tally != nullptr) run_.tally->taken(q.ij);
+    }
   }
-  if (run_.tally != nullptr) run_.tally->failed(q.ij);
-  const std::lock_guard<std::mutex> hold(lock_);
-  if (!failed_) failure_ = why;
-  failed_ = true;
+  std::sort(rows.begin(), rows.end(),
+            [](const Queued& a, const Queued& b) { return a.row < b.row; });
+  const std::size_t npts = static_cast<std::size_t>(head_.npts);
+  const auto whole = [npts](const Queued& q) { return q.samples.size() == npts; };
+  for (std::size_t a = 0; a < rows.size();) {
+    std::size_t b = a + 1;
+    if (whole(rows[a])) {
+      while (b < rows.size() && whole(rows[b]) && rows[b].row == rows[b - 1].row + 1) ++b;
+    }
+    std::span<const float> y = rows[a].samples;
+    if (b - a > 1) {
+      stretch_.resize((b - a) * npts);
+      for (std::size_t k = a; k < b; ++k) {
+        std::copy(rows[k].samples.begin(), rows[k].samples.end(),
+                  stretch_.begin() + static_cast<std::ptrdiff_t>((k - a) * npts));
+      }
+      y = stretch_;
+    }
+    std::string why;
+    const bool ok = file_->put_rows(rows[a].row, b - a, y, why);
+    if (run_.tally != nullptr) {
+      for (std::size_t k = a; k < b; ++k) {
+        if (ok) {
+          run_.tally->written(rows[k].ij);
+        } else {
+          run_.tally->failed(rows[k].ij);
+        }
+      }
+    }
+    if (!ok) {
+      const std::lock_guard<std::mutex> hold(lock_);
+      if (!failed_) failure_ = why;
+      failed_ = true;
+    }
+    a = b;
+  }
 }
 
 void ContainerSink::drain() {
-  std::unique_lock<std::mutex> hold(lock_);
+  std::vector<Queued> rows;
   for (;;) {
-    ready_.wait(hold, [this] { return closing_ || !queue_.empty(); });
-    if (queue_.empty()) return;
-    Queued q = std::move(queue_.front());
-    queue_.pop_front();
-    hold.unlock();
-    write_row(q);
-    hold.lock();
-    held_ -= q.samples.size() * sizeof(float);
+    std::size_t bytes = 0;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      ready_.wait(hold, [this] { return closing_ || queued_ >= kWriteBytes; });
+      if (queue_.empty()) return;
+      rows.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
+      queue_.clear();
+      bytes = queued_;
+      queued_ = 0;
+    }
+    write_rows(rows);
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      held_ -= bytes;
+    }
     room_.notify_all();
   }
 }
@@ -432,18 +486,26 @@ void ContainerSink::finish() {
 
 namespace {
 
-// Copies rows of `from` into `to`, one at a time: row k into row rows[k], or into row k when
-// `rows` is null.
+// Copies rows of `from` into `to`, a stretch at a time: row k into row rows[k], or into row k
+// when `rows` is null.
 // A failure to read is said as `from_name`'s; one to write, as the container's.
 bool copy_rows(const results::ContainerReader& from, const std::string& from_name,
                results::ContainerWriter& to, const std::vector<std::size_t>* rows,
                std::vector<float>& y, std::string& why) {
-  for (std::size_t k = 0; k < from.pairs().size(); ++k) {
-    if (!from.read(k, y, why)) {
+  constexpr std::size_t kRows = 64;
+  const std::size_t npts = static_cast<std::size_t>(from.run().npts);
+  const std::size_t total = from.pairs().size();
+  const auto target = [rows](std::size_t k) { return rows != nullptr ? (*rows)[k] : k; };
+  for (std::size_t k = 0; k < total;) {
+    std::size_t count = 1;
+    while (count < kRows && k + count < total && target(k + count) == target(k) + count) ++count;
+    y.resize(count * npts);
+    if (!from.read_rows(k, count, y, why)) {
       why = from_name + why;
       return false;
     }
-    if (!to.put(rows != nullptr ? (*rows)[k] : k, y, why)) return false;
+    if (!to.put_rows(target(k), count, y, why)) return false;
+    k += count;
   }
   return true;
 }

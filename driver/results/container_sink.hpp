@@ -65,7 +65,7 @@ class ContainerSink final : public ResultSink {
   std::string join();
   bool close_own(std::string& why);
   void drain();
-  void write_row(const Queued& q);
+  void write_rows(std::vector<Queued>& rows);
 
   Run& run_;
   std::string path_;    // as given
@@ -90,8 +90,10 @@ class ContainerSink final : public ResultSink {
   std::condition_variable ready_;
   std::condition_variable room_;
   std::deque<Queued> queue_;
-  std::size_t held_ = 0;
+  std::size_t held_ = 0;    // samples' bytes queued or being written
+  std::size_t queued_ = 0;  // of them, those still queued
   bool closing_ = false;
+  std::vector<float> stretch_;  // consecutive rows gathered for one write (by the writer)
   std::thread thread_;
 };
 
