@@ -7,7 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <atomic>
+#include <cmath>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -441,6 +446,46 @@ void extrma(const float* array, int increment, int n, float* minimum, float* max
   warn_outside_bounds(*minimum, *maximum);
 }
 
+namespace {
+
+// The lowest (below) or highest value of a[0 .. n) as the one-pass loop finds it, where a[0] is
+// not NaN: NaNs are passed over, and of values that compare equal the first stands, which
+// only tells +0 from -0. Four lanes at a time where SSE2 is.
+float extreme(const float* a, int n, bool below) {
+  const auto beyond = [below](float v, float e) { return below ? v - e < 0.0f : v - e > 0.0f; };
+  float e = a[0];
+  int i = 1;
+#if defined(__SSE2__)
+  if (n >= 5) {
+    const __m128 zero = _mm_setzero_ps();
+    __m128 lanes = _mm_set1_ps(a[0]);
+    for (; i + 4 <= n; i += 4) {
+      const __m128 v = _mm_loadu_ps(a + i);
+      const __m128 d = _mm_sub_ps(v, lanes);
+      const __m128 take = below ? _mm_cmplt_ps(d, zero) : _mm_cmpgt_ps(d, zero);
+      lanes = _mm_or_ps(_mm_and_ps(take, v), _mm_andnot_ps(take, lanes));
+    }
+    alignas(16) float lane[4];
+    _mm_store_ps(lane, lanes);
+    for (const float v : lane) {
+      if (beyond(v, e)) e = v;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (beyond(a[i], e)) e = a[i];
+  }
+  if (e == 0.0f) {
+    // The first zero, of either sign.
+    for (i = 0; a[i] != 0.0f; ++i) {
+    }
+    e = a[i];
+  }
+  return e;
+}
+
+}  // namespace
+
 void extremes(const float* array, int increment, int n, float* minimum, float* maximum,
               float* mean) {
   if (n < 1) return;
@@ -448,13 +493,20 @@ void extremes(const float* array, int increment, int n, float* minimum, float* m
   float hi = array[0];
   float sum = array[0];
   const std::size_t step = static_cast<std::size_t>(increment);
-  for (int i = 1; i < n; ++i) {
-    const float v = array[static_cast<std::size_t>(i) * step];
-    sum += v;
-    if (v - lo < 0.0f) {
-      lo = v;
-    } else if (v - hi > 0.0f) {
-      hi = v;
+  if (increment == 1 && !std::isnan(array[0])) {
+    // The sum in order, as it always was; the extremes apart, where they need not be.
+    for (int i = 1; i < n; ++i) sum += array[i];
+    lo = extreme(array, n, true);
+    hi = extreme(array, n, false);
+  } else {
+    for (int i = 1; i < n; ++i) {
+      const float v = array[static_cast<std::size_t>(i) * step];
+      sum += v;
+      if (v - lo < 0.0f) {
+        lo = v;
+      } else if (v - hi > 0.0f) {
+        hi = v;
+      }
     }
   }
   *minimum = lo;

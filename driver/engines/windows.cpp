@@ -270,7 +270,8 @@ void Stack::set_sum(std::span<const float> sum, int count) {
 }
 
 void Stack::finish() {
-  for (float& v : yall) v /= count_;
+  const float count = count_;
+  for (float& v : yall) v /= count;
   counter = static_cast<int>(count_);
 }
 

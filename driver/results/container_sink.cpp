@@ -385,7 +385,7 @@ void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLi
   }
   p.stacked = stack.counter;
   if (const std::optional<RefFields> date = result_date(run_, i, j)) p.time = to_ms(*date);
-  Queued q{static_cast<std::size_t>(row), ij, progress, stack.yall};
+  Queued q{static_cast<std::size_t>(row), ij, progress, std::move(stack.yall)};
   const std::size_t bytes = q.samples.size() * sizeof(float);
   std::unique_lock<std::mutex> hold(lock_);
   if (closing_) {

@@ -15,6 +15,7 @@ class ResultSink {
  public:
   virtual ~ResultSink() = default;
   // Pair ij's finished stack with its geometry and its progress line; called from any worker.
+  // The sink may take the stack's samples: a stack is reset or set anew before its next pair.
   virtual void put(int ij, const Geometry& g, Stack& stack, const ConsoleLine& progress) = 0;
   // Returns once every pair put is out (written, or failed and counted).
   virtual void finish() = 0;

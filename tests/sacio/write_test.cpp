@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -185,6 +187,59 @@ TEST(Extrema, MinimumMaximumMeanInSinglePrecision) {
     EXPECT_TRUE(same(lo, c.lo)) << lo;
     EXPECT_TRUE(same(hi, c.hi)) << hi;
     EXPECT_TRUE(same(mean, c.mean)) << mean;
+  }
+}
+
+// The one-pass loop every result's header values come from, as the format's own writer runs it.
+void one_pass(const float* y, int n, float* lo, float* hi, float* mean) {
+  *lo = *hi = y[0];
+  float sum = y[0];
+  for (int i = 1; i < n; ++i) {
+    sum += y[i];
+    if (y[i] - *lo < 0.0f) {
+      *lo = y[i];
+    } else if (y[i] - *hi > 0.0f) {
+      *hi = y[i];
+    }
+  }
+  *mean = sum / static_cast<float>(n);
+}
+
+TEST(Extrema, AgreeBitForBitWithTheOnePassLoopOnAwkwardValues) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  const float awkward[] = {0.0f, -0.0f, inf, -inf, nan, tiny, -tiny, 1.0f, -1.0f, 3e38f, -3e38f};
+  std::uint32_t state = 12345;
+  const auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  const auto bits = [](float v) {
+    std::uint32_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+  };
+  for (int trial = 0; trial < 4000; ++trial) {
+    const int n = trial < 3000 ? 1 + trial % 40 : 2047;
+    std::vector<float> y(static_cast<std::size_t>(n));
+    // Zeros of both signs as the lowest values, as the highest, or among any others.
+    const float side = trial % 3 == 0 ? 1.0f : trial % 3 == 1 ? -1.0f : 0.0f;
+    for (float& v : y) {
+      const unsigned pick = next() % 8;
+      if (side == 0.0f) {
+        v = pick < 3 ? awkward[next() % std::size(awkward)]
+                     : static_cast<float>(static_cast<int>(next() % 7) - 3);
+      } else {
+        v = pick < 2 ? 0.0f : pick < 4 ? -0.0f : pick < 5 ? nan : side * (1.0f + pick);
+      }
+    }
+    float lo = 0, hi = 0, mean = 0, want_lo = 0, want_hi = 0, want_mean = 0;
+    extremes(y.data(), 1, n, &lo, &hi, &mean);
+    one_pass(y.data(), n, &want_lo, &want_hi, &want_mean);
+    ASSERT_EQ(bits(lo), bits(want_lo)) << "trial " << trial;
+    ASSERT_EQ(bits(hi), bits(want_hi)) << "trial " << trial;
+    ASSERT_EQ(bits(mean), bits(want_mean)) << "trial " << trial;
   }
 }
 
