@@ -448,40 +448,61 @@ void extrma(const float* array, int increment, int n, float* minimum, float* max
 
 namespace {
 
-// The lowest (below) or highest value of a[0 .. n) as the one-pass loop finds it, where a[0] is
-// not NaN: NaNs are passed over, and of values that compare equal the first stands, which
-// only tells +0 from -0. Four lanes at a time where SSE2 is.
-float extreme(const float* a, int n, bool below) {
-  const auto beyond = [below](float v, float e) { return below ? v - e < 0.0f : v - e > 0.0f; };
-  float e = a[0];
+// Of values that compare equal the first stands, which only tells +0 from -0: `e`, or the first
+// zero of a[0 .. n) where `e` is a zero.
+float first_of_equals(const float* a, float e) {
+  if (e != 0.0f) return e;
+  int i = 0;
+  while (a[i] != 0.0f) ++i;
+  return a[i];
+}
+
+// The extremes and mean of a[0 .. n), a[0] not NaN, as the one-pass loop finds them: the sum in
+// order, NaNs passed over by the extremes, the first of equal extremes standing. Eight lanes of
+// extremes at a time where SSE2 is: each lane's minimum is what the loop finds over its values
+// (a lane's NaN is passed over, a tie keeps the lane's earlier value), the lanes' minimum the
+// loop's value, and only a zero needs its first occurrence.
+void extremes_in_order(const float* a, int n, float* minimum, float* maximum, float* mean) {
+  float sum = a[0];
+  float lo = a[0];
+  float hi = a[0];
   int i = 1;
 #if defined(__SSE2__)
-  if (n >= 5) {
-    const __m128 zero = _mm_setzero_ps();
-    __m128 lanes = _mm_set1_ps(a[0]);
-    for (; i + 4 <= n; i += 4) {
-      const __m128 v = _mm_loadu_ps(a + i);
-      const __m128 d = _mm_sub_ps(v, lanes);
-      const __m128 take = below ? _mm_cmplt_ps(d, zero) : _mm_cmpgt_ps(d, zero);
-      lanes = _mm_or_ps(_mm_and_ps(take, v), _mm_andnot_ps(take, lanes));
+  if (n >= 9) {
+    __m128 lo0 = _mm_set1_ps(a[0]), lo1 = lo0, hi0 = lo0, hi1 = lo0;
+    for (; i + 8 <= n; i += 8) {
+      const __m128 v0 = _mm_loadu_ps(a + i);
+      const __m128 v1 = _mm_loadu_ps(a + i + 4);
+      // min(v, e) is e where v is NaN or both are zeros: the loop's own choice.
+      lo0 = _mm_min_ps(v0, lo0);
+      lo1 = _mm_min_ps(v1, lo1);
+      hi0 = _mm_max_ps(v0, hi0);
+      hi1 = _mm_max_ps(v1, hi1);
+      for (int k = 0; k < 8; ++k) sum += a[i + k];
     }
-    alignas(16) float lane[4];
-    _mm_store_ps(lane, lanes);
-    for (const float v : lane) {
-      if (beyond(v, e)) e = v;
+    alignas(16) float lane[16];
+    _mm_store_ps(lane, lo0);
+    _mm_store_ps(lane + 4, lo1);
+    _mm_store_ps(lane + 8, hi0);
+    _mm_store_ps(lane + 12, hi1);
+    for (int k = 0; k < 8; ++k) {
+      if (lane[k] - lo < 0.0f) lo = lane[k];
+      if (lane[8 + k] - hi > 0.0f) hi = lane[8 + k];
     }
   }
 #endif
   for (; i < n; ++i) {
-    if (beyond(a[i], e)) e = a[i];
-  }
-  if (e == 0.0f) {
-    // The first zero, of either sign.
-    for (i = 0; a[i] != 0.0f; ++i) {
+    const float v = a[i];
+    sum += v;
+    if (v - lo < 0.0f) {
+      lo = v;
+    } else if (v - hi > 0.0f) {
+      hi = v;
     }
-    e = a[i];
   }
-  return e;
+  *minimum = first_of_equals(a, lo);
+  *maximum = first_of_equals(a, hi);
+  *mean = sum / static_cast<float>(n > 1 ? n : 1);
 }
 
 }  // namespace
@@ -489,24 +510,21 @@ float extreme(const float* a, int n, bool below) {
 void extremes(const float* array, int increment, int n, float* minimum, float* maximum,
               float* mean) {
   if (n < 1) return;
+  if (increment == 1 && !std::isnan(array[0])) {
+    extremes_in_order(array, n, minimum, maximum, mean);
+    return;
+  }
   float lo = array[0];
   float hi = array[0];
   float sum = array[0];
   const std::size_t step = static_cast<std::size_t>(increment);
-  if (increment == 1 && !std::isnan(array[0])) {
-    // The sum in order, as it always was; the extremes apart, where they need not be.
-    for (int i = 1; i < n; ++i) sum += array[i];
-    lo = extreme(array, n, true);
-    hi = extreme(array, n, false);
-  } else {
-    for (int i = 1; i < n; ++i) {
-      const float v = array[static_cast<std::size_t>(i) * step];
-      sum += v;
-      if (v - lo < 0.0f) {
-        lo = v;
-      } else if (v - hi > 0.0f) {
-        hi = v;
-      }
+  for (int i = 1; i < n; ++i) {
+    const float v = array[static_cast<std::size_t>(i) * step];
+    sum += v;
+    if (v - lo < 0.0f) {
+      lo = v;
+    } else if (v - hi > 0.0f) {
+      hi = v;
     }
   }
   *minimum = lo;

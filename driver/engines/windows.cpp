@@ -1,6 +1,10 @@
 // Window layout of a record, and the stack of a pair.
 #include "driver/engines/windows.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -271,7 +275,15 @@ void Stack::set_sum(std::span<const float> sum, int count) {
 
 void Stack::finish() {
   const float count = count_;
-  for (float& v : yall) v /= count;
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  // Four at a time: each quotient is the one the plain loop makes.
+  const __m128 c = _mm_set1_ps(count);
+  for (; k + 4 <= yall.size(); k += 4) {
+    _mm_storeu_ps(yall.data() + k, _mm_div_ps(_mm_loadu_ps(yall.data() + k), c));
+  }
+#endif
+  for (; k < yall.size(); ++k) yall[k] /= count;
   counter = static_cast<int>(count_);
 }
 

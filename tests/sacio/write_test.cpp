@@ -239,7 +239,11 @@ TEST(Extrema, AgreeBitForBitWithTheOnePassLoopOnAwkwardValues) {
     one_pass(y.data(), n, &want_lo, &want_hi, &want_mean);
     ASSERT_EQ(bits(lo), bits(want_lo)) << "trial " << trial;
     ASSERT_EQ(bits(hi), bits(want_hi)) << "trial " << trial;
-    ASSERT_EQ(bits(mean), bits(want_mean)) << "trial " << trial;
+    // A NaN sum's sign follows the order the compiler gives the operands of an addition.
+    if (!std::isnan(want_mean)) {
+      ASSERT_EQ(bits(mean), bits(want_mean)) << "trial " << trial;
+    }
+    ASSERT_EQ(std::isnan(mean), std::isnan(want_mean)) << "trial " << trial;
   }
 }
 
