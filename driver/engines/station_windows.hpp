@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/pages.hpp"
 #include "driver/pairs.hpp"
 #include "driver/engines/windows.hpp"
 
@@ -69,28 +70,18 @@ WindowTable measure_windows(const Run& run);
 
 // Zeroed memory in pages of its own, unmapped when dropped, so that what a run holds follows
 // its stages and not the allocator's caches.
-// madvise's advice to make every page of a range now, as writing would (Linux 5.14).
-inline constexpr int kPopulateWrite = 23;
-
 template <typename T>
 class PageBuffer {
  public:
   PageBuffer() = default;
   explicit PageBuffer(std::size_t count) : bytes_(count * sizeof(T)) {
     if (bytes_ == 0) return;
-    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    // Every page is used, so all are made at once (where the system can), not one fault at a
-    // time as the work reaches them. Large pages where the system allows them: on a virtual
-    // machine the first write to each ordinary page costs about 1.5 s per GiB, a large one
-    // almost nothing, and the products read the spectra across the buffer with fewer address
-    // misses. One day at 1 Hz of 1000 stations took 27 s in large pages against 34 s, one at
-    // 20 Hz of 100 stations 19 s against 21 s.
-    if (bytes_ >= (std::size_t{2} << 20)) {
-      madvise(p, bytes_, MADV_HUGEPAGE);
-      populate(static_cast<char*>(p), bytes_);
-    }
-    data_ = static_cast<T*>(p);
+    char* p = map_pages(bytes_);
+    // Every page is used, so all are made at once. Large pages also let the products read the
+    // spectra across the buffer with fewer address misses: one day at 1 Hz of 1000 stations
+    // took 27 s in large pages against 34 s, one at 20 Hz of 100 stations 19 s against 21 s.
+    if (bytes_ >= kLargePage) populate(p, bytes_);
+    data_ = reinterpret_cast<T*>(p);
   }
   ~PageBuffer() {
     if (data_ != nullptr) munmap(data_, bytes_);
@@ -116,7 +107,7 @@ class PageBuffer {
 #pragma omp parallel for schedule(dynamic)
     for (long long k = 0; k < slices; ++k) {
       const std::size_t first = static_cast<std::size_t>(k) * kSlice;
-      madvise(p + first, std::min(kSlice, bytes - first), kPopulateWrite);
+      make_pages(p + first, std::min(kSlice, bytes - first));
     }
   }
 

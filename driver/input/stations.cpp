@@ -1,7 +1,6 @@
 // Loading the station table from the station list.
 #include "driver/input/stations.hpp"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,12 +10,12 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <utility>
 
 #include "driver/console.hpp"
 #include "driver/input/params.hpp"
+#include "driver/pages.hpp"
 #include "driver/ranks.hpp"
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
@@ -32,8 +31,6 @@ namespace xcn {
 
 namespace {
 constexpr char kChanged[] = "it changed while the run read it";
-// madvise's advice to make every page of a range now, as writing would (Linux 5.14).
-constexpr int kMakePages = 23;
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressChecked = true;
 #elif defined(__has_feature)
@@ -74,15 +71,13 @@ float* StationTable::RowStore::take(std::size_t count) {
   // Rows begin on 64-byte lines, as the allocator's would on 16 bytes.
   const std::size_t bytes = (count * sizeof(float) + 63) / 64 * 64;
   if (stretches_.empty() || stretches_.back().bytes - stretches_.back().used < bytes) {
-    constexpr std::size_t kFirst = std::size_t{2} << 20, kMost = std::size_t{64} << 20;
+    constexpr std::size_t kFirst = kLargePage, kMost = std::size_t{64} << 20;
     const std::size_t last = stretches_.empty() ? kFirst / 2 : stretches_.back().bytes;
     std::size_t size = std::max(std::min(2 * last, kMost), kFirst);
     size = std::max(size, (bytes + kFirst - 1) / kFirst * kFirst);
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, size, MADV_HUGEPAGE);
-    madvise(p, size, kMakePages);
-    stretches_.push_back({static_cast<char*>(p), size, 0});
+    char* p = map_pages(size);
+    make_pages(p, size);
+    stretches_.push_back({p, size, 0});
   }
   Stretch& s = stretches_.back();
   float* row = reinterpret_cast<float*>(s.data + s.used);

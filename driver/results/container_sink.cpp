@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +11,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <utility>
 
 #include "driver/fatal.hpp"
 #include "driver/input/list_file.hpp"
+#include "driver/pages.hpp"
 #include "driver/ranks.hpp"
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
@@ -78,16 +77,6 @@ results::RecordId record_of(const Station& s) {
 }
 
 std::string iso_time(long long ms) { return format_time(ms) + "Z"; }
-
-// The whole large pages of [p, p + bytes), where the system gives them, for memory about to be
-// written once through: a thousand stations' pairs' values take 200 MB, whose ordinary pages
-// cost a virtual machine microseconds each at their first write.
-void large_pages(void* p, std::size_t bytes) {
-  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-  const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(p) + kLarge - 1) & ~(kLarge - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kLarge - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-}
 
 }  // namespace
 
@@ -296,7 +285,8 @@ void ContainerSink::open() {
   if (!divided) {
     if (!failure.empty()) throw Fatal{2, failure};
     rows_.reserve(old_rows_ + new_rows_);
-    large_pages(rows_.data(), rows_.capacity() * sizeof(results::ContainerPair));
+    // Some 400 bytes a pair, written once through: 200 MB for a thousand stations.
+    prefer_large_pages(rows_.data(), rows_.capacity() * sizeof(results::ContainerPair));
     if (old_) rows_ = old_->pairs();
     row_of_ = final_row_;
     for (int ij = 1; ij <= run_.pairs->size(); ++ij) {
