@@ -657,7 +657,8 @@ std::unique_ptr<ContainerReader> ContainerReader::open(const std::string&, std::
   why = kNoNetcdf;
   return nullptr;
 }
-bool ContainerReader::read_rows(std::size_t, std::size_t, std::span<float>, std::string& why) const {
+bool ContainerReader::read_rows(std::size_t, std::size_t, std::span<float>,
+                                std::string& why) const {
   why = kNoNetcdf;
   return false;
 }

@@ -12,8 +12,8 @@
 #endif
 
 #include <atomic>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

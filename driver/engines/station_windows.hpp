@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "driver/engines/windows.hpp"
 #include "driver/pages.hpp"
 #include "driver/pairs.hpp"
-#include "driver/engines/windows.hpp"
 
 namespace xcn {
 

@@ -14,12 +14,12 @@
 #include <utility>
 
 #include "driver/console.hpp"
+#include "driver/engines/windows.hpp"
 #include "driver/input/params.hpp"
 #include "driver/pages.hpp"
 #include "driver/ranks.hpp"
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
-#include "driver/engines/windows.hpp"
 #include "msg/message.hpp"
 #include "sacio/header_access.hpp"
 #include "sacio/header_model.hpp"

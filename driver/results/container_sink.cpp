@@ -422,10 +422,17 @@ void ContainerSink::write_rows(std::vector<Queued>& rows) {
             [](const Queued& a, const Queued& b) { return a.row < b.row; });
   const std::size_t npts = static_cast<std::size_t>(head_.npts);
   const auto whole = [npts](const Queued& q) { return q.samples.size() == npts; };
+  // A stretch of at most 1 MiB: large enough for the library to write it whole, small beside
+  // the queue.
+  const std::size_t most =
+      std::max<std::size_t>(1, (std::size_t{1} << 20) / (npts * sizeof(float) + 1));
   for (std::size_t a = 0; a < rows.size();) {
     std::size_t b = a + 1;
     if (whole(rows[a])) {
-      while (b < rows.size() && whole(rows[b]) && rows[b].row == rows[b - 1].row + 1) ++b;
+      while (b < rows.size() && b - a < most && whole(rows[b]) &&
+             rows[b].row == rows[b - 1].row + 1) {
+        ++b;
+      }
     }
     std::span<const float> y = rows[a].samples;
     if (b - a > 1) {
