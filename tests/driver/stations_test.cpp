@@ -100,6 +100,44 @@ TEST(LoadStations, ReadsEachRecordWholeAndSizesNothingByAHeaderTheFileBelies) {
 
 // A streamed table reads each record again where it is used: a record changed since the load
 // (the same length and header, other samples) is reported once and lost, the others read on.
+TEST(HeldRows, EachKeepsItsOwnSamplesAcrossStretchesAndAfterOthersAreGivenBack) {
+  // Rows of a few samples and of several MiB, so that they span stretches of memory.
+  const std::vector<int> lengths = {100, 600000, 1, 3000000, 5, 700000};
+  const int n = static_cast<int>(lengths.size());
+  StationTable table(n);
+  const auto fill = [&](int i) {
+    float* r = table.row(i);
+    for (int k = 0; k < lengths[static_cast<std::size_t>(i - 1)]; ++k) {
+      r[k] = static_cast<float>(i * 10000000 + k % 1000000);
+    }
+  };
+  const auto intact = [&](int i) {
+    const float* r = table.row(i);
+    for (int k = 0; k < lengths[static_cast<std::size_t>(i - 1)]; ++k) {
+      if (r[k] != static_cast<float>(i * 10000000 + k % 1000000)) return false;
+    }
+    return true;
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 1; i <= n; ++i) {
+      float* r = table.hold(i, lengths[static_cast<std::size_t>(i - 1)]);
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(r) % 16, 0u);
+    }
+    for (int i = 1; i <= n; ++i) fill(i);
+    for (int i = 1; i <= n; ++i) EXPECT_TRUE(intact(i)) << "row " << i << ", round " << round;
+    // A row held again, larger, takes new memory and leaves the others as they are.
+    table.drop(2);
+    EXPECT_EQ(table.row(2), nullptr);
+    EXPECT_EQ(table.hold(3, 0), nullptr);
+    table.hold(2, lengths[1]);
+    fill(2);
+    for (const int i : {1, 2, 4, 5, 6}) EXPECT_TRUE(intact(i)) << "row " << i;
+    // Every row given back, and the table holds rows again from nothing.
+    for (int i = 1; i <= n; ++i) table.drop(i);
+  }
+}
+
 TEST(StreamedTable, ARecordThatReadsOtherwiseIsLostAndReportedOnce) {
   test::ScratchDir dir;
   const std::vector<ListLine> lines = write_records(dir, std::vector<int>(2, 5000));
