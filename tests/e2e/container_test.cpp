@@ -32,28 +32,6 @@ RunResult run_into(const Network& net, const std::string& out, const std::string
   return run_program(tool(), {"stations", out, mode, replace}, net.dir(), env);
 }
 
-// Dated records with codes and orientations, some windows rejected.
-void dated_network(Network& net, int stations) {
-  Noise noise(21);
-  for (int k = 0; k < stations; ++k) {
-    Record r{"C" + std::to_string(k),
-             k % 2 ? "HHN" : "HHZ",
-             40.0f + 0.4f * static_cast<float>(k),
-             12.0f - 0.3f * static_cast<float>(k),
-             1.0f,
-             noise_with_burst(noise, 6000, 700 * static_cast<std::size_t>(k),
-                              700 * static_cast<std::size_t>(k) + 400)};
-    r.reference = {2026, 152, 0, 0, 0, 0};
-    r.b = 10.0f * static_cast<float>(k);
-    r.knetwk = "XX";
-    r.khole = k % 3 ? "00" : "";
-    r.cmpaz = k % 2 ? 0.0f : 90.0f;
-    r.cmpinc = 90.0f;
-    net.add(r);
-  }
-  net.write_lists();
-}
-
 std::map<std::string, int> stacking_by_name(const std::string& out) {
   std::map<std::string, int> counts;
   for (const std::string& line : split_lines(out)) {

@@ -83,4 +83,27 @@ inline void uneven_network(Network& net) {
   net.write_lists();
 }
 
+// Dated records with network, location and orientation, some windows rejected: the header
+// fields a plain network leaves undefined.
+inline void dated_network(Network& net, int stations) {
+  Noise noise(21);
+  for (int k = 0; k < stations; ++k) {
+    Record r{"C" + std::to_string(k),
+             k % 2 ? "HHN" : "HHZ",
+             40.0f + 0.4f * static_cast<float>(k),
+             12.0f - 0.3f * static_cast<float>(k),
+             1.0f,
+             noise_with_burst(noise, 6000, 700 * static_cast<std::size_t>(k),
+                              700 * static_cast<std::size_t>(k) + 400)};
+    r.reference = {2026, 152, 0, 0, 0, 0};
+    r.b = 10.0f * static_cast<float>(k);
+    r.knetwk = "XX";
+    r.khole = k % 3 ? "00" : "";
+    r.cmpaz = k % 2 ? 0.0f : 90.0f;
+    r.cmpinc = 90.0f;
+    net.add(r);
+  }
+  net.write_lists();
+}
+
 }  // namespace xcn::test
