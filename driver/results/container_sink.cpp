@@ -22,6 +22,7 @@
 #include "driver/results/result_fields.hpp"
 #include "driver/results/result_writer.hpp"
 #include "geodesy/distaz.hpp"
+#include "results/read_result.hpp"
 #include "sacio/header_model.hpp"
 #include "sacio/ref_time.hpp"
 #include "sacio/write.hpp"
@@ -63,17 +64,6 @@ std::string file_name(const std::string& path) {
 std::string folder_of(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A code as a container keeps it: without blanks, empty where the record leaves it undefined.
-std::string code_of(const std::array<char, 10>& code) {
-  std::string s = results::without_blanks(std::string_view(code.data(), 8));
-  return s == "-12345" ? std::string() : s;
-}
-
-results::RecordId record_of(const Station& s) {
-  return {code_of(s.knetwk), code_of(s.kstnm), code_of(s.khole),
-          code_of(s.kcmpnm), s.cmpaz,          s.cmpinc};
 }
 
 std::string iso_time(long long ms) { return format_time(ms) + "Z"; }
@@ -360,34 +350,28 @@ void ContainerSink::put(int ij, const Geometry& g, Stack& stack, const ConsoleLi
   }
   const int i = run_.pairs->ni(ij);
   const int j = run_.pairs->nj(ij);
-  const StationTable& t = *run_.table;
   results::ContainerPair& p = rows_[static_cast<std::size_t>(row)];
-  p.a = record_of(t.station(i));
-  p.b = record_of(t.station(j));
+  // The extremes are taken before the lock, which the workers share.
+  const int np = static_cast<int>(stack.yall.size());
+  float lo = kUndefFloat, hi = kUndefFloat, mean = kUndefFloat;
+  extremes(stack.yall.data(), 1, np, &lo, &hi, &mean);
+  results::ContainerPair values;
   {
     // The values the SAC result's header would state: its final header as the pair loop sets
-    // it, with the extremes and the header's own distance and azimuths, as a write makes them.
-    // The extremes are taken before the lock, which the workers share.
-    const int np = static_cast<int>(stack.yall.size());
-    extremes(stack.yall.data(), 1, np, &p.depmin, &p.depmax, &p.depmen);
+    // it, with the header's own distance and azimuths, as a write makes them.
     const std::lock_guard<std::mutex> hold(library_lock());
-    if (np > 0) warn_outside_bounds(p.depmin, p.depmax);
+    if (np > 0) warn_outside_bounds(lo, hi);
     set_final_header(run_, i, j, g, np, run_.last.dt, result_begin(np, run_.last.dt));
     update_distaz();
-    p.evla = Fhdr(kEvla);
-    p.evlo = Fhdr(kEvlo);
-    p.stla = Fhdr(kStla);
-    p.stlo = Fhdr(kStlo);
-    p.dist = Fhdr(kDist);
-    p.az = Fhdr(kAz);
-    p.baz = Fhdr(kBaz);
-    p.a.cmpaz = Fhdr(kFirstRecord.cmpaz.index);
-    p.a.cmpinc = Fhdr(kFirstRecord.cmpinc.index);
-    p.b.cmpaz = Fhdr(kSecondRecord.cmpaz.index);
-    p.b.cmpinc = Fhdr(kSecondRecord.cmpinc.index);
+    values = results::pair_of_header();
   }
-  p.stacked = stack.counter;
-  if (const std::optional<RefFields> date = result_date(run_, i, j)) p.time = to_ms(*date);
+  values.first = std::move(p.first);
+  values.second = std::move(p.second);
+  values.depmin = lo;
+  values.depmax = hi;
+  values.depmen = mean;
+  values.stacked = stack.counter;
+  p = std::move(values);
   Queued q{static_cast<std::size_t>(row), ij, progress, std::move(stack.yall)};
   const std::size_t bytes = q.samples.size() * sizeof(float);
   std::unique_lock<std::mutex> hold(lock_);
